@@ -1,0 +1,140 @@
+#pragma once
+
+#include "core/objectid.h"
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace brindlemark {
+
+// What the reader is inside of, for error messages. Set by the callers as they descend; turned into text only
+// when a read fails.
+struct ReadPlace {
+    const char* what = "the file";
+    const char* kindName = nullptr; // e.g. "units"
+    const ObjectId* object = nullptr;
+};
+
+// A failed read: the byte offset and a message without the file name.
+struct ReadError {
+    std::uint64_t offset = 0;
+    std::string message;
+};
+
+// A bounds-checked view over bytes with a read position. Every read either succeeds whole or fails without
+// moving past the end; the first failure is kept in error().
+class ByteReader {
+public:
+    explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    std::size_t offset() const { return pos_; }
+    std::size_t size() const { return bytes_.size(); }
+    std::size_t remaining() const { return bytes_.size() - pos_; }
+    bool failed() const { return failed_; }
+    const ReadError& error() const { return error_; }
+
+    ReadPlace place;
+
+    bool readU32(std::uint32_t& out) {
+        if (remaining() < 4)
+            return truncated();
+        std::uint8_t b[4];
+        std::memcpy(b, bytes_.data() + pos_, 4);
+        out = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
+        pos_ += 4;
+        return true;
+    }
+    bool readI32(std::int32_t& out) {
+        std::uint32_t u = 0;
+        if (!readU32(u))
+            return false;
+        out = static_cast<std::int32_t>(u);
+        return true;
+    }
+    bool readF32(float& out) {
+        std::uint32_t u = 0;
+        if (!readU32(u))
+            return false;
+        std::memcpy(&out, &u, 4);
+        return true;
+    }
+    bool readId(ObjectId& out) {
+        if (remaining() < 4)
+            return truncated();
+        std::memcpy(out.bytes.data(), bytes_.data() + pos_, 4);
+        pos_ += 4;
+        return true;
+    }
+    // Reads bytes up to and including the first NUL, at most `maxBytes` in all, and stores the text before the
+    // NUL. Fails when the bytes end first, or when no NUL is among the first `maxBytes`.
+    bool readCString(std::string& out, std::size_t maxBytes);
+
+    // Moves the position back by `n` bytes, never before the start.
+    void stepBack(std::size_t n) { pos_ = n > pos_ ? 0 : pos_ - n; }
+
+    // Fails with "the file ends at byte N inside <place>".
+    bool truncated();
+    // Fails at `offset` with `message` followed by the place.
+    bool fail(std::size_t offset, const std::string& message);
+
+    // The place as text: "a modification of object 'h000' (units)".
+    std::string placeText() const;
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t pos_ = 0;
+    bool failed_ = false;
+    ReadError error_;
+};
+
+// Little-endian output into a growing buffer; a sink may drain the buffer while writing goes on.
+class ByteWriter {
+public:
+    std::vector<std::uint8_t>& buffer() { return buffer_; }
+    const std::vector<std::uint8_t>& buffer() const { return buffer_; }
+
+    void writeU32(std::uint32_t v) {
+        const std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
+        buffer_.insert(buffer_.end(), b, b + 4);
+    }
+    void writeI32(std::int32_t v) { writeU32(static_cast<std::uint32_t>(v)); }
+    void writeF32(float v) {
+        std::uint32_t u = 0;
+        std::memcpy(&u, &v, 4);
+        writeU32(u);
+    }
+    void writeId(ObjectId id) { buffer_.insert(buffer_.end(), id.bytes.begin(), id.bytes.end()); }
+    void writeBytes(const void* data, std::size_t size) {
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        buffer_.insert(buffer_.end(), p, p + size);
+    }
+    void writeCString(const std::string& text) {
+        writeBytes(text.data(), text.size());
+        buffer_.push_back(0);
+    }
+
+    // Where drain() and flush() send the buffered bytes; without a sink the buffer keeps everything.
+    std::function<void(const std::uint8_t*, std::size_t)> sink;
+
+    // Hands the buffer to the sink once it has grown past a threshold.
+    void drain() {
+        if (sink && buffer_.size() >= kDrainBytes)
+            flush();
+    }
+    void flush() {
+        if (sink && !buffer_.empty()) {
+            sink(buffer_.data(), buffer_.size());
+            buffer_.clear();
+        }
+    }
+
+private:
+    static constexpr std::size_t kDrainBytes = 1 << 20;
+    std::vector<std::uint8_t> buffer_;
+};
+
+} // namespace brindlemark

@@ -1,0 +1,120 @@
+#include "core/objectbundle.h"
+
+#include "core/fileio.h"
+
+#include <cstdio>
+#include <optional>
+
+namespace brindlemark {
+
+const char* kindName(ObjectKind kind) {
+    switch (kind) {
+    case ObjectKind::Units:
+        return "units";
+    case ObjectKind::Items:
+        return "items";
+    case ObjectKind::Destructables:
+        return "destructables";
+    case ObjectKind::Doodads:
+        return "doodads";
+    case ObjectKind::Abilities:
+        return "abilities";
+    case ObjectKind::Buffs:
+        return "buffs";
+    case ObjectKind::Upgrades:
+        return "upgrades";
+    }
+    return "unknown";
+}
+
+bool kindHasLevels(ObjectKind kind) {
+    return kind == ObjectKind::Doodads || kind == ObjectKind::Abilities || kind == ObjectKind::Upgrades;
+}
+
+ObjectBundle::ObjectBundle() {
+    for (ObjectKind k : kAllObjectKinds)
+        kind(k).file.hasLevels = kindHasLevels(k);
+}
+
+LoadResult ObjectBundle::load(const std::filesystem::path& path) {
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (!readFile(path, bytes, error))
+        return {LoadResult::Outcome::CannotOpen, error, 0};
+    return loadBytes(bytes, pathText(path));
+}
+
+LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName) {
+    ByteReader in(bytes);
+    std::int32_t fileVersion = 0;
+    struct Staged {
+        std::int32_t flag = 0;
+        ParsedObjectFile file;
+    };
+    std::array<Staged, kObjectKindCount> staged;
+
+    auto refused = [&] {
+        return LoadResult{LoadResult::Outcome::Refused, fileName + ": " + in.error().message, in.error().offset};
+    };
+    in.place.what = "the bundle version";
+    if (!in.readI32(fileVersion))
+        return refused();
+    for (ObjectKind k : kAllObjectKinds) {
+        Staged& s = staged[static_cast<std::size_t>(k)];
+        in.place.kindName = kindName(k);
+        in.place.what = "the presence flag";
+        if (!in.readI32(s.flag))
+            return refused();
+        if (s.flag != 0 && !parseObjectFile(in, kindHasLevels(k), s.file))
+            return refused();
+    }
+
+    // The whole file was read: only now does the bundle change.
+    WarningSink warn = warningSink;
+    if (!warn)
+        warn = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    version = fileVersion;
+    for (ObjectKind k : kAllObjectKinds) {
+        Staged& s = staged[static_cast<std::size_t>(k)];
+        if (s.flag == 0)
+            continue;
+        kind(k).present = s.flag;
+        kind(k).file.take(std::move(s.file), mergePolicy, warn);
+    }
+    return {};
+}
+
+void ObjectBundle::write(ByteWriter& out) const {
+    out.writeI32(version);
+    for (const Kind& k : kinds_) {
+        out.writeI32(k.present);
+        if (k.present != 0)
+            k.file.write(out);
+    }
+}
+
+std::vector<std::uint8_t> ObjectBundle::toBytes() const {
+    ByteWriter out;
+    write(out);
+    return std::move(out.buffer());
+}
+
+bool ObjectBundle::save(const std::filesystem::path& path, std::string& error) const {
+    SaveFile file(path);
+    if (!file.open(error))
+        return false;
+    ByteWriter out;
+    out.sink = [&file](const std::uint8_t* data, std::size_t size) { file.write(data, size); };
+    write(out);
+    out.flush();
+    return file.commit(error);
+}
+
+void ObjectBundle::clear() {
+    for (Kind& k : kinds_) {
+        k.file.clear();
+        k.present = 0;
+    }
+}
+
+} // namespace brindlemark

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "core/objectfile.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace brindlemark {
+
+// The seven kinds of object data, in the order in which they stand in a bundle file.
+enum class ObjectKind { Units, Items, Destructables, Doodads, Abilities, Buffs, Upgrades };
+
+inline constexpr std::size_t kObjectKindCount = 7;
+inline constexpr std::array<ObjectKind, kObjectKindCount> kAllObjectKinds = {
+    ObjectKind::Units,     ObjectKind::Items, ObjectKind::Destructables, ObjectKind::Doodads,
+    ObjectKind::Abilities, ObjectKind::Buffs, ObjectKind::Upgrades};
+
+// Lower-case plural name, as used in messages: "units", "abilities".
+const char* kindName(ObjectKind kind);
+// Whether the kind's modifications carry level and data-column values.
+bool kindHasLevels(ObjectKind kind);
+
+// How a load ended.
+struct LoadResult {
+    enum class Outcome { Loaded, CannotOpen, Refused };
+    Outcome outcome = Outcome::Loaded;
+    std::string error;       // names the file; for Refused also the byte offset and what was being read
+    std::uint64_t offset = 0; // where a refused file is damaged
+
+    explicit operator bool() const { return outcome == Outcome::Loaded; }
+};
+
+// The in-memory form of a .w3o object bundle: a version and, per kind, a presence flag and its object file.
+class ObjectBundle {
+public:
+    struct Kind {
+        std::int32_t present = 0; // non-zero: the kind's object file stands in the file; written back as read
+        ObjectFile file;
+    };
+
+    ObjectBundle();
+
+    std::int32_t version = 0;
+    // Decides every insertion into a table that already holds the identifier: loads, merges, renaming moves.
+    MergePolicy mergePolicy = MergePolicy::Glue;
+    // Where loading writes its warnings; standard output unless set.
+    WarningSink warningSink;
+
+    Kind& kind(ObjectKind k) { return kinds_[static_cast<std::size_t>(k)]; }
+    const Kind& kind(ObjectKind k) const { return kinds_[static_cast<std::size_t>(k)]; }
+
+    // Reads the file on top of what the bundle holds. All or nothing: a file that cannot be opened, or that is
+    // damaged anywhere, leaves the bundle exactly as it was.
+    LoadResult load(const std::filesystem::path& path);
+    // As load(), from bytes in memory; `fileName` names them in messages.
+    LoadResult loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName);
+
+    // Writes the whole bundle through a temporary file that then replaces `path`. False with the reason; the file
+    // at `path` is then unchanged.
+    bool save(const std::filesystem::path& path, std::string& error) const;
+    // The bytes that save() writes.
+    std::vector<std::uint8_t> toBytes() const;
+    // Streams the bytes to `out` (whose sink, if any, receives them in pieces).
+    void write(ByteWriter& out) const;
+
+    // Empties every table and marks every kind absent; versions stay.
+    void clear();
+
+private:
+    std::array<Kind, kObjectKindCount> kinds_;
+};
+
+} // namespace brindlemark

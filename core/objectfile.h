@@ -1,0 +1,44 @@
+#pragma once
+
+#include "core/objecttable.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace brindlemark {
+
+// Receives the warnings that loading writes (one line each, without a line end).
+using WarningSink = std::function<void(const std::string&)>;
+
+// An object file read from bytes whose objects are not yet filed into tables.
+struct ParsedObjectFile {
+    std::int32_t version = 0;
+    std::vector<ObjectRecord> objects; // both sections, in file order
+};
+
+// The highest object file version this program reads and writes.
+inline constexpr std::int32_t kMaxObjectFileVersion = 3;
+
+// Reads one object file at the reader's position. False on damage or an unsupported version; the reader holds
+// the error.
+bool parseObjectFile(ByteReader& in, bool hasLevels, ParsedObjectFile& out);
+
+// One kind's object data: the modified standard objects and the custom objects.
+struct ObjectFile {
+    bool hasLevels = false;
+    std::int32_t version = 0; // the value last read, written back unchanged
+    ObjectTable standardTable;
+    ObjectTable customTable;
+
+    // Files an object that was just read into one of the two tables. A modified standard object without
+    // modifications is dropped (false); custom objects are kept even when empty.
+    bool fileObject(ObjectRecord&& record, MergePolicy policy, const WarningSink& warn);
+    // Takes the version and files every object of `parsed`, in order.
+    void take(ParsedObjectFile&& parsed, MergePolicy policy, const WarningSink& warn);
+    // Writes the object file in the layout of its own version.
+    void write(ByteWriter& out) const;
+    void clear();
+};
+
+} // namespace brindlemark
