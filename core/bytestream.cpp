@@ -35,6 +35,17 @@ bool ByteReader::truncated() {
     return false;
 }
 
+bool ByteReader::countTooLarge(std::size_t countAt, std::uint64_t count, const char* items) {
+    if (!failed_) {
+        failed_ = true;
+        error_.offset = bytes_.size();
+        error_.message = "the file ends at byte " + std::to_string(bytes_.size()) + ", too soon for the " +
+                         std::to_string(count) + " " + items + " counted at byte " + std::to_string(countAt) +
+                         ", in " + placeText();
+    }
+    return false;
+}
+
 bool ByteReader::fail(std::size_t offset, const std::string& message) {
     if (!failed_) {
         failed_ = true;

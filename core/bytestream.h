@@ -78,6 +78,9 @@ public:
 
     // Fails with "the file ends at byte N inside <place>".
     bool truncated();
+    // Fails with "the file ends at byte N, too soon for the C <items> counted at byte K, in <place>": a count
+    // that the rest of the file cannot hold.
+    bool countTooLarge(std::size_t countAt, std::uint64_t count, const char* items);
     // Fails at `offset` with `message` followed by the place.
     bool fail(std::size_t offset, const std::string& message);
 

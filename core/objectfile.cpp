@@ -19,8 +19,7 @@ bool parseObjectFile(ByteReader& in, bool hasLevels, ParsedObjectFile& out) {
         if (!in.readU32(count))
             return false;
         if (count > in.remaining() / minObjectBytes(out.version))
-            return in.fail(countAt, "a count of " + std::to_string(count) +
-                                        " objects is more than the rest of the file can hold");
+            return in.countTooLarge(countAt, count, "objects");
         out.objects.reserve(out.objects.size() + count);
         for (std::uint32_t i = 0; i < count; ++i) {
             ObjectRecord record;

@@ -101,8 +101,7 @@ bool ObjectRecord::read(ByteReader& in, bool hasLevels, std::int32_t version) {
     if (!in.readU32(count))
         return false;
     if (count > in.remaining() / minModificationBytes(hasLevels))
-        return in.fail(countAt, "a count of " + std::to_string(count) +
-                                    " modifications is more than the rest of the file can hold");
+        return in.countTooLarge(countAt, count, "modifications");
     mods_.clear();
     mods_.reserve(count);
     in.place.what = "a modification of object";

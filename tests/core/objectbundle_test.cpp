@@ -1,0 +1,305 @@
+#include "core/objectbundle.h"
+
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace brindlemark {
+namespace {
+
+using testing::Builder;
+using testing::Bytes;
+using testing::id;
+using testing::TempDir;
+
+// The bundle of one custom footman 'h000' named "Guard".
+Bytes guardBundle() {
+    return Builder()
+        .i32(1)
+        .i32(1)                  // units present
+        .i32(2)                  // object file version
+        .u32(0)                  // no modified standard objects
+        .u32(1)                  // one custom object
+        .id("hfoo").id("h000").u32(1)
+        .id("unam").i32(3).str("Guard").id("hfoo")
+        .i32(0).i32(0).i32(0).i32(0).i32(0).i32(0)
+        .bytes;
+}
+
+// A bundle whose only present kind is `kind`, holding `objectFile` (version, sections and objects).
+Bytes singleKind(ObjectKind kind, const Bytes& objectFile, std::int32_t flag = 1, std::int32_t version = 1) {
+    Builder b;
+    b.i32(version);
+    for (ObjectKind k : kAllObjectKinds) {
+        if (k == kind)
+            b.i32(flag).append(objectFile);
+        else
+            b.i32(0);
+    }
+    return b.bytes;
+}
+
+LoadResult load(ObjectBundle& bundle, const Bytes& bytes) {
+    bundle.warningSink = [](const std::string&) {};
+    return bundle.loadBytes(bytes, "war.w3o");
+}
+
+int fieldValue(const ObjectRecord& r, const char* field) {
+    const Modification* m = r.find(id(field));
+    return m ? m->intValue : -1;
+}
+
+TEST(ObjectBundle, GuardBundleRoundTripsByteForByte) {
+    const Bytes bytes = guardBundle();
+    ASSERT_EQ(bytes.size(), 74u);
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, bytes));
+    const ObjectFile& units = bundle.kind(ObjectKind::Units).file;
+    ASSERT_EQ(units.customTable.count(), 1u);
+    EXPECT_EQ(units.customTable.at(0).find(id("unam"))->stringValue, "Guard");
+    EXPECT_EQ(bundle.toBytes(), bytes);
+}
+
+TEST(ObjectBundle, EmptyBundleRoundTrips) {
+    const Bytes bytes = Builder().i32(1).i32(0).i32(0).i32(0).i32(0).i32(0).i32(0).i32(0).bytes;
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, bytes));
+    EXPECT_EQ(bundle.toBytes(), bytes);
+}
+
+TEST(ObjectBundle, PresentFlagIsWrittenBackAsRead) {
+    const Bytes file = Builder().i32(2).u32(0).u32(0).bytes;
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, singleKind(ObjectKind::Buffs, file, 2)));
+    EXPECT_EQ(bundle.kind(ObjectKind::Buffs).present, 2);
+    EXPECT_EQ(bundle.toBytes(), singleKind(ObjectKind::Buffs, file, 2));
+}
+
+TEST(ObjectBundle, SectionsAreRefiledAndCustomObjectsSorted) {
+    // A custom object in the first section and a standard one in the second swap sections on writing; custom
+    // objects read as A001, a000, B000 are written as a000, A001, B000.
+    auto obj = [](Builder& b, const char* base, const char* newId) {
+        b.id(base).id(newId).u32(1).id("uhpm").i32(0).i32(1).id(base);
+    };
+    Builder in;
+    in.i32(2).u32(2);
+    obj(in, "hfoo", "A001");
+    obj(in, "hfoo", "a000");
+    in.u32(2);
+    obj(in, "hkni", "\0\0\0\0");
+    obj(in, "hfoo", "B000");
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, singleKind(ObjectKind::Units, in.bytes)));
+
+    Builder out;
+    out.i32(2).u32(1);
+    obj(out, "hkni", "\0\0\0\0");
+    out.u32(3);
+    obj(out, "hfoo", "a000");
+    obj(out, "hfoo", "A001");
+    obj(out, "hfoo", "B000");
+    EXPECT_EQ(bundle.toBytes(), singleKind(ObjectKind::Units, out.bytes));
+}
+
+TEST(ObjectBundle, EmptyObjectsVanishOnlyWhenStandard) {
+    Builder in;
+    in.i32(3).u32(1).id("Bbak").id("\0\0\0\0").u32(1).i32(0).u32(0);
+    in.u32(1).id("Bbak").id("B000").u32(1).i32(0).u32(0);
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, singleKind(ObjectKind::Buffs, in.bytes)));
+    const ObjectFile& buffs = bundle.kind(ObjectKind::Buffs).file;
+    EXPECT_EQ(buffs.standardTable.count(), 0u);
+    ASSERT_EQ(buffs.customTable.count(), 1u);
+    const Bytes expected = Builder().i32(3).u32(0).u32(1).id("Bbak").id("B000").u32(1).i32(0).u32(0).bytes;
+    EXPECT_EQ(bundle.toBytes(), singleKind(ObjectKind::Buffs, expected));
+}
+
+TEST(ObjectBundle, DuplicateIdentifiersInOneFileFollowThePolicy) {
+    Builder in;
+    in.i32(2).u32(0).u32(2);
+    in.id("hfoo").id("h000").u32(2).id("aaaa").i32(0).i32(1).id("hfoo").id("cccc").i32(0).i32(3).id("hfoo");
+    in.id("hkni").id("h000").u32(2).id("aaaa").i32(0).i32(10).id("hkni").id("bbbb").i32(0).i32(20).id("hkni");
+    const Bytes file = singleKind(ObjectKind::Units, in.bytes);
+
+    struct Case {
+        MergePolicy policy;
+        const char* base;
+        int a, b, c;
+    };
+    for (const Case& c : {Case{MergePolicy::Glue, "hfoo", 10, 20, 3}, Case{MergePolicy::Keep, "hfoo", 1, -1, 3},
+                          Case{MergePolicy::Overwrite, "hkni", 10, 20, -1}}) {
+        ObjectBundle bundle;
+        bundle.mergePolicy = c.policy;
+        ASSERT_TRUE(load(bundle, file));
+        const ObjectTable& t = bundle.kind(ObjectKind::Units).file.customTable;
+        ASSERT_EQ(t.count(), 1u);
+        EXPECT_EQ(t.at(0).baseId, id(c.base));
+        EXPECT_EQ(fieldValue(t.at(0), "aaaa"), c.a);
+        EXPECT_EQ(fieldValue(t.at(0), "bbbb"), c.b);
+        EXPECT_EQ(fieldValue(t.at(0), "cccc"), c.c);
+    }
+}
+
+TEST(ObjectBundle, LoadingOnTopKeepsKindsTheSecondFileLacks) {
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, guardBundle()));
+    const Bytes abilities = Builder().i32(3).u32(0).u32(0).bytes;
+    ASSERT_TRUE(load(bundle, singleKind(ObjectKind::Abilities, abilities, 1, 7)));
+    EXPECT_EQ(bundle.version, 7);
+    EXPECT_NE(bundle.kind(ObjectKind::Units).present, 0);
+    EXPECT_EQ(bundle.kind(ObjectKind::Units).file.customTable.count(), 1u);
+    EXPECT_EQ(bundle.kind(ObjectKind::Abilities).file.version, 3);
+
+    bundle.clear();
+    ASSERT_TRUE(load(bundle, singleKind(ObjectKind::Abilities, abilities)));
+    EXPECT_EQ(bundle.kind(ObjectKind::Units).present, 0);
+    EXPECT_EQ(bundle.kind(ObjectKind::Units).file.customTable.count(), 0u);
+    EXPECT_EQ(bundle.toBytes(), singleKind(ObjectKind::Abilities, abilities));
+}
+
+TEST(ObjectBundle, VersionThreeObjectsKeepTheirSetFlag) {
+    const Bytes file = Builder()
+                           .i32(3).u32(0).u32(1)
+                           .id("AHbz").id("A000").u32(1).i32(2).u32(1)
+                           .id("Hbz1").i32(0).i32(1).i32(0).i32(5).id("AHbz")
+                           .bytes;
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, singleKind(ObjectKind::Abilities, file)));
+    const ObjectRecord& r = bundle.kind(ObjectKind::Abilities).file.customTable.at(0);
+    EXPECT_EQ(r.setFlag, 2);
+    EXPECT_EQ(r.modifications()[0].level, 1);
+    EXPECT_EQ(bundle.toBytes(), singleKind(ObjectKind::Abilities, file));
+
+    // Objects of an older file loaded into a version-3 object file are written with set flag 0.
+    const Bytes older = Builder()
+                            .i32(2).u32(0).u32(1)
+                            .id("AHbz").id("A001").u32(1)
+                            .id("Hbz1").i32(0).i32(1).i32(0).i32(6).id("AHbz")
+                            .bytes;
+    ObjectBundle mixed;
+    ASSERT_TRUE(load(mixed, singleKind(ObjectKind::Abilities, older)));
+    ASSERT_TRUE(load(mixed, singleKind(ObjectKind::Abilities, file)));
+    const Bytes expected = Builder()
+                               .i32(3).u32(0).u32(2)
+                               .id("AHbz").id("A000").u32(1).i32(2).u32(1)
+                               .id("Hbz1").i32(0).i32(1).i32(0).i32(5).id("AHbz")
+                               .id("AHbz").id("A001").u32(1).i32(0).u32(1)
+                               .id("Hbz1").i32(0).i32(1).i32(0).i32(6).id("AHbz")
+                               .bytes;
+    EXPECT_EQ(mixed.toBytes(), singleKind(ObjectKind::Abilities, expected));
+}
+
+TEST(ObjectBundle, RefusesUnsupportedObjectFileVersions) {
+    for (std::int32_t version : {-1, 4, 100}) {
+        ObjectBundle bundle;
+        const LoadResult r = load(bundle, singleKind(ObjectKind::Items, Builder().i32(version).u32(0).u32(0).bytes));
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.outcome, LoadResult::Outcome::Refused);
+        EXPECT_EQ(r.offset, 12u);
+        EXPECT_EQ(r.error, "war.w3o: object file version " + std::to_string(version) +
+                               " is not supported at byte 12, in the object file header (items)");
+    }
+}
+
+TEST(ObjectBundle, TruncationNamesFileOffsetAndPlace) {
+    const Bytes bytes = guardBundle();
+    ObjectBundle bundle;
+    const LoadResult r = load(bundle, Bytes(bytes.begin(), bytes.begin() + 46));
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.offset, 46u);
+    EXPECT_EQ(r.error, "war.w3o: the file ends at byte 46 inside a modification of object 'h000' (units)");
+    // A count that the rest of the file cannot hold is refused before anything is read for it.
+    const LoadResult early = load(bundle, Bytes(bytes.begin(), bytes.begin() + 40));
+    EXPECT_EQ(early.offset, 40u);
+    EXPECT_EQ(early.error, "war.w3o: the file ends at byte 40, too soon for the 1 modifications counted at byte 28, "
+                           "in object 'h000' (units)");
+}
+
+TEST(ObjectBundle, EveryPrefixIsRefusedAndLeavesTheBundleAsItWas) {
+    Builder abilities;
+    abilities.i32(3).u32(1).id("AHbz").id("\0\0\0\0").u32(1).i32(0).u32(2);
+    abilities.id("Hbz1").i32(2).i32(1).i32(0).f32bits(0x40000000).id("AHbz");
+    abilities.id("anam").i32(3).i32(0).i32(0).str("Blizzard").id("AHbz");
+    abilities.u32(0);
+    Bytes full = guardBundle();
+    full.resize(full.size() - 24); // drop the flags after units
+    Builder rest;
+    rest.i32(0).i32(0).i32(0).i32(1).append(abilities.bytes).i32(0).i32(0);
+    full.insert(full.end(), rest.bytes.begin(), rest.bytes.end());
+
+    ObjectBundle reference;
+    ASSERT_TRUE(load(reference, full));
+    const Bytes before = reference.toBytes();
+    for (std::size_t n = 0; n < full.size(); ++n) {
+        ObjectBundle bundle;
+        ASSERT_TRUE(load(bundle, full));
+        const LoadResult r = load(bundle, Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)));
+        ASSERT_FALSE(r) << n;
+        EXPECT_EQ(r.outcome, LoadResult::Outcome::Refused);
+        EXPECT_EQ(r.offset, n);
+        EXPECT_EQ(r.error.rfind("war.w3o: the file ends at byte " + std::to_string(n), 0), 0u) << r.error;
+        EXPECT_EQ(bundle.toBytes(), before) << n;
+    }
+    // Bytes after the last kind are not looked at.
+    Bytes longer = full;
+    longer.push_back(0x55);
+    ObjectBundle bundle;
+    EXPECT_TRUE(load(bundle, longer));
+}
+
+TEST(ObjectBundle, LoadReportsAFileThatCannotBeOpened) {
+    TempDir dir;
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, guardBundle()));
+    const LoadResult r = bundle.load(dir / "missing.w3o");
+    EXPECT_EQ(r.outcome, LoadResult::Outcome::CannotOpen);
+    EXPECT_NE(r.error.find("missing.w3o"), std::string::npos);
+    EXPECT_EQ(bundle.toBytes(), guardBundle());
+}
+
+TEST(ObjectBundle, SaveReplacesTheFileWholeOrNotAtAll) {
+    TempDir dir;
+    const auto path = dir / "Карта карт.w3o"; // non-ASCII names work
+    testing::writeAll(path, std::string("old contents"));
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, guardBundle()));
+    std::string error;
+    ASSERT_TRUE(bundle.save(path, error)) << error;
+    EXPECT_EQ(testing::readAll(path), guardBundle());
+    ObjectBundle again;
+    ASSERT_TRUE(again.load(path));
+    EXPECT_EQ(again.toBytes(), guardBundle());
+
+    // Into a folder that does not exist: an error naming the file, nothing created.
+    const auto nowhere = dir / "no such folder" / "x.w3o";
+    EXPECT_FALSE(bundle.save(nowhere, error));
+    EXPECT_NE(error.find("x.w3o"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(nowhere));
+    // No temporary files are left behind.
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        ++files;
+    EXPECT_EQ(files, 1u);
+}
+
+TEST(ObjectBundle, CollisionWarningGoesToTheSink) {
+    // 'hfoo' stands as a standard object and as a custom object whose new id is 'hfoo' in other letter case;
+    // a third object 'hfoo' arriving then meets both.
+    Builder in;
+    in.i32(2).u32(3);
+    in.id("hfoo").id("\0\0\0\0").u32(1).id("uhpm").i32(0).i32(1).id("hfoo");
+    in.id("hkni").id("HFOO").u32(1).id("uhpm").i32(0).i32(2).id("hkni");
+    in.id("hfoo").id("\0\0\0\0").u32(1).id("uhpm").i32(0).i32(3).id("hfoo");
+    in.u32(0);
+    ObjectBundle bundle;
+    std::vector<std::string> warnings;
+    bundle.warningSink = [&](const std::string& line) { warnings.push_back(line); };
+    ASSERT_TRUE(bundle.loadBytes(singleKind(ObjectKind::Units, in.bytes), "w.w3o"));
+    EXPECT_EQ(warnings, std::vector<std::string>{"WARNING: COLLISION OF EXISTANCE FOR ID hfoo"});
+}
+
+} // namespace
+} // namespace brindlemark

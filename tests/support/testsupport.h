@@ -1,0 +1,97 @@
+#pragma once
+
+// Helpers shared by the test executables: byte builders for hand-made files, temporary folders, the corpus.
+
+#include "core/objectid.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindlemark::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Appends little-endian values and raw text to a byte vector: Builder().i32(1).id("hfoo").str("Guard").bytes
+struct Builder {
+    Bytes bytes;
+    Builder& u32(std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        return *this;
+    }
+    Builder& i32(std::int32_t v) { return u32(static_cast<std::uint32_t>(v)); }
+    Builder& id(std::string_view four) {
+        for (std::size_t i = 0; i < 4; ++i)
+            bytes.push_back(i < four.size() ? static_cast<std::uint8_t>(four[i]) : 0);
+        return *this;
+    }
+    Builder& raw(std::string_view text) {
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        return *this;
+    }
+    Builder& str(std::string_view text) { // text and its NUL
+        raw(text);
+        bytes.push_back(0);
+        return *this;
+    }
+    Builder& f32bits(std::uint32_t bits) { return u32(bits); }
+    Builder& append(const Bytes& more) {
+        bytes.insert(bytes.end(), more.begin(), more.end());
+        return *this;
+    }
+};
+
+inline ObjectId id(std::string_view four) { return ObjectId::fromText(four); }
+
+// A fresh folder under the system's temporary folder, removed with everything in it on destruction.
+class TempDir {
+public:
+    TempDir() {
+        static std::mt19937_64 rng{std::random_device{}()};
+        path_ = std::filesystem::temp_directory_path() / ("brindlemark-test-" + std::to_string(rng()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline Bytes readAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeAll(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void writeAll(const std::filesystem::path& path, std::string_view text) {
+    writeAll(path, Bytes(text.begin(), text.end()));
+}
+
+// The folder of real map files, or empty when it is not there. BRINDLEMARK_CORPUS in the environment wins.
+inline std::filesystem::path corpusDir() {
+    std::filesystem::path dir = BRINDLEMARK_CORPUS;
+    if (const char* env = std::getenv("BRINDLEMARK_CORPUS"))
+        dir = env;
+    std::error_code ec;
+    return std::filesystem::is_directory(dir, ec) ? dir : std::filesystem::path();
+}
+
+} // namespace brindlemark::testing
