@@ -2,6 +2,8 @@
 
 #include "core/objectrecord.h"
 
+#include <memory>
+#include <ranges>
 #include <vector>
 
 namespace brindlemark {
@@ -13,26 +15,58 @@ enum class MergePolicy {
     Keep,      // the existing object stays and the incoming one is not added
 };
 
+// Told what a table does to the objects it holds, so that an index over them can stay current. Objects stay at
+// the same address for as long as they are held, whatever moves inside or between tables.
+class TableObserver {
+public:
+    virtual ~TableObserver() = default;
+    // `record` is about to be destroyed.
+    virtual void destroying(const ObjectRecord& record) = 0;
+    // `record` took over modifications of another object.
+    virtual void merged(ObjectRecord& record) = 0;
+};
+
 // Objects in identifier order of their effective ids, found by bisection.
 class ObjectTable {
 public:
+    ObjectTable() = default;
+    ObjectTable(const ObjectTable& other);
+    ObjectTable& operator=(const ObjectTable& other);
+    ObjectTable(ObjectTable&&) noexcept = default;
+    ObjectTable& operator=(ObjectTable&&) noexcept = default;
+
     // Inserts a copy in order, or resolves a matching object by `policy`. False only when Keep refused it.
     bool add(const ObjectRecord& record, MergePolicy policy);
     bool add(ObjectRecord&& record, MergePolicy policy);
+    // As add(), taking the object itself: when it is inserted, or overwrites a matching one, it keeps its
+    // address. The observer hears of every object destroyed or merged into.
+    bool add(std::unique_ptr<ObjectRecord> record, MergePolicy policy, TableObserver* observer = nullptr);
     // Inserts at `index`; an index beyond the count means at the end. No order check is made.
     void insertAt(const ObjectRecord& record, std::size_t index);
-    // Removes the object at `index`; false when the index is not below the count.
+    // Removes and destroys the object at `index`; false when the index is not below the count.
     bool removeAt(std::size_t index);
+    // Removes the object at `index` and hands it over. The index must be below the count.
+    std::unique_ptr<ObjectRecord> takeAt(std::size_t index);
     // Whether an object with a matching effective id is in the table.
-    bool contains(ObjectId id) const;
+    bool contains(ObjectId id) const { return indexOf(id) != count(); }
+    // The index of an object with a matching effective id, found by bisection, or the count.
+    std::size_t indexOf(ObjectId id) const;
     void clear() { objects_.clear(); }
+
+    // Puts the table back in identifier order with a stable sort; of neighbours whose effective ids then match,
+    // the one standing first counts as held and each later one as added under `policy`.
+    void sortAndResolve(MergePolicy policy, TableObserver* observer = nullptr);
+    // The same as sortAndResolve() when the object at `index` is the only one out of order.
+    void reposition(std::size_t index, MergePolicy policy, TableObserver* observer = nullptr);
 
     std::size_t count() const { return objects_.size(); }
     bool empty() const { return objects_.empty(); }
-    const ObjectRecord& at(std::size_t index) const { return objects_[index]; }
+    const ObjectRecord& at(std::size_t index) const { return *objects_[index]; }
     // For renaming objects in place; a changed identifier does not move the object.
-    ObjectRecord& at(std::size_t index) { return objects_[index]; }
-    const std::vector<ObjectRecord>& objects() const { return objects_; }
+    ObjectRecord& at(std::size_t index) { return *objects_[index]; }
+    auto objects() const {
+        return objects_ | std::views::transform([](const auto& p) -> const ObjectRecord& { return *p; });
+    }
 
     // The count, then every object in table order.
     void write(ByteWriter& out, std::int32_t version) const;
@@ -40,9 +74,11 @@ public:
 private:
     // The bisection of `add`: the index of a matching object, or the count with `insertPos` set.
     std::size_t search(ObjectId key, std::size_t& insertPos) const;
-    template <typename Record> bool addRecord(Record&& record, MergePolicy policy);
+    // Resolves `incoming` against the held object at `index` by `policy`; false when Keep refused it.
+    bool resolve(std::size_t index, std::unique_ptr<ObjectRecord> incoming, MergePolicy policy,
+                 TableObserver* observer);
 
-    std::vector<ObjectRecord> objects_;
+    std::vector<std::unique_ptr<ObjectRecord>> objects_;
 };
 
 } // namespace brindlemark

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <random>
+
 namespace brindlemark {
 namespace {
 
@@ -83,6 +86,92 @@ TEST(ObjectTable, RemoveAtAnswersWhetherItRemoved) {
     EXPECT_EQ(t.count(), 1u);
     EXPECT_TRUE(t.removeAt(0));
     EXPECT_TRUE(t.empty());
+}
+
+TEST(ObjectTable, SortAndResolveLetsTheFirstOfMatchingNeighboursCountAsHeld) {
+    for (MergePolicy policy : {MergePolicy::Overwrite, MergePolicy::Glue, MergePolicy::Keep}) {
+        ObjectTable t;
+        t.add(object("hfoo", "a000", {{"aaaa", 1}}), policy);
+        t.add(object("hfoo", "b000", {{"aaaa", 2}, {"bbbb", 2}}), policy);
+        t.add(object("hfoo", "c000", {{"cccc", 3}}), policy);
+        t.at(0).newId = id("z000"); // out of order now
+        t.at(2).newId = id("B000"); // matches b000, which stands before it
+        t.sortAndResolve(policy);
+        EXPECT_EQ(ids(t), (std::vector<std::string>{policy == MergePolicy::Overwrite ? "B000" : "b000", "z000"}));
+        const ObjectRecord& b = t.at(0);
+        switch (policy) {
+        case MergePolicy::Keep:
+            EXPECT_EQ(value(b, "aaaa"), 2);
+            EXPECT_EQ(value(b, "cccc"), -1);
+            break;
+        case MergePolicy::Glue:
+            EXPECT_EQ(value(b, "aaaa"), 2);
+            EXPECT_EQ(value(b, "cccc"), 3);
+            break;
+        case MergePolicy::Overwrite:
+            EXPECT_EQ(value(b, "aaaa"), -1);
+            EXPECT_EQ(value(b, "cccc"), 3);
+            break;
+        }
+    }
+}
+
+TEST(ObjectTable, RepositioningOneObjectEqualsSortingTheTable) {
+    std::mt19937 rng(7);
+    const char letters[] = "abAB_1";
+    auto randomId = [&] {
+        std::string s = "x";
+        for (int i = 0; i < 3; ++i)
+            s += letters[rng() % 6];
+        return s;
+    };
+    for (int round = 0; round < 2000; ++round) {
+        const MergePolicy policy = static_cast<MergePolicy>(rng() % 3);
+        ObjectTable table;
+        const int n = 1 + static_cast<int>(rng() % 12);
+        for (int i = 0; i < n; ++i)
+            table.add(object("hfoo", randomId().c_str(), {{"aaaa", i}, {i % 2 ? "bbbb" : "cccc", i}}), policy);
+        const std::size_t moved = rng() % table.count();
+        table.at(moved).newId = id(randomId());
+        ObjectTable sorted = table;
+        sorted.sortAndResolve(policy);
+        table.reposition(moved, policy);
+        ASSERT_EQ(table.count(), sorted.count());
+        for (std::size_t i = 0; i < table.count(); ++i) {
+            ASSERT_EQ(table.at(i).newId, sorted.at(i).newId) << round;
+            ASSERT_EQ(value(table.at(i), "aaaa"), value(sorted.at(i), "aaaa")) << round;
+            ASSERT_EQ(value(table.at(i), "bbbb"), value(sorted.at(i), "bbbb")) << round;
+            ASSERT_EQ(value(table.at(i), "cccc"), value(sorted.at(i), "cccc")) << round;
+        }
+    }
+}
+
+TEST(ObjectTable, AddingAnObjectItselfKeepsItsAddressAndReportsWhatWasDestroyed) {
+    struct Recorder : TableObserver {
+        std::vector<const ObjectRecord*> destroyed;
+        std::vector<const ObjectRecord*> mergedInto;
+        void destroying(const ObjectRecord& r) override { destroyed.push_back(&r); }
+        void merged(ObjectRecord& r) override { mergedInto.push_back(&r); }
+    };
+    ObjectTable t;
+    auto first = std::make_unique<ObjectRecord>(object("hfoo", "h000", {{"aaaa", 1}}));
+    const ObjectRecord* firstAddress = first.get();
+    t.add(std::move(first), MergePolicy::Glue);
+    EXPECT_EQ(&t.at(0), firstAddress);
+
+    Recorder glue;
+    auto second = std::make_unique<ObjectRecord>(object("hkni", "h000", {{"bbbb", 2}}));
+    const ObjectRecord* secondAddress = second.get();
+    t.add(std::move(second), MergePolicy::Glue, &glue);
+    EXPECT_EQ(glue.mergedInto, std::vector<const ObjectRecord*>{firstAddress});
+    EXPECT_EQ(glue.destroyed, std::vector<const ObjectRecord*>{secondAddress});
+
+    Recorder overwrite;
+    auto third = std::make_unique<ObjectRecord>(object("hkni", "h000", {{"cccc", 3}}));
+    const ObjectRecord* thirdAddress = third.get();
+    t.add(std::move(third), MergePolicy::Overwrite, &overwrite);
+    EXPECT_EQ(overwrite.destroyed, std::vector<const ObjectRecord*>{firstAddress});
+    EXPECT_EQ(&t.at(0), thirdAddress);
 }
 
 TEST(ObjectFile, FilesObjectsByTheirIdentifiersNotTheirSection) {
