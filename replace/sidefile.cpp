@@ -1,0 +1,307 @@
+#include "replace/sidefile.h"
+
+#include "core/fileio.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
+
+namespace brindlemark {
+
+namespace {
+
+std::string reason(int errorNumber) {
+    return errorNumber ? std::generic_category().message(errorNumber) : std::string("unknown error");
+}
+
+bool seekTo(std::FILE* file, std::uint64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+std::uint32_t load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+std::uint32_t key(const ObjectId& id) {
+    return load32(id.bytes.data());
+}
+
+// The window positions of every value that is the `from` of some pass. Entries are added whenever a window
+// comes to hold such a value and are never removed on the spot: a pass drops the entries that no longer hold
+// its value (and repeated ones) when it takes its list. So each list holds every position of its value, plus
+// stale entries that the next pass for that value discards.
+class WindowIndex {
+  public:
+    explicit WindowIndex(std::span<const SidePass> passes) {
+        for (const SidePass& pass : passes) {
+            if (!(pass.from == pass.to))
+                keys_.push_back(key(pass.from));
+        }
+        std::sort(keys_.begin(), keys_.end());
+        keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+        positions.resize(keys_.size());
+
+        std::size_t size = 16;
+        tableBits_ = 4;
+        while (size < 2 * keys_.size()) {
+            size *= 2;
+            ++tableBits_;
+        }
+        table_.assign(size, -1);
+        filter_.assign(kFilterBits / 64, 0);
+        for (std::size_t k = 0; k < keys_.size(); ++k) {
+            const std::uint32_t h = mix(keys_[k]);
+            const std::uint32_t bit = h >> (32 - kFilterShift);
+            filter_[bit >> 6] |= std::uint64_t(1) << (bit & 63);
+            std::size_t slot = h >> (32 - tableBits_);
+            while (table_[slot] >= 0)
+                slot = (slot + 1) & (size - 1);
+            table_[slot] = static_cast<std::int32_t>(k);
+        }
+    }
+
+    bool empty() const { return keys_.empty(); }
+
+    // The list number of `value`, or -1 when no pass looks for it.
+    std::int32_t find(std::uint32_t value) const {
+        const std::uint32_t h = mix(value);
+        const std::uint32_t bit = h >> (32 - kFilterShift);
+        if (!(filter_[bit >> 6] >> (bit & 63) & 1))
+            return -1;
+        const std::size_t mask = table_.size() - 1;
+        for (std::size_t slot = h >> (32 - tableBits_);; slot = (slot + 1) & mask) {
+            const std::int32_t k = table_[slot];
+            if (k < 0 || keys_[static_cast<std::size_t>(k)] == value)
+                return k;
+        }
+    }
+
+    std::vector<std::vector<std::size_t>> positions;
+
+  private:
+    // A bitmap of 2^18 bits (32 KB) screens out almost every window before the hash table is consulted.
+    static constexpr unsigned kFilterShift = 18;
+    static constexpr std::size_t kFilterBits = std::size_t(1) << kFilterShift;
+
+    static std::uint32_t mix(std::uint32_t v) { return v * 0x9E3779B1u; }
+
+    std::vector<std::uint32_t> keys_;
+    std::vector<std::int32_t> table_;
+    unsigned tableBits_ = 4;
+    std::vector<std::uint64_t> filter_;
+};
+
+// Writes `to` at `p` and files every window that the write turned into a looked-for value.
+void writeAndIndex(std::vector<std::uint8_t>& bytes, std::size_t p, const ObjectId& to, WindowIndex& index) {
+    const std::size_t first = p >= 3 ? p - 3 : 0;
+    const std::size_t last = std::min(p + 3, bytes.size() - 4);
+    std::uint32_t before[7];
+    for (std::size_t w = first; w <= last; ++w)
+        before[w - first] = load32(bytes.data() + w);
+    std::memcpy(bytes.data() + p, to.bytes.data(), 4);
+    for (std::size_t w = first; w <= last; ++w) {
+        const std::uint32_t now = load32(bytes.data() + w);
+        if (now == before[w - first])
+            continue;
+        const std::int32_t k = index.find(now);
+        if (k >= 0)
+            index.positions[static_cast<std::size_t>(k)].push_back(w);
+    }
+}
+
+// The first position from `from` on where the two byte sequences differ, or `size`.
+std::size_t firstDifference(const std::uint8_t* a, const std::uint8_t* b, std::size_t from,
+                            std::size_t size) {
+    constexpr std::size_t kBlock = 256;
+    while (from + kBlock <= size && std::memcmp(a + from, b + from, kBlock) == 0)
+        from += kBlock;
+    while (from < size && a[from] == b[from])
+        ++from;
+    return from;
+}
+
+// The first position from `from` on where the two byte sequences agree, or `size`.
+std::size_t firstSame(const std::uint8_t* a, const std::uint8_t* b, std::size_t from, std::size_t size) {
+    while (from < size && a[from] != b[from])
+        ++from;
+    return from;
+}
+
+} // namespace
+
+bool patchSideFile(const std::filesystem::path& path, ObjectId from, ObjectId to) {
+    std::FILE* file = openFile(path, "r+b");
+    if (!file)
+        return false;
+    constexpr std::size_t kChunk = 1 << 16;
+    // Up to three bytes of an unfinished window are carried over in front of the next chunk.
+    std::vector<std::uint8_t> buffer(kChunk + 3);
+    std::uint64_t base = 0; // file offset of buffer[0]
+    std::size_t held = 0;
+    bool ok = true;
+    for (;;) {
+        const std::size_t got = std::fread(buffer.data() + held, 1, kChunk, file);
+        if (got == 0) {
+            ok = !std::ferror(file);
+            break;
+        }
+        held += got;
+        std::size_t p = 0;
+        std::size_t dirtyBegin = held;
+        std::size_t dirtyEnd = 0;
+        while (p + 4 <= held) {
+            if (std::memcmp(buffer.data() + p, from.bytes.data(), 4) == 0) {
+                std::memcpy(buffer.data() + p, to.bytes.data(), 4);
+                dirtyBegin = std::min(dirtyBegin, p);
+                dirtyEnd = p + 4;
+                p += 4;
+            } else {
+                ++p;
+            }
+        }
+        if (dirtyBegin < dirtyEnd) {
+            // Reading resumes where it stopped; a seek is needed between writing and reading.
+            if (!seekTo(file, base + dirtyBegin) ||
+                std::fwrite(buffer.data() + dirtyBegin, 1, dirtyEnd - dirtyBegin, file) !=
+                    dirtyEnd - dirtyBegin ||
+                !seekTo(file, base + held)) {
+                ok = false;
+                break;
+            }
+        }
+        // Bytes before p are done; the rest (never written, at most three) starts the next window.
+        held -= p;
+        std::memmove(buffer.data(), buffer.data() + p, held);
+        base += p;
+    }
+    if (std::fclose(file) != 0)
+        ok = false;
+    return ok;
+}
+
+void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass> passes) {
+    if (bytes.size() < 4 || passes.empty())
+        return;
+    WindowIndex index(passes);
+    if (index.empty())
+        return;
+    const std::size_t windows = bytes.size() - 3;
+    for (std::size_t p = 0; p < windows; ++p) {
+        const std::int32_t k = index.find(load32(bytes.data() + p));
+        if (k >= 0)
+            index.positions[static_cast<std::size_t>(k)].push_back(p);
+    }
+
+    std::vector<std::size_t> current;
+    for (const SidePass& pass : passes) {
+        if (pass.from == pass.to) // writes back what it finds; it has no list of its own
+            continue;
+        const std::uint32_t wanted = key(pass.from);
+        const std::size_t k = static_cast<std::size_t>(index.find(wanted));
+        std::vector<std::size_t>& list = index.positions[k];
+        if (list.empty())
+            continue;
+        // Take the list; writes made by this pass file new occurrences into the emptied one.
+        current.clear();
+        current.swap(list);
+        std::erase_if(current, [&](std::size_t p) { return load32(bytes.data() + p) != wanted; });
+        std::sort(current.begin(), current.end());
+        current.erase(std::unique(current.begin(), current.end()), current.end());
+
+        // The occurrences as they stand before the pass, from left to right. A chosen one is at least four
+        // bytes after the previous write, so no write of this pass touches a later occurrence's bytes, and
+        // whatever the writes create starts before the point the scan has reached: the pass never looks at
+        // it.
+        std::size_t next = 0;
+        for (std::size_t p : current) {
+            if (p < next) {
+                list.push_back(p); // overlaps a replaced occurrence; it may still hold the value
+                continue;
+            }
+            writeAndIndex(bytes, p, pass.to, index);
+            next = p + 4;
+        }
+    }
+}
+
+bool patchSideFileInPlace(const std::filesystem::path& path, std::span<const SidePass> passes,
+                          std::string& error) {
+    std::FILE* file = openFile(path, "r+b");
+    if (!file) {
+        const int openError = errno;
+        error = pathText(path) + ": cannot open the file for update (" + reason(openError) + ")";
+        return false;
+    }
+    std::vector<std::uint8_t> original;
+    {
+        std::error_code ec;
+        const auto expected = std::filesystem::file_size(path, ec);
+        if (!ec)
+            original.reserve(static_cast<std::size_t>(expected));
+        std::uint8_t chunk[1 << 16];
+        for (;;) {
+            const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+            original.insert(original.end(), chunk, chunk + got);
+            if (got < sizeof chunk)
+                break;
+        }
+        if (std::ferror(file)) {
+            const int readError = errno;
+            error = pathText(path) + ": cannot read the file (" + reason(readError) + ")";
+            std::fclose(file);
+            return false;
+        }
+    }
+
+    std::vector<std::uint8_t> patched = original;
+    applySidePasses(patched, passes);
+
+    // Changed ranges less than a storage block apart are written as one, the unchanged bytes between them
+    // included (written back as they are): a write per four-byte change would cost a seek and a system call
+    // each, which dominates the whole patch when a file holds tens of thousands of occurrences.
+    constexpr std::size_t kJoinGap = 4096;
+    const std::size_t size = original.size();
+    bool ok = true;
+    int writeError = 0;
+    const std::uint8_t* was = original.data();
+    const std::uint8_t* now = patched.data();
+    std::size_t p = firstDifference(was, now, 0, size);
+    while (ok && p < size) {
+        const std::size_t begin = p;
+        std::size_t end = firstSame(was, now, p, size);
+        p = firstDifference(was, now, end, size);
+        while (p < size && p - end < kJoinGap) {
+            end = firstSame(was, now, p, size);
+            p = firstDifference(was, now, end, size);
+        }
+        if (!seekTo(file, begin) || std::fwrite(now + begin, 1, end - begin, file) != end - begin) {
+            ok = false;
+            writeError = errno;
+        }
+    }
+    if (std::fflush(file) != 0 && ok) {
+        ok = false;
+        writeError = errno;
+    }
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        writeError = errno;
+    }
+    if (!ok)
+        error = pathText(path) + ": cannot write the file (" + reason(writeError) + ")";
+    return ok;
+}
+
+} // namespace brindlemark

@@ -1,0 +1,125 @@
+#include "replace/replacelist.h"
+
+#include "core/fileio.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace brindlemark {
+namespace {
+
+using testing::TempDir;
+using testing::writeAll;
+
+// Every token of a replace list with the given content, each as its four raw bytes.
+std::vector<std::string> tokensOf(std::string_view content) {
+    TempDir dir;
+    const auto path = dir / "list.txt";
+    writeAll(path, content);
+    std::FILE* file = openFile(path, "rb");
+    EXPECT_NE(file, nullptr);
+    std::vector<std::string> tokens;
+    if (!file)
+        return tokens;
+    ObjectId token;
+    while (readReplaceToken(file, token))
+        tokens.emplace_back(token.raw());
+    std::fclose(file);
+    return tokens;
+}
+
+using Tokens = std::vector<std::string>;
+
+TEST(ReplaceList, TokensAreSeparatedByAnyWhiteSpaceOrNothing) {
+    const Tokens pair = {"hfoo", "h001"};
+    EXPECT_EQ(tokensOf("hfoo h001"), pair);
+    EXPECT_EQ(tokensOf("hfoo\th001"), pair);
+    EXPECT_EQ(tokensOf("hfoo\r\nh001\r\n"), pair);
+    EXPECT_EQ(tokensOf("hfooh001"), pair);
+    EXPECT_EQ(tokensOf("\t\n\v\f\r hfoo \t\n\v\f\r h001 \t\n\v\f\r "), pair);
+}
+
+TEST(ReplaceList, ATokenIsFourRawBytesWhateverTheyAre) {
+    EXPECT_EQ(tokensOf("hfo h001"), (Tokens{"hfo ", "h001"}));
+    EXPECT_EQ(tokensOf("h/o, x001"), (Tokens{"h/o,", "x001"}));
+    EXPECT_EQ(tokensOf("h%%% x%%%"), (Tokens{"h%%%", "x%%%"}));
+    // Bytes that are not white space start a token: other control bytes, high bytes, NUL.
+    EXPECT_EQ(tokensOf("\016abc \177xyz"), (Tokens{"\016abc", "\177xyz"})); // 0x0E and 0x7F
+    EXPECT_EQ(tokensOf(std::string_view("\0\0\0\0 \xC3\xA9zz", 9)),
+              (Tokens{std::string(4, '\0'), "\xC3\xA9zz"}));
+    // 0xEF inside a token is an ordinary byte.
+    EXPECT_EQ(tokensOf("h\xEFoo h001"), (Tokens{"h\xEFoo", "h001"}));
+}
+
+TEST(ReplaceList, CommentsRunToTheLineFeedAndOneSlashIsEnough) {
+    EXPECT_EQ(tokensOf("// header\nhfoo h001  // footman\nhkni h002\n"),
+              (Tokens{"hfoo", "h001", "hkni", "h002"}));
+    EXPECT_EQ(tokensOf("/ one slash\nhfoo h001"), (Tokens{"hfoo", "h001"}));
+    EXPECT_EQ(tokensOf("hfoo/comment\nh001"), (Tokens{"hfoo", "h001"}));
+    // A carriage return alone does not end a comment.
+    EXPECT_EQ(tokensOf("// a\rhfoo\nh001"), (Tokens{"h001"}));
+    EXPECT_EQ(tokensOf("// only a comment\n"), Tokens{});
+}
+
+TEST(ReplaceList, ACommentWithoutLineFeedEndsTheList) {
+    EXPECT_EQ(tokensOf("hfoo h001 // last line"), (Tokens{"hfoo", "h001"}));
+    EXPECT_EQ(tokensOf("// no tokens at all"), Tokens{});
+    EXPECT_EQ(tokensOf("hfoo /"), (Tokens{"hfoo"}));
+}
+
+TEST(ReplaceList, AByteOrderMarkIsSkippedAndTheTokenFollowsDirectly) {
+    EXPECT_EQ(tokensOf("\xEF\xBB\xBFhfoo h001"), (Tokens{"hfoo", "h001"}));
+    // Nothing is skipped after the mark: the line feed becomes the token's first byte.
+    const Tokens afterLineFeed = tokensOf("\xEF\xBB\xBF\nhfoo h001");
+    ASSERT_GE(afterLineFeed.size(), 2u);
+    EXPECT_EQ(afterLineFeed[0], "\nhfo");
+    EXPECT_EQ(afterLineFeed[1], "o h0");
+    EXPECT_EQ(afterLineFeed.size(), 2u); // "01" is cut off by the end
+    EXPECT_EQ(tokensOf("\xEF\xBB\xBF// x\n"), (Tokens{"// x"}));
+    // Any 0xEF where a token could start counts as a mark, whatever its two bytes after it.
+    EXPECT_EQ(tokensOf("hfoo \xEFxyh001"), (Tokens{"hfoo", "h001"}));
+    EXPECT_EQ(tokensOf("\xEF\xBB"), Tokens{});
+    EXPECT_EQ(tokensOf("\xEF\xBB\xBFhfo"), Tokens{});
+}
+
+TEST(ReplaceList, ATokenCutOffByTheEndIsNotATokenAndLeavesTheDestinationAlone) {
+    EXPECT_EQ(tokensOf("hfoo h0"), (Tokens{"hfoo"}));
+    EXPECT_EQ(tokensOf(""), Tokens{});
+    EXPECT_EQ(tokensOf(" \r\n\t "), Tokens{});
+
+    TempDir dir;
+    const auto path = dir / "cut.txt";
+    writeAll(path, "hfoo h0");
+    std::FILE* file = openFile(path, "rb");
+    ASSERT_NE(file, nullptr);
+    ObjectId token;
+    ASSERT_TRUE(readReplaceToken(file, token));
+    EXPECT_EQ(token, testing::id("hfoo"));
+    EXPECT_FALSE(readReplaceToken(file, token));
+    EXPECT_EQ(token, testing::id("hfoo"));
+    EXPECT_FALSE(readReplaceToken(file, token)); // still at the end
+    std::fclose(file);
+}
+
+TEST(ReplaceList, TheFileIsLeftJustAfterTheToken) {
+    TempDir dir;
+    const auto path = dir / "pos.txt";
+    writeAll(path, "  hfoo h001// c\nXYZW");
+    std::FILE* file = openFile(path, "rb");
+    ASSERT_NE(file, nullptr);
+    ObjectId token;
+    ASSERT_TRUE(readReplaceToken(file, token));
+    EXPECT_EQ(std::ftell(file), 6);
+    ASSERT_TRUE(readReplaceToken(file, token));
+    EXPECT_EQ(std::ftell(file), 11);
+    ASSERT_TRUE(readReplaceToken(file, token));
+    EXPECT_EQ(token, testing::id("XYZW"));
+    EXPECT_EQ(std::ftell(file), 20);
+    std::fclose(file);
+}
+
+} // namespace
+} // namespace brindlemark
