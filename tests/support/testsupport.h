@@ -55,7 +55,12 @@ class TempDir {
 public:
     TempDir() {
         static std::mt19937_64 rng{std::random_device{}()};
-        path_ = std::filesystem::temp_directory_path() / ("brindlemark-test-" + std::to_string(rng()));
+        // Memory-backed where there is one: the tests write and sync many small files.
+        std::error_code ec;
+        std::filesystem::path base = "/dev/shm";
+        if (!std::filesystem::is_directory(base, ec))
+            base = std::filesystem::temp_directory_path();
+        path_ = base / ("brindlemark-test-" + std::to_string(rng()));
         std::filesystem::create_directories(path_);
     }
     ~TempDir() {

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace brindlemark {
+
+// Where a command reports to the user: the window shows each message in a modal box, the command-line tool
+// prints it on standard error. Commands return what they did; everything the user must read goes through here.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    // One message, shown on its own.
+    virtual void message(const std::string& text) = 0;
+    // How far a long command has come; `done` of `total` steps. Nothing needs to be shown.
+    virtual void progress(std::size_t done, std::size_t total) {
+        (void)done;
+        (void)total;
+    }
+};
+
+} // namespace brindlemark

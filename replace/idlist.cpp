@@ -1,0 +1,54 @@
+#include "replace/idlist.h"
+
+#include "core/fileio.h"
+#include "replace/renaming.h"
+
+namespace brindlemark {
+
+namespace {
+
+void appendWithCrLf(std::string& out, const std::string& text) {
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+}
+
+} // namespace
+
+std::string idListText(const ObjectBundle& bundle) {
+    // Planning "%%%%" to "____" lists every identifier without a NUL byte, with its name; the sentinel result
+    // renames and moves nothing, so the bundle is only read.
+    const ObjectId all = ObjectId::fromText("%%%%");
+    RenameList list(true);
+    for (ObjectKind k : kAllObjectKinds) {
+        const ObjectFile& file = bundle.kind(k).file;
+        for (const ObjectTable* table : {&file.standardTable, &file.customTable})
+            for (const ObjectRecord& record : table->objects()) {
+                RenameEntry entry = planRename(record, all, kSentinelId);
+                if (entry.isChange())
+                    list.insert(std::move(entry));
+            }
+    }
+    std::string out;
+    for (const RenameEntry& entry : list.entries()) {
+        const std::string id = entry.fromId.text();
+        out += id;
+        out += '\t';
+        out += id;
+        if (entry.displayName) {
+            out += "\t// ";
+            appendWithCrLf(out, *entry.displayName);
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool writeIdList(const ObjectBundle& bundle, const std::filesystem::path& path, std::string& error) {
+    const std::string text = idListText(bundle);
+    return saveBytes(path, text.data(), text.size(), error);
+}
+
+} // namespace brindlemark

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "core/objectbundle.h"
+#include "replace/renamelist.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace brindlemark {
+
+// The object's name: the text of the first of the fields unam, anam, fnam, bnam, dnam, utip, ides that the object
+// has. None when that field is not a string, or when the object has none of them.
+std::optional<std::string> findDisplayName(const ObjectRecord& record);
+
+// What renameByPattern() would do to the object, without doing it: the entry (its identifier before and after),
+// or an entry with a zero `fromId` when the pair does not rename it.
+RenameEntry planRename(const ObjectRecord& record, ObjectId pattern, ObjectId replacement);
+
+// Applies the pair to the object's own identifier: a modified standard object (zero newId) whose base id agrees
+// with the pattern, or an object whose newId agrees, gets the new identifier as its newId (unless that is the
+// sentinel). Returns the entry, or one with a zero `fromId` when nothing changed.
+RenameEntry renameByPattern(ObjectRecord& record, ObjectId pattern, ObjectId replacement);
+
+// Applies the pair to every string value (whole words) and every integer value of the object. Field ids, levels,
+// columns and end markers never change.
+void substituteInValues(ObjectRecord& record, ObjectId pattern, ObjectId replacement);
+
+// Renames the table's matching objects in table order, moving each renamed one into `destination` (when given and
+// the replacement is not the sentinel) under `policy`, and inserts an entry per rename into `list`.
+void collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, ObjectTable* destination,
+                    MergePolicy policy, RenameList& list);
+
+// Renames objects of one bundle pair after pair. Planning renames the bundle's matching objects (modified
+// standard objects move to their kind's custom table), restores the tables' identifier order, and records
+// every rename in the list; rewriting then replaces every reference to each renamed identifier in all string and
+// integer values.
+//
+// The engine keeps an index from four-byte identifiers to the objects whose values hold them (whole words in
+// strings, integer values), current as values change, so a pair costs time in proportion to the places its
+// identifiers occur. Only a search pattern that holds the wildcard `%` falls back to visiting every object. The
+// bundle must not be changed by anything else while the engine is in use.
+class RenameEngine : private TableObserver {
+public:
+    explicit RenameEngine(ObjectBundle& bundle);
+    ~RenameEngine() override = default;
+    RenameEngine(const RenameEngine&) = delete;
+    RenameEngine& operator=(const RenameEngine&) = delete;
+
+    // Applies one pair to the whole bundle and fills `list` with its renames.
+    void applyRename(ObjectId pattern, ObjectId replacement, RenameList& list);
+
+private:
+    void destroying(const ObjectRecord& record) override;
+    void merged(ObjectRecord& record) override;
+
+    void planByBisection(ObjectId pattern, ObjectId replacement, RenameList& list);
+    void planByVisitingAll(ObjectId pattern, ObjectId replacement, RenameList& list);
+    void rewriteReferences(ObjectId fromId, ObjectId toId);
+    void index(ObjectRecord& record);
+
+    ObjectBundle& bundle_;
+    // The words each held object's values contain, sorted; an object missing here is not held any more.
+    std::unordered_map<const ObjectRecord*, std::vector<std::uint32_t>> words_;
+    // Objects whose values contain a word; may name objects whose values no longer do, or that are gone.
+    std::unordered_map<std::uint32_t, std::vector<ObjectRecord*>> holders_;
+};
+
+// Applies one pair to the bundle (a RenameEngine used once).
+void applyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list);
+
+// Whether the identifier holds the wildcard byte `%`.
+inline bool hasWildcard(ObjectId id) {
+    for (std::uint8_t b : id.bytes)
+        if (b == '%')
+            return true;
+    return false;
+}
+
+} // namespace brindlemark

@@ -1,0 +1,104 @@
+#include "tests/replace/plainreplace.h"
+
+#include "core/fileio.h"
+#include "replace/renaming.h"
+#include "replace/replacelist.h"
+#include "replace/sidefile.h"
+
+#include <map>
+
+namespace brindlemark::testing {
+
+void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list) {
+    const MergePolicy policy = bundle.mergePolicy;
+    for (ObjectKind k : kAllObjectKinds) {
+        ObjectFile& file = bundle.kind(k).file;
+        collectRenames(file.standardTable, pattern, replacement, &file.customTable, policy, list);
+        collectRenames(file.customTable, pattern, replacement, nullptr, policy, list);
+    }
+    // Tables in which identifiers changed in place go back into identifier order.
+    for (ObjectKind k : kAllObjectKinds) {
+        bundle.kind(k).file.standardTable.sortAndResolve(policy);
+        bundle.kind(k).file.customTable.sortAndResolve(policy);
+    }
+    for (const RenameEntry& entry : list.entries())
+        for (ObjectKind k : kAllObjectKinds) {
+            ObjectFile& file = bundle.kind(k).file;
+            for (ObjectTable* table : {&file.standardTable, &file.customTable})
+                for (std::size_t i = 0; i < table->count(); ++i)
+                    substituteInValues(table->at(i), entry.fromId, entry.toId);
+        }
+}
+
+ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
+                                      const ReplaceRequest& request, MessageSink& sink) {
+    ReplaceReport report;
+    auto fail = [&](const std::string& text) {
+        report.failed = true;
+        sink.message(text);
+    };
+    enum class State { Unvisited, BackedUp, Skipped };
+    std::map<std::filesystem::path, State> states;
+
+    std::FILE* list = openFile(request.replaceList, "rb");
+    if (!list) {
+        fail("Sorry, can't open Replace List file " + pathText(request.replaceList));
+    } else {
+        report.listOpened = true;
+        for (;;) {
+            RenameList renames(false);
+            ObjectId from;
+            ObjectId to;
+            if (!readReplaceToken(list, from) || !readReplaceToken(list, to))
+                break;
+            plainApplyRename(bundle, from, to, renames);
+            for (const RenameEntry& entry : renames.entries()) {
+                report.renames.push_back(entry);
+                for (const std::filesystem::path& row : request.sideFiles) {
+                    if (!request.keepBackups)
+                        continue;
+                    State& state = states[sameFileKey(row)];
+                    if (state == State::Skipped)
+                        continue;
+                    if (state == State::Unvisited) {
+                        const std::filesystem::path backup = backupName(splitPath(row));
+                        std::string why;
+                        if (!copyFileReplacing(row, backup, why)) {
+                            state = State::Skipped;
+                            fail("Failed to create backup file " + pathText(backup) + ", file skipped");
+                            continue;
+                        }
+                        state = State::BackedUp;
+                    }
+                    if (!patchSideFile(row, entry.fromId, entry.toId)) {
+                        state = State::Skipped;
+                        fail("Failed to patch file " + pathText(row) + ", file skipped");
+                    }
+                }
+            }
+        }
+        std::fclose(list);
+    }
+
+    if (!request.keepBackups)
+        return report;
+    const std::filesystem::path backup = backupName(bundlePath);
+    if (!bundlePath.fullPath.empty() && !mainLoaded) {
+        fail("Main object file " + pathText(bundlePath.fullPath) + " was not loaded; nothing was written");
+        return report;
+    }
+    std::string why;
+    if (bundlePath.fullPath.empty() || !copyFileReplacing(bundlePath.fullPath, backup, why)) {
+        fail("Failed to create backup file " + pathText(backup) + ", replace aborted");
+        return report;
+    }
+    if (!bundle.save(bundlePath.fullPath, why)) {
+        fail("Failed to write object file " + pathText(bundlePath.fullPath));
+        return report;
+    }
+    report.bundleWritten = true;
+    sink.message("Процесс изменения завершен!");
+    return report;
+}
+
+} // namespace brindlemark::testing

@@ -1,0 +1,401 @@
+#include "replace/replacecommand.h"
+
+#include "core/fileio.h"
+#include "replace/idlist.h"
+#include "tests/replace/bundlefixtures.h"
+#include "tests/replace/plainreplace.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+
+#include <sys/resource.h>
+
+namespace brindlemark {
+namespace {
+
+using namespace testing;
+namespace fs = std::filesystem;
+
+struct RecordingSink : MessageSink {
+    std::vector<std::string> messages;
+    void message(const std::string& text) override { messages.push_back(text); }
+};
+
+const std::string kDone = "Процесс изменения завершен!";
+
+// A main bundle on disk, loaded as the window would load it.
+struct MainBundle {
+    explicit MainBundle(const TempDir& dir, const ObjectBundle& content, const char* name = "map.w3o") {
+        path = splitPath(dir / name);
+        std::string error;
+        EXPECT_TRUE(content.save(path.fullPath, error)) << error;
+        bundle.warningSink = [](const std::string&) {};
+        EXPECT_TRUE(bundle.load(path.fullPath));
+    }
+    BundlePath path;
+    ObjectBundle bundle;
+};
+
+ObjectBundle footmanBundle() {
+    ObjectBundle b;
+    put(b, ObjectKind::Units, makeObject("hfoo", "", {textField("unam", "Footman")}));
+    put(b, ObjectKind::Units, makeObject("hkni", "", {textField("unam", "Knight")}));
+    put(b, ObjectKind::Units, makeObject("hpea", "A000", {textField("utip", "A000")}));
+    return b;
+}
+
+TEST(ReplaceCommand, WithoutBackupsOnlyTheBundleInMemoryChanges) {
+    TempDir dir;
+    MainBundle main(dir, footmanBundle());
+    const Bytes mainBytes = readAll(main.path.fullPath);
+    writeAll(dir / "list.txt", std::string("hfoo h001\n"));
+    writeAll(dir / "trig.wtg", std::string("call hfoo;"));
+    RecordingSink sink;
+    ReplaceRequest request{dir / "list.txt", {dir / "trig.wtg"}, false};
+    ReplaceReport report = replaceIdentifiers(main.bundle, main.path, true, request, sink);
+    EXPECT_TRUE(sink.messages.empty());
+    ASSERT_EQ(report.renames.size(), 1u);
+    EXPECT_FALSE(report.bundleWritten);
+    EXPECT_EQ(readAll(main.path.fullPath), mainBytes);
+    const Bytes trig = readAll(dir / "trig.wtg");
+    EXPECT_EQ(std::string(trig.begin(), trig.end()), "call hfoo;");
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_trig.wtg"));
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_map.w3o"));
+    EXPECT_TRUE(main.bundle.kind(ObjectKind::Units).file.customTable.contains(id("h001")));
+
+    // Again with backups: the list applies to the renamed bundle (nothing left to rename) and it is written.
+    request.keepBackups = true;
+    report = replaceIdentifiers(main.bundle, main.path, true, request, sink);
+    EXPECT_TRUE(report.listOpened);
+    EXPECT_TRUE(report.renames.empty());
+    EXPECT_EQ(sink.messages, std::vector<std::string>{kDone});
+    EXPECT_EQ(readAll(dir / "BACKUP_map.w3o"), mainBytes);
+    ObjectBundle written;
+    ASSERT_TRUE(written.load(main.path.fullPath));
+    EXPECT_TRUE(written.kind(ObjectKind::Units).file.customTable.contains(id("h001")));
+}
+
+TEST(ReplaceCommand, SideFilesFollowChainsAndKeepOneBackupOfTheOriginal) {
+    TempDir dir;
+    MainBundle main(dir, footmanBundle());
+    writeAll(dir / "list.txt", std::string("A000 B000\r\nB000 C000 // chain\nhkni h002\nzzzz yyyy\n"));
+    const std::string trig = "A000 B000 zzzz hkni hknix";
+    writeAll(dir / "trig.wct", trig);
+    RecordingSink sink;
+    const ReplaceReport report =
+        replaceIdentifiers(main.bundle, main.path, true, {dir / "list.txt", {dir / "trig.wct"}, true}, sink);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{kDone});
+    ASSERT_EQ(report.renames.size(), 3u);
+    const Bytes patched = readAll(dir / "trig.wct");
+    EXPECT_EQ(std::string(patched.begin(), patched.end()), "C000 C000 zzzz h002 h002x");
+    const Bytes backup = readAll(dir / "BACKUP_trig.wct");
+    EXPECT_EQ(std::string(backup.begin(), backup.end()), trig);
+}
+
+TEST(ReplaceCommand, SideFileNamedTwiceIsBackedUpOnceAndPatchedTwicePerRename) {
+    TempDir dir;
+    ObjectBundle content;
+    put(content, ObjectKind::Units, makeObject("hfoo", "", {intField("uhpm", 1)}));
+    MainBundle main(dir, content);
+    writeAll(dir / "list.txt", std::string("hfoo xhfo"));
+    writeAll(dir / "trig.wtg", std::string("hfooo"));
+    RecordingSink sink;
+    const fs::path row = dir / "trig.wtg";
+    const fs::path sameByAnotherName = dir.path() / "." / "trig.wtg";
+    replaceIdentifiers(main.bundle, main.path, true, {dir / "list.txt", {row, sameByAnotherName}, true}, sink);
+    // First pass: 'hfooo' -> 'xhfoo'; the second pass finds the 'hfoo' the first one wrote.
+    const Bytes patched = readAll(row);
+    EXPECT_EQ(std::string(patched.begin(), patched.end()), "xxhfo");
+    const Bytes backup = readAll(dir / "BACKUP_trig.wtg");
+    EXPECT_EQ(std::string(backup.begin(), backup.end()), "hfooo");
+}
+
+TEST(ReplaceCommand, MissingSideFileIsReportedOnceAndTheRestGoesOn) {
+    TempDir dir;
+    MainBundle main(dir, footmanBundle());
+    writeAll(dir / "list.txt", std::string("hfoo h001 hkni h002"));
+    writeAll(dir / "trig.wct", std::string("hfoo hkni"));
+    RecordingSink sink;
+    const ReplaceReport report = replaceIdentifiers(
+        main.bundle, main.path, true, {dir / "list.txt", {dir / "missing.wtg", dir / "trig.wct"}, true}, sink);
+    EXPECT_EQ(sink.messages, (std::vector<std::string>{"Failed to create backup file " +
+                                                           pathText(dir / "BACKUP_missing.wtg") + ", file skipped",
+                                                       kDone}));
+    EXPECT_TRUE(report.failed);
+    EXPECT_FALSE(fs::exists(dir / "missing.wtg"));
+    const Bytes patched = readAll(dir / "trig.wct");
+    EXPECT_EQ(std::string(patched.begin(), patched.end()), "h001 h002");
+}
+
+TEST(ReplaceCommand, UnreadableListStillWritesTheBundle) {
+    TempDir dir;
+    MainBundle main(dir, footmanBundle());
+    RecordingSink sink;
+    const ReplaceReport report =
+        replaceIdentifiers(main.bundle, main.path, true, {dir / "nope.txt", {}, true}, sink);
+    EXPECT_FALSE(report.listOpened);
+    EXPECT_EQ(sink.messages, (std::vector<std::string>{
+                                 "Sorry, can't open Replace List file " + pathText(dir / "nope.txt"), kDone}));
+    EXPECT_TRUE(fs::exists(dir / "BACKUP_map.w3o"));
+}
+
+TEST(ReplaceCommand, NeverWritesOverAMainFileThatDidNotLoad) {
+    TempDir dir;
+    writeAll(dir / "broken.w3o", std::string("\x01\x00\x00\x00\x01", 5));
+    const BundlePath path = splitPath(dir / "broken.w3o");
+    ObjectBundle empty;
+    writeAll(dir / "list.txt", std::string("hfoo h001"));
+    RecordingSink sink;
+    replaceIdentifiers(empty, path, false, {dir / "list.txt", {}, true}, sink);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Main object file " + pathText(dir / "broken.w3o") +
+                                                      " was not loaded; nothing was written"});
+    EXPECT_EQ(readAll(dir / "broken.w3o").size(), 5u);
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_broken.w3o"));
+
+    // With no main bundle chosen at all, the backup of the empty path fails.
+    RecordingSink none;
+    replaceIdentifiers(empty, BundlePath{}, false, {dir / "list.txt", {}, true}, none);
+    EXPECT_EQ(none.messages, std::vector<std::string>{"Failed to create backup file BACKUP_, replace aborted"});
+}
+
+// Lets this process write files of at most `bytes` bytes; root is bound by it too.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit old_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST(ReplaceCommand, FailedSaveIsReportedInsteadOfCompletion) {
+    TempDir dir;
+    MainBundle main(dir, footmanBundle());
+    const Bytes before = readAll(main.path.fullPath);
+    // The bundle grew in memory since it was loaded; the disk takes the backup but not the bigger bundle.
+    put(main.bundle, ObjectKind::Units, makeObject("hrif", "", {textField("utip", std::string(5000, 'x'))}));
+    writeAll(dir / "list.txt", std::string("hfoo h001"));
+    RecordingSink sink;
+    ReplaceReport report;
+    {
+        FileSizeLimit limit(4096);
+        report = replaceIdentifiers(main.bundle, main.path, true, {dir / "list.txt", {}, true}, sink);
+    }
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Failed to write object file " + pathText(main.path.fullPath)});
+    EXPECT_FALSE(report.bundleWritten);
+    EXPECT_EQ(readAll(main.path.fullPath), before);
+    EXPECT_EQ(readAll(dir / "BACKUP_map.w3o"), before);
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path()))
+        ++files;
+    EXPECT_EQ(files, 3u); // the bundle, its backup and the list: no temporary file left behind
+}
+
+TEST(IdList, ListsEveryIdentifierOnceInByteOrderWithNames) {
+    ObjectBundle bundle;
+    put(bundle, ObjectKind::Units, makeObject("hfoo", "", {textField("unam", "Foot\nman")}));
+    put(bundle, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 1)}));
+    put(bundle, ObjectKind::Items, makeObject("ratf", "Hpal", {textField("unam", "Paladin item")}));
+    put(bundle, ObjectKind::Items, makeObject("ratf", "hfoo", {textField("unam", "second hfoo")}));
+    EXPECT_EQ(idListText(bundle), "Hpal\tHpal\t// Paladin item\r\nh000\th000\r\nhfoo\thfoo\t// Foot\r\nman\r\n");
+    EXPECT_EQ(idListText(ObjectBundle{}), "");
+
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(writeIdList(bundle, dir / "ids.txt", error));
+    const Bytes text = readAll(dir / "ids.txt");
+    EXPECT_EQ(std::string(text.begin(), text.end()), idListText(bundle));
+    EXPECT_FALSE(writeIdList(bundle, dir / "no folder" / "ids.txt", error));
+    EXPECT_NE(error.find("ids.txt"), std::string::npos);
+}
+
+TEST(IdList, FedBackAsAReplaceListChangesNothing) {
+    TempDir dir;
+    ObjectBundle content = footmanBundle();
+    put(content, ObjectKind::Abilities, makeObject("AHbz", "A001", {idField("aord", "hfoo")}));
+    MainBundle main(dir, content);
+    const Bytes before = readAll(main.path.fullPath);
+    std::string error;
+    ASSERT_TRUE(writeIdList(main.bundle, dir / "ids.txt", error));
+    RecordingSink sink;
+    const ReplaceReport report = replaceIdentifiers(main.bundle, main.path, true, {dir / "ids.txt", {}, true}, sink);
+    EXPECT_TRUE(report.renames.empty());
+    EXPECT_EQ(readAll(main.path.fullPath), before);
+}
+
+// Random bundles, lists and side files: the real command and the plain one leave the same bytes everywhere.
+class RandomCase {
+public:
+    explicit RandomCase(unsigned seed) : rng_(seed) {}
+
+    ObjectId randomId() {
+        static const char letters[] = {'a', 'A', 'b', '%', '_', '1', ',', '\x80'};
+        ObjectId out;
+        for (auto& b : out.bytes)
+            b = static_cast<std::uint8_t>(letters[rng_() % sizeof letters]);
+        if (rng_() % 3 == 0)
+            out = pool_[rng_() % pool_.size()];
+        return out;
+    }
+    std::string randomText() {
+        std::string text;
+        const int words = static_cast<int>(rng_() % 6);
+        for (int i = 0; i < words; ++i) {
+            const ObjectId w = pool_[rng_() % pool_.size()];
+            text.append(w.raw());
+            static const char gaps[] = {' ', ',', 'x', '(', '\x90', '_'};
+            if (rng_() % 4)
+                text += gaps[rng_() % sizeof gaps];
+        }
+        return text;
+    }
+    ObjectBundle bundle() {
+        ObjectBundle b;
+        const int count = static_cast<int>(rng_() % 14);
+        for (int i = 0; i < count; ++i) {
+            const ObjectKind kind = kAllObjectKinds[rng_() % 3];
+            ObjectRecord r;
+            r.baseId = randomId();
+            if (rng_() % 2)
+                r.newId = randomId();
+            const int mods = 1 + static_cast<int>(rng_() % 4);
+            for (int m = 0; m < mods; ++m) {
+                static const char* fields[] = {"unam", "utip", "uhpm", "ubui", "anam"};
+                const char* field = fields[rng_() % 5];
+                if (rng_() % 2)
+                    r.addOrReplace(textField(field, randomText()));
+                else
+                    r.addOrReplace(intField(field, static_cast<std::int32_t>(randomId().value())));
+            }
+            put(b, kind, std::move(r));
+        }
+        return b;
+    }
+    std::string list() {
+        std::string text;
+        const int pairs = static_cast<int>(rng_() % 6);
+        for (int i = 0; i < pairs; ++i) {
+            ObjectId from = pool_[rng_() % pool_.size()];
+            ObjectId to = randomId();
+            if (rng_() % 4 == 0)
+                from.bytes[rng_() % 4] = '%';
+            if (rng_() % 4 == 0)
+                to.bytes[rng_() % 4] = '%';
+            if (rng_() % 10 == 0)
+                to = kSentinelId;
+            text.append(from.raw()).append(" ").append(to.raw()).append("\n");
+        }
+        return text;
+    }
+    Bytes sideFile() {
+        Bytes out;
+        const int n = static_cast<int>(rng_() % 40);
+        for (int i = 0; i < n; ++i) {
+            if (rng_() % 2) {
+                const ObjectId w = pool_[rng_() % pool_.size()];
+                const std::size_t cut = rng_() % 5 == 0 ? 2 : 4;
+                out.insert(out.end(), w.bytes.begin(), w.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+            } else {
+                out.push_back(static_cast<std::uint8_t>("aA_1b%,"[rng_() % 7]));
+            }
+        }
+        return out;
+    }
+    MergePolicy policy() { return static_cast<MergePolicy>(rng_() % 3); }
+    std::mt19937& rng() { return rng_; }
+
+    void seedPool() {
+        pool_.clear();
+        for (int i = 0; i < 6; ++i) {
+            ObjectId id;
+            for (auto& b : id.bytes)
+                b = static_cast<std::uint8_t>("aAb_1%"[rng_() % 6]);
+            pool_.push_back(id);
+        }
+    }
+
+private:
+    std::mt19937 rng_;
+    std::vector<ObjectId> pool_;
+};
+
+std::vector<std::string> renameTexts(const ReplaceReport& report) {
+    std::vector<std::string> out;
+    for (const RenameEntry& e : report.renames)
+        out.push_back(escapedBytes(e.fromId) + ">" + escapedBytes(e.toId) + ":" + e.displayName.value_or("-"));
+    return out;
+}
+
+TEST(ReplaceCommand, MatchesThePlainStepByStepCommandOnRandomInput) {
+    int renamingCases = 0;
+    for (unsigned seed = 0; seed < 1500; ++seed) {
+        RandomCase gen(seed);
+        gen.seedPool();
+        const MergePolicy policy = gen.policy();
+        ObjectBundle content = gen.bundle();
+        const std::string list = gen.list();
+        std::vector<Bytes> sides = {gen.sideFile(), gen.sideFile()};
+        const bool twice = gen.rng()() % 3 == 0;
+        const bool backups = gen.rng()() % 5 != 0;
+
+        TempDir plainDir;
+        TempDir fastDir;
+        struct Run {
+            const TempDir& dir;
+            ReplaceReport report;
+            RecordingSink sink;
+        };
+        std::vector<Run> runs;
+        runs.push_back({plainDir, {}, {}});
+        runs.push_back({fastDir, {}, {}});
+        for (std::size_t r = 0; r < 2; ++r) {
+            const TempDir& dir = runs[r].dir;
+            writeAll(dir / "list.txt", list);
+            writeAll(dir / "a.wtg", sides[0]);
+            writeAll(dir / "b.wct", sides[1]);
+            std::vector<fs::path> rows = {dir / "a.wtg", dir / "b.wct"};
+            if (twice)
+                rows.push_back(dir.path() / "." / "a.wtg");
+            ObjectBundle bundle;
+            bundle.mergePolicy = policy;
+            bundle.warningSink = [](const std::string&) {};
+            std::string error;
+            ASSERT_TRUE(content.save(dir / "map.w3o", error));
+            ASSERT_TRUE(bundle.load(dir / "map.w3o"));
+            const ReplaceRequest request{dir / "list.txt", rows, backups};
+            runs[r].report = r == 0 ? plainReplaceIdentifiers(bundle, splitPath(dir / "map.w3o"), true, request,
+                                                              runs[r].sink)
+                                    : replaceIdentifiers(bundle, splitPath(dir / "map.w3o"), true, request,
+                                                         runs[r].sink);
+            // The bundle in memory, whether or not it was written.
+            ASSERT_TRUE(saveBytes(dir / "memory.bin", bundle.toBytes().data(), bundle.toBytes().size(), error));
+        }
+        SCOPED_TRACE("seed " + std::to_string(seed) + " list:\n" + list);
+        EXPECT_EQ(renameTexts(runs[0].report), renameTexts(runs[1].report));
+        EXPECT_EQ(runs[0].sink.messages.size(), runs[1].sink.messages.size());
+        for (const char* name : {"memory.bin", "map.w3o", "BACKUP_map.w3o", "a.wtg", "b.wct", "BACKUP_a.wtg",
+                                 "BACKUP_b.wct"}) {
+            EXPECT_EQ(fs::exists(plainDir / name), fs::exists(fastDir / name)) << name;
+            EXPECT_EQ(readAll(plainDir / name), readAll(fastDir / name)) << name;
+        }
+        renamingCases += runs[1].report.renames.empty() ? 0 : 1;
+        if (::testing::Test::HasFailure())
+            break;
+    }
+    EXPECT_GT(renamingCases, 500);
+}
+
+} // namespace
+} // namespace brindlemark
