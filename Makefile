@@ -1,0 +1,33 @@
+# Thin wrappers over CMake and CTest. Folders and parallelism can be overridden: make test BUILD_DIR=build-x
+BUILD_DIR ?= build
+ASAN_DIR ?= build-asan
+BENCH_DIR ?= build-bench
+JOBS ?= 2
+
+CONFIGURE = cmake -G Ninja -S .
+
+.PHONY: run test bench deps
+
+deps:
+	scripts/install-deps.sh
+
+# Until the window is built, this builds the command-line tool and shows its help.
+run: deps
+	$(CONFIGURE) -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target brindlemark-cli
+	$(BUILD_DIR)/cli/brindlemark-cli --help
+
+# Everything, tested; then the tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+test: deps
+	$(CONFIGURE) -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	$(CONFIGURE) -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLEMARK_SANITIZE=ON
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# A release build of the benchmarks, run; they print their figures.
+bench: deps
+	$(CONFIGURE) -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DBRINDLEMARK_BENCH=ON -DBRINDLEMARK_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS)
+	cmake --build $(BENCH_DIR) --target run-benchmarks

@@ -1,0 +1,406 @@
+// Speed and memory of loading and saving a large bundle, against plain file reads and writes of the same bytes.
+// Prints its figures and how they compare with the targets: load + save at most 4 times a plain read + write,
+// and at most 3 times the file size of memory to load it. Linux: uses posix_spawn, getrusage and glibc's
+// malloc_usable_size.
+//
+// usage: brindlemark_bench_bundle [--objects N] [--modifications N] [--runs N] [--dir FOLDER] [--cli PATH]
+// Each step runs in a process of its own (--generate, --measure-speed, --measure-memory FILE), started by the
+// benchmark itself.
+#include "bench/generatebundle.h"
+
+#include "core/fileio.h"
+#include "core/objectbundle.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <type_traits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+// ---- Live heap bytes, counted by replacing the global allocation functions of this program
+
+namespace {
+std::atomic<std::size_t> liveBytes{0};
+std::atomic<std::size_t> peakBytes{0};
+
+void* counted(void* p) {
+    if (!p)
+        throw std::bad_alloc();
+    const std::size_t now = liveBytes.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
+    std::size_t peak = peakBytes.load();
+    while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
+    }
+    return p;
+}
+void release(void* p) {
+    if (p) {
+        liveBytes.fetch_sub(malloc_usable_size(p));
+        std::free(p);
+    }
+}
+void* alignedBlock(std::size_t size, std::align_val_t align) {
+    const auto a = static_cast<std::size_t>(align);
+    return std::aligned_alloc(a, (size + a - 1) / a * a);
+}
+} // namespace
+
+void* operator new(std::size_t size) { return counted(std::malloc(size ? size : 1)); }
+void* operator new[](std::size_t size) { return counted(std::malloc(size ? size : 1)); }
+void* operator new(std::size_t size, std::align_val_t a) { return counted(alignedBlock(size ? size : 1, a)); }
+void* operator new[](std::size_t size, std::align_val_t a) { return counted(alignedBlock(size ? size : 1, a)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    void* p = std::malloc(size ? size : 1);
+    return p ? counted(p) : nullptr;
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    void* p = std::malloc(size ? size : 1);
+    return p ? counted(p) : nullptr;
+}
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+
+namespace {
+
+namespace fs = std::filesystem;
+using brindlemark::ObjectBundle;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Timing {
+    double best = 0;
+    double median = 0;
+};
+
+// Runs `run` `runs` times; it either returns nothing and is timed whole, or times itself and returns seconds.
+template <typename Run> Timing timeRuns(int runs, const Run& run) {
+    std::vector<double> seconds;
+    for (int i = 0; i < runs; ++i) {
+        if constexpr (std::is_same_v<decltype(run()), double>) {
+            seconds.push_back(run());
+        } else {
+            const auto start = Clock::now();
+            run();
+            seconds.push_back(secondsSince(start));
+        }
+    }
+    std::sort(seconds.begin(), seconds.end());
+    return {seconds.front(), seconds[seconds.size() / 2]};
+}
+
+long maxRssKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// The resident-set high-water mark of this process's own memory (VmHWM), in KiB. Unlike ru_maxrss it does not
+// carry over the parent's figure through posix_spawn and exec.
+long highWaterKiB() {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1)
+            break;
+    std::fclose(f);
+    return kib;
+}
+
+[[noreturn]] void fail(const std::string& message) {
+    std::fprintf(stderr, "brindlemark_bench_bundle: %s\n", message.c_str());
+    std::exit(1);
+}
+
+std::size_t modificationCount(const ObjectBundle& bundle) {
+    std::size_t total = 0;
+    for (brindlemark::ObjectKind k : brindlemark::kAllObjectKinds)
+        for (const brindlemark::ObjectTable* t : {&bundle.kind(k).file.standardTable, &bundle.kind(k).file.customTable})
+            for (std::size_t i = 0; i < t->count(); ++i)
+                total += t->at(i).modificationCount();
+    return total;
+}
+
+std::size_t objectCount(const ObjectBundle& bundle) {
+    std::size_t total = 0;
+    for (brindlemark::ObjectKind k : brindlemark::kAllObjectKinds)
+        total += bundle.kind(k).file.standardTable.count() + bundle.kind(k).file.customTable.count();
+    return total;
+}
+
+double mb(std::size_t bytes) { return static_cast<double>(bytes) / 1e6; }
+double mbKiB(long kib) { return static_cast<double>(kib) * 1024.0 / 1e6; }
+
+const char* verdict(bool met) { return met ? "met" : "MISSED"; }
+
+std::size_t sizeOf(const fs::path& file) { return static_cast<std::size_t>(fs::file_size(file)); }
+
+int generate(const brindlemark::bench::BundleShape& shape, const fs::path& file) {
+    const auto start = Clock::now();
+    ObjectBundle generated;
+    brindlemark::bench::generateBundle(shape, generated);
+    const double generating = secondsSince(start);
+    std::string error;
+    if (!generated.save(file, error))
+        fail(error);
+    std::printf("  generated in %.2f s: %s, %.1f MB (%zu bytes)\n", generating, file.string().c_str(),
+                mb(sizeOf(file)), sizeOf(file));
+    return 0;
+}
+
+// The heap and resident-set growth of loading `file`, then the extra heap of saving it. Run in a fresh process.
+int measureMemory(const fs::path& file) {
+    const std::size_t fileSize = sizeOf(file);
+    const std::size_t before = liveBytes.load();
+    const long rssBefore = maxRssKiB();
+    const long hwmBefore = highWaterKiB();
+    peakBytes.store(before);
+    ObjectBundle bundle;
+    bundle.warningSink = [](const std::string&) {};
+    const brindlemark::LoadResult result = bundle.load(file);
+    if (!result)
+        fail(result.error);
+    const std::size_t loadPeak = peakBytes.load() - before;
+    const std::size_t held = liveBytes.load() - before;
+    const long rssAfter = maxRssKiB();
+    const long hwmAfter = highWaterKiB();
+    const std::size_t beforeSave = liveBytes.load();
+    peakBytes.store(beforeSave);
+    std::string error;
+    const fs::path saved = fs::path(file).concat(".memory");
+    if (!bundle.save(saved, error))
+        fail(error);
+    const std::size_t savePeak = peakBytes.load() - beforeSave;
+    fs::remove(saved);
+
+    const double heapRatio = static_cast<double>(loadPeak) / static_cast<double>(fileSize);
+    const long rssGrowth = rssAfter - rssBefore;
+    std::printf("\nMemory of one load (fresh process)\n");
+    std::printf("  peak live heap during load      %7.1f MB = %.2fx the file   target <= 3x: %s\n", mb(loadPeak),
+                heapRatio, verdict(heapRatio <= 3.0));
+    std::printf("  heap held by the loaded bundle  %7.1f MB = %.2fx the file\n", mb(held),
+                static_cast<double>(held) / static_cast<double>(fileSize));
+    std::printf("  ru_maxrss growth during load    %7.1f MB = %.2fx the file (%.1f MB to %.1f MB)\n",
+                mbKiB(rssGrowth), static_cast<double>(rssGrowth) * 1024.0 / static_cast<double>(fileSize),
+                mbKiB(rssBefore), mbKiB(rssAfter));
+    std::printf("  VmHWM growth during load        %7.1f MB (%.1f MB to %.1f MB)\n", mbKiB(hwmAfter - hwmBefore),
+                mbKiB(hwmBefore), mbKiB(hwmAfter));
+    std::printf("  extra heap during save          %7.1f MB\n", mb(savePeak));
+    return 0;
+}
+
+struct ChildResult {
+    int status = -1;
+    double seconds = 0;
+    long maxRssKiB = 0;
+};
+
+// Runs a program as a whole process, its standard output going to `out` (or inherited when empty).
+ChildResult runChild(const std::vector<std::string>& args, const fs::path& out = {}) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!out.empty())
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> storage = args;
+    std::vector<char*> argv;
+    for (std::string& a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ChildResult result;
+    std::fflush(stdout);
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        fail("cannot start " + args[0]);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    result.seconds = secondsSince(start);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.maxRssKiB = usage.ru_maxrss;
+    return result;
+}
+
+void writePlain(const fs::path& path, const std::vector<std::uint8_t>& bytes, bool sync) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fflush(f) != 0)
+        fail("cannot write " + path.string());
+    if (sync)
+        fsync(fileno(f));
+    std::fclose(f);
+}
+
+std::vector<std::uint8_t> readPlain(const fs::path& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        fail("cannot read " + path.string());
+    std::vector<std::uint8_t> bytes(sizeOf(path));
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    if (got != bytes.size())
+        fail("short read of " + path.string());
+    return bytes;
+}
+
+// Load and save through the library against plain stdio reads and writes of the same bytes.
+int measureSpeed(const brindlemark::bench::BundleShape& shape, const fs::path& file, int runs) {
+    const std::size_t fileSize = sizeOf(file);
+    const fs::path saved = fs::path(file).concat(".saved");
+    const fs::path plainCopy = fs::path(file).concat(".plain");
+    // Each load goes into a fresh bundle; destroying the previous one is not part of the time.
+    ObjectBundle loaded;
+    const Timing load = timeRuns(runs, [&] {
+        loaded.clear();
+        ObjectBundle bundle;
+        bundle.warningSink = [](const std::string&) {};
+        const auto start = Clock::now();
+        if (const brindlemark::LoadResult r = bundle.load(file); !r)
+            fail(r.error);
+        const double seconds = secondsSince(start);
+        loaded = std::move(bundle);
+        return seconds;
+    });
+    if (objectCount(loaded) != shape.objectCount || modificationCount(loaded) != shape.modificationCount)
+        fail("the loaded bundle does not hold what was generated");
+    const Timing save = timeRuns(runs, [&] {
+        std::string error;
+        if (!loaded.save(saved, error))
+            fail(error);
+    });
+    if (readPlain(saved) != readPlain(file))
+        fail("saving the loaded bundle does not give the file back");
+    loaded.clear();
+
+    // The library's save syncs the file to disk before it replaces the target; the plain write is timed both
+    // with and without that sync.
+    std::vector<std::uint8_t> bytes;
+    const Timing read = timeRuns(runs, [&] { bytes = readPlain(file); });
+    const Timing writeSynced = timeRuns(runs, [&] { writePlain(plainCopy, bytes, true); });
+    const Timing writeUnsynced = timeRuns(runs, [&] { writePlain(plainCopy, bytes, false); });
+    fs::remove(saved);
+    fs::remove(plainCopy);
+
+    auto row = [&](const char* name, const Timing& t) {
+        std::printf("  %-28s %8.1f ms %8.1f ms %8.1f MB/s\n", name, t.best * 1e3, t.median * 1e3,
+                    mb(fileSize) / t.best);
+    };
+    std::printf("\nSpeed, file in the page cache      best     median   (best)\n");
+    row("load (ObjectBundle::load)", load);
+    row("save (ObjectBundle::save)", save);
+    row("plain read (fread)", read);
+    row("plain write + fsync", writeSynced);
+    row("plain write, no fsync", writeUnsynced);
+    const double ratioSynced = (load.best + save.best) / (read.best + writeSynced.best);
+    const double ratioUnsynced = (load.best + save.best) / (read.best + writeUnsynced.best);
+    const double ratioMedian = (load.median + save.median) / (read.median + writeSynced.median);
+    std::printf("  (load + save) / (read + write + fsync)  %.2fx best, %.2fx median   target <= 4x: %s\n",
+                ratioSynced, ratioMedian, verdict(ratioSynced <= 4.0));
+    std::printf("  (load + save) / (read + write, no fsync) %.2fx best                 target <= 4x: %s\n",
+                ratioUnsynced, verdict(ratioUnsynced <= 4.0));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    brindlemark::bench::BundleShape shape;
+    int runs = 5;
+    fs::path dir = fs::temp_directory_path() / "brindlemark-bench";
+    std::string cli = BRINDLEMARK_CLI;
+    std::string mode;
+    fs::path modeFile;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if ((arg == "--generate" || arg == "--measure-memory" || arg == "--measure-speed") && hasValue) {
+            mode = arg;
+            modeFile = argv[++i];
+        } else if (arg == "--objects" && hasValue) {
+            shape.objectCount = std::stoul(argv[++i]);
+        } else if (arg == "--modifications" && hasValue) {
+            shape.modificationCount = std::stoul(argv[++i]);
+        } else if (arg == "--runs" && hasValue) {
+            runs = std::max(1, std::stoi(argv[++i]));
+        } else if (arg == "--dir" && hasValue) {
+            dir = argv[++i];
+        } else if (arg == "--cli" && hasValue) {
+            cli = argv[++i];
+        } else {
+            fail("usage: brindlemark_bench_bundle [--objects N] [--modifications N] [--runs N] [--dir FOLDER] "
+                 "[--cli PATH]");
+        }
+    }
+    if (mode == "--generate")
+        return generate(shape, modeFile);
+    if (mode == "--measure-memory")
+        return measureMemory(modeFile);
+    if (mode == "--measure-speed")
+        return measureSpeed(shape, modeFile, runs);
+
+    // Every measurement runs in a process of its own, started from this small one: a process started by a
+    // large one would begin with the large one's resident-set high-water mark.
+    fs::create_directories(dir);
+    const fs::path file = dir / "bench.w3o";
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::vector<std::string> shapeArgs = {"--objects", std::to_string(shape.objectCount), "--modifications",
+                                                std::to_string(shape.modificationCount), "--runs",
+                                                std::to_string(runs)};
+    auto runSelf = [&](const std::string& what) {
+        std::vector<std::string> args = {self, what, file.string()};
+        args.insert(args.end(), shapeArgs.begin(), shapeArgs.end());
+        if (runChild(args).status != 0)
+            fail("the step " + what + " failed");
+    };
+    std::printf("Bundle benchmark: %zu objects, %zu modifications, %d runs of each timing\n", shape.objectCount,
+                shape.modificationCount, runs);
+    runSelf("--generate");
+    const std::size_t fileSize = sizeOf(file);
+    runSelf("--measure-speed");
+    runSelf("--measure-memory");
+
+    const fs::path normalised = dir / "bench-normalised.w3o";
+    std::vector<double> seconds;
+    long rss = 0;
+    for (int i = 0; i < runs; ++i) {
+        const ChildResult r = runChild({cli, "normalize", file.string(), "-o", normalised.string()}, "/dev/null");
+        if (r.status != 0)
+            fail("brindlemark-cli normalize failed");
+        seconds.push_back(r.seconds);
+        rss = std::max(rss, r.maxRssKiB);
+    }
+    std::sort(seconds.begin(), seconds.end());
+    std::printf("\nbrindlemark-cli normalize FILE -o OUT, whole process\n");
+    std::printf("  best %.1f ms, median %.1f ms (%.1f MB/s best); peak resident %.1f MB = %.2fx the file\n",
+                seconds.front() * 1e3, seconds[seconds.size() / 2] * 1e3, mb(fileSize) / seconds.front(),
+                mbKiB(rss), static_cast<double>(rss) * 1024.0 / static_cast<double>(fileSize));
+    fs::remove(normalised);
+    return 0;
+}

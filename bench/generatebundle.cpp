@@ -1,0 +1,209 @@
+#include "bench/generatebundle.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindlemark::bench {
+
+namespace {
+
+// A small generator with fixed output on every platform (unlike the standard distributions).
+class Random {
+public:
+    explicit Random(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t next() { // splitmix64
+        std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        return z ^ (z >> 31);
+    }
+    // A number in [0, n).
+    std::size_t below(std::size_t n) { return static_cast<std::size_t>(next() % n); }
+    // A number in [lo, hi].
+    std::size_t between(std::size_t lo, std::size_t hi) { return lo + below(hi - lo + 1); }
+    bool chance(unsigned percent) { return below(100) < percent; }
+
+private:
+    std::uint64_t state_;
+};
+
+struct KindPlan {
+    ObjectKind kind;
+    unsigned share;          // percent of the objects
+    std::int32_t version;    // object file version
+    char standardPrefix;     // first character of the standard ids
+    char customPrefix;       // first character of the custom ids
+    char fieldPrefix;        // first character of the field ids
+    unsigned weight;         // relative number of modifications per object
+};
+
+constexpr std::array<KindPlan, kObjectKindCount> kPlans = {{
+    {ObjectKind::Units, 25, 2, 'h', 'h', 'u', 10},
+    {ObjectKind::Items, 10, 3, 'r', 'I', 'i', 6},
+    {ObjectKind::Destructables, 5, 2, 'L', 'B', 'b', 5},
+    {ObjectKind::Doodads, 8, 2, 'Z', 'D', 'd', 5},
+    {ObjectKind::Abilities, 30, 3, 'A', 'A', 'a', 16},
+    {ObjectKind::Buffs, 10, 3, 'B', 'B', 'f', 3},
+    {ObjectKind::Upgrades, 12, 2, 'R', 'R', 'g', 12},
+}};
+
+const char kBase36[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+
+// Standard ids are the prefix and three lower-case letters; custom ids the prefix, a digit and two more base-36
+// characters in upper case. The two never match, even without regard to case.
+ObjectId standardId(char prefix, std::size_t index) {
+    char text[4] = {prefix, char('a' + index / 676 % 26), char('a' + index / 26 % 26), char('a' + index % 26)};
+    return ObjectId::fromText(std::string_view(text, 4));
+}
+
+ObjectId customId(char prefix, std::size_t index) {
+    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; };
+    char text[4] = {prefix, char('0' + index / 1296 % 10), upper(kBase36[index / 36 % 36]), upper(kBase36[index % 36])};
+    return ObjectId::fromText(std::string_view(text, 4));
+}
+
+ObjectId fieldId(char prefix, std::size_t index) {
+    char text[4] = {prefix, kBase36[index / 1296 % 36], kBase36[index / 36 % 36], kBase36[index % 36]};
+    return ObjectId::fromText(std::string_view(text, 4));
+}
+
+constexpr std::string_view kWords[] = {
+    "Footman", "of", "the", "Storm", "Guard", "Fire", "frost", "damage", "Deals", "to", "nearby", "enemy", "units",
+    "Level", "Arcane", "Shield", "increases", "armor", "by", "seconds", "Summons", "a", "Spirit", "Wolf", "Heals",
+    "allied", "Hero", "mana", "cooldown", "attack", "speed", "Ancient", "Tower", "Orb", "Blade", "Ranger"};
+constexpr std::string_view kFolders[] = {"Units\\Human\\", "Units\\Orc\\", "Abilities\\Spells\\Human\\",
+                                         "ReplaceableTextures\\CommandButtons\\", "Doodads\\Terrain\\",
+                                         "war3mapImported\\"};
+constexpr std::string_view kCyrillic = "\xd0\x9c\xd0\xb5\xd1\x87\xd0\xbd\xd0\xb8\xd0\xba "; // "Мечник "
+
+void appendWords(std::string& text, Random& random, std::size_t length) {
+    while (text.size() < length) {
+        if (random.chance(3))
+            text += "|cffffcc00";
+        if (random.chance(2))
+            text += kCyrillic;
+        text += kWords[random.below(std::size(kWords))];
+        text += random.chance(8) ? "|n" : " ";
+    }
+    text.resize(length);
+    // A cut in the middle of a multi-byte character would leave a broken one at the end; keep the text ASCII there.
+    while (!text.empty() && static_cast<unsigned char>(text.back()) >= 0x80)
+        text.back() = '.';
+}
+
+// Strings of a map: mostly names and short values, a good share of model and icon paths, some long tooltips.
+std::string stringValue(Random& random) {
+    const unsigned roll = static_cast<unsigned>(random.below(100));
+    std::string text;
+    if (roll < 55) {
+        appendWords(text, random, random.between(3, 40));
+    } else if (roll < 90) {
+        text = kFolders[random.below(std::size(kFolders))];
+        appendWords(text, random, random.between(40, 160));
+        text += ".mdl";
+    } else {
+        appendWords(text, random, random.between(200, random.chance(10) ? 1000 : 800));
+    }
+    return text;
+}
+
+Modification makeModification(Random& random, ObjectId field, bool hasLevels, std::int32_t level,
+                              std::int32_t column) {
+    Modification m;
+    m.fieldId = field;
+    m.hasLevels = hasLevels;
+    if (hasLevels) {
+        m.level = level;
+        m.dataColumn = column;
+    }
+    const unsigned roll = static_cast<unsigned>(random.below(100));
+    if (roll < 35) {
+        m.valueType = ModValueType::Integer;
+        m.intValue = static_cast<std::int32_t>(random.below(2000)) - 100;
+    } else if (roll < 60) {
+        m.valueType = roll < 48 ? ModValueType::Real : ModValueType::Unreal;
+        m.realValue = static_cast<float>(random.below(100000)) / 64.0f;
+    } else {
+        m.valueType = ModValueType::String;
+        m.stringValue = stringValue(random);
+    }
+    return m;
+}
+
+// Gives each of `weights.size()` objects at least one modification and `total` in all, in proportion to the
+// weights.
+std::vector<std::size_t> spread(const std::vector<double>& weights, std::size_t total) {
+    std::vector<std::size_t> counts(weights.size(), 1);
+    if (weights.empty() || total <= weights.size())
+        return counts;
+    double sum = 0;
+    for (double w : weights)
+        sum += w;
+    const std::size_t extra = total - weights.size();
+    std::size_t given = weights.size();
+    for (std::size_t i = 0; i < weights.size(); ++i) {
+        const auto share = static_cast<std::size_t>(static_cast<double>(extra) * weights[i] / sum);
+        counts[i] += share;
+        given += share;
+    }
+    for (std::size_t i = 0; given < total; i = (i + 1) % counts.size(), ++given)
+        ++counts[i];
+    return counts;
+}
+
+} // namespace
+
+void generateBundle(const BundleShape& shape, ObjectBundle& out) {
+    Random random(shape.seed);
+    out.version = 1;
+
+    // Objects per kind, then modifications per object.
+    std::array<std::size_t, kObjectKindCount> objectsPerKind{};
+    std::size_t assigned = 0;
+    for (std::size_t k = 0; k < kPlans.size(); ++k) {
+        objectsPerKind[k] = shape.objectCount * kPlans[k].share / 100;
+        assigned += objectsPerKind[k];
+    }
+    objectsPerKind[4] += shape.objectCount - assigned; // the rest are abilities
+    std::vector<double> weights;
+    for (std::size_t k = 0; k < kPlans.size(); ++k)
+        for (std::size_t i = 0; i < objectsPerKind[k]; ++i)
+            weights.push_back(kPlans[k].weight * (0.2 + static_cast<double>(random.below(1600)) / 1000.0));
+    const std::vector<std::size_t> modsPerObject = spread(weights, shape.modificationCount);
+
+    std::size_t objectIndex = 0;
+    for (std::size_t k = 0; k < kPlans.size(); ++k) {
+        const KindPlan& plan = kPlans[k];
+        ObjectBundle::Kind& kind = out.kind(plan.kind);
+        kind.present = 1;
+        kind.file.version = plan.version;
+        const bool levels = kind.file.hasLevels;
+        const std::size_t standardCount = objectsPerKind[k] * 2 / 5;
+        for (std::size_t i = 0; i < objectsPerKind[k]; ++i, ++objectIndex) {
+            ObjectRecord record;
+            const bool standard = i < standardCount;
+            const std::size_t baseIndex = standard ? i : random.below(std::max<std::size_t>(standardCount, 1));
+            record.baseId = standardId(plan.standardPrefix, baseIndex);
+            if (!standard)
+                record.newId = customId(plan.customPrefix, i - standardCount);
+            std::size_t left = modsPerObject[objectIndex];
+            for (std::size_t field = 0; left > 0; ++field) {
+                const ObjectId id = fieldId(plan.fieldPrefix, field);
+                // A field of a kind with levels has a value per level (up to four), in one data column.
+                const std::size_t levelCount = levels ? std::min(left, random.between(1, 4)) : 1;
+                const auto column = static_cast<std::int32_t>(field % 4);
+                for (std::size_t level = 1; level <= levelCount; ++level, --left)
+                    record.addOrReplace(
+                        makeModification(random, id, levels, static_cast<std::int32_t>(level), column));
+            }
+            ObjectTable& table = standard ? kind.file.standardTable : kind.file.customTable;
+            table.add(std::move(record), MergePolicy::Glue);
+        }
+    }
+}
+
+} // namespace brindlemark::bench

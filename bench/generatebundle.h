@@ -1,0 +1,25 @@
+#pragma once
+
+#include "core/objectbundle.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace brindlemark::bench {
+
+// The size of a generated bundle.
+struct BundleShape {
+    std::size_t objectCount = 20000;
+    std::size_t modificationCount = 500000;
+    std::uint64_t seed = 1;
+};
+
+// Fills `out` (which should be empty) with a bundle like the object data of a large map: objects of all seven
+// kinds, modified standard objects and custom ones ('A000', 'h0a1', ...), exactly `modificationCount`
+// modifications in all, of every value type, with level columns in the kinds that have them, strings from a few
+// bytes up to 1,000 (names, model paths, coloured tooltips, a little Cyrillic), object files of versions 2 and
+// 3. The same shape always gives the same bundle, on every platform. With the default shape the written file is
+// about 30 MB.
+void generateBundle(const BundleShape& shape, ObjectBundle& out);
+
+} // namespace brindlemark::bench

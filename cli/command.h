@@ -1,0 +1,48 @@
+#pragma once
+
+#include "cli/arguments.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace brindlemark {
+class ObjectBundle;
+}
+
+namespace brindlemark::cli {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1; // the command ran and failed: a file refused, a save that failed
+inline constexpr int kExitUsage = 2;   // the command line was wrong
+
+inline constexpr const char* kProgramName = "brindlemark-cli";
+
+// One command of the program. Each command lives in its own file and hands out its description; main.cpp lists
+// them. The program parses the arguments by `options` and the positional counts, reports usage errors and
+// answers --help, so `run` sees only well-formed arguments.
+struct Command {
+    std::string_view name;
+    std::string_view synopsis; // the usage after "brindlemark-cli ": "check FILE"
+    std::string_view summary;  // one line for the program's help
+    std::string_view details;  // the rest of the command's help text; may be empty
+    std::span<const OptionSpec> options;
+    std::size_t minPositional = 0;
+    std::size_t maxPositional = 0;
+    int (*run)(const ParsedArguments& args) = nullptr;
+};
+
+const Command& checkCommand();
+const Command& dumpCommand();
+const Command& normalizeCommand();
+
+// Writes "brindlemark-cli: <message>" and a line end to standard error.
+void printError(std::string_view message);
+// Writes bytes to standard output as they are.
+void printOut(std::string_view text);
+
+// Loads `file` into `bundle`, which should be empty. Warnings go to standard error, naming the file. On failure
+// prints the reason and returns false; the bundle is then unchanged.
+bool loadBundle(ObjectBundle& bundle, const Argument& file);
+
+} // namespace brindlemark::cli

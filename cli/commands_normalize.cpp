@@ -1,0 +1,55 @@
+// normalize FILE -o OUT: a bundle loaded and written back in the form this program writes.
+#include "cli/command.h"
+
+#include "core/objectbundle.h"
+
+#include <string>
+
+namespace brindlemark::cli {
+
+namespace {
+
+int runNormalize(const ParsedArguments& args) {
+    const Argument* out = args.value("--output");
+    ObjectBundle bundle;
+    bundle.mergePolicy = MergePolicy::Glue;
+    if (!loadBundle(bundle, args.positional[0]))
+        return kExitFailure;
+    std::string error;
+    if (!bundle.save(out->path, error)) {
+        printError(error);
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
+constexpr OptionSpec kNormalizeOptions[] = {
+    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true},
+};
+
+} // namespace
+
+const Command& normalizeCommand() {
+    static const Command command{
+        .name = "normalize",
+        .synopsis = "normalize FILE -o OUT",
+        .summary = "Loads a bundle and writes it back to OUT in normal form.",
+        .details = "Objects come out sorted by identifier, a custom object standing among the standard ones\n"
+                   "moves to the custom objects, objects with matching identifiers are glued together, standard\n"
+                   "objects without modifications are dropped, modifications are sorted by field, and every\n"
+                   "end marker becomes the object's base identifier unless the file had a stray one there.\n"
+                   "OUT may be FILE itself. OUT is replaced only once the whole bundle is written; a refused\n"
+                   "FILE or a failed write leaves it as it was (exit status 1, with the reason).\n"
+                   "\n"
+                   "Options:\n"
+                   "  -o, --output OUT   where to write the bundle (required)\n"
+                   "\nExample: brindlemark-cli normalize war3map.w3o -o war3map-normal.w3o\n",
+        .options = kNormalizeOptions,
+        .minPositional = 1,
+        .maxPositional = 1,
+        .run = &runNormalize,
+    };
+    return command;
+}
+
+} // namespace brindlemark::cli

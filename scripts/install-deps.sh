@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Makes sure the build tools and libraries are installed. On Debian or Ubuntu as root it installs the missing
+# packages with apt-get (and touches the network only when something is missing); elsewhere it names what to
+# install and carries on as long as the build tools themselves are there.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+          nlohmann-json3-dev qt6-base-dev libstorm-dev)
+
+tools_present() {
+    local missing_tools=()
+    for tool in cmake ninja c++; do
+        command -v "$tool" >/dev/null 2>&1 || missing_tools+=("$tool")
+    done
+    if ((${#missing_tools[@]} > 0)); then
+        echo "install-deps: cannot build without: ${missing_tools[*]}" >&2
+        return 1
+    fi
+}
+
+if [[ ! -f /etc/debian_version ]] || ! command -v dpkg-query >/dev/null 2>&1; then
+    echo "install-deps: not a Debian-based system; install the equivalents of: ${packages[*]}" >&2
+    tools_present
+    exit 0
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ $status == "install ok installed" ]] || missing+=("$package")
+done
+((${#missing[@]} == 0)) && exit 0
+
+if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null 2>&1; then
+    echo "install-deps: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    apt-get install -y "${missing[@]}"
+else
+    echo "install-deps: missing packages; install them with: sudo apt-get install ${missing[*]}" >&2
+    tools_present
+fi
