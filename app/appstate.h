@@ -1,0 +1,67 @@
+#pragma once
+
+#include "core/bundlepath.h"
+#include "core/messagesink.h"
+#include "core/objectbundle.h"
+#include "merge/mergecommand.h"
+#include "replace/replacecommand.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindlemark {
+
+// The choosers' filters: entries "label|patterns" separated by "|", patterns separated by ";", ending in "||".
+inline constexpr std::string_view kBundleFilter = "Warcraft 3 Object File, (*.W3O)|*.w3o||";
+inline constexpr std::string_view kTriggerFilter =
+    "Warcraft Trigger Files, (*.WCT,*.WTG)|*.WCT;*.WTG|All Files, (*.*)|*.*||";
+inline constexpr std::string_view kTextFilter = "TXT File, (*.TXT)|*.txt|All Files, (*.*)|*.*||";
+// The name the bundle choosers propose.
+inline constexpr std::string_view kBundleChooserName = "*.w3o";
+
+struct FilterEntry {
+    std::string label;
+    std::vector<std::string> patterns;
+};
+
+// The entries of a filter text; a malformed tail (a label without patterns) is left out.
+std::vector<FilterEntry> parseFilter(std::string_view filter);
+// The same filter as a file dialog takes it: "label (pattern pattern)" entries joined by ";;".
+std::string dialogFilter(std::string_view filter);
+
+// Which command buttons are enabled, from the lengths of the three path fields.
+struct ButtonStates {
+    bool saveIdList = false;
+    bool merge = false;
+    bool replace = false;
+
+    friend bool operator==(const ButtonStates&, const ButtonStates&) = default;
+};
+ButtonStates updateButtons(std::size_t mainPathLength, std::size_t replaceListLength, std::size_t addedPathLength);
+
+// What the window's commands work on: the one bundle, the path of the main bundle it came from, and whether that
+// file loaded. The window reads its controls and calls these; nothing here knows of widgets.
+class AppState {
+public:
+    AppState();
+
+    ObjectBundle bundle;
+    BundlePath bundlePath;
+    bool mainLoaded = false;
+
+    // The main-bundle chooser was confirmed with `path`: clears the bundle, loads the file and remembers its path.
+    // A file that cannot be opened or is damaged is reported; the bundle then stays empty.
+    void chooseMainBundle(const std::filesystem::path& path, MessageSink& sink);
+    // Writes the identifier list; a failure is reported.
+    void saveIdListAs(const std::filesystem::path& path, MessageSink& sink);
+    ReplaceReport replace(const ReplaceRequest& request, MessageSink& sink);
+    MergeReport merge(const MergeRequest& request, MessageSink& sink);
+
+    // The names the side-file and the text choosers propose: "%s.wct" and "%s_IdList.txt" of the bundle's name.
+    std::filesystem::path proposedSideFileName() const;
+    std::filesystem::path proposedIdListName() const;
+};
+
+} // namespace brindlemark

@@ -1,0 +1,105 @@
+#include "app/appstate.h"
+
+#include "core/fileio.h"
+#include "tests/replace/bundlefixtures.h"
+
+#include <gtest/gtest.h>
+
+namespace brindlemark {
+namespace {
+
+using namespace testing;
+namespace fs = std::filesystem;
+
+struct RecordingSink : MessageSink {
+    std::vector<std::string> messages;
+    void message(const std::string& text) override { messages.push_back(text); }
+};
+
+TEST(UpdateButtons, FollowTheLengthsOfTheThreeFields) {
+    EXPECT_EQ(updateButtons(0, 0, 0), (ButtonStates{false, false, false}));
+    EXPECT_EQ(updateButtons(1, 0, 0), (ButtonStates{true, false, false}));
+    EXPECT_EQ(updateButtons(1, 1, 0), (ButtonStates{true, false, true}));
+    EXPECT_EQ(updateButtons(1, 0, 1), (ButtonStates{true, true, false}));
+    EXPECT_EQ(updateButtons(0, 5, 5), (ButtonStates{false, false, false}));
+}
+
+TEST(Filters, BecomeDialogFiltersKeepingTheirTexts) {
+    EXPECT_EQ(dialogFilter(kBundleFilter), "Warcraft 3 Object File, (*.W3O) (*.w3o)");
+    EXPECT_EQ(dialogFilter(kTriggerFilter),
+              "Warcraft Trigger Files, (*.WCT,*.WTG) (*.WCT *.WTG);;All Files, (*.*) (*.*)");
+    EXPECT_EQ(dialogFilter(kTextFilter), "TXT File, (*.TXT) (*.txt);;All Files, (*.*) (*.*)");
+    ASSERT_EQ(parseFilter(kTriggerFilter).size(), 2u);
+    EXPECT_EQ(parseFilter(kTriggerFilter)[0].patterns, (std::vector<std::string>{"*.WCT", "*.WTG"}));
+}
+
+TEST(AppState, ProposedNamesComeFromTheMainBundle) {
+    AppState state;
+    RecordingSink sink;
+    EXPECT_EQ(state.proposedSideFileName(), fs::path(".wct"));
+    EXPECT_EQ(state.proposedIdListName(), fs::path("_IdList.txt"));
+    state.chooseMainBundle("C:\\maps\\war.w3o", sink);
+    EXPECT_EQ(state.proposedSideFileName(), fs::path("war.wct"));
+    EXPECT_EQ(state.proposedIdListName(), fs::path("war_IdList.txt"));
+    EXPECT_EQ(backupName(state.bundlePath), fs::path("C:\\maps\\BACKUP_war.w3o"));
+}
+
+TEST(AppState, ChoosingAMainBundleReplacesWhatWasLoaded) {
+    TempDir dir;
+    ObjectBundle first;
+    put(first, ObjectKind::Units, makeObject("hfoo", "h000", {intField("aaaa", 1)}));
+    put(first, ObjectKind::Items, makeObject("ratf", "I000", {intField("aaaa", 1)}));
+    ObjectBundle second;
+    put(second, ObjectKind::Units, makeObject("hkni", "h001", {intField("aaaa", 1)}));
+    std::string error;
+    ASSERT_TRUE(first.save(dir / "first.w3o", error));
+    ASSERT_TRUE(second.save(dir / "second.w3o", error));
+
+    AppState state;
+    RecordingSink sink;
+    state.chooseMainBundle(dir / "first.w3o", sink);
+    state.chooseMainBundle(dir / "second.w3o", sink);
+    EXPECT_TRUE(sink.messages.empty());
+    EXPECT_TRUE(state.mainLoaded);
+    EXPECT_EQ(tableIds(state.bundle.kind(ObjectKind::Units).file.customTable), std::vector<std::string>{"h001"});
+    EXPECT_EQ(state.bundle.kind(ObjectKind::Items).present, 0);
+    EXPECT_EQ(state.bundlePath.fullPath, dir / "second.w3o");
+}
+
+TEST(AppState, AMainBundleThatDoesNotLoadIsReportedAndProtected) {
+    TempDir dir;
+    AppState state;
+    RecordingSink sink;
+    state.chooseMainBundle(dir / "missing.w3o", sink);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Sorry, can't open object file " + pathText(dir / "missing.w3o")});
+    EXPECT_FALSE(state.mainLoaded);
+    EXPECT_EQ(state.bundlePath.name, fs::path("missing")); // the path is still taken
+
+    writeAll(dir / "cut.w3o", std::string("\x01\x00\x00\x00\x01\x00\x00", 7));
+    sink.messages.clear();
+    state.chooseMainBundle(dir / "cut.w3o", sink);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0], pathText(dir / "cut.w3o") + ": the file ends at byte 7 inside the presence flag (units)");
+
+    writeAll(dir / "list.txt", std::string("hfoo h001"));
+    sink.messages.clear();
+    state.replace({dir / "list.txt", {}, true}, sink);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Main object file " + pathText(dir / "cut.w3o") +
+                                                      " was not loaded; nothing was written"});
+    EXPECT_EQ(readAll(dir / "cut.w3o").size(), 7u);
+}
+
+TEST(AppState, IdListFailureIsReported) {
+    TempDir dir;
+    AppState state;
+    RecordingSink sink;
+    state.saveIdListAs(dir / "ids.txt", sink);
+    EXPECT_TRUE(sink.messages.empty());
+    EXPECT_TRUE(fs::exists(dir / "ids.txt"));
+    state.saveIdListAs(dir / "nowhere" / "ids.txt", sink);
+    EXPECT_EQ(sink.messages,
+              std::vector<std::string>{"Failed to write identifier list " + pathText(dir / "nowhere" / "ids.txt")});
+}
+
+} // namespace
+} // namespace brindlemark
