@@ -6,8 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "core/bundlepath.h"
+#include "core/objectbundle.h"
+
 namespace brindlemark {
-class ObjectBundle;
+class MessageSink;
 }
 
 namespace brindlemark::cli {
@@ -35,6 +38,9 @@ struct Command {
 const Command& checkCommand();
 const Command& dumpCommand();
 const Command& normalizeCommand();
+const Command& replaceCommand();
+const Command& idListCommand();
+const Command& mergeCommand();
 
 // Writes "brindlemark-cli: <message>" and a line end to standard error.
 void printError(std::string_view message);
@@ -44,5 +50,15 @@ void printOut(std::string_view text);
 // Loads `file` into `bundle`, which should be empty. Warnings go to standard error, naming the file. On failure
 // prints the reason and returns false; the bundle is then unchanged.
 bool loadBundle(ObjectBundle& bundle, const Argument& file);
+
+// Reads "overwrite", "glue" or "keep"; false for anything else.
+bool parsePolicy(std::string_view text, MergePolicy& policy);
+// Reports a policy name that is none of the three; returns the usage exit status.
+int policyError(std::string_view command, std::string_view text);
+
+// Loads `file` as the window loads a chosen main bundle: into the empty `bundle` under `policy`. A file that does
+// not load is reported through `sink` and leaves `loaded` false. Returns the file's path, split.
+BundlePath chooseMainBundle(ObjectBundle& bundle, const Argument& file, MergePolicy policy, MessageSink& sink,
+                            bool& loaded);
 
 } // namespace brindlemark::cli

@@ -11,8 +11,8 @@ namespace {
 
 std::size_t modificationTotal(const ObjectTable& table) {
     std::size_t total = 0;
-    for (const ObjectRecord& record : table.objects())
-        total += record.modificationCount();
+    for (std::size_t i = 0; i < table.count(); ++i)
+        total += table.at(i).modificationCount();
     return total;
 }
 

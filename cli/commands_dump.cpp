@@ -84,7 +84,8 @@ std::string modificationLine(const Modification& m) {
 }
 
 void printTableText(const ObjectTable& table, const char* which) {
-    for (const ObjectRecord& record : table.objects()) {
+    for (std::size_t i = 0; i < table.count(); ++i) {
+        const ObjectRecord& record = table.at(i);
         std::string text = std::string("  ") + which + " object " + escapedBytes(record.effectiveId()) +
                            ": base " + escapedBytes(record.baseId) + ", new " + escapedBytes(record.newId) +
                            ", set flag " + std::to_string(record.setFlag) + ", modifications " +
@@ -164,7 +165,8 @@ json objectJson(const ObjectRecord& record) {
 void printTableJson(const ObjectTable& table) {
     printOut("[");
     bool first = true;
-    for (const ObjectRecord& record : table.objects()) {
+    for (std::size_t i = 0; i < table.count(); ++i) {
+        const ObjectRecord& record = table.at(i);
         printOut(first ? "\n    " : ",\n    ");
         printOut(objectJson(record).dump());
         first = false;

@@ -1,7 +1,9 @@
 #include "cli/command.h"
 
 #include "core/fileio.h"
+#include "core/messagesink.h"
 #include "core/objectbundle.h"
+#include "merge/mergecommand.h"
 
 #include <cstdio>
 
@@ -23,6 +25,35 @@ bool loadBundle(ObjectBundle& bundle, const Argument& file) {
         return false;
     }
     return true;
+}
+
+bool parsePolicy(std::string_view text, MergePolicy& policy) {
+    if (text == "overwrite")
+        policy = MergePolicy::Overwrite;
+    else if (text == "glue")
+        policy = MergePolicy::Glue;
+    else if (text == "keep")
+        policy = MergePolicy::Keep;
+    else
+        return false;
+    return true;
+}
+
+int policyError(std::string_view command, std::string_view text) {
+    printError(std::string(command) + ": unknown policy '" + std::string(text) + "' (overwrite, glue or keep)");
+    return kExitUsage;
+}
+
+BundlePath chooseMainBundle(ObjectBundle& bundle, const Argument& file, MergePolicy policy, MessageSink& sink,
+                            bool& loaded) {
+    const std::string name = pathText(file.path);
+    bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
+    bundle.mergePolicy = policy;
+    const LoadResult result = bundle.load(file.path);
+    loaded = static_cast<bool>(result);
+    if (!loaded)
+        sink.message(loadFailureMessage(result, file.path));
+    return splitPath(file.path);
 }
 
 } // namespace brindlemark::cli

@@ -15,6 +15,9 @@ constexpr CommandDescription kCommands[] = {
     &checkCommand,
     &dumpCommand,
     &normalizeCommand,
+    &idListCommand,
+    &replaceCommand,
+    &mergeCommand,
 };
 
 const Command* findCommand(std::string_view name) {

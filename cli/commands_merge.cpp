@@ -1,0 +1,57 @@
+// merge MAIN ADDED --policy P [--no-backup]: the Merge command of the window.
+#include "cli/command.h"
+#include "cli/consolesink.h"
+
+#include "merge/mergecommand.h"
+
+namespace brindlemark::cli {
+
+namespace {
+
+int runMerge(const ParsedArguments& args) {
+    MergePolicy policy = MergePolicy::Glue;
+    const Argument* p = args.value("--policy");
+    if (!parsePolicy(p->text, policy))
+        return policyError("merge", p->text);
+    ConsoleSink sink;
+    ObjectBundle bundle;
+    bool loaded = false;
+    const BundlePath path = chooseMainBundle(bundle, args.positional[0], MergePolicy::Glue, sink, loaded);
+    MergeRequest request;
+    request.takeBackup = !args.has("--no-backup");
+    request.addedFile = args.positional[1].path;
+    request.policy = policy;
+    const MergeReport report = mergeObjectFiles(bundle, path, loaded, request, sink);
+    return loaded && !report.failed ? kExitSuccess : kExitFailure;
+}
+
+constexpr OptionSpec kMergeOptions[] = {
+    {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep",
+     .required = true},
+    {.longName = "--no-backup", .shortName = ""},
+};
+
+} // namespace
+
+const Command& mergeCommand() {
+    static const Command command{
+        .name = "merge",
+        .synopsis = "merge MAIN ADDED --policy overwrite|glue|keep [--no-backup]",
+        .summary = "Merges the objects of ADDED into MAIN and writes MAIN back.",
+        .details = "Where an identifier stands in both, the policy decides: overwrite takes ADDED's object,\n"
+                   "glue merges ADDED's field changes into MAIN's object, keep leaves MAIN's object as it is.\n"
+                   "Kinds that only MAIN holds stay. MAIN is first copied to BACKUP_<name> beside it.\n"
+                   "\n"
+                   "Options:\n"
+                   "  --policy P     overwrite, glue or keep (required)\n"
+                   "  --no-backup    merge without the backup copy\n"
+                   "\nExample: brindlemark-cli merge war3map.w3o imported.w3o --policy glue\n",
+        .options = kMergeOptions,
+        .minPositional = 2,
+        .maxPositional = 2,
+        .run = &runMerge,
+    };
+    return command;
+}
+
+} // namespace brindlemark::cli

@@ -1,0 +1,154 @@
+// The renaming and merging commands of brindlemark-cli, run as a map maker runs them from a build script.
+#include "core/fileio.h"
+#include "core/objectbundle.h"
+#include "tests/cli/clirun.h"
+#include "tests/replace/bundlefixtures.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace brindlemark {
+namespace {
+
+using namespace testing;
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+void save(const ObjectBundle& bundle, const fs::path& path) {
+    std::string error;
+    ASSERT_TRUE(bundle.save(path, error)) << error;
+}
+
+ObjectBundle load(const fs::path& path) {
+    ObjectBundle bundle;
+    bundle.warningSink = [](const std::string&) {};
+    EXPECT_TRUE(bundle.load(path)) << path;
+    return bundle;
+}
+
+ObjectBundle sampleBundle() {
+    ObjectBundle b;
+    put(b, ObjectKind::Units, makeObject("hfoo", "", {textField("unam", "Footman")}));
+    put(b, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "Guard"), textField("utip", "Beats hpea.")}));
+    put(b, ObjectKind::Units, makeObject("hpea", "h001", {textField("unam", "Worker")}));
+    put(b, ObjectKind::Abilities, makeObject("AHbz", "A000", {idField("aord", "h000")}));
+    return b;
+}
+
+TEST(CliReplace, RenamesBundleAndTriggerFilesWithBackups) {
+    TempDir dir;
+    save(sampleBundle(), dir / "war3map.w3o");
+    const Bytes original = readAll(dir / "war3map.w3o");
+    // A byte-order mark directly before the first token, comments, and a wildcard pair.
+    writeAll(dir / "list.txt", std::string("\xEF\xBB\xBFh000 u000 // guard\r\n"
+                                           "// the workers\n"
+                                           "h%%% w%%%\n"
+                                           "hfoo\n")); // a last token without partner is ignored
+    writeAll(dir / "war3map.wtg", std::string("CreateUnit(h000) h001 hfoo h000h000"));
+    writeAll(dir / "war3map.wct", std::string("call h001"));
+
+    const CliRun run = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"),
+                               "--side", pathText(dir / "war3map.wtg"), "--side", pathText(dir / "war3map.wct")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "h000\tu000\nh001\tw001\nhfoo\twfoo\n");
+    EXPECT_THAT(run.err, HasSubstr("Процесс изменения завершен!"));
+
+    EXPECT_EQ(textOf(readAll(dir / "war3map.wtg")), "CreateUnit(u000) w001 wfoo u000u000");
+    EXPECT_EQ(textOf(readAll(dir / "war3map.wct")), "call w001");
+    EXPECT_EQ(textOf(readAll(dir / "BACKUP_war3map.wtg")), "CreateUnit(h000) h001 hfoo h000h000");
+    EXPECT_EQ(textOf(readAll(dir / "BACKUP_war3map.wct")), "call h001");
+    EXPECT_EQ(readAll(dir / "BACKUP_war3map.w3o"), original);
+
+    ObjectBundle result = load(dir / "war3map.w3o");
+    const ObjectFile& units = result.kind(ObjectKind::Units).file;
+    EXPECT_TRUE(units.standardTable.empty());
+    EXPECT_EQ(tableIds(units.customTable), (std::vector<std::string>{"u000", "w001", "wfoo"}));
+    EXPECT_EQ(idValueOf(result.kind(ObjectKind::Abilities).file.customTable.at(0), "aord"), "u000");
+}
+
+TEST(CliReplace, ReportsFailuresWithExitStatusOne) {
+    TempDir dir;
+    save(sampleBundle(), dir / "war3map.w3o");
+    writeAll(dir / "list.txt", std::string("h000 u000"));
+    const CliRun missingSide = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"),
+                                       "--side", pathText(dir / "none.wtg")});
+    EXPECT_EQ(missingSide.status, 1);
+    EXPECT_THAT(missingSide.err,
+                HasSubstr("Failed to create backup file " + pathText(dir / "BACKUP_none.wtg") + ", file skipped"));
+    EXPECT_FALSE(fs::exists(dir / "none.wtg"));
+
+    const CliRun badPolicy =
+        runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"), "--policy", "mix"});
+    EXPECT_EQ(badPolicy.status, 2);
+
+    writeAll(dir / "cut.w3o", std::string("\x01\x00\x00\x00", 4));
+    const CliRun damaged = runCli({"replace", pathText(dir / "cut.w3o"), "--list", pathText(dir / "list.txt")});
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_THAT(damaged.err, HasSubstr("the file ends at byte 4"));
+    EXPECT_THAT(damaged.err, HasSubstr("was not loaded; nothing was written"));
+    EXPECT_EQ(readAll(dir / "cut.w3o").size(), 4u);
+}
+
+TEST(CliReplace, WithoutBackupsNothingOnDiskChanges) {
+    TempDir dir;
+    save(sampleBundle(), dir / "war3map.w3o");
+    const Bytes original = readAll(dir / "war3map.w3o");
+    writeAll(dir / "list.txt", std::string("h000 u000"));
+    writeAll(dir / "war3map.wtg", std::string("h000"));
+    const CliRun run = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"),
+                               "--side", pathText(dir / "war3map.wtg"), "--no-backup"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "h000\tu000\n");
+    EXPECT_EQ(readAll(dir / "war3map.w3o"), original);
+    EXPECT_EQ(textOf(readAll(dir / "war3map.wtg")), "h000");
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o"));
+}
+
+TEST(CliIdList, WritesAListThatReplaceAcceptsUnchanged) {
+    TempDir dir;
+    save(sampleBundle(), dir / "war3map.w3o");
+    const Bytes original = readAll(dir / "war3map.w3o");
+    const CliRun run = runCli({"idlist", pathText(dir / "war3map.w3o"), "-o", pathText(dir / "ids.txt")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(textOf(readAll(dir / "ids.txt")),
+              "A000\tA000\r\nh000\th000\t// Guard\r\nh001\th001\t// Worker\r\nhfoo\thfoo\t// Footman\r\n");
+    const CliRun replace = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "ids.txt")});
+    EXPECT_EQ(replace.status, 0);
+    EXPECT_EQ(replace.out, "");
+    EXPECT_EQ(readAll(dir / "war3map.w3o"), original);
+
+    EXPECT_EQ(runCli({"idlist", pathText(dir / "war3map.w3o"), "-o", pathText(dir / "no" / "ids.txt")}).status, 1);
+}
+
+TEST(CliMerge, MergesUnderThePolicyAndKeepsABackup) {
+    TempDir dir;
+    save(sampleBundle(), dir / "main.w3o");
+    const Bytes original = readAll(dir / "main.w3o");
+    ObjectBundle added;
+    put(added, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "Captain")}));
+    put(added, ObjectKind::Items, makeObject("ratf", "I000", {textField("unam", "Claws")}));
+    save(added, dir / "added.w3o");
+
+    const CliRun keep = runCli({"merge", pathText(dir / "main.w3o"), pathText(dir / "added.w3o"), "--policy", "keep"});
+    EXPECT_EQ(keep.status, 0) << keep.err;
+    EXPECT_THAT(keep.err, HasSubstr("Процесс обьединения завершен!"));
+    EXPECT_EQ(readAll(dir / "BACKUP_main.w3o"), original);
+    ObjectBundle kept = load(dir / "main.w3o");
+    EXPECT_EQ(textOf(kept.kind(ObjectKind::Units).file.customTable.at(0), "unam"), "Guard");
+    EXPECT_EQ(kept.kind(ObjectKind::Items).file.customTable.count(), 1u);
+
+    const CliRun overwrite = runCli({"merge", pathText(dir / "main.w3o"), pathText(dir / "added.w3o"), "--policy",
+                                     "overwrite", "--no-backup"});
+    EXPECT_EQ(overwrite.status, 0) << overwrite.err;
+    EXPECT_EQ(textOf(load(dir / "main.w3o").kind(ObjectKind::Units).file.customTable.at(0), "unam"), "Captain");
+    EXPECT_EQ(readAll(dir / "BACKUP_main.w3o"), original); // not taken again
+
+    const CliRun missing =
+        runCli({"merge", pathText(dir / "main.w3o"), pathText(dir / "absent.w3o"), "--policy", "glue"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_THAT(missing.err, HasSubstr("Sorry, can't open object file " + pathText(dir / "absent.w3o")));
+    EXPECT_EQ(runCli({"merge", pathText(dir / "main.w3o"), pathText(dir / "added.w3o")}).status, 2);
+}
+
+} // namespace
+} // namespace brindlemark
