@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+
+#include <sys/resource.h>
 
 namespace brindlemark {
 namespace {
@@ -283,6 +286,74 @@ TEST(ObjectBundle, SaveReplacesTheFileWholeOrNotAtAll) {
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
         ++files;
     EXPECT_EQ(files, 1u);
+}
+
+TEST(ObjectBundle, HoldsMoreObjectsAndModificationsThanAnyFixedCapacity) {
+    Builder file;
+    file.i32(2).u32(0).u32(1500);
+    for (int i = 0; i < 1500; ++i) {
+        const std::string name = "h" + std::to_string(100 + i % 900) + (i < 900 ? "" : "x");
+        file.id("hfoo").id(std::string(1, char('A' + i / 900)) + name.substr(1, 3)).u32(i == 0 ? 2500 : 1);
+        for (int m = 0; m < (i == 0 ? 2500 : 1); ++m)
+            file.id(std::string{'f', char('a' + m / 676), char('a' + m / 26 % 26), char('a' + m % 26)})
+                .i32(0).i32(m).id("hfoo");
+    }
+    const Bytes bytes = singleKind(ObjectKind::Units, file.bytes);
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, bytes));
+    const ObjectTable& custom = bundle.kind(ObjectKind::Units).file.customTable;
+    EXPECT_EQ(custom.count(), 1500u);
+    EXPECT_EQ(custom.at(0).modificationCount(), 2500u);
+    ObjectBundle again;
+    ASSERT_TRUE(load(again, bundle.toBytes()));
+    EXPECT_EQ(again.toBytes(), bundle.toBytes());
+}
+
+TEST(ObjectBundle, LoadingABundleOnTopOfItselfChangesNothing) {
+    // Every merge loads the main file again on top of itself; ability levels must not multiply.
+    Builder abilities;
+    abilities.i32(2).u32(0).u32(1).id("AHbz").id("A000").u32(8);
+    for (int level = 1; level <= 4; ++level)
+        for (int column = 1; column <= 2; ++column)
+            abilities.id("Hbz1").i32(0).i32(level).i32(column).i32(level * 10 + column).id("AHbz");
+    const Bytes bytes = singleKind(ObjectKind::Abilities, abilities.bytes);
+    for (MergePolicy policy : {MergePolicy::Glue, MergePolicy::Keep, MergePolicy::Overwrite}) {
+        ObjectBundle bundle;
+        bundle.mergePolicy = policy;
+        ASSERT_TRUE(load(bundle, bytes));
+        const Bytes once = bundle.toBytes();
+        ASSERT_TRUE(load(bundle, bytes));
+        EXPECT_EQ(bundle.toBytes(), once);
+        EXPECT_EQ(bundle.kind(ObjectKind::Abilities).file.customTable.at(0).modificationCount(), 8u);
+    }
+}
+
+TEST(ObjectBundle, FailedWriteLeavesTheOldFile) {
+    TempDir dir;
+    const auto path = dir / "war.w3o";
+    testing::writeAll(path, guardBundle());
+    ObjectBundle bundle;
+    ASSERT_TRUE(load(bundle, guardBundle()));
+    bundle.kind(ObjectKind::Units).file.customTable.at(0).addOrReplace([] {
+        Modification m;
+        m.fieldId = id("utip");
+        m.valueType = ModValueType::String;
+        m.stringValue = std::string(20000, 't');
+        return m;
+    }());
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    std::string error;
+    const bool saved = bundle.save(path, error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(saved);
+    EXPECT_NE(error.find("war.w3o: cannot write the file"), std::string::npos) << error;
+    EXPECT_EQ(testing::readAll(path), guardBundle());
 }
 
 TEST(ObjectBundle, CollisionWarningGoesToTheSink) {
