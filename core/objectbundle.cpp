@@ -31,6 +31,21 @@ bool kindHasLevels(ObjectKind kind) {
     return kind == ObjectKind::Doodads || kind == ObjectKind::Abilities || kind == ObjectKind::Upgrades;
 }
 
+std::optional<ObjectKind> singleKindOf(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 0x20);
+    static const std::pair<const char*, ObjectKind> kinds[] = {
+        {".w3u", ObjectKind::Units},   {".w3t", ObjectKind::Items},     {".w3b", ObjectKind::Destructables},
+        {".w3d", ObjectKind::Doodads}, {".w3a", ObjectKind::Abilities}, {".w3h", ObjectKind::Buffs},
+        {".w3q", ObjectKind::Upgrades}};
+    for (const auto& [name, kind] : kinds)
+        if (ext == name)
+            return kind;
+    return std::nullopt;
+}
+
 ObjectBundle::ObjectBundle() {
     for (ObjectKind k : kAllObjectKinds)
         kind(k).file.hasLevels = kindHasLevels(k);
@@ -41,7 +56,22 @@ LoadResult ObjectBundle::load(const std::filesystem::path& path) {
     std::string error;
     if (!readFile(path, bytes, error))
         return {LoadResult::Outcome::CannotOpen, error, 0};
+    if (const std::optional<ObjectKind> kind = singleKindOf(path))
+        return loadObjectFileBytes(bytes, *kind, pathText(path));
     return loadBytes(bytes, pathText(path));
+}
+
+LoadResult ObjectBundle::loadObjectFileBytes(std::span<const std::uint8_t> bytes, ObjectKind k,
+                                             const std::string& fileName) {
+    ByteReader in(bytes);
+    in.place.kindName = kindName(k);
+    ParsedObjectFile parsed;
+    if (!parseObjectFile(in, kindHasLevels(k), parsed))
+        return {LoadResult::Outcome::Refused, fileName + ": " + in.error().message, in.error().offset};
+    if (kind(k).present == 0)
+        kind(k).present = 1;
+    kind(k).file.take(std::move(parsed), mergePolicy, warnings());
+    return {};
 }
 
 LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName) {
@@ -70,9 +100,7 @@ LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const st
     }
 
     // The whole file was read: only now does the bundle change.
-    WarningSink warn = warningSink;
-    if (!warn)
-        warn = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    const WarningSink warn = warnings();
     version = fileVersion;
     for (ObjectKind k : kAllObjectKinds) {
         Staged& s = staged[static_cast<std::size_t>(k)];
@@ -82,6 +110,18 @@ LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const st
         kind(k).file.take(std::move(s.file), mergePolicy, warn);
     }
     return {};
+}
+
+WarningSink ObjectBundle::warnings() const {
+    if (warningSink)
+        return warningSink;
+    return [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+}
+
+std::vector<std::uint8_t> ObjectBundle::objectFileBytes(ObjectKind k) const {
+    ByteWriter out;
+    kind(k).file.write(out);
+    return std::move(out.buffer());
 }
 
 void ObjectBundle::write(ByteWriter& out) const {
@@ -105,7 +145,10 @@ bool ObjectBundle::save(const std::filesystem::path& path, std::string& error) c
         return false;
     ByteWriter out;
     out.sink = [&file](const std::uint8_t* data, std::size_t size) { file.write(data, size); };
-    write(out);
+    if (const std::optional<ObjectKind> k = singleKindOf(path))
+        kind(*k).file.write(out);
+    else
+        write(out);
     out.flush();
     return file.commit(error);
 }

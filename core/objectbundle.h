@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,6 +24,11 @@ inline constexpr std::array<ObjectKind, kObjectKindCount> kAllObjectKinds = {
 const char* kindName(ObjectKind kind);
 // Whether the kind's modifications carry level and data-column values.
 bool kindHasLevels(ObjectKind kind);
+
+// The kind whose object file a file of this name holds on its own, by the extension (.w3u units, .w3t items,
+// .w3b destructables, .w3d doodads, .w3a abilities, .w3h buffs, .w3q upgrades, in any letter case), or none
+// for a bundle.
+std::optional<ObjectKind> singleKindOf(const std::filesystem::path& path);
 
 // How a load ended.
 struct LoadResult {
@@ -53,17 +59,22 @@ public:
     Kind& kind(ObjectKind k) { return kinds_[static_cast<std::size_t>(k)]; }
     const Kind& kind(ObjectKind k) const { return kinds_[static_cast<std::size_t>(k)]; }
 
-    // Reads the file on top of what the bundle holds. All or nothing: a file that cannot be opened, or that is
-    // damaged anywhere, leaves the bundle exactly as it was.
+    // Reads the file on top of what the bundle holds: a bundle, or the object file of the one kind its extension
+    // names (singleKindOf). All or nothing: a file that cannot be opened, or that is damaged anywhere, leaves
+    // the bundle exactly as it was.
     LoadResult load(const std::filesystem::path& path);
-    // As load(), from bytes in memory; `fileName` names them in messages.
+    // As load() of a bundle, from bytes in memory; `fileName` names them in messages.
     LoadResult loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName);
+    // As load() of one kind's object file, from bytes in memory; the kind is then present.
+    LoadResult loadObjectFileBytes(std::span<const std::uint8_t> bytes, ObjectKind kind, const std::string& fileName);
 
-    // Writes the whole bundle through a temporary file that then replaces `path`. False with the reason; the file
-    // at `path` is then unchanged.
+    // Writes the bundle, or for a single-kind file name the object file of that kind alone, through a temporary
+    // file that then replaces `path`. False with the reason; the file at `path` is then unchanged.
     bool save(const std::filesystem::path& path, std::string& error) const;
-    // The bytes that save() writes.
+    // The bytes of the whole bundle.
     std::vector<std::uint8_t> toBytes() const;
+    // The bytes of one kind's object file.
+    std::vector<std::uint8_t> objectFileBytes(ObjectKind kind) const;
     // Streams the bytes to `out` (whose sink, if any, receives them in pieces).
     void write(ByteWriter& out) const;
 
@@ -71,6 +82,8 @@ public:
     void clear();
 
 private:
+    WarningSink warnings() const;
+
     std::array<Kind, kObjectKindCount> kinds_;
 };
 

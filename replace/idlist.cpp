@@ -17,7 +17,7 @@ void appendWithCrLf(std::string& out, const std::string& text) {
 
 } // namespace
 
-std::string idListText(const ObjectBundle& bundle) {
+std::string idListText(const ObjectBundle& bundle, const StringTable* strings) {
     // Planning "%%%%" to "____" lists every identifier without a NUL byte, with its name; the sentinel result
     // renames and moves nothing, so the bundle is only read.
     const ObjectId all = ObjectId::fromText("%%%%");
@@ -39,15 +39,16 @@ std::string idListText(const ObjectBundle& bundle) {
         out += id;
         if (entry.displayName) {
             out += "\t// ";
-            appendWithCrLf(out, *entry.displayName);
+            appendWithCrLf(out, strings ? strings->resolve(*entry.displayName) : *entry.displayName);
         }
         out += "\r\n";
     }
     return out;
 }
 
-bool writeIdList(const ObjectBundle& bundle, const std::filesystem::path& path, std::string& error) {
-    const std::string text = idListText(bundle);
+bool writeIdList(const ObjectBundle& bundle, const std::filesystem::path& path, std::string& error,
+                 const StringTable* strings) {
+    const std::string text = idListText(bundle, strings);
     return saveBytes(path, text.data(), text.size(), error);
 }
 

@@ -1,5 +1,7 @@
 #include "core/objectbundle.h"
 
+#include "core/fileio.h"
+
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -354,6 +356,45 @@ TEST(ObjectBundle, FailedWriteLeavesTheOldFile) {
     EXPECT_FALSE(saved);
     EXPECT_NE(error.find("war.w3o: cannot write the file"), std::string::npos) << error;
     EXPECT_EQ(testing::readAll(path), guardBundle());
+}
+
+TEST(SingleKindFile, LoadsAsTheOnlyPresentKindAndSavesInItsOwnLayout) {
+    TempDir dir;
+    Builder file;
+    file.i32(2).u32(0).u32(1).id("AHbz").id("A000").u32(1).id("Hbz1").i32(0).i32(1).i32(0).i32(5).id("AHbz");
+    testing::writeAll(dir / "war3mapSkin.W3A", file.bytes);
+    EXPECT_EQ(singleKindOf(dir / "war3mapSkin.W3A"), ObjectKind::Abilities);
+    EXPECT_EQ(singleKindOf(dir / "map.w3o"), std::nullopt);
+    EXPECT_EQ(singleKindOf(dir / "w3a"), std::nullopt);
+
+    ObjectBundle bundle;
+    ASSERT_TRUE(bundle.load(dir / "war3mapSkin.W3A"));
+    for (ObjectKind k : kAllObjectKinds)
+        EXPECT_EQ(bundle.kind(k).present != 0, k == ObjectKind::Abilities) << kindName(k);
+    EXPECT_EQ(bundle.kind(ObjectKind::Abilities).file.customTable.at(0).modifications()[0].level, 1);
+    std::string error;
+    ASSERT_TRUE(bundle.save(dir / "out.w3a", error)) << error;
+    EXPECT_EQ(testing::readAll(dir / "out.w3a"), file.bytes);
+    ASSERT_TRUE(bundle.save(dir / "out.w3o", error)) << error;
+    EXPECT_EQ(testing::readAll(dir / "out.w3o"), singleKind(ObjectKind::Abilities, file.bytes, 1, 0));
+
+    // Merged into a bundle, it joins that kind.
+    ObjectBundle main;
+    ASSERT_TRUE(load(main, guardBundle()));
+    ASSERT_TRUE(main.load(dir / "war3mapSkin.W3A"));
+    EXPECT_EQ(main.kind(ObjectKind::Units).file.customTable.count(), 1u);
+    EXPECT_EQ(main.kind(ObjectKind::Abilities).file.customTable.count(), 1u);
+}
+
+TEST(SingleKindFile, DamageNamesTheKind) {
+    TempDir dir;
+    testing::writeAll(dir / "war3map.w3u", Builder().i32(2).u32(1).id("hfoo").bytes);
+    ObjectBundle bundle;
+    const LoadResult r = bundle.load(dir / "war3map.w3u");
+    EXPECT_EQ(r.outcome, LoadResult::Outcome::Refused);
+    EXPECT_EQ(r.error, pathText(dir / "war3map.w3u") +
+                           ": the file ends at byte 12, too soon for the 1 objects counted at byte 4, in an object "
+                           "count (units)");
 }
 
 TEST(ObjectBundle, CollisionWarningGoesToTheSink) {
