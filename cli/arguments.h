@@ -26,10 +26,10 @@ std::filesystem::path pathFromText(std::string_view text);
 
 // An option a command accepts: a long name ("--json") and an optional short one ("-o").
 struct OptionSpec {
-    std::string_view longName;
-    std::string_view shortName; // empty when there is none
+    std::string_view longName{};
+    std::string_view shortName{}; // empty when there is none
     bool takesValue = false;
-    std::string_view valueName; // shown in the usage: "-o OUT"
+    std::string_view valueName{}; // shown in messages: "missing -o OUT"
     bool required = false;
 };
 

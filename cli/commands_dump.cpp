@@ -203,7 +203,11 @@ int runDump(const ParsedArguments& args) {
         printJson(bundle, pathText(args.positional[0].path));
     else
         printText(bundle);
-    return std::fflush(stdout) == 0 ? kExitSuccess : kExitFailure;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        printError("cannot write to standard output");
+        return kExitFailure;
+    }
+    return kExitSuccess;
 }
 
 constexpr OptionSpec kDumpOptions[] = {

@@ -1,15 +1,49 @@
 // replace BUNDLE --list LIST [--side FILE]... [--no-backup] [--policy P]: the Replace command of the window.
 #include "cli/command.h"
 #include "cli/consolesink.h"
+#include "cli/dryrunreport.h"
 
 #include "core/bundlepath.h"
 #include "core/fileio.h"
 #include "merge/mergecommand.h"
+#include "replace/dryrun.h"
 #include "replace/replacecommand.h"
+
+#include <map>
 
 namespace brindlemark::cli {
 
 namespace {
+
+// Plans the run and prints what it would change; nothing is written.
+int runDryRun(ObjectBundle& bundle, const ReplaceRequest& request) {
+    std::vector<std::pair<ObjectId, ObjectId>> pairs;
+    if (!readReplacePairs(request.replaceList, pairs)) {
+        printError("Sorry, can't open Replace List file " + pathText(request.replaceList));
+        return kExitFailure;
+    }
+    // Rows naming one file make one side text with a pass per row.
+    std::vector<SideText> sides;
+    std::map<std::filesystem::path, std::size_t> byKey;
+    bool failed = false;
+    for (const std::filesystem::path& row : request.sideFiles) {
+        const auto [it, fresh] = byKey.try_emplace(sameFileKey(row), sides.size());
+        if (!fresh) {
+            ++sides[it->second].passes;
+            continue;
+        }
+        SideText side{pathText(row), {}, 1};
+        std::string why;
+        if (!readFile(row, side.bytes, why)) {
+            printError(why);
+            failed = true;
+        }
+        sides.push_back(std::move(side));
+    }
+    const std::vector<PlannedRename> renames = planRenames(bundle, pairs, sides);
+    printOut(dryRunReport(renames, sides, nullptr));
+    return failed ? kExitFailure : kExitSuccess;
+}
 
 int runReplace(const ParsedArguments& args) {
     MergePolicy policy = MergePolicy::Glue;
@@ -26,6 +60,8 @@ int runReplace(const ParsedArguments& args) {
         if (name == "--side")
             request.sideFiles.push_back(value.path);
     request.keepBackups = !args.has("--no-backup");
+    if (args.has("--dry-run"))
+        return loaded ? runDryRun(bundle, request) : kExitFailure;
     const ReplaceReport report = replaceIdentifiers(bundle, path, loaded, request, sink);
     std::string out;
     for (const RenameEntry& entry : report.renames) {
@@ -39,6 +75,7 @@ constexpr OptionSpec kReplaceOptions[] = {
     {.longName = "--list", .shortName = "-l", .takesValue = true, .valueName = "LIST", .required = true},
     {.longName = "--side", .shortName = "-s", .takesValue = true, .valueName = "FILE"},
     {.longName = "--no-backup", .shortName = ""},
+    {.longName = "--dry-run", .shortName = ""},
     {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep"},
 };
 
@@ -47,7 +84,8 @@ constexpr OptionSpec kReplaceOptions[] = {
 const Command& replaceCommand() {
     static const Command command{
         .name = "replace",
-        .synopsis = "replace BUNDLE --list LIST [--side FILE]... [--no-backup] [--policy overwrite|glue|keep]",
+        .synopsis = "replace BUNDLE --list LIST [--side FILE]... [--no-backup] [--dry-run] "
+                    "[--policy overwrite|glue|keep]",
         .summary = "Renames object identifiers by a replace list, in the bundle and in side files.",
         .details =
             "LIST holds pairs of four-character identifiers: the old one (where % stands for any character)\n"
@@ -64,6 +102,9 @@ const Command& replaceCommand() {
             "  -l, --list LIST      the replace list (required)\n"
             "  -s, --side FILE      a side file to patch; repeat for more, patched in the order given\n"
             "  --no-backup          rename in memory only: no file is copied, patched or written\n"
+            "  --dry-run            write nothing; print each rename with the object's name, how many\n"
+            "                       string and integer values it rewrites and how many occurrences each\n"
+            "                       side file holds, then the totals\n"
             "  --policy P           how loading BUNDLE resolves two objects with one identifier, and how\n"
             "                       a renamed object meets an existing one: overwrite, glue (default), keep\n"
             "\nExample: brindlemark-cli replace war3map.w3o --list war3map_IdList.txt \\\n"

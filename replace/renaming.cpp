@@ -83,21 +83,31 @@ RenameEntry renameByPattern(ObjectRecord& record, ObjectId pattern, ObjectId rep
     return entry;
 }
 
-void substituteInValues(ObjectRecord& record, ObjectId pattern, ObjectId replacement) {
+ValueCounts substituteInValues(ObjectRecord& record, ObjectId pattern, ObjectId replacement) {
+    ValueCounts counts;
     const bool writesNul = replacement.bytes[0] == 0 || replacement.bytes[1] == 0 || replacement.bytes[2] == 0 ||
                            replacement.bytes[3] == 0;
     for (std::size_t i = 0; i < record.modificationCount(); ++i) {
         Modification& m = record.modificationAt(i);
         if (m.valueType == ModValueType::String) {
+            if (m.stringValue.size() < 4) // too short to hold a word
+                continue;
+            // A scratch copy to tell whether the text changed; its storage is reused from call to call.
+            static thread_local std::string before;
+            before.assign(m.stringValue);
             substituteInText(m.stringValue, pattern, replacement);
             // A value is a NUL-terminated text: a NUL written into it ends it there.
             if (writesNul)
                 if (const std::size_t end = m.stringValue.find('\0'); end != std::string::npos)
                     m.stringValue.resize(end);
+            counts.strings += m.stringValue != before;
         } else if (m.valueType == ModValueType::Integer) {
+            const std::int32_t before = m.intValue;
             m.intValue = substituteInValue(m.intValue, pattern, replacement);
+            counts.integers += m.intValue != before;
         }
     }
+    return counts;
 }
 
 void collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, ObjectTable* destination,
@@ -142,13 +152,19 @@ void RenameEngine::destroying(const ObjectRecord& record) { words_.erase(&record
 
 void RenameEngine::merged(ObjectRecord& record) { index(record); }
 
-void RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameList& list) {
+void RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameList& list,
+                               std::vector<ValueCounts>* counts) {
     if (hasWildcard(pattern))
         planByVisitingAll(pattern, replacement, list);
     else
         planByBisection(pattern, replacement, list);
-    for (const RenameEntry& entry : list.entries())
-        rewriteReferences(entry.fromId, entry.toId);
+    if (counts)
+        counts->clear();
+    for (const RenameEntry& entry : list.entries()) {
+        const ValueCounts changed = rewriteReferences(entry.fromId, entry.toId);
+        if (counts)
+            counts->push_back(changed);
+    }
 }
 
 void RenameEngine::planByBisection(ObjectId pattern, ObjectId replacement, RenameList& list) {
@@ -213,22 +229,27 @@ void RenameEngine::planByVisitingAll(ObjectId pattern, ObjectId replacement, Ren
     }
 }
 
-void RenameEngine::rewriteReferences(ObjectId fromId, ObjectId toId) {
+ValueCounts RenameEngine::rewriteReferences(ObjectId fromId, ObjectId toId) {
+    ValueCounts total;
+    auto add = [&total](ValueCounts c) {
+        total.strings += c.strings;
+        total.integers += c.integers;
+    };
     if (hasWildcard(fromId)) {
         // The wildcard can agree with any word: visit every object.
         for (ObjectKind k : kAllObjectKinds) {
             ObjectFile& file = bundle_.kind(k).file;
             for (ObjectTable* table : {&file.standardTable, &file.customTable})
                 for (std::size_t i = 0; i < table->count(); ++i) {
-                    substituteInValues(table->at(i), fromId, toId);
+                    add(substituteInValues(table->at(i), fromId, toId));
                     index(table->at(i));
                 }
         }
-        return;
+        return total;
     }
     const auto found = holders_.find(fromId.value());
     if (found == holders_.end())
-        return;
+        return total;
     // Take the candidates out first: re-indexing may add to this very list.
     std::vector<ObjectRecord*> candidates = std::move(found->second);
     found->second.clear();
@@ -238,11 +259,12 @@ void RenameEngine::rewriteReferences(ObjectId fromId, ObjectId toId) {
         const auto live = words_.find(record);
         if (live == words_.end() || !std::binary_search(live->second.begin(), live->second.end(), fromId.value()))
             continue; // gone, or no longer holds the word
-        substituteInValues(*record, fromId, toId);
+        add(substituteInValues(*record, fromId, toId));
         // The word may survive (an occurrence the scan passed over); index() then lists the object again.
         live->second.erase(std::lower_bound(live->second.begin(), live->second.end(), fromId.value()));
         index(*record);
     }
+    return total;
 }
 
 void applyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list) {

@@ -24,9 +24,15 @@ RenameEntry planRename(const ObjectRecord& record, ObjectId pattern, ObjectId re
 // sentinel). Returns the entry, or one with a zero `fromId` when nothing changed.
 RenameEntry renameByPattern(ObjectRecord& record, ObjectId pattern, ObjectId replacement);
 
+// How many values a rewrite changed.
+struct ValueCounts {
+    std::size_t strings = 0;
+    std::size_t integers = 0;
+};
+
 // Applies the pair to every string value (whole words) and every integer value of the object. Field ids, levels,
-// columns and end markers never change.
-void substituteInValues(ObjectRecord& record, ObjectId pattern, ObjectId replacement);
+// columns and end markers never change. Returns how many values changed.
+ValueCounts substituteInValues(ObjectRecord& record, ObjectId pattern, ObjectId replacement);
 
 // Renames the table's matching objects in table order, moving each renamed one into `destination` (when given and
 // the replacement is not the sentinel) under `policy`, and inserts an entry per rename into `list`.
@@ -49,8 +55,10 @@ public:
     RenameEngine(const RenameEngine&) = delete;
     RenameEngine& operator=(const RenameEngine&) = delete;
 
-    // Applies one pair to the whole bundle and fills `list` with its renames.
-    void applyRename(ObjectId pattern, ObjectId replacement, RenameList& list);
+    // Applies one pair to the whole bundle and fills `list` with its renames. With `counts`, it receives per
+    // entry of the list how many values the entry's rewriting changed.
+    void applyRename(ObjectId pattern, ObjectId replacement, RenameList& list,
+                     std::vector<ValueCounts>* counts = nullptr);
 
 private:
     void destroying(const ObjectRecord& record) override;
@@ -58,7 +66,7 @@ private:
 
     void planByBisection(ObjectId pattern, ObjectId replacement, RenameList& list);
     void planByVisitingAll(ObjectId pattern, ObjectId replacement, RenameList& list);
-    void rewriteReferences(ObjectId fromId, ObjectId toId);
+    ValueCounts rewriteReferences(ObjectId fromId, ObjectId toId);
     void index(ObjectRecord& record);
 
     ObjectBundle& bundle_;

@@ -82,6 +82,15 @@ private:
 
 } // namespace
 
+void patchSideFiles(const std::vector<std::filesystem::path>& rows, const std::vector<RenameEntry>& renames,
+                    MessageSink& sink, ReplaceReport& report) {
+    if (renames.empty())
+        return;
+    SideFiles sideFiles(rows, sink, report);
+    sideFiles.prepare();
+    sideFiles.patch(renames);
+}
+
 std::filesystem::path sameFileKey(const std::filesystem::path& path) {
     std::error_code ec;
     std::filesystem::path key = std::filesystem::canonical(path, ec);
@@ -121,11 +130,8 @@ ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundleP
                 report.renames.push_back(entry);
             sink.progress(i + 1, steps);
         }
-        if (request.keepBackups && !report.renames.empty()) {
-            SideFiles sideFiles(request.sideFiles, sink, report);
-            sideFiles.prepare();
-            sideFiles.patch(report.renames);
-        }
+        if (request.keepBackups)
+            patchSideFiles(request.sideFiles, report.renames, sink, report);
         sink.progress(steps, steps);
     }
 

@@ -33,6 +33,12 @@ struct ReplaceReport {
 ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
                                  const ReplaceRequest& request, MessageSink& sink);
 
+// Patches the renames, in order, into the side files named by `rows` (a file named twice gets two passes per
+// rename), each file copied to its backup name first. Failures are reported once per file through `sink` and
+// marked in `report`; such a file is left alone.
+void patchSideFiles(const std::vector<std::filesystem::path>& rows, const std::vector<RenameEntry>& renames,
+                    MessageSink& sink, ReplaceReport& report);
+
 // The pairs of a replace list file, in file order; false when the file cannot be opened.
 bool readReplacePairs(const std::filesystem::path& path, std::vector<std::pair<ObjectId, ObjectId>>& pairs);
 

@@ -191,7 +191,10 @@ bool patchSideFile(const std::filesystem::path& path, ObjectId from, ObjectId to
     return ok;
 }
 
-void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass> passes) {
+void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass> passes,
+                     std::vector<std::size_t>* replaced) {
+    if (replaced)
+        replaced->assign(passes.size(), 0);
     if (bytes.size() < 4 || passes.empty())
         return;
     WindowIndex index(passes);
@@ -205,7 +208,8 @@ void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass>
     }
 
     std::vector<std::size_t> current;
-    for (const SidePass& pass : passes) {
+    for (std::size_t passIndex = 0; passIndex < passes.size(); ++passIndex) {
+        const SidePass& pass = passes[passIndex];
         if (pass.from == pass.to) // writes back what it finds; it has no list of its own
             continue;
         const std::uint32_t wanted = key(pass.from);
@@ -232,6 +236,8 @@ void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass>
             }
             writeAndIndex(bytes, p, pass.to, index);
             next = p + 4;
+            if (replaced)
+                ++(*replaced)[passIndex];
         }
     }
 }

@@ -36,7 +36,10 @@ bool patchSideFile(const std::filesystem::path& path, ObjectId from, ObjectId to
 // Built for thousands of passes over large files: the bytes are scanned once, and afterwards each pass costs
 // time in proportion to the occurrences it meets, not to the length of the bytes. A pass with `from` equal to
 // `to` changes nothing.
-void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass> passes);
+// With `replaced`, it receives per pass the number of occurrences the pass replaced (0 for a pass whose `from`
+// equals its `to`).
+void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass> passes,
+                     std::vector<std::size_t>* replaced = nullptr);
 
 // Applies the passes to the file at `path`: reads it once, runs applySidePasses in memory and writes back, in
 // place, only the byte ranges that changed (changes less than 4 KiB apart are written as one range, the bytes

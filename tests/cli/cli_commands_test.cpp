@@ -104,6 +104,29 @@ TEST(CliReplace, WithoutBackupsNothingOnDiskChanges) {
     EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o"));
 }
 
+TEST(CliReplace, DryRunCountsEverythingAndWritesNothing) {
+    TempDir dir;
+    save(sampleBundle(), dir / "war3map.w3o");
+    const Bytes original = readAll(dir / "war3map.w3o");
+    writeAll(dir / "list.txt", std::string("h000 u000\nh001 w000\nzzzz yyyy\n"));
+    writeAll(dir / "war3map.wtg", std::string("h000 h000 h001 zzzz"));
+    writeAll(dir / "war3map.wct", std::string("nothing"));
+    const CliRun run = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"),
+                               "--side", pathText(dir / "war3map.wtg"), "--side", pathText(dir / "war3map.wct"),
+                               "--side", pathText(dir / "war3map.wtg"), "--dry-run"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string wtg = pathText(dir / "war3map.wtg");
+    const std::string wct = pathText(dir / "war3map.wct");
+    // The trigger file is named twice: its second pass per rename finds nothing more. No object is 'zzzz'.
+    EXPECT_EQ(run.out, "h000 -> u000  \"Guard\": 0 strings, 1 integer; " + wtg + " 2, " + wct + " 0\n" +
+                           "h001 -> w000  \"Worker\": 0 strings, 0 integers; " + wtg + " 1, " + wct + " 0\n" +
+                           "total: 2 renames, 0 strings, 1 integer; " + wtg + " 3, " + wct + " 0\n");
+    EXPECT_EQ(readAll(dir / "war3map.w3o"), original);
+    EXPECT_EQ(textOf(readAll(dir / "war3map.wtg")), "h000 h000 h001 zzzz");
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o"));
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.wtg"));
+}
+
 TEST(CliIdList, WritesAListThatReplaceAcceptsUnchanged) {
     TempDir dir;
     save(sampleBundle(), dir / "war3map.w3o");

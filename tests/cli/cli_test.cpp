@@ -39,10 +39,11 @@ struct CliRun {
 
 std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// Runs the program with `args` (bytes, passed unchanged) and collects what it writes.
-CliRun runCli(const std::vector<std::string>& args) {
+// Runs the program with `args` (bytes, passed unchanged) and collects what it writes. Standard output goes to
+// `stdoutPath` instead when one is given.
+CliRun runCli(const std::vector<std::string>& args, const fs::path& stdoutPath = {}) {
     TempDir capture;
-    const fs::path outPath = capture / "stdout";
+    const fs::path outPath = stdoutPath.empty() ? capture / "stdout" : stdoutPath;
     const fs::path errPath = capture / "stderr";
     CliRun run;
 #ifdef _WIN32
@@ -73,7 +74,8 @@ CliRun runCli(const std::vector<std::string>& args) {
     waitpid(pid, &wstatus, 0);
     run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
 #endif
-    run.out = textOf(testing::readAll(outPath));
+    if (stdoutPath.empty())
+        run.out = textOf(testing::readAll(outPath));
     run.err = textOf(testing::readAll(errPath));
     return run;
 }
@@ -581,6 +583,19 @@ TEST(CliDump, EmptyBundleIsValidJson) {
     EXPECT_EQ(doc.at("version"), 5);
     EXPECT_TRUE(doc.at("kinds").empty());
 }
+
+#ifndef _WIN32
+TEST(CliDump, FailedOutputIsReported) {
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    TempDir dir;
+    const fs::path file = dir / "war.w3o";
+    testing::writeAll(file, sampleBundle());
+    const CliRun run = runCli({"dump", file.string(), "--json"}, "/dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "brindlemark-cli: cannot write to standard output\n");
+}
+#endif
 
 TEST(CliDump, RefusedFileWritesNothingToStandardOutput) {
     TempDir dir;

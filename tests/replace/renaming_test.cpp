@@ -1,5 +1,7 @@
 #include "replace/renaming.h"
 
+#include "replace/dryrun.h"
+
 #include "tests/replace/bundlefixtures.h"
 #include "tests/replace/plainreplace.h"
 
@@ -233,6 +235,32 @@ TEST(FindDisplayName, FirstPresentNameFieldDecides) {
     EXPECT_EQ(findDisplayName(makeObject("hfoo", "", {intField("unam", 5), textField("anam", "a")})), std::nullopt);
     EXPECT_EQ(findDisplayName(makeObject("hfoo", "", {intField("uhpm", 5)})), std::nullopt);
     EXPECT_EQ(findDisplayName(makeObject("hfoo", "", {textField("UNAM", "upper")})), "upper");
+}
+
+} // namespace
+} // namespace brindlemark
+
+namespace brindlemark {
+namespace {
+
+using namespace testing;
+
+TEST(PlanRenames, CountsWhatEachRenameChangesInValuesAndSideTexts) {
+    ObjectBundle bundle;
+    put(bundle, ObjectKind::Units, makeObject("hfoo", "h000", {textField("utip", "h000 h000"),
+                                                               textField("ides", "h000x"), idField("ubui", "h000")}));
+    put(bundle, ObjectKind::Items, makeObject("ratf", "I000", {textField("utip", "not h000,")}));
+    std::vector<SideText> sides = {{"a", {'h', '0', '0', '0', 'I', '0', '0', '0'}, 2}, {"b", {}, 1}};
+    const std::vector<std::pair<ObjectId, ObjectId>> pairs = {{id("h000"), id("u000")}, {id("I000"), id("J000")},
+                                                              {id("zzzz"), id("yyyy")}};
+    const std::vector<PlannedRename> planned = planRenames(bundle, pairs, sides);
+    ASSERT_EQ(planned.size(), 2u);
+    EXPECT_EQ(planned[0].values.strings, 2u); // two texts changed, however many words in each
+    EXPECT_EQ(planned[0].values.integers, 1u);
+    EXPECT_EQ(planned[0].occurrences, (std::vector<std::size_t>{1, 0}));
+    EXPECT_EQ(planned[1].values.strings, 0u);
+    EXPECT_EQ(planned[1].occurrences, (std::vector<std::size_t>{1, 0}));
+    EXPECT_EQ(std::string(sides[0].bytes.begin(), sides[0].bytes.end()), "u000J000");
 }
 
 } // namespace
