@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+namespace brindlemark {
+
+// Asks the user for a file. The window's five choosers go through this, so that tests can answer them.
+class FileChooser {
+public:
+    virtual ~FileChooser() = default;
+    // An existing file in an existing folder, or nothing when the user cancels. `filter` is in the file
+    // dialog's form ("label (pattern pattern);;label (pattern)"); `initialName` is the name the chooser
+    // proposes.
+    virtual std::optional<QString> openFile(QWidget* parent, const QString& filter,
+                                            const QString& initialName) = 0;
+    // A file to write; the user is asked before an existing file is named. Nothing when the user cancels.
+    virtual std::optional<QString> saveFile(QWidget* parent, const QString& filter,
+                                            const QString& initialName) = 0;
+};
+
+// The platform's file dialogs, modal over `parent`, with their usual titles and starting folder.
+class DialogFileChooser final : public FileChooser {
+public:
+    std::optional<QString> openFile(QWidget* parent, const QString& filter,
+                                    const QString& initialName) override;
+    std::optional<QString> saveFile(QWidget* parent, const QString& filter,
+                                    const QString& initialName) override;
+};
+
+} // namespace brindlemark

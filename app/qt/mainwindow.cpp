@@ -1,0 +1,398 @@
+#include "app/qt/mainwindow.h"
+
+#include "app/qt/aboutbox.h"
+#include "app/qt/appicon.h"
+#include "app/qt/dialogfont.h"
+#include "app/qt/filechooser.h"
+#include "app/qt/messagepresenter.h"
+#include "app/qt/qtpaths.h"
+#include "app/qt/systemmenu.h"
+#include "app/qt/wrappingcheckbox.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <limits>
+
+namespace brindlemark {
+
+namespace {
+
+enum class Kind { Button, Field, List, Group, CheckBox, Toggle, Report };
+
+enum Flag : unsigned {
+    Hidden = 1,        // never shown
+    Centred = 2,       // a group box whose caption stands in the middle
+    OrdinaryFrame = 4, // a group box with the ordinary frame; the others are flat
+    Checked = 8,       // a check box or toggle checked at start
+};
+
+// One control of the window: id (0 for the group boxes, which have none), kind, caption and its place in
+// dialog units. The table's order is the creation order and so the tab order.
+struct ControlEntry {
+    int id;
+    Kind kind;
+    const char* caption;
+    int x, y, width, height;
+    unsigned flags;
+};
+
+constexpr ControlEntry kControls[] = {
+    {1, Kind::Button, "...", 295, 11, 20, 16, 0},
+    {1000, Kind::Field, "", 6, 12, 286, 15, 0},
+    {1001, Kind::Field, "", 11, 58, 275, 15, 0},
+    {1002, Kind::List, "", 12, 92, 235, 89, 0},
+    {0, Kind::Group, "Замена идентификаторов", 2, 42, 317, 169, Centred},
+    {1003, Kind::CheckBox, "Сохранять резервные копии", 7, 189, 91, 18, Checked},
+    {0, Kind::Group, "Основной файл обьектов", 2, 1, 317, 31, Centred},
+    {0, Kind::Group, "Файл списка замены", 7, 48, 307, 31, 0},
+    {0, Kind::Group, "Список допольнительных файлов", 7, 82, 307, 104, 0},
+    {4, Kind::Button, "Очистить", 251, 165, 57, 16, 0},
+    {5, Kind::Button, "Заменить", 246, 191, 68, 16, 0},
+    {3, Kind::Button, "Добавить", 251, 92, 58, 16, 0},
+    {2, Kind::Button, "...", 302, 227, 20, 16, Hidden},
+    {1004, Kind::Button, "...", 290, 58, 20, 16, 0},
+    {7, Kind::Button, "Сохранить список идентификаторов", 101, 191, 140, 16, 0},
+    {1005, Kind::Report, "", 242, 7, 80, 21, Hidden},
+    {0, Kind::Group, "Обьединение файлов обьектов", 2, 221, 317, 95, Centred},
+    {0, Kind::Group, "Совпадающие идентификаторы", 101, 262, 139, 49, OrdinaryFrame},
+    {1009, Kind::Toggle, "Перезаписывать обьекты", 107, 274, 127, 10, 0},
+    {1010, Kind::Toggle, "Склеивать обьекты", 107, 285, 127, 10, Checked},
+    {1011, Kind::Toggle, "Не изменять", 107, 296, 127, 10, 0},
+    {1006, Kind::Field, "", 12, 239, 275, 15, 0},
+    {0, Kind::Group, "Добавленный файл обьектов", 7, 228, 307, 31, 0},
+    {1007, Kind::Button, "...", 289, 238, 20, 16, 0},
+    {1008, Kind::CheckBox, "Сохранять резервные копии", 8, 264, 91, 18, Checked},
+    {6, Kind::Button, "Обьединить", 245, 295, 68, 16, 0},
+};
+
+const char* const kWindowTitle = "Brindlemark";
+const char* const kAboutItem = "О программе Brindlemark...";
+const QColor kListGrey(172, 172, 172);
+constexpr int kRenameColumnWidth = 45; // pixels
+
+// The flat look: push buttons and toggles with a thin one-pixel frame instead of a raised bevel (a checked
+// toggle stays sunk in), and group boxes whose caption sits on the frame line. Only the "Совпадающие
+// идентификаторы" box keeps the ordinary, grooved frame. %1 is half the caption height, where the frame line
+// runs. The rules reach the window's own controls only, not the dialogs opened over it.
+const char* const kStyleSheet = R"(
+brindlemark--MainWindow > QPushButton {
+    border: 1px solid palette(shadow); background-color: palette(button); padding: 0px 2px; }
+brindlemark--MainWindow > QPushButton:disabled { border-color: palette(mid); }
+brindlemark--MainWindow > QPushButton:pressed, brindlemark--MainWindow > QPushButton:checked {
+    background-color: palette(mid); border-color: palette(shadow); }
+brindlemark--MainWindow > QPushButton:focus { outline: 1px dotted palette(shadow); }
+brindlemark--MainWindow > QGroupBox { border: 1px solid palette(dark); margin-top: %1px; }
+brindlemark--MainWindow > QGroupBox[ordinaryFrame="true"] { border: 2px groove palette(mid); }
+brindlemark--MainWindow > QGroupBox::title {
+    subcontrol-origin: margin; subcontrol-position: top left; left: %2px; padding: 0px 2px; }
+brindlemark--MainWindow > QGroupBox[centred="true"]::title { subcontrol-position: top center; left: 0px; }
+)";
+
+QString filterFor(std::string_view filter) {
+    return QString::fromStdString(dialogFilter(filter));
+}
+
+void paintGrey(QWidget* list) {
+    QPalette palette = list->palette();
+    palette.setColor(QPalette::Base, kListGrey);
+    palette.setColor(QPalette::AlternateBase, kListGrey);
+    list->setPalette(palette);
+    list->setAutoFillBackground(true);
+}
+
+QWidget* createControl(const ControlEntry& entry, QWidget* parent) {
+    const QString caption = QString::fromUtf8(entry.caption);
+    switch (entry.kind) {
+    case Kind::Button:
+    case Kind::Toggle: {
+        auto* button = new QPushButton(caption, parent);
+        button->setFlat(true);
+        // No button is the default one; Enter is handled by the window.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        if (entry.kind == Kind::Toggle) {
+            button->setCheckable(true);
+            button->setAutoExclusive(false); // the window keeps the choice; arrow keys do not move it
+            button->setChecked(entry.flags & Checked);
+        }
+        return button;
+    }
+    case Kind::Field: {
+        auto* field = new QLineEdit(parent);
+        field->setMaxLength(std::numeric_limits<int>::max()); // paths of any length
+        return field;
+    }
+    case Kind::List: {
+        auto* list = new QListWidget(parent);
+        list->setViewMode(QListView::ListMode);
+        list->setFlow(QListView::TopToBottom);
+        list->setWrapping(false); // one column, each path whole on one line
+        list->setTextElideMode(Qt::ElideNone);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        paintGrey(list);
+        return list;
+    }
+    case Kind::Report: {
+        auto* report = new QTreeWidget(parent);
+        report->setRootIsDecorated(false);
+        report->setColumnCount(2);
+        report->setHeaderLabels({QStringLiteral("OldID"), QStringLiteral("NewID")});
+        report->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        report->header()->setStretchLastSection(false);
+        report->setColumnWidth(0, kRenameColumnWidth);
+        report->setColumnWidth(1, kRenameColumnWidth);
+        paintGrey(report);
+        return report;
+    }
+    case Kind::Group: {
+        auto* group = new QGroupBox(caption, parent);
+        group->setAlignment(entry.flags & Centred ? Qt::AlignHCenter : Qt::AlignLeft);
+        group->setFlat(!(entry.flags & OrdinaryFrame));
+        group->setProperty("centred", bool(entry.flags & Centred));
+        group->setProperty("ordinaryFrame", bool(entry.flags & OrdinaryFrame));
+        // The boxes only frame the controls beside them; clicks go through to those controls.
+        group->setAttribute(Qt::WA_TransparentForMouseEvents);
+        return group;
+    }
+    case Kind::CheckBox: {
+        auto* box = new WrappingCheckBox(caption, parent);
+        box->setChecked(entry.flags & Checked);
+        return box;
+    }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QString MainWindow::captionTexts() {
+    QString all = QString::fromUtf8(kWindowTitle) + QString::fromUtf8(kAboutItem);
+    for (const ControlEntry& entry : kControls)
+        all += QString::fromUtf8(entry.caption);
+    return all;
+}
+
+MainWindow::MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& presenter, QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      state_(state), chooser_(chooser), presenter_(presenter), units_(QFont()) {
+    setWindowTitle(QString::fromUtf8(kWindowTitle));
+    setWindowIcon(applicationIcon());
+    setFont(dialogFont(captionTexts()));
+    units_ = DialogUnits(font());
+    setFixedSize(units_.size(322, 319));
+
+    setStyleSheet(QString::fromUtf8(kStyleSheet).arg(units_.y(4)).arg(units_.x(4)));
+    createControls();
+    connectControls();
+
+    const QString aboutText = QString::fromUtf8(kAboutItem);
+    if (!systemmenu::appendAboutItem(this, aboutText)) {
+        aboutAction_ = new QAction(aboutText, this);
+        aboutAction_->setShortcut(QKeySequence(Qt::Key_F1));
+        aboutAction_->setShortcutContext(Qt::WindowShortcut);
+        addAction(aboutAction_);
+        setContextMenuPolicy(Qt::ActionsContextMenu);
+        connect(aboutAction_, &QAction::triggered, this, &MainWindow::openAboutBox);
+    }
+
+    updateButtons();
+}
+
+QWidget* MainWindow::control(int id) const {
+    return findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+void MainWindow::createControls() {
+    QList<QGroupBox*> groups;
+    for (const ControlEntry& entry : kControls) {
+        QWidget* widget = createControl(entry, this);
+        widget->setGeometry(units_.rect(entry.x, entry.y, entry.width, entry.height));
+        if (entry.id != 0) {
+            widget->setObjectName(QString::number(entry.id));
+            widget->setProperty("controlId", entry.id);
+        }
+        if (entry.flags & Hidden)
+            widget->setHidden(true);
+        if (auto* group = qobject_cast<QGroupBox*>(widget))
+            groups.append(group);
+    }
+    // The frames lie behind the controls they surround.
+    for (QGroupBox* group : groups)
+        group->lower();
+
+    sideFiles_ = qobject_cast<QListWidget*>(control(1002));
+    replaceBackups_ = qobject_cast<QCheckBox*>(control(1003));
+    mainPath_ = qobject_cast<QLineEdit*>(control(1000));
+    replaceListPath_ = qobject_cast<QLineEdit*>(control(1001));
+    saveIdListButton_ = qobject_cast<QPushButton*>(control(7));
+    replaceButton_ = qobject_cast<QPushButton*>(control(5));
+    renames_ = qobject_cast<QTreeWidget*>(control(1005));
+    overwriteToggle_ = qobject_cast<QPushButton*>(control(1009));
+    glueToggle_ = qobject_cast<QPushButton*>(control(1010));
+    keepToggle_ = qobject_cast<QPushButton*>(control(1011));
+    mergeBackups_ = qobject_cast<QCheckBox*>(control(1008));
+    addedPath_ = qobject_cast<QLineEdit*>(control(1006));
+    addedChooser_ = qobject_cast<QPushButton*>(control(1007));
+    mergeButton_ = qobject_cast<QPushButton*>(control(6));
+}
+
+void MainWindow::connectControls() {
+    const auto onClick = [this](int id, void (MainWindow::*handler)()) {
+        connect(qobject_cast<QPushButton*>(control(id)), &QPushButton::clicked, this, handler);
+    };
+    onClick(1, &MainWindow::chooseMainBundle);
+    onClick(3, &MainWindow::addSideFile);
+    onClick(5, &MainWindow::replaceIdentifiers);
+    onClick(6, &MainWindow::mergeObjectFiles);
+    onClick(7, &MainWindow::saveIdListAs);
+    onClick(1004, &MainWindow::chooseReplaceList);
+    onClick(1007, &MainWindow::chooseAddedBundle);
+    connect(qobject_cast<QPushButton*>(control(2)), &QPushButton::clicked, this, &QDialog::reject);
+    connect(qobject_cast<QPushButton*>(control(4)), &QPushButton::clicked, sideFiles_, &QListWidget::clear);
+    connect(mainPath_, &QLineEdit::textChanged, this, &MainWindow::updateButtons);
+    connect(replaceListPath_, &QLineEdit::textChanged, this, &MainWindow::updateButtons);
+    for (QPushButton* toggle : {overwriteToggle_, glueToggle_, keepToggle_})
+        connect(toggle, &QPushButton::clicked, this, [this, toggle] { toggleClicked(toggle); });
+}
+
+void MainWindow::chooseMainBundle() {
+    const std::optional<QString> path =
+        chooser_.openFile(this, filterFor(kBundleFilter), QString::fromUtf8(kBundleChooserName));
+    if (!path)
+        return;
+    mainPath_->setText(*path);
+    updateButtons();
+    state_.chooseMainBundle(toPath(*path), *this);
+}
+
+void MainWindow::chooseReplaceList() {
+    const std::optional<QString> path =
+        chooser_.openFile(this, filterFor(kTextFilter), toQString(state_.proposedIdListName()));
+    if (!path)
+        return;
+    replaceListPath_->setText(*path);
+    updateButtons();
+}
+
+void MainWindow::chooseAddedBundle() {
+    const std::optional<QString> path =
+        chooser_.openFile(this, filterFor(kBundleFilter), QString::fromUtf8(kBundleChooserName));
+    if (!path)
+        return;
+    addedPath_->setText(*path);
+    updateButtons();
+}
+
+void MainWindow::addSideFile() {
+    const std::optional<QString> path =
+        chooser_.openFile(this, filterFor(kTriggerFilter), toQString(state_.proposedSideFileName()));
+    if (!path)
+        return;
+    // The newest row goes first, so the Replace command visits the file added last first.
+    sideFiles_->insertItem(0, *path);
+}
+
+void MainWindow::saveIdListAs() {
+    const std::optional<QString> path =
+        chooser_.saveFile(this, filterFor(kTextFilter), toQString(state_.proposedIdListName()));
+    if (!path)
+        return;
+    state_.saveIdListAs(toPath(*path), *this);
+}
+
+void MainWindow::replaceIdentifiers() {
+    ReplaceRequest request;
+    request.replaceList = toPath(replaceListPath_->text());
+    for (int row = 0; row < sideFiles_->count(); ++row)
+        request.sideFiles.push_back(toPath(sideFiles_->item(row)->text()));
+    request.keepBackups = replaceBackups_->isChecked();
+
+    const ReplaceReport report = state_.replace(request, *this);
+    if (!report.listOpened)
+        return; // the rows of the previous run stay
+    renames_->clear();
+    for (const RenameEntry& entry : report.renames)
+        renames_->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(displayText(entry.fromId)),
+                                                       QString::fromStdString(displayText(entry.toId))}));
+}
+
+void MainWindow::mergeObjectFiles() {
+    MergeRequest request;
+    request.enabled = mergeBackups_->isChecked();
+    request.takeBackup = true;
+    request.addedFile = toPath(addedPath_->text());
+    request.policy = checkedPolicy();
+    state_.merge(request, *this);
+}
+
+void MainWindow::updateButtons() {
+    const ButtonStates states =
+        brindlemark::updateButtons(static_cast<std::size_t>(mainPath_->text().size()),
+                                   static_cast<std::size_t>(replaceListPath_->text().size()),
+                                   static_cast<std::size_t>(addedPath_->text().size()));
+    saveIdListButton_->setEnabled(states.saveIdList);
+    mergeButton_->setEnabled(states.merge);
+    replaceButton_->setEnabled(states.replace);
+}
+
+void MainWindow::toggleClicked(QPushButton* toggle) {
+    // The click has already flipped the toggle's own mark.
+    if (!toggle->isChecked()) {
+        toggle->setChecked(true); // the checked toggle stays checked
+        return;
+    }
+    for (QPushButton* other : {overwriteToggle_, glueToggle_, keepToggle_})
+        if (other != toggle)
+            other->setChecked(false);
+}
+
+MergePolicy MainWindow::checkedPolicy() const {
+    if (overwriteToggle_->isChecked())
+        return MergePolicy::Overwrite;
+    if (keepToggle_->isChecked())
+        return MergePolicy::Keep;
+    return MergePolicy::Glue;
+}
+
+void MainWindow::message(const std::string& text) {
+    presenter_.show(this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void MainWindow::openAboutBox() {
+    AboutBox box(this);
+    box.exec();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && modifiers == Qt::NoModifier) {
+        // A focused push button takes Enter itself; anywhere else Enter means the window's command 1.
+        auto* button = qobject_cast<QPushButton*>(focusWidget());
+        if (button && !button->isCheckable() && button->isEnabled())
+            button->click();
+        else
+            qobject_cast<QPushButton*>(control(1))->click();
+        return;
+    }
+    QDialog::keyPressEvent(event); // Esc closes the window at once
+}
+
+bool MainWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    if (systemmenu::isAboutEvent(eventType, message)) {
+        openAboutBox();
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
+
+} // namespace brindlemark

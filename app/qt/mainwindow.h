@@ -1,0 +1,90 @@
+#pragma once
+
+#include "app/appstate.h"
+#include "app/qt/dialogunits.h"
+#include "core/messagesink.h"
+
+#include <QDialog>
+
+class QAction;
+class QCheckBox;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTreeWidget;
+
+namespace brindlemark {
+
+class FileChooser;
+class MessagePresenter;
+
+// The program's one window. It reads its controls, hands them to AppState's commands, shows the commands'
+// messages and fills its lists; it keeps nothing of its own beyond its controls.
+//
+// Every control with an id carries it as its object name ("1003") and as the property "controlId". The layout
+// is in dialog units of the window's font; the creation order is the tab order.
+class MainWindow : public QDialog, private MessageSink {
+    Q_OBJECT
+public:
+    MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& presenter, QWidget* parent = nullptr);
+
+    // The control with this id, or null.
+    QWidget* control(int id) const;
+    const DialogUnits& dialogUnits() const { return units_; }
+    // The About item of the window's context menu (F1), or null when the system menu carries it instead.
+    QAction* aboutAction() const { return aboutAction_; }
+    // The texts of every caption the window shows, its own title included.
+    static QString captionTexts();
+
+public slots:
+    void openAboutBox();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+
+private:
+    void createControls();
+    void connectControls();
+
+    // What the buttons run.
+    void chooseMainBundle();
+    void chooseReplaceList();
+    void chooseAddedBundle();
+    void addSideFile();
+    void saveIdListAs();
+    void replaceIdentifiers();
+    void mergeObjectFiles();
+
+    // Enables the three command buttons from the lengths of the three path fields.
+    void updateButtons();
+    // Keeps exactly one policy toggle checked after `toggle` was clicked.
+    void toggleClicked(QPushButton* toggle);
+    MergePolicy checkedPolicy() const;
+
+    void message(const std::string& text) override;
+
+    AppState& state_;
+    FileChooser& chooser_;
+    MessagePresenter& presenter_;
+    DialogUnits units_;
+    QAction* aboutAction_ = nullptr;
+
+    // The controls that the commands read and write.
+    QListWidget* sideFiles_ = nullptr;        // 1002
+    QCheckBox* replaceBackups_ = nullptr;     // 1003
+    QLineEdit* mainPath_ = nullptr;           // 1000
+    QLineEdit* replaceListPath_ = nullptr;    // 1001
+    QPushButton* saveIdListButton_ = nullptr; // 7
+    QPushButton* replaceButton_ = nullptr;    // 5
+    QTreeWidget* renames_ = nullptr;          // 1005
+    QPushButton* overwriteToggle_ = nullptr;  // 1009
+    QPushButton* glueToggle_ = nullptr;       // 1010
+    QPushButton* keepToggle_ = nullptr;       // 1011
+    QCheckBox* mergeBackups_ = nullptr;       // 1008
+    QLineEdit* addedPath_ = nullptr;          // 1006
+    QPushButton* addedChooser_ = nullptr;     // 1007
+    QPushButton* mergeButton_ = nullptr;      // 6
+};
+
+} // namespace brindlemark
