@@ -1,0 +1,938 @@
+#include "map/maparchive.h"
+
+#include "core/fileio.h"
+#include "tests/map/archivebuilder.h"
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace brindlemark {
+namespace {
+
+namespace fs = std::filesystem;
+namespace mpq = testing::mpq;
+using testing::Bytes;
+using testing::TempDir;
+
+Bytes randomBytes(std::size_t size, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes out(size);
+    for (auto& b : out)
+        b = static_cast<std::uint8_t>(rng());
+    return out;
+}
+
+// Bytes that compress, but not to nothing.
+Bytes textBytes(std::size_t size, std::uint32_t seed) {
+    static const std::string_view words[] = {"call ", "set ", "udg_Hero", " = ", "CreateUnit(", "'hfoo'", ")\r\n",
+                                             "endfunction\r\n", "TRIGSTR_012", "// comment\r\n"};
+    std::mt19937 rng(seed);
+    Bytes out;
+    while (out.size() < size) {
+        const auto w = words[rng() % std::size(words)];
+        out.insert(out.end(), w.begin(), w.end());
+    }
+    out.resize(size);
+    return out;
+}
+
+// The files of a small map, stored in every way a map stores them. (Not as a single unit: Warcraft III ignores
+// that flag, and so does StormLib in a map.)
+std::vector<mpq::File> mapFiles() {
+    return {
+        {"war3map.w3u", textBytes(3000, 1), MPQ_FILE_COMPRESS, 0},
+        {"war3map.j", textBytes(9000, 2), MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY, 0},
+        {"war3map.wts", textBytes(700, 3), MPQ_FILE_COMPRESS, 0},
+        {"war3mapImported\\Icon.blp", randomBytes(5000, 4), 0, 0},
+        {"war3map.wtg", textBytes(6000, 5), MPQ_FILE_COMPRESS | MPQ_FILE_SECTOR_CRC, 0},
+        {"war3map.w3e", textBytes(2000, 6), MPQ_FILE_IMPLODE, 0},
+        {"war3map.shd", {}, MPQ_FILE_COMPRESS, 0},
+        {"war3map.mmp", {}, 0, 0},
+        {"war3map.wct", randomBytes(9000, 7), MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED, 0},
+    };
+}
+
+// Three small files: the fixture that damage tests cut and scribble on.
+std::vector<mpq::File> smallFiles() {
+    return {mpq::textFile("war3map.w3u", "units units units"), mpq::textFile("war3map.j", "function main"),
+            mpq::textFile("war3map.wts", "STRING 1 { Footman }", 0)};
+}
+
+Bytes build(const TempDir& dir, const std::vector<mpq::File>& files, const mpq::Options& options = {}) {
+    return mpq::build(dir / "scratch.mpq", files, options);
+}
+
+fs::path put(const TempDir& dir, const fs::path& name, const Bytes& bytes) {
+    const fs::path path = dir / name;
+    testing::writeAll(path, bytes);
+    return path;
+}
+
+// The error of opening `path`; fails the test when it opens.
+std::string openError(const fs::path& path) {
+    MapArchive archive;
+    std::string error;
+    EXPECT_FALSE(archive.open(path, error)) << pathText(path) << " opened";
+    EXPECT_FALSE(archive.isOpen());
+    return error;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> namesOf(const std::vector<mpq::File>& files, bool withInternal = true) {
+    std::vector<std::string> names;
+    for (const auto& f : files)
+        names.push_back(f.name);
+    if (withInternal) {
+        names.push_back("(listfile)");
+        names.push_back("(attributes)");
+    }
+    return names;
+}
+
+std::vector<std::string> filesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(pathText(entry.path().filename()));
+    return sorted(names);
+}
+
+#define ASSERT_OPENS(archive, path)                                                                                \
+    do {                                                                                                           \
+        std::string openError_;                                                                                    \
+        ASSERT_TRUE((archive).open((path), openError_)) << openError_;                                            \
+    } while (0)
+
+void expectContents(const MapArchive& archive, const std::vector<mpq::File>& files) {
+    for (const auto& f : files) {
+        std::vector<std::uint8_t> bytes;
+        std::string error;
+        ASSERT_TRUE(archive.read(f.name, bytes, error)) << error;
+        EXPECT_EQ(bytes, f.data) << f.name;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Reading
+
+TEST(MapArchive, ListsAndReadsEveryFile) {
+    TempDir dir;
+    const auto files = mapFiles();
+    const fs::path path = put(dir, "map.w3x", build(dir, files));
+    MapArchive archive;
+    ASSERT_OPENS(archive, path);
+    EXPECT_TRUE(archive.isOpen());
+    EXPECT_EQ(archive.path(), path);
+    EXPECT_EQ(sorted(archive.fileNames()), sorted(namesOf(files)));
+    expectContents(archive, files);
+
+    // The files come in the order they are stored; StormLib stores its own two last.
+    const auto& names = archive.fileNames();
+    ASSERT_EQ(names.size(), files.size() + 2);
+    EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + files.size()), namesOf(files, false));
+
+    // The archive's own listfile is a file like any other.
+    std::vector<std::uint8_t> list;
+    std::string error;
+    ASSERT_TRUE(archive.read("(listfile)", list, error)) << error;
+    const std::string text(list.begin(), list.end());
+    for (const auto& f : files)
+        EXPECT_NE(text.find(f.name), std::string::npos) << f.name;
+}
+
+TEST(MapArchive, LooksUpNamesWithoutRegardToCase) {
+    TempDir dir;
+    const auto files = mapFiles();
+    MapArchive archive;
+    ASSERT_OPENS(archive, put(dir, "map.w3x", build(dir, files)));
+    EXPECT_TRUE(archive.contains("war3map.w3u"));
+    EXPECT_TRUE(archive.contains("WAR3MAP.W3U"));
+    EXPECT_TRUE(archive.contains("War3MapImported\\ICON.blp"));
+    EXPECT_TRUE(archive.contains("(LISTFILE)"));
+    // "/" is not "\" to the archive's lookup.
+    EXPECT_FALSE(archive.contains("war3mapImported/Icon.blp"));
+    EXPECT_FALSE(archive.contains("war3map.w3q"));
+    EXPECT_FALSE(archive.contains("war3map.w3"));
+    EXPECT_FALSE(archive.contains(""));
+
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(archive.read("WAR3MAPIMPORTED\\icon.BLP", bytes, error)) << error;
+    EXPECT_EQ(bytes, files[3].data);
+}
+
+TEST(MapArchive, GivesNamesAsTheListFileSpellsThem) {
+    TempDir dir;
+    // Encrypted files' keys come from the name after the last "\\" or "/".
+    const std::uint32_t encrypted = MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED;
+    const std::vector<mpq::File> files = {mpq::textFile("War3Map.J", "function main"),
+                                          mpq::textFile("Sub\\Folder\\Deep File.MDX", "model"),
+                                          {"Sub\\Folder\\Secret.txt", textBytes(5000, 21), encrypted, 0},
+                                          {"Other/Folder/Secret.txt", textBytes(5000, 22), encrypted, 0},
+                                          {"Ünïcödé\\файл.txt", textBytes(100, 23), encrypted, 0}};
+    MapArchive archive;
+    ASSERT_OPENS(archive, put(dir, "map.w3x", build(dir, files)));
+    EXPECT_EQ(sorted(archive.fileNames()), sorted(namesOf(files)));
+    EXPECT_TRUE(archive.contains("war3map.j"));
+    EXPECT_TRUE(archive.contains("ÜNÏCÖDÉ\\файл.TXT")); // ASCII letters only change case
+    EXPECT_FALSE(archive.contains("ünïcödé\\файл.txt"));
+    expectContents(archive, files);
+}
+
+TEST(MapArchive, ReadingAFileItDoesNotHaveNamesBoth) {
+    TempDir dir;
+    const fs::path path = put(dir, "map.w3x", build(dir, smallFiles()));
+    MapArchive archive;
+    ASSERT_OPENS(archive, path);
+    std::vector<std::uint8_t> bytes{1, 2, 3};
+    std::string error;
+    EXPECT_FALSE(archive.read("war3map.w3q", bytes, error));
+    EXPECT_EQ(error, pathText(path) + ": the archive has no file named 'war3map.w3q'");
+    EXPECT_TRUE(bytes.empty());
+
+    MapArchive closed;
+    EXPECT_FALSE(closed.read("war3map.j", bytes, error));
+    EXPECT_EQ(error, "no map archive is open");
+    EXPECT_TRUE(closed.fileNames().empty());
+    EXPECT_FALSE(closed.contains("war3map.j"));
+}
+
+TEST(MapArchive, OpensAnArchiveWithoutMapHeader) {
+    TempDir dir;
+    const auto files = smallFiles();
+    mpq::Options options;
+    options.mapHeader = false;
+    const Bytes bytes = build(dir, files, options);
+    ASSERT_EQ(mpq::get32(bytes, 0), 0x1A51504Du);
+    const fs::path path = put(dir, "plain.mpq", bytes);
+    MapArchive archive;
+    ASSERT_OPENS(archive, path);
+    expectContents(archive, files);
+
+    // Written back, there is still nothing before the archive.
+    std::string error;
+    ASSERT_TRUE(writeMapArchive(archive, {}, dir / "out.mpq", error)) << error;
+    EXPECT_EQ(mpq::get32(testing::readAll(dir / "out.mpq"), 0), 0x1A51504Du);
+}
+
+TEST(MapArchive, OpensAndWritesAnEmptyArchive) {
+    TempDir dir;
+    const fs::path path = put(dir, "empty.w3x", build(dir, {}));
+    MapArchive archive;
+    ASSERT_OPENS(archive, path);
+    EXPECT_EQ(sorted(archive.fileNames()), sorted({"(listfile)", "(attributes)"}));
+    std::vector<std::uint8_t> list;
+    std::string error;
+    ASSERT_TRUE(archive.read("(listfile)", list, error)) << error;
+    EXPECT_TRUE(list.empty());
+
+    ASSERT_TRUE(writeMapArchive(archive, {}, dir / "out.w3x", error)) << error;
+    MapArchive again;
+    ASSERT_OPENS(again, dir / "out.w3x");
+    EXPECT_EQ(sorted(again.fileNames()), sorted({"(listfile)", "(attributes)"}));
+}
+
+TEST(MapArchive, FindsTheArchiveBehindALongerMapHeader) {
+    TempDir dir;
+    mpq::Options options;
+    options.mapHeader = false;
+    Bytes bytes = mpq::mapHeader();
+    const Bytes more = randomBytes(512, 9); // a second block of anything before the archive
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    const Bytes archiveBytes = build(dir, smallFiles(), options);
+    bytes.insert(bytes.end(), archiveBytes.begin(), archiveBytes.end());
+    const fs::path path = put(dir, "map.w3x", bytes);
+    MapArchive archive;
+    ASSERT_OPENS(archive, path);
+    expectContents(archive, smallFiles());
+
+    std::string error;
+    ASSERT_TRUE(writeMapArchive(archive, {}, dir / "out.w3x", error)) << error;
+    const Bytes out = testing::readAll(dir / "out.w3x");
+    ASSERT_GE(out.size(), 1024u);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 1024, out.begin()));
+    EXPECT_EQ(mpq::header(out).offset, 1024u);
+}
+
+TEST(MapArchive, KeepsTheLanguageOfAFile) {
+    TempDir dir;
+    auto files = smallFiles();
+    files.push_back({"war3mapLocal.txt", textBytes(100, 8), MPQ_FILE_COMPRESS, 0x409});
+    MapArchive archive;
+    ASSERT_OPENS(archive, put(dir, "map.w3x", build(dir, files)));
+    expectContents(archive, files);
+    std::string error;
+    ASSERT_TRUE(writeMapArchive(archive, {}, dir / "out.w3x", error)) << error;
+    for (const auto& listed : mpq::list(dir / "out.w3x"))
+        EXPECT_EQ(listed.locale, listed.name == "war3mapLocal.txt" ? 0x409u : 0u) << listed.name;
+}
+
+TEST(MapArchive, WorksWithNonAsciiPaths) {
+    TempDir dir;
+    fs::create_directories(dir / "Карты ü");
+    const fs::path path = dir / "Карты ü" / "Ледяной трон — 2.w3x";
+    testing::writeAll(path, build(dir, smallFiles()));
+    MapArchive archive;
+    ASSERT_OPENS(archive, path);
+    expectContents(archive, smallFiles());
+    const fs::path target = dir / "Карты ü" / "新しい地図.w3x";
+    std::string error;
+    ASSERT_TRUE(writeMapArchive(archive, {{"war3map.j", Bytes{'x'}}}, target, error)) << error;
+    MapArchive again;
+    ASSERT_OPENS(again, target);
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(again.read("war3map.j", bytes, error)) << error;
+    EXPECT_EQ(bytes, Bytes{'x'});
+
+    // Messages give such names in UTF-8.
+    EXPECT_EQ(openError(dir / "Карты ü" / "нет.w3x").rfind(pathText(dir / "Карты ü" / "нет.w3x") + ": ", 0), 0u);
+}
+
+TEST(MapArchive, AFailedOpenKeepsTheArchiveThatWasOpen) {
+    TempDir dir;
+    const fs::path good = put(dir, "good.w3x", build(dir, smallFiles()));
+    const fs::path bad = put(dir, "bad.w3x", randomBytes(3000, 10));
+    MapArchive archive;
+    ASSERT_OPENS(archive, good);
+    std::string error;
+    EXPECT_FALSE(archive.open(bad, error));
+    EXPECT_TRUE(archive.isOpen());
+    EXPECT_EQ(archive.path(), good);
+    expectContents(archive, smallFiles());
+    archive.close();
+    EXPECT_FALSE(archive.isOpen());
+    EXPECT_TRUE(archive.fileNames().empty());
+}
+
+TEST(MapArchive, MovesWithItsOpenArchive) {
+    TempDir dir;
+    MapArchive first;
+    ASSERT_OPENS(first, put(dir, "map.w3x", build(dir, smallFiles())));
+    MapArchive second(std::move(first));
+    expectContents(second, smallFiles());
+    MapArchive third;
+    third = std::move(second);
+    expectContents(third, smallFiles());
+}
+
+#ifndef _WIN32
+TEST(MapArchive, ReadsTheRightFilesWhenStandardInputIsClosed) {
+    // StormLib 9.22 closes descriptor 0 when it fails to open a file, as it does when it checks that a file it is
+    // about to create does not exist. An archive open on descriptor 0 would then be read from another file.
+    const int savedInput = dup(0);
+    ASSERT_GE(savedInput, 0);
+    close(0);
+    {
+        TempDir dir;
+        const auto first = mapFiles();
+        const auto second = smallFiles();
+        MapArchive a;
+        ASSERT_OPENS(a, put(dir, "a.w3x", build(dir, first)));
+        MapArchive b;
+        ASSERT_OPENS(b, put(dir, "b.w3x", build(dir, second)));
+        std::string error;
+        ASSERT_TRUE(writeMapArchive(a, {}, dir / "out.w3x", error)) << error;
+        put(dir, "c.w3x", build(dir, second)); // StormLib creating an archive of its own
+        HANDLE missing = nullptr;                  // and failing to open one
+        EXPECT_FALSE(SFileOpenArchive((dir / "missing.mpq").string().c_str(), 0, MPQ_OPEN_READ_ONLY, &missing));
+        expectContents(a, first);
+        expectContents(b, second);
+        MapArchive out;
+        ASSERT_OPENS(out, dir / "out.w3x");
+        expectContents(out, first);
+    }
+    dup2(savedInput, 0);
+    close(savedInput);
+}
+#endif
+
+// ---------------------------------------------------------------------------------------------------------------
+// Writing
+
+TEST(MapArchive, RoundTripKeepsEveryFileAndTheMapHeader) {
+    TempDir dir;
+    const auto files = mapFiles();
+    const Bytes sourceBytes = build(dir, files);
+    const fs::path source = put(dir, "map.w3x", sourceBytes);
+    MapArchive archive;
+    ASSERT_OPENS(archive, source);
+    const fs::path target = dir / "out.w3x";
+    std::string error;
+    ASSERT_TRUE(writeMapArchive(archive, {}, target, error)) << error;
+
+    const Bytes out = testing::readAll(target);
+    ASSERT_GT(out.size(), 512u);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 512), mpq::mapHeader());
+    EXPECT_EQ(mpq::header(out).offset, 512u);
+
+    MapArchive again;
+    ASSERT_OPENS(again, target);
+    EXPECT_EQ(again.fileNames(), archive.fileNames());
+    expectContents(again, files);
+
+    // Every file keeps its flags (compression, encryption, single unit, sector checksums) and size.
+    const auto before = mpq::list(source);
+    const auto after = mpq::list(target);
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (before[i].name == "(attributes)" || before[i].name == "(listfile)")
+            continue;
+        EXPECT_EQ(after[i], before[i]) << before[i].name;
+    }
+    // Nothing stray: the hash table points at exactly the files listed.
+    EXPECT_EQ(mpq::liveEntries(out), files.size() + 2);
+    // The source is untouched.
+    EXPECT_EQ(testing::readAll(source), sourceBytes);
+}
+
+TEST(MapArchive, ReplacesTheGivenFilesAndKeepsTheOthers) {
+    TempDir dir;
+    const auto files = mapFiles();
+    MapArchive archive;
+    ASSERT_OPENS(archive, put(dir, "map.w3x", build(dir, files)));
+    const Bytes newUnits = textBytes(12000, 20);
+    const std::map<std::string, std::vector<std::uint8_t>> replaced = {
+        {"WAR3MAP.W3U", newUnits}, // any case
+        {"war3map.j", {}},          // to nothing
+        {"war3mapImported\\Icon.blp", Bytes{1, 2, 3}},
+    };
+    const fs::path target = dir / "out.w3x";
+    std::string error;
+    ASSERT_TRUE(writeMapArchive(archive, replaced, target, error)) << error;
+
+    MapArchive again;
+    ASSERT_OPENS(again, target);
+    EXPECT_EQ(again.fileNames(), archive.fileNames()); // the names keep their own spelling
+    auto expected = files;
+    expected[0].data = newUnits;
+    expected[1].data.clear();
+    expected[3].data = Bytes{1, 2, 3};
+    expectContents(again, expected);
+    for (const auto& listed : mpq::list(target)) {
+        if (listed.name == "war3map.j") {
+            EXPECT_EQ(listed.flags & MPQ_FILE_ENCRYPTED, MPQ_FILE_ENCRYPTED);
+        }
+        if (listed.name == "war3mapImported\\Icon.blp") {
+            EXPECT_EQ(listed.flags & MPQ_FILE_COMPRESS, 0u);
+        }
+    }
+}
+
+TEST(MapArchive, WritesOverItsOwnFile) {
+    TempDir dir;
+    const auto files = mapFiles();
+    const fs::path path = put(dir, "map.w3x", build(dir, files));
+    std::string error;
+    {
+        MapArchive archive;
+        ASSERT_OPENS(archive, path);
+        ASSERT_TRUE(writeMapArchive(archive, {{"war3map.wts", Bytes{'n', 'e', 'w'}}}, path, error)) << error;
+    }
+    MapArchive again;
+    ASSERT_OPENS(again, path);
+    auto expected = files;
+    expected[2].data = Bytes{'n', 'e', 'w'};
+    expectContents(again, expected);
+    EXPECT_EQ(Bytes(testing::readAll(path)).size() > 512, true);
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"map.w3x"});
+}
+
+TEST(MapArchive, AFailedWriteLeavesTheTargetAndNoTemporaryFiles) {
+    TempDir dir;
+    const fs::path source = put(dir, "map.w3x", build(dir, smallFiles()));
+    const std::string oldText = "old contents";
+    const Bytes oldContents(oldText.begin(), oldText.end());
+    const fs::path existing = put(dir, "existing.w3x", oldContents);
+    fs::create_directory(dir / "folder.w3x");
+    const auto before = filesIn(dir.path());
+    MapArchive archive;
+    ASSERT_OPENS(archive, source);
+    std::string error;
+
+    // A folder that does not exist.
+    const fs::path nowhere = dir / "no such folder" / "x.w3x";
+    EXPECT_FALSE(writeMapArchive(archive, {}, nowhere, error));
+    EXPECT_EQ(error.rfind(pathText(nowhere) + ": ", 0), 0u) << error;
+    EXPECT_FALSE(fs::exists(nowhere));
+
+    // A name the archive does not hold: nothing is written.
+    EXPECT_FALSE(writeMapArchive(archive, {{"war3map.w3q", Bytes{1}}}, existing, error));
+    EXPECT_EQ(error, pathText(source) + ": cannot replace 'war3map.w3q': the archive has no such file");
+    EXPECT_EQ(testing::readAll(existing), oldContents);
+
+    // A target that cannot be replaced (a folder): the archive is built, then the last step fails.
+    EXPECT_FALSE(writeMapArchive(archive, {}, dir / "folder.w3x", error));
+    EXPECT_EQ(error.rfind(pathText(dir / "folder.w3x") + ": ", 0), 0u) << error;
+    EXPECT_TRUE(fs::is_directory(dir / "folder.w3x"));
+    EXPECT_TRUE(fs::is_empty(dir / "folder.w3x"));
+
+    EXPECT_EQ(filesIn(dir.path()), before);
+}
+
+TEST(MapArchive, WillNotReplaceTheFilesTheArchiveWritesItself) {
+    TempDir dir;
+    const fs::path source = put(dir, "map.w3x", build(dir, smallFiles()));
+    MapArchive archive;
+    ASSERT_OPENS(archive, source);
+    std::string error;
+    EXPECT_FALSE(writeMapArchive(archive, {{"(listfile)", Bytes{}}}, dir / "out.w3x", error));
+    EXPECT_EQ(error, pathText(source) + ": cannot replace '(listfile)': the archive writes it itself");
+    EXPECT_FALSE(writeMapArchive(archive, {{"(Attributes)", Bytes{}}}, dir / "out.w3x", error));
+    EXPECT_EQ(error, pathText(source) + ": cannot replace '(Attributes)': the archive writes it itself");
+    EXPECT_FALSE(fs::exists(dir / "out.w3x"));
+}
+
+TEST(MapArchive, WillNotTakeTwoContentsForOneFile) {
+    TempDir dir;
+    const fs::path source = put(dir, "map.w3x", build(dir, smallFiles()));
+    MapArchive archive;
+    ASSERT_OPENS(archive, source);
+    std::string error;
+    EXPECT_FALSE(writeMapArchive(archive, {{"war3map.j", Bytes{1}}, {"WAR3MAP.J", Bytes{2}}}, dir / "out.w3x", error));
+    EXPECT_EQ(error, pathText(source) + ": 'war3map.j' is given new contents twice (names differing only in case)");
+    EXPECT_FALSE(fs::exists(dir / "out.w3x"));
+
+    MapArchive closed;
+    EXPECT_FALSE(writeMapArchive(closed, {}, dir / "out.w3x", error));
+    EXPECT_EQ(error, pathText(dir / "out.w3x") + ": cannot write the map: no map archive is open");
+}
+
+TEST(MapArchive, LeavesOutTheSignature) {
+    TempDir dir;
+    mpq::Options options;
+    options.signature = true;
+    Bytes bytes = build(dir, smallFiles(), options);
+    // A strong signature goes after the archive: "NGIS" and 256 bytes.
+    const Bytes footer = [] {
+        Bytes f = {'N', 'G', 'I', 'S'};
+        const Bytes sig = randomBytes(256, 11);
+        f.insert(f.end(), sig.begin(), sig.end());
+        return f;
+    }();
+    bytes.insert(bytes.end(), footer.begin(), footer.end());
+    const fs::path source = put(dir, "signed.w3x", bytes);
+    MapArchive archive;
+    ASSERT_OPENS(archive, source);
+    EXPECT_TRUE(archive.contains("(signature)"));
+
+    std::string error;
+    EXPECT_FALSE(writeMapArchive(archive, {{"(signature)", Bytes{}}}, dir / "out.w3x", error));
+    EXPECT_EQ(error, pathText(source) + ": cannot replace '(signature)': a rewritten map is not signed");
+    ASSERT_TRUE(writeMapArchive(archive, {}, dir / "out.w3x", error)) << error;
+    MapArchive again;
+    ASSERT_OPENS(again, dir / "out.w3x");
+    EXPECT_FALSE(again.contains("(signature)"));
+    EXPECT_EQ(sorted(again.fileNames()), sorted(namesOf(smallFiles())));
+    expectContents(again, smallFiles());
+    const Bytes out = testing::readAll(dir / "out.w3x");
+    EXPECT_FALSE(std::search(out.begin(), out.end(), footer.begin(), footer.end()) != out.end());
+}
+
+TEST(MapArchive, HasRoomInTheHashTableForEveryFile) {
+    TempDir dir;
+    std::vector<mpq::File> files;
+    for (int i = 0; i < 300; ++i)
+        files.push_back(mpq::textFile("war3mapImported\\file" + std::to_string(i) + ".txt", std::to_string(i * i)));
+    mpq::Options options;
+    options.maxFiles = 512;
+    MapArchive archive;
+    ASSERT_OPENS(archive, put(dir, "map.w3x", build(dir, files, options)));
+    std::string error;
+    ASSERT_TRUE(writeMapArchive(archive, {}, dir / "out.w3x", error)) << error;
+    const Bytes out = testing::readAll(dir / "out.w3x");
+    const auto header = mpq::header(out);
+    // 302 files with a quarter of the table free at least.
+    EXPECT_GE(header.hashEntries, 302u * 4 / 3);
+    EXPECT_EQ(mpq::liveEntries(out), 302u);
+    MapArchive again;
+    ASSERT_OPENS(again, dir / "out.w3x");
+    expectContents(again, files);
+}
+
+TEST(MapArchive, KeepsAFileStoredWithoutCompressionAsItWas) {
+    TempDir dir;
+    mpq::Options options;
+    options.listFileFlags = MPQ_FILE_EXISTS; // stored as plain text
+    options.attributesFlags = 0;             // and no (attributes)
+    MapArchive archive;
+    ASSERT_OPENS(archive, put(dir, "map.w3x", build(dir, smallFiles(), options)));
+    auto names = namesOf(smallFiles(), false);
+    names.push_back("(listfile)");
+    EXPECT_EQ(sorted(archive.fileNames()), sorted(names));
+    std::string error;
+    ASSERT_TRUE(writeMapArchive(archive, {}, dir / "out.w3x", error)) << error;
+    bool sawListFile = false;
+    for (const auto& listed : mpq::list(dir / "out.w3x")) {
+        if (listed.name == "(listfile)") {
+            sawListFile = true;
+            EXPECT_EQ(listed.flags & (MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED), 0u);
+        }
+    }
+    EXPECT_TRUE(sawListFile);
+}
+
+TEST(MapArchive, KeepsSingleUnitFilesOfAPlainArchive) {
+    TempDir dir;
+    mpq::Options options;
+    options.mapHeader = false;
+    const std::vector<mpq::File> files = {{"whole.txt", textBytes(3000, 16), MPQ_FILE_COMPRESS | MPQ_FILE_SINGLE_UNIT, 0},
+                                          {"stored.txt", textBytes(100, 17), MPQ_FILE_SINGLE_UNIT, 0}};
+    MapArchive archive;
+    ASSERT_OPENS(archive, put(dir, "plain.mpq", build(dir, files, options)));
+    expectContents(archive, files);
+    std::string error;
+    ASSERT_TRUE(writeMapArchive(archive, {{"whole.txt", textBytes(5000, 18)}}, dir / "out.mpq", error)) << error;
+    for (const auto& listed : mpq::list(dir / "out.mpq")) {
+        if (listed.name == "whole.txt" || listed.name == "stored.txt") {
+            EXPECT_EQ(listed.flags & MPQ_FILE_SINGLE_UNIT, MPQ_FILE_SINGLE_UNIT) << listed.name;
+        }
+    }
+}
+
+TEST(MapArchive, ReadsAMapAsWarcraftDoes) {
+    // Warcraft III, and StormLib in a map, ignore the single-unit flag and read such a file in sectors: in a map,
+    // a file really stored whole is damage, and it is found before StormLib reads it.
+    TempDir dir;
+    mpq::Options options;
+    options.mapHeader = false;
+    auto files = smallFiles();
+    files.push_back({"whole.txt", textBytes(3000, 16), MPQ_FILE_COMPRESS | MPQ_FILE_SINGLE_UNIT, 0});
+    Bytes bytes = mpq::mapHeader();
+    const Bytes archiveBytes = build(dir, files, options);
+    bytes.insert(bytes.end(), archiveBytes.begin(), archiveBytes.end());
+    const fs::path path = put(dir, "map.w3x", bytes);
+    EXPECT_EQ(openError(path), pathText(path) + ": damaged archive: the sector offsets of 'whole.txt' (block 3) do "
+                                                "not start after themselves");
+    // Without the map header the same archive is an ordinary one.
+    const fs::path plain = put(dir, "plain.mpq", archiveBytes);
+    MapArchive archive;
+    ASSERT_OPENS(archive, plain);
+    expectContents(archive, files);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Refusals
+
+TEST(MapArchive, RefusesAFileThatIsNotThere) {
+    TempDir dir;
+    const fs::path path = dir / "missing.w3x";
+    EXPECT_EQ(openError(path), pathText(path) + ": cannot open the file (No such file or directory)");
+}
+
+TEST(MapArchive, RefusesAnEmptyFile) {
+    TempDir dir;
+    const fs::path path = put(dir, "empty.w3x", Bytes{});
+    EXPECT_EQ(openError(path), pathText(path) + ": the file is empty; it is not a map archive");
+}
+
+TEST(MapArchive, RefusesBytesThatAreNotAnArchive) {
+    TempDir dir;
+    for (const std::size_t size : {1u, 31u, 512u, 5000u, 70000u}) {
+        const fs::path path = put(dir, "noise" + std::to_string(size) + ".w3x", randomBytes(size, 12));
+        EXPECT_EQ(openError(path), pathText(path) + ": not a map archive: no MPQ archive header found");
+    }
+    // A map header with nothing after it.
+    const fs::path headerOnly = put(dir, "header.w3x", mpq::mapHeader());
+    EXPECT_EQ(openError(headerOnly), pathText(headerOnly) + ": not a map archive: no MPQ archive header found");
+    // The archive signature, and then the file ends.
+    Bytes cut = mpq::mapHeader();
+    for (const char c : {'M', 'P', 'Q', '\x1A', '\x20', '\0'})
+        cut.push_back(static_cast<std::uint8_t>(c));
+    const fs::path cutPath = put(dir, "cut.w3x", cut);
+    EXPECT_EQ(openError(cutPath), pathText(cutPath) + ": damaged archive: the archive header at byte 512 is cut short");
+}
+
+TEST(MapArchive, RefusesEveryCutOfAnArchive) {
+    TempDir dir;
+    const Bytes full = build(dir, smallFiles());
+    const fs::path path = dir / "cut.w3x";
+    for (std::size_t length = 0; length < full.size(); ++length) {
+        testing::writeAll(path, Bytes(full.begin(), full.begin() + length));
+        const std::string error = openError(path);
+        EXPECT_EQ(error.rfind(pathText(path) + ": ", 0), 0u) << error;
+        const bool explained = error.find("cut short") != std::string::npos ||
+                               error.find("no MPQ archive header found") != std::string::npos ||
+                               error.find("the file is empty") != std::string::npos;
+        EXPECT_TRUE(explained) << "cut at " << length << ": " << error;
+    }
+    // The whole file opens, and so does the file with bytes after it.
+    Bytes longer = full;
+    longer.push_back(0);
+    testing::writeAll(path, longer);
+    MapArchive archive;
+    ASSERT_OPENS(archive, path);
+    expectContents(archive, smallFiles());
+}
+
+TEST(MapArchive, RefusesGarbageInTheHashTable) {
+    TempDir dir;
+    Bytes bytes = build(dir, smallFiles());
+    const auto header = mpq::header(bytes);
+    const Bytes noise = randomBytes(header.hashEntries * 16, 13);
+    std::copy(noise.begin(), noise.end(), bytes.begin() + header.hashTable);
+    const fs::path path = put(dir, "map.w3x", bytes);
+    const std::string error = openError(path);
+    EXPECT_EQ(error.rfind(pathText(path) + ": damaged or protected archive: hash entry ", 0), 0u) << error;
+}
+
+TEST(MapArchive, RefusesGarbageInTheBlockTable) {
+    TempDir dir;
+    Bytes bytes = build(dir, smallFiles());
+    const auto header = mpq::header(bytes);
+    const Bytes noise = randomBytes(header.blockEntries * 16, 14);
+    std::copy(noise.begin(), noise.end(), bytes.begin() + header.blockTable);
+    const fs::path path = put(dir, "map.w3x", bytes);
+    const std::string error = openError(path);
+    EXPECT_EQ(error.rfind(pathText(path) + ": damaged", 0), 0u) << error;
+}
+
+TEST(MapArchive, RefusesAHashEntryPastTheBlockTable) {
+    TempDir dir;
+    Bytes bytes = build(dir, smallFiles());
+    const long entry = mpq::hashEntryOf(bytes, "war3map.j");
+    ASSERT_GE(entry, 0);
+    auto table = mpq::hashTable(bytes);
+    const std::uint32_t blocks = mpq::header(bytes).blockEntries;
+    table[4 * entry + 3] = blocks + 5;
+    mpq::setHashTable(bytes, table);
+    const fs::path path = put(dir, "map.w3x", bytes);
+    EXPECT_EQ(openError(path), pathText(path) + ": damaged or protected archive: hash entry " +
+                                   std::to_string(entry) + " points at block " + std::to_string(blocks + 5) +
+                                   ", but the block table has " + std::to_string(blocks) + " entries");
+}
+
+TEST(MapArchive, RefusesTwoNamesForOneBlock) {
+    TempDir dir;
+    Bytes bytes = build(dir, smallFiles());
+    const long j = mpq::hashEntryOf(bytes, "war3map.j");
+    const long w3u = mpq::hashEntryOf(bytes, "war3map.w3u");
+    ASSERT_GE(j, 0);
+    ASSERT_GE(w3u, 0);
+    auto table = mpq::hashTable(bytes);
+    table[4 * w3u + 3] = table[4 * j + 3];
+    mpq::setHashTable(bytes, table);
+    const fs::path path = put(dir, "map.w3x", bytes);
+    const std::string error = openError(path);
+    EXPECT_NE(error.find("which another hash entry uses too"), std::string::npos) << error;
+}
+
+TEST(MapArchive, RefusesFileDataPastTheEnd) {
+    TempDir dir;
+    Bytes bytes = build(dir, smallFiles());
+    const long entry = mpq::hashEntryOf(bytes, "war3map.j");
+    auto hashes = mpq::hashTable(bytes);
+    const std::uint32_t block = hashes[4 * entry + 3];
+    auto blocks = mpq::blockTable(bytes);
+    blocks[4 * block] = static_cast<std::uint32_t>(bytes.size()); // the offset: past the end
+    mpq::setBlockTable(bytes, blocks);
+    const fs::path path = put(dir, "map.w3x", bytes);
+    const std::string error = openError(path);
+    EXPECT_EQ(error.rfind(pathText(path) + ": damaged archive: the data of block " + std::to_string(block), 0), 0u)
+        << error;
+    EXPECT_NE(error.find("runs past the end of the file (cut short?)"), std::string::npos) << error;
+}
+
+TEST(MapArchive, RefusesAnImplausibleUnpackedSize) {
+    TempDir dir;
+    Bytes bytes = build(dir, smallFiles());
+    const long entry = mpq::hashEntryOf(bytes, "war3map.w3u");
+    const std::uint32_t block = mpq::hashTable(bytes)[4 * entry + 3];
+    auto blocks = mpq::blockTable(bytes);
+    blocks[4 * block + 2] = 0x40000000;
+    mpq::setBlockTable(bytes, blocks);
+    const fs::path path = put(dir, "map.w3x", bytes);
+    EXPECT_EQ(openError(path), pathText(path) + ": damaged or protected archive: block " + std::to_string(block) +
+                                   " claims 1073741824 bytes unpacked from " + std::to_string(blocks[4 * block + 1]) +
+                                   " packed bytes");
+}
+
+TEST(MapArchive, RefusesUnknownFileFlags) {
+    TempDir dir;
+    Bytes bytes = build(dir, smallFiles());
+    const long entry = mpq::hashEntryOf(bytes, "war3map.w3u");
+    const std::uint32_t block = mpq::hashTable(bytes)[4 * entry + 3];
+    auto blocks = mpq::blockTable(bytes);
+    blocks[4 * block + 3] |= MPQ_FILE_PATCH_FILE;
+    mpq::setBlockTable(bytes, blocks);
+    const fs::path path = put(dir, "map.w3x", bytes);
+    const std::string error = openError(path);
+    EXPECT_NE(error.find("which Warcraft III maps do not use"), std::string::npos) << error;
+}
+
+TEST(MapArchive, RefusesAnArchiveWithoutListFile) {
+    TempDir dir;
+    mpq::Options options;
+    options.listFileFlags = 0;
+    const fs::path path = put(dir, "protected.w3x", build(dir, smallFiles(), options));
+    EXPECT_EQ(openError(path), pathText(path) + ": protected or damaged map: the archive has no (listfile), so the "
+                                                "names of its files are unknown and it cannot be rewritten");
+}
+
+TEST(MapArchive, RefusesAnArchiveWhoseListFileWasDeleted) {
+    TempDir dir;
+    Bytes bytes = build(dir, smallFiles());
+    const long entry = mpq::hashEntryOf(bytes, "(listfile)");
+    ASSERT_GE(entry, 0);
+    auto table = mpq::hashTable(bytes);
+    table[4 * entry + 3] = 0xFFFFFFFE; // deleted
+    mpq::setHashTable(bytes, table);
+    const fs::path path = put(dir, "map.w3x", bytes);
+    EXPECT_EQ(openError(path), pathText(path) + ": protected or damaged map: the archive has no (listfile), so the "
+                                                "names of its files are unknown and it cannot be rewritten");
+}
+
+TEST(MapArchive, RefusesFilesTheListFileDoesNotName) {
+    TempDir dir;
+    mpq::Options options;
+    options.listFileFlags = MPQ_FILE_EXISTS; // plain text, so that the test can change a name in it
+    Bytes bytes = build(dir, smallFiles(), options);
+    const std::string name = "war3map.w3u";
+    auto at = std::search(bytes.begin(), bytes.end(), name.begin(), name.end());
+    ASSERT_NE(at, bytes.end());
+    ASSERT_EQ(std::search(at + 1, bytes.end(), name.begin(), name.end()), bytes.end());
+    *(at + name.size() - 1) = 'x'; // the listfile now names war3map.w3x, which is not there
+    const fs::path path = put(dir, "map.w3x", bytes);
+    EXPECT_EQ(openError(path), pathText(path) + ": protected or damaged map: 1 of its 5 files are not named in its "
+                                                "(listfile), so they could not be carried over and the map cannot "
+                                                "be rewritten");
+}
+
+TEST(MapArchive, RefusesAnArchiveWhoseListFileIsDamaged) {
+    TempDir dir;
+    Bytes bytes = build(dir, mapFiles());
+    const long entry = mpq::hashEntryOf(bytes, "(listfile)");
+    ASSERT_GE(entry, 0);
+    const std::uint32_t block = mpq::hashTable(bytes)[4 * entry + 3];
+    const auto blocks = mpq::blockTable(bytes);
+    ASSERT_EQ(blocks[4 * block + 3] & MPQ_FILE_COMPRESS, MPQ_FILE_COMPRESS);
+    ASSERT_LT(blocks[4 * block + 1], blocks[4 * block + 2]); // it did get smaller
+    // The packed bytes after the two sector offsets.
+    const std::size_t at = mpq::header(bytes).offset + blocks[4 * block];
+    for (std::size_t i = 8; i < blocks[4 * block + 1]; ++i)
+        bytes[at + i] ^= 0x5A;
+    const fs::path path = put(dir, "map.w3x", bytes);
+    EXPECT_EQ(openError(path), pathText(path) + ": protected or damaged map: its (listfile) cannot be read (the data "
+                                                "is damaged), so the names of its files are unknown and it cannot be "
+                                                "rewritten");
+}
+
+TEST(MapArchive, RefusesDamagedSectorOffsets) {
+    TempDir dir;
+    const auto files = mapFiles(); // war3map.wtg: 6000 bytes in two sectors, with sector checksums
+    const Bytes good = build(dir, files);
+    const long entry = mpq::hashEntryOf(good, "war3map.wtg");
+    ASSERT_GE(entry, 0);
+    const std::uint32_t block = mpq::hashTable(good)[4 * entry + 3];
+    const auto blocks = mpq::blockTable(good);
+    ASSERT_EQ(blocks[4 * block + 3] & MPQ_FILE_ENCRYPTED, 0u);
+    const std::size_t at = mpq::header(good).offset + blocks[4 * block];
+    const std::string prefix = ": damaged archive: the sector offsets of 'war3map.wtg' (block " +
+                               std::to_string(block) + ")";
+    ASSERT_EQ(mpq::get32(good, at), 16u); // two sectors, their end and the end of the checksums
+    {
+        Bytes bytes = good;
+        mpq::put32(bytes, at, 12);
+        const fs::path path = put(dir, "start.w3x", bytes);
+        EXPECT_EQ(openError(path), pathText(path) + prefix + " do not start after themselves");
+    }
+    {
+        Bytes bytes = good;
+        mpq::put32(bytes, at + 4, mpq::get32(good, at + 8) + 1); // the first sector ends after the second
+        const fs::path path = put(dir, "order.w3x", bytes);
+        EXPECT_EQ(openError(path), pathText(path) + prefix + " give sector 1 an impossible length");
+    }
+    {
+        // A checksum table longer than two sectors need: StormLib 9.22 would read it past its buffer.
+        Bytes bytes = good;
+        mpq::put32(bytes, at + 8, mpq::get32(good, at + 8) - 2);
+        const fs::path path = put(dir, "checksums.w3x", bytes);
+        EXPECT_EQ(openError(path), pathText(path) + prefix + " give the sector checksums an impossible place");
+    }
+    {
+        Bytes bytes = good;
+        mpq::put32(bytes, at + 12, blocks[4 * block + 1] + 1);
+        const fs::path path = put(dir, "end.w3x", bytes);
+        EXPECT_EQ(openError(path), pathText(path) + prefix + " give the sector checksums an impossible place");
+    }
+}
+
+TEST(MapArchive, RefusesANameInTwoLanguages) {
+    TempDir dir;
+    auto files = smallFiles();
+    files.push_back({"war3map.j", textBytes(50, 15), MPQ_FILE_COMPRESS, 0x409});
+    const fs::path path = put(dir, "map.w3x", build(dir, files));
+    EXPECT_EQ(openError(path), pathText(path) + ": the archive holds 'war3map.j' more than once (in several "
+                                                "languages); such a map is not supported");
+}
+
+TEST(MapArchive, RefusesUserData) {
+    TempDir dir;
+    mpq::Options options;
+    options.mapHeader = false;
+    Bytes bytes(512, 0);
+    mpq::put32(bytes, 0, 0x1B51504D); // "MPQ\x1B"
+    mpq::put32(bytes, 4, 16);
+    mpq::put32(bytes, 8, 512);
+    const Bytes archiveBytes = build(dir, smallFiles(), options);
+    bytes.insert(bytes.end(), archiveBytes.begin(), archiveBytes.end());
+    const fs::path path = put(dir, "map.w3x", bytes);
+    EXPECT_EQ(openError(path), pathText(path) + ": not a Warcraft III map: the archive has an MPQ user data block "
+                                                "(byte 0), which maps do not use");
+}
+
+TEST(MapArchive, RefusesABadHeader) {
+    TempDir dir;
+    const Bytes good = build(dir, smallFiles());
+    {
+        Bytes bytes = good;
+        mpq::put32(bytes, 512 + 4, 16); // header size
+        const fs::path path = put(dir, "size.w3x", bytes);
+        EXPECT_EQ(openError(path), pathText(path) + ": damaged or protected archive: the archive header gives its "
+                                                    "size as 16 bytes (archive header at byte 512)");
+    }
+    {
+        Bytes bytes = good;
+        mpq::put32(bytes, 512 + 24, 12); // hash table entries
+        const fs::path path = put(dir, "hash.w3x", bytes);
+        EXPECT_EQ(openError(path), pathText(path) + ": damaged or protected archive: the hash table size 12 is not a "
+                                                    "power of two from 1 to 524288 (archive header at byte 512)");
+    }
+    {
+        Bytes bytes = good;
+        bytes[512 + 14] = 40; // sector size exponent
+        const fs::path path = put(dir, "sector.w3x", bytes);
+        EXPECT_EQ(openError(path), pathText(path) + ": damaged or protected archive: the sector size exponent 40 is "
+                                                    "out of range (archive header at byte 512)");
+    }
+    {
+        // StormLib 9.22 writes archives of 512-byte sectors, but opens none.
+        Bytes bytes = good;
+        bytes[512 + 14] = 0;
+        const fs::path path = put(dir, "sector0.w3x", bytes);
+        EXPECT_EQ(openError(path), pathText(path) + ": damaged or protected archive: the sector size exponent 0 is "
+                                                    "out of range (archive header at byte 512)");
+    }
+    {
+        Bytes bytes = good;
+        mpq::put32(bytes, 512 + 28, 0x100000); // block table entries
+        const fs::path path = put(dir, "blocks.w3x", bytes);
+        EXPECT_EQ(openError(path), pathText(path) + ": damaged or protected archive: the block table has 1048576 "
+                                                    "entries, more than 524288 (archive header at byte 512)");
+    }
+}
+
+} // namespace
+} // namespace brindlemark
