@@ -41,6 +41,8 @@ bool Modification::read(ByteReader& in, bool withLevels) {
 }
 
 void Modification::write(ByteWriter& out, ObjectId defaultMarker) const {
+    if (!endMarker.isZero())
+        out.writeId(endMarker);
     out.writeId(fieldId);
     out.writeI32(static_cast<std::int32_t>(valueType));
     if (hasLevels) {
@@ -61,7 +63,7 @@ void Modification::write(ByteWriter& out, ObjectId defaultMarker) const {
     default:
         break;
     }
-    out.writeId(endMarker.isZero() ? defaultMarker : endMarker);
+    out.writeId(defaultMarker);
 }
 
 void Modification::assignFrom(const Modification& from) {

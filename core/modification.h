@@ -17,24 +17,25 @@ inline bool isKnownValueType(ModValueType t) { return static_cast<std::uint32_t>
 // The longest string value, not counting its NUL; the reader looks for the NUL among one byte more.
 inline constexpr std::size_t kMaxStringBytes = 31997;
 
-// One changed field of an object.
+// One changed field of an object. (The text comes first so that the record packs into 64 bytes.)
 struct Modification {
+    std::string stringValue; // held only while valueType is String
     ObjectId fieldId;
     ModValueType valueType = ModValueType::Integer;
-    bool hasLevels = false; // the level columns are read and written
     std::int32_t level = 0;
     std::int32_t dataColumn = 0;
-    std::string stringValue; // held only while valueType is String
     std::int32_t intValue = 0;
-    float realValue = 0;     // Real and Unreal; copied bit for bit, never converted
-    ObjectId endMarker;      // zero unless the reader's recovery set it
+    float realValue = 0;    // Real and Unreal; copied bit for bit, never converted
+    ObjectId endMarker;     // a stray value the reader found before the modification; zero when there was none
+    bool hasLevels = false; // the level columns are read and written
 
     // Reads one modification at the reader's position. The four bytes after the value are its end marker and
     // are always consumed. A value type other than the four known ones means the first four bytes were a stray
-    // marker: they become `endMarker` and the header is read again right behind them. False on damage; the
+    // value: they become `endMarker` and the header is read again right behind them. False on damage; the
     // reader holds the error.
     bool read(ByteReader& in, bool withLevels);
-    // Writes the modification; the end marker is `endMarker` when it is not zero, else `defaultMarker`.
+    // Writes the modification with `defaultMarker` (the object's base id) as its end marker. A stray value the
+    // reader recovered goes back before the modification, where it stood, so that the bytes read back alike.
     void write(ByteWriter& out, ObjectId defaultMarker) const;
 
     // Takes over every field of `from`; a string is kept only for a String value.

@@ -30,6 +30,8 @@ std::string ObjectId::text() const {
 }
 
 int compareIds(ObjectId a, ObjectId b) {
+    if (a.value() == b.value())
+        return 0; // equal bytes: equal whatever follows a NUL
     for (int i = 0; i < 4; ++i) {
         const std::uint8_t x = a.bytes[i];
         const std::uint8_t y = b.bytes[i];

@@ -21,6 +21,11 @@ const Modification* ObjectRecord::find(ObjectId fieldId) const {
 }
 
 std::size_t ObjectRecord::replaceTarget(const Modification& m, std::size_t& insertPos) const {
+    // Files list modifications in field order, so most go after the last one.
+    if (mods_.empty() || compareIds(m.fieldId, mods_.back().fieldId) > 0) {
+        insertPos = mods_.size();
+        return mods_.size();
+    }
     // The entries whose field ids match form one run; find its end by bisection, then look back through it.
     std::size_t lo = 0;
     std::size_t hi = mods_.size();

@@ -3,7 +3,6 @@
 #include "core/objectrecord.h"
 
 #include <memory>
-#include <ranges>
 #include <vector>
 
 namespace brindlemark {
@@ -64,9 +63,30 @@ public:
     const ObjectRecord& at(std::size_t index) const { return *objects_[index]; }
     // For renaming objects in place; a changed identifier does not move the object.
     ObjectRecord& at(std::size_t index) { return *objects_[index]; }
-    auto objects() const {
-        return objects_ | std::views::transform([](const auto& p) -> const ObjectRecord& { return *p; });
-    }
+    // The objects in table order, for range-for.
+    class Objects {
+    public:
+        class Iterator {
+        public:
+            explicit Iterator(const std::unique_ptr<ObjectRecord>* at) : at_(at) {}
+            const ObjectRecord& operator*() const { return **at_; }
+            Iterator& operator++() {
+                ++at_;
+                return *this;
+            }
+            bool operator!=(const Iterator& other) const { return at_ != other.at_; }
+
+        private:
+            const std::unique_ptr<ObjectRecord>* at_;
+        };
+        explicit Objects(const std::vector<std::unique_ptr<ObjectRecord>>& objects) : objects_(objects) {}
+        Iterator begin() const { return Iterator(objects_.data()); }
+        Iterator end() const { return Iterator(objects_.data() + objects_.size()); }
+
+    private:
+        const std::vector<std::unique_ptr<ObjectRecord>>& objects_;
+    };
+    Objects objects() const { return Objects(objects_); }
 
     // The count, then every object in table order.
     void write(ByteWriter& out, std::int32_t version) const;

@@ -199,11 +199,12 @@ TEST(ObjectRecord, StrayValueBeforeAModificationBecomesItsEndMarker) {
             EXPECT_EQ(m.level, 2);
             EXPECT_EQ(m.dataColumn, 1);
         }
-        // Written back with the stray value as its own end marker after the value, in place of the marker the
-        // file had there.
+        // Written back with the stray value where it stood, so that reading the result gives the same object.
         const Bytes written = writeObject(r, 2);
-        ASSERT_EQ(written.size(), b.bytes.size() - 4);
-        EXPECT_EQ(std::memcmp(written.data() + written.size() - 4, "JUNK", 4), 0);
+        EXPECT_EQ(written, b.bytes);
+        ObjectRecord again;
+        ASSERT_TRUE(readObject(written, levels, 2, again));
+        EXPECT_EQ(writeObject(again, 2), written);
     }
 }
 
@@ -220,9 +221,11 @@ TEST(ObjectRecord, UnknownValueTypeIsCarriedThroughWithoutValue) {
     EXPECT_EQ(m.fieldId, ObjectId::fromValue(77));
     EXPECT_EQ(static_cast<std::int32_t>(m.valueType), 99);
     EXPECT_EQ(m.endMarker, id("abcd"));
-    const Bytes written = writeObject(r, 2);
-    const Bytes expected = Builder().id("hfoo").id("h000").u32(1).i32(77).i32(99).id("abcd").bytes;
-    EXPECT_EQ(written, expected);
+    // Written back as read, the stray value before it; a second reading gives the same again.
+    EXPECT_EQ(writeObject(r, 2), file);
+    ObjectRecord again;
+    ASSERT_TRUE(readObject(file, false, 2, again));
+    EXPECT_TRUE(again.modifications()[0].sameValueAs(m));
 }
 
 TEST(ObjectRecord, RealValuesAreKeptBitForBit) {
