@@ -11,18 +11,18 @@ CONFIGURE = cmake -G Ninja -S .
 deps:
 	scripts/install-deps.sh
 
-# Until the window is built, this builds the command-line tool and shows its help.
+# Builds the window and the command-line tool, then opens the window. Without a display the program says so.
 run: deps
-	$(CONFIGURE) -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target brindlemark-cli
-	$(BUILD_DIR)/cli/brindlemark-cli --help
+	$(CONFIGURE) -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLEMARK_GUI=ON
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target brindlemark brindlemark-cli
+	$(BUILD_DIR)/app/qt/brindlemark
 
 # Everything, tested; then the tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
 test: deps
-	$(CONFIGURE) -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CONFIGURE) -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLEMARK_GUI=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
-	$(CONFIGURE) -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLEMARK_SANITIZE=ON
+	$(CONFIGURE) -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLEMARK_GUI=ON -DBRINDLEMARK_SANITIZE=ON
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 

@@ -35,21 +35,27 @@ extern char** environ;
 // ---- Live heap bytes, counted by replacing the global allocation functions of this program
 
 namespace {
-std::atomic<std::size_t> liveBytes{0};
-std::atomic<std::size_t> peakBytes{0};
+// Counting is switched on only in the process that measures memory, so that it does not slow the timings.
+bool countHeap = false;
+std::atomic<std::int64_t> liveBytes{0};
+std::atomic<std::int64_t> peakBytes{0};
 
 void* counted(void* p) {
     if (!p)
         throw std::bad_alloc();
-    const std::size_t now = liveBytes.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
-    std::size_t peak = peakBytes.load();
-    while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
+    if (countHeap) {
+        const auto size = static_cast<std::int64_t>(malloc_usable_size(p));
+        const std::int64_t now = liveBytes.fetch_add(size) + size;
+        std::int64_t peak = peakBytes.load();
+        while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
+        }
     }
     return p;
 }
 void release(void* p) {
     if (p) {
-        liveBytes.fetch_sub(malloc_usable_size(p));
+        if (countHeap)
+            liveBytes.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)));
         std::free(p);
     }
 }
@@ -178,7 +184,8 @@ int generate(const brindlemark::bench::BundleShape& shape, const fs::path& file)
 // The heap and resident-set growth of loading `file`, then the extra heap of saving it. Run in a fresh process.
 int measureMemory(const fs::path& file) {
     const std::size_t fileSize = sizeOf(file);
-    const std::size_t before = liveBytes.load();
+    countHeap = true;
+    const std::int64_t before = liveBytes.load();
     const long rssBefore = maxRssKiB();
     const long hwmBefore = highWaterKiB();
     peakBytes.store(before);
@@ -187,17 +194,17 @@ int measureMemory(const fs::path& file) {
     const brindlemark::LoadResult result = bundle.load(file);
     if (!result)
         fail(result.error);
-    const std::size_t loadPeak = peakBytes.load() - before;
-    const std::size_t held = liveBytes.load() - before;
+    const auto loadPeak = static_cast<std::size_t>(peakBytes.load() - before);
+    const auto held = static_cast<std::size_t>(liveBytes.load() - before);
     const long rssAfter = maxRssKiB();
     const long hwmAfter = highWaterKiB();
-    const std::size_t beforeSave = liveBytes.load();
+    const std::int64_t beforeSave = liveBytes.load();
     peakBytes.store(beforeSave);
     std::string error;
     const fs::path saved = fs::path(file).concat(".memory");
     if (!bundle.save(saved, error))
         fail(error);
-    const std::size_t savePeak = peakBytes.load() - beforeSave;
+    const auto savePeak = static_cast<std::size_t>(peakBytes.load() - beforeSave);
     fs::remove(saved);
 
     const double heapRatio = static_cast<double>(loadPeak) / static_cast<double>(fileSize);

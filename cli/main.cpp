@@ -44,13 +44,16 @@ void printProgramHelp() {
                        "Reads and rewrites Warcraft III object bundles (.w3o files: the modified and custom units,\n"
                        "items, destructables, doodads, abilities, buffs and upgrades of a map).\n\n"
                        "Commands:\n";
-    std::size_t width = 0;
-    for (CommandDescription describe : kCommands)
-        width = std::max(width, describe().synopsis.size());
+    // Summaries stand in a column; a synopsis too long for it puts its summary on the next line.
+    constexpr std::size_t kColumn = 26;
     for (CommandDescription describe : kCommands) {
         const Command& c = describe();
-        text += "  " + std::string(c.synopsis) + std::string(width - c.synopsis.size() + 2, ' ') +
-                std::string(c.summary) + "\n";
+        text += "  " + std::string(c.synopsis);
+        if (c.synopsis.size() + 2 <= kColumn)
+            text += std::string(kColumn - c.synopsis.size(), ' ');
+        else
+            text += "\n" + std::string(kColumn + 2, ' ');
+        text += std::string(c.summary) + "\n";
     }
     text += std::string("\n") + kProgramName + " COMMAND --help shows a command's help.\n" +
             "Exit status: 0 done, 1 failed (a file that cannot be read or written), 2 wrong command line.\n";
