@@ -3,6 +3,8 @@
 #include "core/fileio.h"
 #include "tests/replace/bundlefixtures.h"
 
+#include "tests/support/recordingsink.h"
+
 #include <gtest/gtest.h>
 
 namespace brindlemark {
@@ -10,11 +12,6 @@ namespace {
 
 using namespace testing;
 namespace fs = std::filesystem;
-
-struct RecordingSink : MessageSink {
-    std::vector<std::string> messages;
-    void message(const std::string& text) override { messages.push_back(text); }
-};
 
 TEST(UpdateButtons, FollowTheLengthsOfTheThreeFields) {
     EXPECT_EQ(updateButtons(0, 0, 0), (ButtonStates{false, false, false}));

@@ -1,6 +1,7 @@
 // brindlemark-cli as a user meets it: exit status, standard output and standard error of the built program.
 #include "core/objectbundle.h"
 
+#include "tests/cli/clirun.h"
 #include "tests/support/testsupport.h"
 
 #include <gmock/gmock.h>
@@ -11,14 +12,6 @@
 #include <cstring>
 #include <sstream>
 
-#ifdef _WIN32
-#include <cstdlib>
-#else
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-extern char** environ;
-#endif
 
 namespace brindlemark {
 namespace {
@@ -28,57 +21,12 @@ using nlohmann::json;
 using testing::Builder;
 using testing::Bytes;
 using testing::TempDir;
+using testing::CliRun;
+using testing::runCli;
+using testing::textOf;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-struct CliRun {
-    int status = -1; // the exit status, or -1 when the program did not exit normally
-    std::string out;
-    std::string err;
-};
-
-std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-// Runs the program with `args` (bytes, passed unchanged) and collects what it writes. Standard output goes to
-// `stdoutPath` instead when one is given.
-CliRun runCli(const std::vector<std::string>& args, const fs::path& stdoutPath = {}) {
-    TempDir capture;
-    const fs::path outPath = stdoutPath.empty() ? capture / "stdout" : stdoutPath;
-    const fs::path errPath = capture / "stderr";
-    CliRun run;
-#ifdef _WIN32
-    std::string command = "\"\"" BRINDLEMARK_CLI "\"";
-    for (const std::string& a : args)
-        command += " \"" + a + "\"";
-    command += " >\"" + outPath.string() + "\" 2>\"" + errPath.string() + "\"\"";
-    run.status = std::system(command.c_str());
-#else
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> argStorage = {BRINDLEMARK_CLI};
-    argStorage.insert(argStorage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argStorage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, BRINDLEMARK_CLI, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << BRINDLEMARK_CLI << ": " << std::strerror(spawned);
-        return run;
-    }
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-#endif
-    if (stdoutPath.empty())
-        run.out = textOf(testing::readAll(outPath));
-    run.err = textOf(testing::readAll(errPath));
-    return run;
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;

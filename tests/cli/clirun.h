@@ -29,12 +29,12 @@ struct CliRun {
     std::string err;
 };
 
-// Runs the program with `args` (bytes, passed unchanged) and collects what it writes.
-inline CliRun runCli(const std::vector<std::string>& args) {
+// Runs the program with `args` (bytes, passed unchanged) and collects what it writes. Standard output goes to
+// `stdoutPath` instead when one is given.
+inline CliRun runCli(const std::vector<std::string>& args, const std::filesystem::path& stdoutPath = {}) {
     TempDir capture;
-    namespace fs = std::filesystem;
-    const fs::path outPath = capture / "stdout";
-    const fs::path errPath = capture / "stderr";
+    const std::filesystem::path outPath = stdoutPath.empty() ? capture / "stdout" : stdoutPath;
+    const std::filesystem::path errPath = capture / "stderr";
     CliRun run;
 #ifdef _WIN32
     std::string command = "\"\"" BRINDLEMARK_CLI "\"";
@@ -64,7 +64,8 @@ inline CliRun runCli(const std::vector<std::string>& args) {
     waitpid(pid, &wstatus, 0);
     run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
 #endif
-    run.out = textOf(readAll(outPath));
+    if (stdoutPath.empty())
+        run.out = textOf(readAll(outPath));
     run.err = textOf(readAll(errPath));
     return run;
 }

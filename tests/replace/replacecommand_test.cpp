@@ -5,6 +5,8 @@
 #include "tests/replace/bundlefixtures.h"
 #include "tests/replace/plainreplace.h"
 
+#include "tests/support/recordingsink.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -17,11 +19,6 @@ namespace {
 
 using namespace testing;
 namespace fs = std::filesystem;
-
-struct RecordingSink : MessageSink {
-    std::vector<std::string> messages;
-    void message(const std::string& text) override { messages.push_back(text); }
-};
 
 const std::string kDone = "Процесс изменения завершен!";
 
