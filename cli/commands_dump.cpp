@@ -78,8 +78,8 @@ std::string modificationLine(const Modification& m) {
         line += " type " + std::to_string(static_cast<std::int32_t>(m.valueType)) + " (unknown, no value)";
         break;
     }
-    if (!m.endMarker.isZero())
-        line += ", end marker " + escapedBytes(m.endMarker);
+    if (m.recovered)
+        line += ", stray value " + escapedBytes(m.endMarker) + " before it";
     return line + "\n";
 }
 
@@ -144,8 +144,8 @@ json modificationJson(const Modification& m) {
     default:
         break;
     }
-    if (!m.endMarker.isZero())
-        j["endMarker"] = escapedBytes(m.endMarker);
+    if (m.recovered)
+        j["strayBefore"] = escapedBytes(m.endMarker);
     return j;
 }
 
@@ -238,9 +238,10 @@ const Command& dumpCommand() {
             "  --json   write JSON: {file, version, kinds: [{kind, present, version, hasLevels,\n"
             "           standard: [objects], custom: [objects]}]}; an object is {effectiveId, baseId, newId,\n"
             "           setFlag, modifications: [{field, type, typeCode, level, column, value, bits,\n"
-            "           escaped, endMarker}]}, where level and column appear for kinds with levels, bits\n"
+            "           escaped, strayBefore}]}, where level and column appear for kinds with levels, bits\n"
             "           for reals (value is then the shortest decimal of the single-precision number, or\n"
-            "           null when it is not finite), escaped and endMarker only when they apply.\n"
+            "           null when it is not finite), escaped and strayBefore only when they apply\n"
+            "           (strayBefore: four bytes found before a modification of an unknown value type).\n"
             "\nExamples: brindlemark-cli dump war3map.w3o | less\n"
             "          brindlemark-cli dump war3map.w3o --json > objects.json\n",
         .options = kDumpOptions,

@@ -14,6 +14,7 @@ bool Modification::read(ByteReader& in, bool withLevels) {
     if (!readHeader())
         return false;
     if (!isKnownValueType(valueType)) {
+        recovered = true;
         endMarker = fieldId;
         in.stepBack(hasLevels ? 12 : 4);
         if (!readHeader())
@@ -41,7 +42,7 @@ bool Modification::read(ByteReader& in, bool withLevels) {
 }
 
 void Modification::write(ByteWriter& out, ObjectId defaultMarker) const {
-    if (!endMarker.isZero())
+    if (recovered)
         out.writeId(endMarker);
     out.writeId(fieldId);
     out.writeI32(static_cast<std::int32_t>(valueType));
@@ -79,11 +80,12 @@ void Modification::assignFrom(const Modification& from) {
     else
         stringValue.clear();
     endMarker = from.endMarker;
+    recovered = from.recovered;
 }
 
 bool Modification::sameValueAs(const Modification& other) const {
     if (fieldId != other.fieldId || valueType != other.valueType || hasLevels != other.hasLevels ||
-        endMarker != other.endMarker)
+        endMarker != other.endMarker || recovered != other.recovered)
         return false;
     if (hasLevels && (level != other.level || dataColumn != other.dataColumn))
         return false;

@@ -26,8 +26,9 @@ struct Modification {
     std::int32_t dataColumn = 0;
     std::int32_t intValue = 0;
     float realValue = 0;    // Real and Unreal; copied bit for bit, never converted
-    ObjectId endMarker;     // a stray value the reader found before the modification; zero when there was none
+    ObjectId endMarker;     // the stray value the reader found before the modification (see `recovered`)
     bool hasLevels = false; // the level columns are read and written
+    bool recovered = false; // the reader met an unknown value type and took the first four bytes as a stray value
 
     // Reads one modification at the reader's position. The four bytes after the value are its end marker and
     // are always consumed. A value type other than the four known ones means the first four bytes were a stray

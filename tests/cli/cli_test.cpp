@@ -517,8 +517,9 @@ TEST(CliDump, UnknownValueTypeShowsItsCode) {
     EXPECT_EQ(mod.at("type"), "unknown");
     EXPECT_EQ(mod.at("typeCode"), 7);
     EXPECT_FALSE(mod.contains("value"));
-    EXPECT_EQ(mod.at("endMarker"), "XXXX");
-    EXPECT_THAT(runCli({"dump", file.string()}).out, HasSubstr("uhpm type 7 (unknown, no value), end marker XXXX"));
+    EXPECT_EQ(mod.at("strayBefore"), "XXXX");
+    EXPECT_THAT(runCli({"dump", file.string()}).out,
+                HasSubstr("uhpm type 7 (unknown, no value), stray value XXXX before it"));
 }
 
 TEST(CliDump, EmptyBundleIsValidJson) {

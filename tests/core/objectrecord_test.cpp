@@ -228,6 +228,23 @@ TEST(ObjectRecord, UnknownValueTypeIsCarriedThroughWithoutValue) {
     EXPECT_TRUE(again.modifications()[0].sameValueAs(m));
 }
 
+TEST(ObjectRecord, ZeroStrayValueIsKeptToo) {
+    // Four zero bytes, then a modification whose type stays unknown after the recovery.
+    const Bytes file = Builder()
+                           .id("hfoo").id("h000").u32(1)
+                           .u32(0).i32(250).id("hfoo").id("umvs")
+                           .bytes;
+    ObjectRecord r;
+    ASSERT_TRUE(readObject(file, false, 2, r));
+    ASSERT_TRUE(r.modifications()[0].recovered);
+    const Bytes written = writeObject(r, 2);
+    ObjectRecord again;
+    ASSERT_TRUE(readObject(written, false, 2, again));
+    ASSERT_EQ(again.modificationCount(), 1u);
+    EXPECT_TRUE(again.modifications()[0].sameValueAs(r.modifications()[0]));
+    EXPECT_EQ(writeObject(again, 2), written);
+}
+
 TEST(ObjectRecord, RealValuesAreKeptBitForBit) {
     const std::uint32_t signallingNan = 0x7fa00001;
     const std::uint32_t negativeZero = 0x80000000;
