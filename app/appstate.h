@@ -15,6 +15,11 @@ namespace brindlemark {
 
 // The choosers' filters: entries "label|patterns" separated by "|", patterns separated by ";", ending in "||".
 inline constexpr std::string_view kBundleFilter = "Warcraft 3 Object File, (*.W3O)|*.w3o||";
+// What the bundle choosers offer: the bundle filter, and the object files of one kind as a second entry.
+inline constexpr std::string_view kBundleChooserFilter =
+    "Warcraft 3 Object File, (*.W3O)|*.w3o|"
+    "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q)|"
+    "*.w3u;*.w3t;*.w3b;*.w3d;*.w3a;*.w3h;*.w3q||";
 inline constexpr std::string_view kTriggerFilter =
     "Warcraft Trigger Files, (*.WCT,*.WTG)|*.WCT;*.WTG|All Files, (*.*)|*.*||";
 inline constexpr std::string_view kTextFilter = "TXT File, (*.TXT)|*.txt|All Files, (*.*)|*.*||";

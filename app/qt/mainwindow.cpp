@@ -265,7 +265,7 @@ void MainWindow::connectControls() {
 
 void MainWindow::chooseMainBundle() {
     const std::optional<QString> path =
-        chooser_.openFile(this, filterFor(kBundleFilter), QString::fromUtf8(kBundleChooserName));
+        chooser_.openFile(this, filterFor(kBundleChooserFilter), QString::fromUtf8(kBundleChooserName));
     if (!path)
         return;
     mainPath_->setText(*path);
@@ -284,7 +284,7 @@ void MainWindow::chooseReplaceList() {
 
 void MainWindow::chooseAddedBundle() {
     const std::optional<QString> path =
-        chooser_.openFile(this, filterFor(kBundleFilter), QString::fromUtf8(kBundleChooserName));
+        chooser_.openFile(this, filterFor(kBundleChooserFilter), QString::fromUtf8(kBundleChooserName));
     if (!path)
         return;
     addedPath_->setText(*path);

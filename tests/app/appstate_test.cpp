@@ -26,6 +26,9 @@ TEST(Filters, BecomeDialogFiltersKeepingTheirTexts) {
     EXPECT_EQ(dialogFilter(kTriggerFilter),
               "Warcraft Trigger Files, (*.WCT,*.WTG) (*.WCT *.WTG);;All Files, (*.*) (*.*)");
     EXPECT_EQ(dialogFilter(kTextFilter), "TXT File, (*.TXT) (*.txt);;All Files, (*.*) (*.*)");
+    ASSERT_EQ(parseFilter(kBundleChooserFilter).size(), 2u);
+    EXPECT_EQ(parseFilter(kBundleChooserFilter)[0].label, parseFilter(kBundleFilter)[0].label);
+    EXPECT_EQ(parseFilter(kBundleChooserFilter)[1].patterns.size(), 7u);
     ASSERT_EQ(parseFilter(kTriggerFilter).size(), 2u);
     EXPECT_EQ(parseFilter(kTriggerFilter)[0].patterns, (std::vector<std::string>{"*.WCT", "*.WTG"}));
 }

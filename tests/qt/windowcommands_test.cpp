@@ -146,7 +146,10 @@ void WindowCommandsTest::choosersProposeNamesFromTheMainBundle() {
     typeText(w.get<QLineEdit>(1000), QStringLiteral("typed")); // enables button 7
     for (int id : {1, 1007, 3, 1004, 7})
         click(w, id);
-    const QString bundleFilter = QStringLiteral("Warcraft 3 Object File, (*.W3O) (*.w3o)");
+    const QString bundleFilter = QStringLiteral(
+        "Warcraft 3 Object File, (*.W3O) (*.w3o);;"
+        "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q) "
+        "(*.w3u *.w3t *.w3b *.w3d *.w3a *.w3h *.w3q)");
     const QString triggerFilter =
         QStringLiteral("Warcraft Trigger Files, (*.WCT,*.WTG) (*.WCT *.WTG);;All Files, (*.*) (*.*)");
     const QString textFilter = QStringLiteral("TXT File, (*.TXT) (*.txt);;All Files, (*.*) (*.*)");
