@@ -1,10 +1,11 @@
 // Every call into StormLib lives in this file.
 //
-// StormLib trusts the archive it opens more than a program that opens maps from strangers can: a hash table
-// that points past the block table, file data that runs past the end of the file, or a stated unpacked size of
-// gigabytes are not all caught by it. So before StormLib sees a file, this file reads the archive header, the
-// hash table and the block table itself and refuses what does not hold together; StormLib then does the
-// reading, unpacking and writing.
+// StormLib (9.22, as Debian ships it) trusts the archive it opens more than a program that opens maps from
+// strangers can: a hash table that points past the block table, file data past the end of the file, sector
+// offsets or a checksum table that do not fit, a stated unpacked size of gigabytes, or a bzip2 stream that
+// does not end can crash it, make it allocate without bound or hang it. So before StormLib reads anything of
+// an archive, this file reads the archive header, the hash and block tables and the stored layout of every
+// file itself and refuses what does not hold together; StormLib then does the unpacking, reading and writing.
 #include "map/maparchive.h"
 
 #include "core/fileio.h"
@@ -30,6 +31,10 @@
 
 #include <StormLib.h>
 
+#ifdef BRINDLEMARK_HAVE_BZIP2
+#include <bzlib.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace brindlemark {
@@ -46,15 +51,15 @@ constexpr std::uint32_t kHeaderSize = 32;                   // the header of a v
 constexpr std::uint64_t kHeaderAlignment = 512;             // where Warcraft III and StormLib look for it
 constexpr std::uint64_t kHeaderSearchLimit = 0x08000000;    // StormLib searches the first 128 MiB
 constexpr std::uint32_t kMaxTableEntries = 0x80000;         // StormLib's largest hash table
-constexpr std::uint32_t kMinSectorShift = 1;                // StormLib 9.22 reads no archive of 512-byte sectors
-constexpr std::uint32_t kMaxSectorShift = 15;               // sectors of 512 B << 15 = 16 MiB at most
+constexpr std::uint32_t kMinSectorShift = 1;  // StormLib 9.22 reads no archive of 512-byte sectors
+constexpr std::uint32_t kMaxSectorShift = 15; // sectors of 512 B << 15 = 16 MiB at most
 constexpr std::uint32_t kHashFree = 0xFFFFFFFF;
 constexpr std::uint32_t kHashDeleted = 0xFFFFFFFE;
 // A file larger than this after unpacking is taken for damage; no map holds one.
 constexpr std::uint64_t kMaxFileSize = 512u * 1024 * 1024;
-// How much larger than its packed bytes a file may claim to be. The methods Warcraft III writes (zlib, PKWARE
-// DCL, Huffman and ADPCM for sound) cannot reach this; a larger claim is damage, and allocating for it would be
-// the damage's gain.
+// How much larger than its packed bytes a file may claim to be. A file in sectors cannot reach this with any
+// method, as every sector is packed on its own; a larger claim is damage, and allocating for it would be the
+// damage's gain.
 constexpr std::uint64_t kMaxUnpackRatio = 2048;
 
 constexpr std::uint32_t kKeptFileFlags = MPQ_FILE_IMPLODE | MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED |
@@ -162,7 +167,8 @@ struct RawFile {
 };
 
 std::uint32_t le32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -196,9 +202,9 @@ bool readTable(RawFile& raw, const Layout& layout, std::uint32_t position, std::
     const std::uint64_t start = layout.headerOffset + position;
     const std::uint64_t bytes = std::uint64_t(entries) * 16;
     if (start > raw.size || bytes > raw.size - start) {
-        why = std::string("damaged archive: the ") + what + " (" + std::to_string(entries) + " entries at byte " +
-              std::to_string(start) + ") runs past the end of the file, which has " + std::to_string(raw.size) +
-              " bytes (cut short?)";
+        why = std::string("damaged archive: the ") + what + " (" + std::to_string(entries) +
+              " entries at byte " + std::to_string(start) + ") runs past the end of the file, which has " +
+              std::to_string(raw.size) + " bytes (cut short?)";
         return false;
     }
     std::vector<std::uint8_t> bytesRead(static_cast<std::size_t>(bytes));
@@ -214,15 +220,15 @@ bool readTable(RawFile& raw, const Layout& layout, std::uint32_t position, std::
 }
 
 // Finds the archive header as StormLib and Warcraft III do (at a multiple of 512 bytes) and checks the tables
-// and every file's place against the file's size. False with the reason, without the file name, when any of it
-// does not hold.
-bool inspectLayout(RawFile& raw, Layout& layout, std::string& why) {
+// and every file's place against the file's size. False with the reason, without the file name, when any of
+// it does not hold.
+bool readLayout(RawFile& raw, Layout& layout, std::string& why) {
     if (raw.size == 0) {
         why = "the file is empty; it is not a map archive";
         return false;
     }
-    // A Warcraft III map to StormLib 9.22 starts with "HM3W" and four zero bytes. In one, StormLib and Warcraft III
-    // ignore the flag for files stored as a single unit and read them in sectors.
+    // A Warcraft III map to StormLib 9.22 starts with "HM3W" and four zero bytes. In one, StormLib and
+    // Warcraft III ignore the flag for files stored as a single unit and read them in sectors.
     if (raw.size > 16) {
         std::uint8_t start[8];
         if (!raw.readAt(0, start, sizeof start)) {
@@ -245,8 +251,8 @@ bool inspectLayout(RawFile& raw, Layout& layout, std::string& why) {
         }
         const std::uint32_t signature = le32(id);
         if (signature == kMpqUserDataSignature) {
-            why = "not a Warcraft III map: the archive has an MPQ user data block (byte " + std::to_string(at) +
-                  "), which maps do not use";
+            why = "not a Warcraft III map: the archive has an MPQ user data block (byte " +
+                  std::to_string(at) + "), which maps do not use";
             return false;
         }
         if (signature != kMpqSignature)
@@ -271,8 +277,8 @@ bool inspectLayout(RawFile& raw, Layout& layout, std::string& why) {
     const std::uint32_t blockCount = le32(header + 28);
     const std::string where = " (archive header at byte " + std::to_string(layout.headerOffset) + ")";
     if (headerSize < kHeaderSize) {
-        why = "damaged or protected archive: the archive header gives its size as " + std::to_string(headerSize) +
-              " bytes" + where;
+        why = "damaged or protected archive: the archive header gives its size as " +
+              std::to_string(headerSize) + " bytes" + where;
         return false;
     }
     if (sectorShift < kMinSectorShift || sectorShift > kMaxSectorShift) {
@@ -331,8 +337,8 @@ bool inspectLayout(RawFile& raw, Layout& layout, std::string& why) {
             return false;
         }
         if (block.flags & ~kKnownFileFlags) {
-            why = "damaged or protected archive: block " + std::to_string(b) + " has flags " + hex(block.flags) +
-                  ", which Warcraft III maps do not use";
+            why = "damaged or protected archive: block " + std::to_string(b) + " has flags " +
+                  hex(block.flags) + ", which Warcraft III maps do not use";
             return false;
         }
         if ((block.flags & MPQ_FILE_IMPLODE) && (block.flags & MPQ_FILE_COMPRESS)) {
@@ -348,13 +354,15 @@ bool inspectLayout(RawFile& raw, Layout& layout, std::string& why) {
         if (block.offset > archiveBytes || block.packedSize > archiveBytes - block.offset) {
             why = "damaged archive: the data of block " + std::to_string(b) + " (" +
                   std::to_string(block.packedSize) + " bytes at byte " +
-                  std::to_string(layout.headerOffset + block.offset) + ") runs past the end of the file (cut short?)";
+                  std::to_string(layout.headerOffset + block.offset) +
+                  ") runs past the end of the file (cut short?)";
             return false;
         }
         const bool packed = (block.flags & (MPQ_FILE_IMPLODE | MPQ_FILE_COMPRESS)) != 0;
         if (!packed && block.size > block.packedSize) {
-            why = "damaged archive: block " + std::to_string(b) + " holds " + std::to_string(block.packedSize) +
-                  " bytes of a stored file of " + std::to_string(block.size) + " bytes";
+            why = "damaged archive: block " + std::to_string(b) + " holds " +
+                  std::to_string(block.packedSize) + " bytes of a stored file of " +
+                  std::to_string(block.size) + " bytes";
             return false;
         }
         if (packed && (block.size > kMaxFileSize ||
@@ -365,18 +373,64 @@ bool inspectLayout(RawFile& raw, Layout& layout, std::string& why) {
             return false;
         }
         if (packed && !(block.flags & MPQ_FILE_SINGLE_UNIT) && block.size > 0) {
-            // A file in sectors starts with the offsets of its sectors (one more than there are sectors, and one
-            // more again with sector checksums).
-            const std::uint64_t sectors = (std::uint64_t(block.size) + layout.sectorSize - 1) / layout.sectorSize;
-            const std::uint64_t tableBytes = (sectors + 1 + ((block.flags & MPQ_FILE_SECTOR_CRC) ? 1 : 0)) * 4;
+            // A file in sectors starts with the offsets of its sectors (one more than there are sectors, and
+            // one more again with sector checksums).
+            const std::uint64_t sectors =
+                (std::uint64_t(block.size) + layout.sectorSize - 1) / layout.sectorSize;
+            const std::uint64_t tableBytes =
+                (sectors + 1 + ((block.flags & MPQ_FILE_SECTOR_CRC) ? 1 : 0)) * 4;
             if (tableBytes > block.packedSize) {
-                why = "damaged archive: block " + std::to_string(b) + " (" + std::to_string(block.packedSize) +
-                      " bytes) is too short for the sector offsets of " + std::to_string(block.size) + " bytes";
+                why = "damaged archive: block " + std::to_string(b) + " (" +
+                      std::to_string(block.packedSize) + " bytes) is too short for the sector offsets of " +
+                      std::to_string(block.size) + " bytes";
                 return false;
             }
         }
     }
     return true;
+}
+
+// The compression methods a packed piece may name in its first byte: Huffman, zlib, PKWARE DCL, bzip2 and the
+// two ADPCM methods for sound, as Warcraft III reads them. LZMA (0x12) and sparse (0x20) are later games'
+// own.
+constexpr std::uint8_t kKnownMethods = 0x01 | 0x02 | 0x08 | 0x10 | 0x40 | 0x80;
+constexpr std::uint8_t kMethodBzip2 = 0x10;
+constexpr std::uint8_t kMethodLzma = 0x12;
+
+// StormLib 9.22 runs bzip2 until the stream ends, and never ends when the stream is cut short or unpacks to
+// more than the piece should: then it hangs. So a bzip2 piece is unpacked here first, with the same bound.
+bool bzip2Ends(const std::vector<std::uint8_t>& packed, std::uint32_t unpacked) {
+#ifdef BRINDLEMARK_HAVE_BZIP2
+    std::vector<char> out(std::max<std::uint32_t>(unpacked, 1));
+    bz_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK)
+        return false;
+    std::vector<char> in(packed.begin() + 1, packed.end()); // after the method byte
+    stream.next_in = in.data();
+    stream.avail_in = static_cast<unsigned>(in.size());
+    stream.next_out = out.data();
+    stream.avail_out = unpacked;
+    bool ended = false;
+    for (int idle = 0; idle < 4;) {
+        const unsigned inBefore = stream.avail_in;
+        const unsigned outBefore = stream.avail_out;
+        const int result = BZ2_bzDecompress(&stream);
+        if (result == BZ_STREAM_END) {
+            ended = true;
+            break;
+        }
+        if (result != BZ_OK)
+            break;
+        idle = (stream.avail_in == inBefore && stream.avail_out == outBefore) ? idle + 1 : 0;
+    }
+    BZ2_bzDecompressEnd(&stream);
+    return ended;
+#else
+    (void)packed;
+    (void)unpacked;
+    return false;
+#endif
 }
 
 // The name under which a file's key is made: the part after the last "\" or "/".
@@ -385,54 +439,127 @@ std::string_view plainName(std::string_view name) {
     return slash == std::string_view::npos ? name : name.substr(slash + 1);
 }
 
-// Checks the sector offsets that start a packed file stored in sectors, and the place of its sector checksums,
-// before StormLib reads them: it trusts them, and a checksum table longer than the sectors need overruns its
-// buffer (StormLib 9.22). The offsets of an encrypted file can only be read knowing its name.
-bool checkSectors(RawFile& raw, const Layout& layout, const BlockEntry& block, std::uint32_t blockIndex,
-                  std::string_view fileName, std::string& why) {
+// Checks a packed file as it is stored, before StormLib reads it: StormLib trusts the offsets of the sectors,
+// the place of the sector checksums (a checksum table longer than the sectors need overruns its buffer
+// in 9.22) and the compression methods the sectors name. The offsets and sectors of an encrypted file can
+// only be read knowing its name.
+bool checkStoredFile(RawFile& raw, const Layout& layout, const BlockEntry& block, std::uint32_t blockIndex,
+                     std::string_view fileName, std::string& why) {
     const bool packed = (block.flags & (MPQ_FILE_IMPLODE | MPQ_FILE_COMPRESS)) != 0;
-    if (!packed || (block.flags & MPQ_FILE_SINGLE_UNIT) || block.size == 0)
+    if (!packed || block.size == 0)
         return true;
-    const std::string what = "damaged archive: the sector offsets of '" + std::string(fileName) + "' (block " +
-                             std::to_string(blockIndex) + ")";
-    const std::uint32_t sectors = static_cast<std::uint32_t>((std::uint64_t(block.size) + layout.sectorSize - 1) /
-                                                             layout.sectorSize);
+    const std::string what =
+        "damaged archive: '" + std::string(fileName) + "' (block " + std::to_string(blockIndex) + ")";
+    const bool encrypted = (block.flags & MPQ_FILE_ENCRYPTED) != 0;
+    std::uint32_t key = 0;
+    if (encrypted) {
+        key = hashName(plainName(fileName), HashKind::FileKey);
+        if (block.flags & MPQ_FILE_FIX_KEY)
+            key = (key + block.offset) ^ block.size;
+    }
+    const std::uint64_t start = layout.headerOffset + block.offset;
+
+    // One packed piece (a sector, or a whole file stored as one): imploded pieces carry no method byte.
+    auto checkPiece = [&](std::uint64_t offset, std::uint32_t length, std::uint32_t unpacked,
+                          std::uint32_t pieceKey, const std::string& piece) {
+        if (length >= unpacked)
+            return true; // stored as it is
+        if (length == 0) {
+            why = what + ": " + piece + " is empty";
+            return false;
+        }
+        if (block.flags & MPQ_FILE_IMPLODE)
+            return true;
+        std::vector<std::uint8_t> bytes(std::min<std::uint32_t>(length, 4));
+        if (!raw.readAt(offset, bytes.data(), bytes.size())) {
+            why = what + ": cannot read " + piece;
+            return false;
+        }
+        if (encrypted && bytes.size() == 4) {
+            std::vector<std::uint32_t> word = {le32(bytes.data())};
+            decryptWords(word, pieceKey);
+            bytes = {static_cast<std::uint8_t>(word[0]), static_cast<std::uint8_t>(word[0] >> 8),
+                     static_cast<std::uint8_t>(word[0] >> 16), static_cast<std::uint8_t>(word[0] >> 24)};
+        }
+        const std::uint8_t method = bytes[0];
+        if (method == 0 || method == kMethodLzma || (method & ~kKnownMethods)) {
+            why = what + ": " + piece + " names compression methods " + hex(method) +
+                  ", which Warcraft III does not read";
+            return false;
+        }
+        if (!(method & kMethodBzip2))
+            return true;
+        std::vector<std::uint8_t> data(length);
+        if (!raw.readAt(offset, data.data(), data.size())) {
+            why = what + ": cannot read " + piece;
+            return false;
+        }
+        if (encrypted) {
+            std::vector<std::uint32_t> words(length / 4);
+            for (std::size_t i = 0; i < words.size(); ++i)
+                words[i] = le32(data.data() + 4 * i);
+            decryptWords(words, pieceKey);
+            for (std::size_t i = 0; i < words.size(); ++i)
+                for (int b = 0; b < 4; ++b)
+                    data[4 * i + b] = static_cast<std::uint8_t>(words[i] >> (8 * b));
+        }
+        if (!bzip2Ends(data, unpacked)) {
+#ifdef BRINDLEMARK_HAVE_BZIP2
+            why = what + ": the bzip2 data of " + piece + " does not unpack to its " +
+                  std::to_string(unpacked) + " bytes";
+#else
+            why = what + ": " + piece +
+                  " is packed with bzip2, which this build cannot check (built without bzip2)";
+#endif
+            return false;
+        }
+        return true;
+    };
+
+    if (block.flags & MPQ_FILE_SINGLE_UNIT)
+        return checkPiece(start, block.packedSize, block.size, key, "the file");
+
+    const std::uint32_t sectors =
+        static_cast<std::uint32_t>((std::uint64_t(block.size) + layout.sectorSize - 1) / layout.sectorSize);
     const bool checksums = (block.flags & MPQ_FILE_SECTOR_CRC) != 0;
     const std::uint32_t count = sectors + 1 + (checksums ? 1 : 0);
     std::vector<std::uint8_t> bytes(std::size_t(count) * 4);
-    if (!raw.readAt(layout.headerOffset + block.offset, bytes.data(), bytes.size())) {
-        why = what + " run past the end of the file";
+    if (!raw.readAt(start, bytes.data(), bytes.size())) {
+        why = what + ": its sector offsets run past the end of the file";
         return false;
     }
     std::vector<std::uint32_t> offsets(count);
     for (std::uint32_t i = 0; i < count; ++i)
         offsets[i] = le32(bytes.data() + 4 * i);
-    if (block.flags & MPQ_FILE_ENCRYPTED) {
-        std::uint32_t key = hashName(plainName(fileName), HashKind::FileKey);
-        if (block.flags & MPQ_FILE_FIX_KEY)
-            key = (key + block.offset) ^ block.size;
+    if (encrypted)
         decryptWords(offsets, key - 1);
-    }
     if (offsets[0] != count * 4) {
-        why = what + " do not start after themselves";
+        why = what + ": its sector offsets do not start after themselves";
         return false;
     }
     for (std::uint32_t i = 0; i < sectors; ++i) {
         const std::uint32_t unpacked =
             i + 1 < sectors ? layout.sectorSize : block.size - (sectors - 1) * layout.sectorSize;
         if (offsets[i + 1] < offsets[i] || offsets[i + 1] - offsets[i] > unpacked) {
-            why = what + " give sector " + std::to_string(i) + " an impossible length";
+            why = what + ": its sector offsets give sector " + std::to_string(i) + " an impossible length";
             return false;
         }
     }
     if (offsets[sectors] > block.packedSize) {
-        why = what + " run past the file's " + std::to_string(block.packedSize) + " bytes";
+        why = what + ": its sector offsets run past its " + std::to_string(block.packedSize) + " bytes";
         return false;
     }
     if (checksums && (offsets[sectors + 1] < offsets[sectors] || offsets[sectors + 1] > block.packedSize ||
                       offsets[sectors + 1] - offsets[sectors] > sectors * 4)) {
-        why = what + " give the sector checksums an impossible place";
+        why = what + ": its sector offsets give the sector checksums an impossible place";
         return false;
+    }
+    for (std::uint32_t i = 0; i < sectors; ++i) {
+        const std::uint32_t unpacked =
+            i + 1 < sectors ? layout.sectorSize : block.size - (sectors - 1) * layout.sectorSize;
+        if (!checkPiece(start + offsets[i], offsets[i + 1] - offsets[i], unpacked, key + i,
+                        "sector " + std::to_string(i)))
+            return false;
     }
     return true;
 }
@@ -488,12 +615,12 @@ std::string stormReason(DWORD code) {
 #endif
 }
 
-// StormLib 9.22 on POSIX closes descriptor 0 whenever it fails to open a file (its stream starts with a handle
-// of 0 and is closed as if it had been opened). Were an archive open on descriptor 0 - as it is when standard
-// input is closed - it would be closed under StormLib, and the next file opened would take its place and be read
-// in its stead. So before StormLib opens or creates anything, descriptor 0 is made sure to be taken (by
-// /dev/null when it was free), and files that StormLib creates are created here first, so that its check
-// whether they exist does not fail.
+// StormLib 9.22 on POSIX closes descriptor 0 whenever it fails to open a file (its stream starts with a
+// handle of 0 and is closed as if it had been opened). Were an archive open on descriptor 0 - as it is when
+// standard input is closed - it would be closed under StormLib, and the next file opened would take its place
+// and be read in its stead. So before StormLib opens or creates anything, descriptor 0 is made sure to be
+// taken (by /dev/null when it was free), and files that StormLib creates are created here first, so that its
+// check whether they exist does not fail.
 void keepDescriptorZeroTaken() {
 #ifndef _WIN32
     if (fcntl(0, F_GETFD) == -1 && errno == EBADF) {
@@ -594,7 +721,8 @@ struct MapArchive::Impl {
     }
 
     // Opens the archive at `written` as any map is opened and checks that it holds exactly `files`.
-    static bool checkWritten(const fs::path& written, const std::vector<WrittenFile>& files, std::string& why);
+    static bool checkWritten(const fs::path& written, const std::vector<WrittenFile>& files,
+                             std::string& why);
 
     const MapArchiveEntry* find(std::string_view name) const {
         const auto it = byKey.find(nameKey(name));
@@ -671,7 +799,7 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
             return false;
         }
         std::string why;
-        if (!inspectLayout(raw, layout, why)) {
+        if (!readLayout(raw, layout, why)) {
             error = name + ": " + why;
             return false;
         }
@@ -684,16 +812,22 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
     fresh->sectorSize = layout.sectorSize;
 
     // The files StormLib reads as it opens the archive are checked before it does.
-    std::vector<std::string> names(layout.hashes.size()); // by hash entry; empty while unnamed
+    std::vector<std::string> names(layout.hashes.size());     // by hash entry; empty while unnamed
+    std::unordered_multimap<std::uint64_t, std::size_t> live; // the two name hashes -> hash entry
+    for (std::size_t i = 0; i < layout.hashes.size(); ++i)
+        if (layout.hashes[i].block < layout.blocks.size())
+            live.emplace(std::uint64_t(layout.hashes[i].nameA) << 32 | layout.hashes[i].nameB, i);
     std::size_t named = 0;
     auto nameEntries = [&](std::string_view candidate, std::string& why) {
-        const std::uint32_t a = hashName(candidate, HashKind::NameA);
-        const std::uint32_t b = hashName(candidate, HashKind::NameB);
-        for (std::size_t i = 0; i < layout.hashes.size(); ++i) {
-            const HashEntry& hash = layout.hashes[i];
-            if (hash.block >= layout.blocks.size() || hash.nameA != a || hash.nameB != b || !names[i].empty())
+        const std::uint64_t key =
+            std::uint64_t(hashName(candidate, HashKind::NameA)) << 32 | hashName(candidate, HashKind::NameB);
+        const auto [first, last] = live.equal_range(key);
+        for (auto it = first; it != last; ++it) {
+            const std::size_t i = it->second;
+            if (!names[i].empty())
                 continue;
-            if (!checkSectors(raw, layout, layout.blocks[hash.block], hash.block, candidate, why))
+            const HashEntry& hash = layout.hashes[i];
+            if (!checkStoredFile(raw, layout, layout.blocks[hash.block], hash.block, candidate, why))
                 return false;
             names[i] = std::string(candidate);
             ++named;
@@ -720,14 +854,16 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
     ULONGLONG headerOffset = 0;
     if (!SFileGetFileInfo(fresh->handle, SFileMpqHeaderOffset, &headerOffset, sizeof headerOffset, nullptr) ||
         headerOffset != layout.headerOffset) {
-        error = name + ": damaged or protected archive: the archive header StormLib reads is not the first one";
+        error =
+            name + ": damaged or protected archive: the archive header StormLib reads is not the first one";
         return false;
     }
     DWORD archiveFlags = 0;
     if (!SFileGetFileInfo(fresh->handle, SFileMpqFlags, &archiveFlags, sizeof archiveFlags, nullptr) ||
         ((archiveFlags & MPQ_FLAG_WAR3_MAP) != 0) != layout.warcraftMap) {
-        error = name + ": damaged or protected archive: StormLib does not take it for the kind of archive its map "
-                       "header says";
+        error = name +
+                ": damaged or protected archive: StormLib does not take it for the kind of archive its map "
+                "header says";
         return false;
     }
     fresh->attributeFlags = SFileGetAttributes(fresh->handle);
@@ -738,8 +874,9 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
     // the data of a file without a name to make one up, and such a file could not be carried over anyway.
     const auto listFile = std::find(names.begin(), names.end(), std::string(kListFile));
     if (listFile == names.end()) {
-        error = name + ": protected or damaged map: the archive has no (listfile), so the names of its files are "
-                       "unknown and it cannot be rewritten";
+        error = name +
+                ": protected or damaged map: the archive has no (listfile), so the names of its files are "
+                "unknown and it cannot be rewritten";
         return false;
     }
     {
@@ -755,8 +892,8 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
                     "), so the names of its files are unknown and it cannot be rewritten";
             return false;
         }
-        // Names are separated by line breaks (or semicolons); every reading is tried, and only names that hash
-        // to a file count.
+        // Names are separated by line breaks (or semicolons); every reading is tried, and only names that
+        // hash to a file count.
         const std::string text(list.begin(), list.end());
         std::unordered_set<std::string> candidates;
         std::size_t begin = 0;
@@ -785,10 +922,11 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
         }
     }
     if (named < layout.liveFiles) {
-        error = name + ": protected or damaged map: " + std::to_string(layout.liveFiles - named) + " of its " +
-                std::to_string(layout.liveFiles) +
-                " files are not named in its (listfile), so they could not be carried over and the map cannot be "
-                "rewritten";
+        error =
+            name + ": protected or damaged map: " + std::to_string(layout.liveFiles - named) + " of its " +
+            std::to_string(layout.liveFiles) +
+            " files are not named in its (listfile), so they could not be carried over and the map cannot be "
+            "rewritten";
         return false;
     }
 
@@ -820,8 +958,8 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
         SFileFindClose(search);
     }
     if (agreed != layout.liveFiles) {
-        error = name + ": damaged or protected archive: StormLib lists " + std::to_string(agreed) + " of its " +
-                std::to_string(layout.liveFiles) + " files by the names its (listfile) gives";
+        error = name + ": damaged or protected archive: StormLib lists " + std::to_string(agreed) +
+                " of its " + std::to_string(layout.liveFiles) + " files by the names its (listfile) gives";
         return false;
     }
 
@@ -872,15 +1010,20 @@ bool MapArchive::Impl::checkWritten(const fs::path& written, const std::vector<W
         }
     }
     if (count != files.size()) {
-        why = "the new archive holds " + std::to_string(count) + " files instead of " + std::to_string(files.size());
+        why = "the new archive holds " + std::to_string(count) + " files instead of " +
+              std::to_string(files.size());
         return false;
     }
     return true;
 }
 
-void MapArchive::close() { impl_.reset(); }
+void MapArchive::close() {
+    impl_.reset();
+}
 
-bool MapArchive::isOpen() const { return impl_ != nullptr; }
+bool MapArchive::isOpen() const {
+    return impl_ != nullptr;
+}
 
 const fs::path& MapArchive::path() const {
     static const fs::path none;
@@ -892,7 +1035,9 @@ const std::vector<std::string>& MapArchive::fileNames() const {
     return impl_ ? impl_->names : none;
 }
 
-bool MapArchive::contains(std::string_view name) const { return impl_ && impl_->find(name); }
+bool MapArchive::contains(std::string_view name) const {
+    return impl_ && impl_->find(name);
+}
 
 bool MapArchive::read(std::string_view name, std::vector<std::uint8_t>& out, std::string& error) const {
     out.clear();
@@ -912,7 +1057,6 @@ bool MapArchive::read(std::string_view name, std::vector<std::uint8_t>& out, std
 
 namespace {
 
-
 std::uint32_t hashTableEntriesFor(std::size_t files) {
     // A quarter of the table stays free, so that lookups end soon; never fewer than 16 entries.
     const std::uint64_t wanted = std::max<std::uint64_t>(16, files + files / 3 + 1);
@@ -924,8 +1068,9 @@ std::uint32_t hashTableEntriesFor(std::size_t files) {
 
 } // namespace
 
-bool writeMapArchive(const MapArchive& source, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
-                     const fs::path& target, std::string& error) {
+bool writeMapArchive(const MapArchive& source,
+                     const std::map<std::string, std::vector<std::uint8_t>>& replaced, const fs::path& target,
+                     std::string& error, const std::map<std::string, std::vector<std::uint8_t>>& added) {
     const std::string targetName = pathText(target);
     if (!source.impl_) {
         error = targetName + ": cannot write the map: no map archive is open";
@@ -956,7 +1101,23 @@ bool writeMapArchive(const MapArchive& source, const std::map<std::string, std::
             return false;
         }
         if (!replacement.emplace(nameKey(name), &bytes).second) {
-            error = sourceName + ": '" + name + "' is given new contents twice (names differing only in case)";
+            error =
+                sourceName + ": '" + name + "' is given new contents twice (names differing only in case)";
+            return false;
+        }
+    }
+    for (const auto& [name, bytes] : added) {
+        if (from.find(name) || isInternalName(name) || nameKey(name) == nameKey(kSignature) || name.empty()) {
+            error = sourceName + ": cannot add '" + name + "': the archive has a file of that name already";
+            return false;
+        }
+        if (bytes.size() > kMaxFileSize) {
+            error = sourceName + ": cannot add '" + name + "': " + std::to_string(bytes.size()) +
+                    " bytes are more than a map file may hold";
+            return false;
+        }
+        if (!replacement.emplace(nameKey(name), &bytes).second) {
+            error = sourceName + ": '" + name + "' is given contents twice (names differing only in case)";
             return false;
         }
     }
@@ -973,6 +1134,7 @@ bool writeMapArchive(const MapArchive& source, const std::map<std::string, std::
         else if (key != nameKey(kSignature))
             ++fileCount;
     }
+    fileCount += added.size();
 
     // The archive alone, in a temporary file beside the target.
     RemoveOnExit mpqFile{temporaryBeside(target, "archive-tmp")};
@@ -983,13 +1145,15 @@ bool writeMapArchive(const MapArchive& source, const std::map<std::string, std::
     create.dwFileFlags1 = listFileFlags;
     create.dwFileFlags2 = attributesFlags;
     create.dwFileFlags3 = 0; // no (signature)
-    create.dwAttrFlags = from.attributeFlags & (MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5);
+    create.dwAttrFlags =
+        from.attributeFlags & (MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5);
     if (create.dwAttrFlags == 0)
         create.dwAttrFlags = MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME;
     create.dwSectorSize = from.sectorSize;
     create.dwMaxFileCount = hashTableEntriesFor(fileCount + 2);
     if (fileCount + 2 > create.dwMaxFileCount) {
-        error = sourceName + ": the map holds too many files (" + std::to_string(fileCount) + ") to be written";
+        error =
+            sourceName + ": the map holds too many files (" + std::to_string(fileCount) + ") to be written";
         return false;
     }
     {
@@ -1010,6 +1174,27 @@ bool writeMapArchive(const MapArchive& source, const std::map<std::string, std::
     std::vector<WrittenFile> written;
     std::vector<std::uint8_t> bytes;
     bool ok = true;
+    const auto writeOne = [&](const std::string& name, std::uint64_t fileTime, std::uint32_t locale,
+                              DWORD flags, const std::vector<std::uint8_t>& data) {
+        const DWORD size = static_cast<DWORD>(data.size());
+        HANDLE file = nullptr;
+        if (!SFileCreateFile(archive, name.c_str(), fileTime, size, static_cast<LCID>(locale), flags, &file)) {
+            error = targetName + ": cannot write '" + name + "' (" + stormReason(GetLastError()) + ")";
+            return false;
+        }
+        bool fileOk = size == 0 || SFileWriteFile(file, data.data(), size, MPQ_COMPRESSION_ZLIB);
+        DWORD code = fileOk ? 0 : GetLastError();
+        if (!SFileFinishFile(file) && fileOk) {
+            fileOk = false;
+            code = GetLastError();
+        }
+        if (!fileOk) {
+            error = targetName + ": cannot write '" + name + "' (" + stormReason(code) + ")";
+            return false;
+        }
+        written.push_back({name, locale, flags, size, contentHash(data.data(), data.size())});
+        return true;
+    };
     for (const MapArchiveEntry& entry : from.entries) {
         if (isInternalName(entry.name))
             continue;
@@ -1023,28 +1208,13 @@ bool writeMapArchive(const MapArchive& source, const std::map<std::string, std::
             }
             data = &bytes;
         }
-        const DWORD size = static_cast<DWORD>(data->size());
-        const DWORD flags = entry.flags & kKeptFileFlags;
-        HANDLE file = nullptr;
-        if (!SFileCreateFile(archive, entry.name.c_str(), entry.fileTime, size, static_cast<LCID>(entry.locale),
-                             flags, &file)) {
-            error = targetName + ": cannot write '" + entry.name + "' (" + stormReason(GetLastError()) + ")";
+        if (!writeOne(entry.name, entry.fileTime, entry.locale, entry.flags & kKeptFileFlags, *data)) {
             ok = false;
             break;
         }
-        bool fileOk = size == 0 || SFileWriteFile(file, data->data(), size, MPQ_COMPRESSION_ZLIB);
-        DWORD code = fileOk ? 0 : GetLastError();
-        if (!SFileFinishFile(file) && fileOk) {
-            fileOk = false;
-            code = GetLastError();
-        }
-        if (!fileOk) {
-            error = targetName + ": cannot write '" + entry.name + "' (" + stormReason(code) + ")";
-            ok = false;
-            break;
-        }
-        written.push_back({entry.name, entry.locale, flags, size, contentHash(data->data(), data->size())});
     }
+    for (auto it = added.begin(); ok && it != added.end(); ++it)
+        ok = writeOne(it->first, 0, 0, MPQ_FILE_COMPRESS, it->second);
     if (!SFileCloseArchive(archive) && ok) {
         error = targetName + ": cannot write the file (" + stormReason(GetLastError()) + ")";
         ok = false;
@@ -1055,15 +1225,17 @@ bool writeMapArchive(const MapArchive& source, const std::map<std::string, std::
     // Read back, through the same checks as any map that is opened, before the target is touched.
     std::string why;
     if (!MapArchive::Impl::checkWritten(mpqFile.path, written, why)) {
-        error = targetName + ": the new archive does not read back as written, so the file was left as it was (" +
-                why + ")";
+        error = targetName +
+                ": the new archive does not read back as written, so the file was left as it was (" + why +
+                ")";
         return false;
     }
 
     // The map header from the source, then the new archive, into the target's place.
     std::FILE* in = openFile(mpqFile.path, "rb");
     if (!in) {
-        error = targetName + ": cannot read the new archive back (" + std::generic_category().message(errno) + ")";
+        error = targetName + ": cannot read the new archive back (" + std::generic_category().message(errno) +
+                ")";
         return false;
     }
     SaveFile out(target);

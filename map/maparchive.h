@@ -22,10 +22,10 @@ public:
     MapArchive(const MapArchive&) = delete;
     MapArchive& operator=(const MapArchive&) = delete;
 
-    // Opens a map archive for reading. Returns false with a message that names the file when the file is not an
-    // MPQ archive, is damaged, or is protected: an archive without a "(listfile)", or with files whose names the
-    // listfile does not give, is refused, because such files could not be carried over into a rewritten map.
-    // On failure an archive that was open before stays open and unchanged.
+    // Opens a map archive for reading. Returns false with a message that names the file when the file is not
+    // an MPQ archive, is damaged, or is protected: an archive without a "(listfile)", or with files whose
+    // names the listfile does not give, is refused, because such files could not be carried over into a
+    // rewritten map. On failure an archive that was open before stays open and unchanged.
     bool open(const std::filesystem::path& path, std::string& error);
     void close();
     bool isOpen() const;
@@ -50,18 +50,24 @@ private:
 
     friend bool writeMapArchive(const MapArchive& source,
                                 const std::map<std::string, std::vector<std::uint8_t>>& replaced,
-                                const std::filesystem::path& target, std::string& error);
+                                const std::filesystem::path& target, std::string& error,
+                                const std::map<std::string, std::vector<std::uint8_t>>& added);
 };
 
-// Writes a new archive to `target` that holds every file of `source`, with the bytes of `replaced` (file name in
-// any case -> new contents) in place of those files. A name in `replaced` that the archive does not hold, or
-// that names "(listfile)", "(attributes)" or "(signature)", is an error. The bytes before the archive in the
-// source file (the 512-byte map header) are kept as they were. Files keep their names, compression, encryption
-// and language. "(listfile)" and "(attributes)" are written anew; "(signature)" and a signature after the
-// archive are left out, as a rewritten map's signature could not match. The archive is built and read back
-// in temporary files beside `target`, which is then replaced whole, so on failure (false with a message) the
-// old `target` is left as it was and no temporary file remains. `target` may be the source's own file.
-bool writeMapArchive(const MapArchive& source, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
-                     const std::filesystem::path& target, std::string& error);
+// Writes a new archive to `target` that holds every file of `source`, with the bytes of `replaced` (file name
+// in any case -> new contents) in place of those files. A name in `replaced` that the archive does not hold,
+// or that names "(listfile)", "(attributes)" or "(signature)", is an error; so is a file of the source that
+// cannot be read. The bytes before the archive in the source file (the 512-byte map header) are kept as they
+// were. Files keep their names, storage flags (compressed or imploded, encrypted, sector checksums) and
+// language; compressed files are packed anew with zlib. "(listfile)" and "(attributes)" are written anew;
+// "(signature)" and a signature after the archive are left out, as a rewritten map's signature could not
+// match. The archive is built and read back in temporary files beside `target`, which is then replaced whole,
+// so on failure (false with a message) the old `target` is left as it was and no temporary file remains.
+// `target` may be the source's own file. Files in `added` (name -> contents), which the archive must not hold
+// yet, are stored after all others, compressed.
+bool writeMapArchive(const MapArchive& source,
+                     const std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                     const std::filesystem::path& target, std::string& error,
+                     const std::map<std::string, std::vector<std::uint8_t>>& added = {});
 
 } // namespace brindlemark

@@ -1,8 +1,9 @@
 #pragma once
 
-// Builds small map archives with StormLib itself, for the map tests and the fuzz seeds, and reads and rewrites
-// the raw tables of an archive so that tests can damage them on purpose. Independent of map/: the hashing and
-// table encryption here are written from the MPQ format, so that they check the library rather than repeat it.
+// Builds small map archives with StormLib itself, for the map tests and the fuzz seeds, and reads and
+// rewrites the raw tables of an archive so that tests can damage them on purpose. Independent of map/: the
+// hashing and table encryption here are written from the MPQ format, so that they check the library rather
+// than repeat it.
 
 #include <algorithm>
 #include <array>
@@ -27,18 +28,19 @@ struct File {
     Bytes data;
     std::uint32_t flags = MPQ_FILE_COMPRESS;
     std::uint32_t locale = 0;
+    std::uint32_t compression = MPQ_COMPRESSION_ZLIB;
 };
 
 inline File textFile(std::string name, std::string_view text, std::uint32_t flags = MPQ_FILE_COMPRESS) {
-    return File{std::move(name), Bytes(text.begin(), text.end()), flags, 0};
+    return File{std::move(name), Bytes(text.begin(), text.end()), flags, 0, MPQ_COMPRESSION_ZLIB};
 }
 
 struct Options {
-    bool mapHeader = true;                          // 512 bytes of "HM3W" map header before the archive
-    std::uint32_t listFileFlags = MPQ_FILE_DEFAULT_INTERNAL; // 0: no (listfile)
+    bool mapHeader = true; // 512 bytes of "HM3W" map header before the archive
+    std::uint32_t listFileFlags = MPQ_FILE_DEFAULT_INTERNAL;   // 0: no (listfile)
     std::uint32_t attributesFlags = MPQ_FILE_DEFAULT_INTERNAL; // 0: no (attributes)
     std::uint32_t attributes = MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5;
-    bool signature = false;                         // a "(signature)" file (of made-up bytes)
+    bool signature = false; // a "(signature)" file (of made-up bytes)
     std::uint32_t maxFiles = 32;
     std::uint32_t sectorSize = 0x1000;
 };
@@ -71,13 +73,15 @@ inline void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
 constexpr const char* kSignatureStandIn = "zz-signature-zz";
 inline void renameFile(Bytes& file, std::string_view from, std::string_view to);
 
-// The archive bytes (with the map header first when asked) of `files`, built with StormLib in `scratch`, a file
-// path that must not exist yet and is removed again. Throws on any StormLib failure: a fixture that cannot be
-// built is a broken test.
-inline Bytes build(const std::filesystem::path& scratch, const std::vector<File>& files, const Options& options = {}) {
+// The archive bytes (with the map header first when asked) of `files`, built with StormLib in `scratch`, a
+// file path that must not exist yet and is removed again. Throws on any StormLib failure: a fixture that
+// cannot be built is a broken test.
+inline Bytes build(const std::filesystem::path& scratch, const std::vector<File>& files,
+                   const Options& options = {}) {
     std::error_code ec;
     std::filesystem::remove(scratch, ec);
-    // StormLib 9.22 closes descriptor 0 when its check whether the file exists fails; an empty file passes it.
+    // StormLib 9.22 closes descriptor 0 when its check whether the file exists fails; an empty file passes
+    // it.
     std::ofstream(scratch, std::ios::binary).close();
     SFILE_CREATE_MPQ create{};
     create.cbSize = sizeof create;
@@ -95,16 +99,19 @@ inline Bytes build(const std::filesystem::path& scratch, const std::vector<File>
         HANDLE handle = nullptr;
         if (!SFileCreateFile(archive, file.name.c_str(), 0x01D0000000000000ull + file.data.size(),
                              static_cast<DWORD>(file.data.size()), file.locale, file.flags, &handle))
-            throw std::runtime_error("SFileCreateFile failed for " + file.name + ": " + std::to_string(GetLastError()));
-        if (!file.data.empty() && !SFileWriteFile(handle, file.data.data(), static_cast<DWORD>(file.data.size()),
-                                                  MPQ_COMPRESSION_ZLIB))
-            throw std::runtime_error("SFileWriteFile failed for " + file.name + ": " + std::to_string(GetLastError()));
+            throw std::runtime_error("SFileCreateFile failed for " + file.name + ": " +
+                                     std::to_string(GetLastError()));
+        if (!file.data.empty() &&
+            !SFileWriteFile(handle, file.data.data(), static_cast<DWORD>(file.data.size()), file.compression))
+            throw std::runtime_error("SFileWriteFile failed for " + file.name + ": " +
+                                     std::to_string(GetLastError()));
         if (!SFileFinishFile(handle))
-            throw std::runtime_error("SFileFinishFile failed for " + file.name + ": " + std::to_string(GetLastError()));
+            throw std::runtime_error("SFileFinishFile failed for " + file.name + ": " +
+                                     std::to_string(GetLastError()));
     }
     if (options.signature) {
-        // The size of a weak signature: 8 bytes, then 64 of RSA signature. StormLib will not add a file of that
-        // name, so it goes in under another name that is changed afterwards.
+        // The size of a weak signature: 8 bytes, then 64 of RSA signature. StormLib will not add a file of
+        // that name, so it goes in under another name that is changed afterwards.
         Bytes signature(72, 0);
         for (std::size_t i = 8; i < signature.size(); ++i)
             signature[i] = static_cast<std::uint8_t>(i * 13);
@@ -138,7 +145,7 @@ inline void put32(Bytes& b, std::size_t at, std::uint32_t v) {
 }
 
 struct Header {
-    std::size_t offset = 0; // of "MPQ\x1A" in the file
+    std::size_t offset = 0;    // of "MPQ\x1A" in the file
     std::size_t hashTable = 0; // file offsets
     std::size_t blockTable = 0;
     std::uint32_t hashEntries = 0;
@@ -206,7 +213,8 @@ inline std::vector<std::uint32_t> readTable(const Bytes& file, std::size_t at, s
     return words;
 }
 
-inline void writeTable(Bytes& file, std::size_t at, const std::vector<std::uint32_t>& words, std::uint32_t key) {
+inline void writeTable(Bytes& file, std::size_t at, const std::vector<std::uint32_t>& words,
+                       std::uint32_t key) {
     std::uint32_t seed = 0xEEEEEEEE;
     for (std::size_t i = 0; i < words.size(); ++i) {
         seed += cryptTable()[0x400 + (key & 0xFF)];
