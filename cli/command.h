@@ -8,6 +8,7 @@
 
 #include "core/bundlepath.h"
 #include "core/objectbundle.h"
+#include "replace/stringtable.h"
 
 namespace brindlemark {
 class MessageSink;
@@ -47,9 +48,10 @@ void printError(std::string_view message);
 // Writes bytes to standard output as they are.
 void printOut(std::string_view text);
 
-// Loads `file` into `bundle`, which should be empty. Warnings go to standard error, naming the file. On failure
-// prints the reason and returns false; the bundle is then unchanged.
-bool loadBundle(ObjectBundle& bundle, const Argument& file);
+// Loads `file` into `bundle`, which should be empty: a bundle, an object file of one kind, or the object files of
+// a map archive (whose string table then goes to `strings` when given). Warnings go to standard error, naming
+// the file. On failure prints the reason and returns false; the bundle is then unchanged.
+bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings = nullptr);
 
 // Reads "overwrite", "glue" or "keep"; false for anything else.
 bool parsePolicy(std::string_view text, MergePolicy& policy);

@@ -11,11 +11,21 @@ namespace {
 
 int runIdList(const ParsedArguments& args) {
     ObjectBundle bundle;
-    if (!loadBundle(bundle, args.positional[0]))
+    StringTable strings;
+    if (!loadBundle(bundle, args.positional[0], &strings))
         return kExitFailure;
+    if (const Argument* table = args.value("--strings")) {
+        std::vector<std::uint8_t> bytes;
+        std::string why;
+        if (!readFile(table->path, bytes, why)) {
+            printError(why);
+            return kExitFailure;
+        }
+        strings = StringTable::parse(bytes);
+    }
     const Argument* out = args.value("--output");
     std::string why;
-    if (!writeIdList(bundle, out->path, why)) {
+    if (!writeIdList(bundle, out->path, why, &strings)) {
         printError("Failed to write identifier list " + pathText(out->path) + " (" + why + ")");
         return kExitFailure;
     }
@@ -24,6 +34,7 @@ int runIdList(const ParsedArguments& args) {
 
 constexpr OptionSpec kIdListOptions[] = {
     {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true},
+    {.longName = "--strings", .shortName = "", .takesValue = true, .valueName = "FILE"},
 };
 
 } // namespace
@@ -31,14 +42,17 @@ constexpr OptionSpec kIdListOptions[] = {
 const Command& idListCommand() {
     static const Command command{
         .name = "idlist",
-        .synopsis = "idlist BUNDLE -o OUT",
+        .synopsis = "idlist BUNDLE -o OUT [--strings FILE]",
         .summary = "Writes every object identifier of the bundle, mapped to itself, with its name.",
         .details = "One line per identifier, in byte order: the identifier, TAB, the same identifier, and\n"
                    "TAB // name when the object has a name. Edit the second column and pass the file to\n"
-                   "replace --list. Lines end in CR LF.\n"
+                   "replace --list. Lines end in CR LF. BUNDLE may be a .w3o bundle, an object file of one\n"
+                   "kind (.w3u .w3t .w3b .w3d .w3a .w3h .w3q) or a map (.w3x .w3m).\n"
                    "\n"
                    "Options:\n"
                    "  -o, --output OUT   where to write the list (required)\n"
+                   "  --strings FILE     the map's string table (war3map.wts): names such as TRIGSTR_012 are\n"
+                   "                     shown as the table's text. A map's own table is used by itself.\n"
                    "\nExample: brindlemark-cli idlist war3map.w3o -o war3map_IdList.txt\n",
         .options = kIdListOptions,
         .minPositional = 1,

@@ -2,6 +2,7 @@
 #include "cli/command.h"
 #include "cli/consolesink.h"
 
+#include "map/mapcommands.h"
 #include "merge/mergecommand.h"
 
 namespace brindlemark::cli {
@@ -14,6 +15,11 @@ int runMerge(const ParsedArguments& args) {
     if (!parsePolicy(p->text, policy))
         return policyError("merge", p->text);
     ConsoleSink sink;
+    if (isMapArchive(args.positional[0].path)) {
+        const MergeReport report =
+            mergeIntoMap(args.positional[0].path, args.positional[1].path, policy, !args.has("--no-backup"), sink);
+        return report.failed ? kExitFailure : kExitSuccess;
+    }
     ObjectBundle bundle;
     bool loaded = false;
     const BundlePath path = chooseMainBundle(bundle, args.positional[0], MergePolicy::Glue, sink, loaded);
@@ -36,11 +42,13 @@ constexpr OptionSpec kMergeOptions[] = {
 const Command& mergeCommand() {
     static const Command command{
         .name = "merge",
-        .synopsis = "merge MAIN ADDED --policy overwrite|glue|keep [--no-backup]",
+        .synopsis = "merge MAIN|MAP ADDED --policy overwrite|glue|keep [--no-backup]",
         .summary = "Merges the objects of ADDED into MAIN and writes MAIN back.",
         .details = "Where an identifier stands in both, the policy decides: overwrite takes ADDED's object,\n"
                    "glue merges ADDED's field changes into MAIN's object, keep leaves MAIN's object as it is.\n"
                    "Kinds that only MAIN holds stay. MAIN is first copied to BACKUP_<name> beside it.\n"
+                   "MAIN and ADDED may be bundles (.w3o) or object files of one kind (.w3u, .w3a, ...);\n"
+                   "MAIN may be a map (.w3x, .w3m), whose object files then take ADDED's objects.\n"
                    "\n"
                    "Options:\n"
                    "  --policy P     overwrite, glue or keep (required)\n"

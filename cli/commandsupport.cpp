@@ -3,6 +3,7 @@
 #include "core/fileio.h"
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
+#include "map/mapcommands.h"
 #include "merge/mergecommand.h"
 
 #include <cstdio>
@@ -15,10 +16,19 @@ void printError(std::string_view message) {
 
 void printOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-bool loadBundle(ObjectBundle& bundle, const Argument& file) {
+bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings) {
     const std::string name = pathText(file.path);
     // Warnings must not reach standard output, where they would mix with a listing or JSON.
     bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
+    if (isMapArchive(file.path)) {
+        StringTable unused;
+        std::string error;
+        if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error)) {
+            printError(error);
+            return false;
+        }
+        return true;
+    }
     const LoadResult result = bundle.load(file.path);
     if (!result) {
         printError(result.error);

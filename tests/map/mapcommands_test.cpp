@@ -1,0 +1,184 @@
+#include "map/mapcommands.h"
+
+#include "core/fileio.h"
+#include "tests/map/archivebuilder.h"
+#include "tests/replace/bundlefixtures.h"
+
+#include "tests/support/recordingsink.h"
+
+#include <gtest/gtest.h>
+
+namespace brindlemark {
+namespace {
+
+using namespace testing;
+namespace fs = std::filesystem;
+
+std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// A map whose units file holds the footman 'hfoo' and the custom unit 'h000' (named through the string table in
+// the skin file), with triggers and a script that name them.
+struct MapFixture : ::testing::Test {
+    void SetUp() override {
+        ObjectBundle units;
+        put(units, ObjectKind::Units, makeObject("hfoo", "", {intField("uhpm", 300)}));
+        put(units, ObjectKind::Units, makeObject("hfoo", "h000", {idField("ubui", "hfoo")}));
+        units.kind(ObjectKind::Units).file.version = 2;
+        ObjectBundle skin;
+        put(skin, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "TRIGSTR_001")}));
+        skin.kind(ObjectKind::Units).file.version = 3;
+        wtg = "WTG! CreateUnit h000 hfoo";
+        wct = "custom text h000";
+        script = "call CreateUnit('h000')";
+        const std::vector<mpq::File> files = {
+            {"war3map.w3u", units.objectFileBytes(ObjectKind::Units)},
+            {"war3mapSkin.w3u", skin.objectFileBytes(ObjectKind::Units)},
+            mpq::textFile("war3map.wtg", wtg),
+            mpq::textFile("war3map.wct", wct),
+            mpq::textFile("war3map.j", script),
+            mpq::textFile("war3map.wts", "STRING 1\r\n{\r\nGate Guard\r\n}\r\n"),
+            mpq::textFile("war3mapImported\\model.mdx", "model bytes h000"),
+        };
+        original = mpq::build(dir / "scratch.mpq", files);
+        map = dir / "Карта.w3x";
+        writeAll(map, original);
+    }
+
+    Bytes file(const char* name) {
+        MapArchive archive;
+        std::string error;
+        EXPECT_TRUE(archive.open(map, error)) << error;
+        Bytes out;
+        EXPECT_TRUE(archive.read(name, out, error)) << error;
+        return out;
+    }
+
+    TempDir dir;
+    fs::path map;
+    Bytes original;
+    std::string wtg, wct, script;
+    RecordingSink sink;
+};
+
+TEST_F(MapFixture, ReadsObjectFilesAndSkinAsOneBundleWithNamesFromTheStringTable) {
+    ObjectBundle bundle;
+    StringTable strings;
+    std::string error;
+    ASSERT_TRUE(loadMapBundle(map, bundle, strings, error)) << error;
+    const ObjectFile& units = bundle.kind(ObjectKind::Units).file;
+    EXPECT_EQ(tableIds(units.standardTable), std::vector<std::string>{"hfoo"});
+    ASSERT_EQ(tableIds(units.customTable), std::vector<std::string>{"h000"});
+    EXPECT_EQ(strings.resolve(textOf(units.customTable.at(0), "unam")), "Gate Guard");
+    EXPECT_EQ(idValueOf(units.customTable.at(0), "ubui"), "hfoo");
+}
+
+TEST_F(MapFixture, ReplaceRenamesObjectFilesSkinAndTriggersInsideTheMap) {
+    writeAll(dir / "list.txt", std::string("h000 u000\nhfoo h001\n"));
+    MapReplaceRequest request;
+    request.map = map;
+    request.replaceList = dir / "list.txt";
+    const ReplaceReport report = replaceInMap(request, sink);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Процесс изменения завершен!"});
+    ASSERT_EQ(report.renames.size(), 2u);
+    EXPECT_EQ(readAll(dir / "BACKUP_Карта.w3x"), original);
+
+    EXPECT_EQ(text(file("war3map.wtg")), "WTG! CreateUnit u000 h001");
+    EXPECT_EQ(text(file("war3map.wct")), "custom text u000");
+    EXPECT_EQ(text(file("war3map.j")), script); // the script only when asked
+    EXPECT_EQ(text(file("war3mapImported\\model.mdx")), "model bytes h000");
+
+    ObjectBundle units;
+    const Bytes w3u = file("war3map.w3u");
+    ASSERT_TRUE(units.loadObjectFileBytes(w3u, ObjectKind::Units, "w3u"));
+    EXPECT_EQ(tableIds(units.kind(ObjectKind::Units).file.customTable), (std::vector<std::string>{"h001", "u000"}));
+    EXPECT_EQ(units.kind(ObjectKind::Units).file.version, 2);
+    ObjectBundle skin;
+    const Bytes skinBytes = file("war3mapSkin.w3u");
+    ASSERT_TRUE(skin.loadObjectFileBytes(skinBytes, ObjectKind::Units, "skin"));
+    EXPECT_EQ(tableIds(skin.kind(ObjectKind::Units).file.customTable), std::vector<std::string>{"u000"});
+    EXPECT_EQ(skin.kind(ObjectKind::Units).file.version, 3);
+}
+
+TEST_F(MapFixture, ScriptIsPatchedWhenAsked) {
+    writeAll(dir / "list.txt", std::string("h000 u000"));
+    MapReplaceRequest request;
+    request.map = map;
+    request.replaceList = dir / "list.txt";
+    request.patchScript = true;
+    replaceInMap(request, sink);
+    EXPECT_EQ(text(file("war3map.j")), "call CreateUnit('u000')");
+}
+
+TEST_F(MapFixture, DryRunCountsAndChangesNothing) {
+    writeAll(dir / "list.txt", std::string("h000 u000"));
+    writeAll(dir / "outside.txt", std::string("h000 h000"));
+    MapReplaceRequest request;
+    request.map = map;
+    request.replaceList = dir / "list.txt";
+    request.sideFiles = {dir / "outside.txt"};
+    std::vector<PlannedRename> renames;
+    std::vector<SideText> sides;
+    StringTable strings;
+    ASSERT_TRUE(planReplaceInMap(request, renames, sides, strings, sink));
+    ASSERT_EQ(renames.size(), 1u);
+    ASSERT_TRUE(renames[0].entry.displayName.has_value()); // from the skin file
+    EXPECT_EQ(strings.resolve(*renames[0].entry.displayName), "Gate Guard");
+    ASSERT_EQ(sides.size(), 3u);
+    EXPECT_EQ(sides[0].name, "war3map.wtg");
+    EXPECT_EQ(renames[0].occurrences, (std::vector<std::size_t>{1, 1, 2}));
+    EXPECT_EQ(readAll(map), original);
+    EXPECT_EQ(text(readAll(dir / "outside.txt")), "h000 h000");
+}
+
+TEST_F(MapFixture, DamagedMapIsRefusedAndLeftAlone) {
+    Bytes damaged = original;
+    damaged.resize(damaged.size() / 2);
+    writeAll(map, damaged);
+    writeAll(dir / "list.txt", std::string("h000 u000"));
+    MapReplaceRequest request;
+    request.map = map;
+    request.replaceList = dir / "list.txt";
+    const ReplaceReport report = replaceInMap(request, sink);
+    EXPECT_TRUE(report.failed);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_NE(sink.messages[0].find(pathText(map)), std::string::npos) << sink.messages[0];
+    EXPECT_EQ(readAll(map), damaged);
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_Карта.w3x"));
+}
+
+TEST_F(MapFixture, MergeAddsABundleToTheObjectFiles) {
+    ObjectBundle added;
+    put(added, ObjectKind::Units, makeObject("hkni", "h002", {intField("uhpm", 900)}));
+    put(added, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 50)}));
+    std::string error;
+    ASSERT_TRUE(added.save(dir / "added.w3u", error));
+    const MergeReport report = mergeIntoMap(map, dir / "added.w3u", MergePolicy::Glue, true, sink);
+    EXPECT_TRUE(report.bundleWritten);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Процесс обьединения завершен!"});
+    ObjectBundle units;
+    const Bytes w3u = file("war3map.w3u");
+    ASSERT_TRUE(units.loadObjectFileBytes(w3u, ObjectKind::Units, "w3u"));
+    const ObjectTable& custom = units.kind(ObjectKind::Units).file.customTable;
+    ASSERT_EQ(tableIds(custom), (std::vector<std::string>{"h000", "h002"}));
+    EXPECT_EQ(idValueOf(custom.at(0), "ubui"), "hfoo"); // glued: kept
+    EXPECT_EQ(custom.at(0).find(id("uhpm"))->intValue, 50);
+    EXPECT_EQ(readAll(dir / "BACKUP_Карта.w3x"), original);
+    EXPECT_EQ(text(file("war3map.wtg")), wtg);
+}
+
+TEST_F(MapFixture, MergeOfAKindTheMapLacksAddsItsFile) {
+    ObjectBundle added;
+    put(added, ObjectKind::Items, makeObject("ratf", "I000", {intField("iclr", 1)}));
+    std::string error;
+    ASSERT_TRUE(added.save(dir / "items.w3o", error));
+    const MergeReport report = mergeIntoMap(map, dir / "items.w3o", MergePolicy::Glue, false, sink);
+    EXPECT_TRUE(report.bundleWritten) << (sink.messages.empty() ? "" : sink.messages[0]);
+    ObjectBundle items;
+    const Bytes w3t = file("war3map.w3t");
+    ASSERT_TRUE(items.loadObjectFileBytes(w3t, ObjectKind::Items, "w3t"));
+    EXPECT_EQ(tableIds(items.kind(ObjectKind::Items).file.customTable), std::vector<std::string>{"I000"});
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_Карта.w3x"));
+}
+
+} // namespace
+} // namespace brindlemark
