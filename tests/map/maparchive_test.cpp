@@ -435,6 +435,29 @@ TEST(MapArchive, ReplacesTheGivenFilesAndKeepsTheOthers) {
     }
 }
 
+TEST(MapArchive, AddsNewFilesAfterTheOthers) {
+    TempDir dir;
+    const auto files = mapFiles();
+    MapArchive archive;
+    ASSERT_OPENS(archive, put(dir, "map.w3x", build(dir, files)));
+    const Bytes items = textBytes(3000, 21);
+    const fs::path target = dir / "out.w3x";
+    std::string error;
+    ASSERT_TRUE(writeMapArchive(archive, {}, target, error, {{"war3map.w3t", items}})) << error;
+    MapArchive again;
+    ASSERT_OPENS(again, target);
+    auto expected = files;
+    expected.push_back({"war3map.w3t", items});
+    expectContents(again, expected);
+    EXPECT_EQ(again.fileNames().size(), archive.fileNames().size() + 1);
+
+    // A name the archive holds already (in any case) is refused, and nothing is written.
+    const Bytes before = testing::readAll(target);
+    EXPECT_FALSE(writeMapArchive(again, {}, target, error, {{"WAR3MAP.W3T", Bytes{1}}}));
+    EXPECT_EQ(error, pathText(target) + ": cannot add 'WAR3MAP.W3T': the archive has a file of that name already");
+    EXPECT_EQ(testing::readAll(target), before);
+}
+
 TEST(MapArchive, WritesOverItsOwnFile) {
     TempDir dir;
     const auto files = mapFiles();
