@@ -25,19 +25,6 @@ std::string reason(int errorNumber) {
     return errorNumber ? std::generic_category().message(errorNumber) : std::string("unknown error");
 }
 
-// A name for a temporary file beside `target` that no other save of this process uses.
-fs::path temporaryBeside(const fs::path& target) {
-    static std::atomic<unsigned> counter{0};
-#ifdef _WIN32
-    const unsigned long pid = GetCurrentProcessId();
-#else
-    const unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
-    fs::path name = target.filename();
-    name += ".tmp-" + std::to_string(pid) + "-" + std::to_string(counter++);
-    return target.parent_path() / name;
-}
-
 bool syncAndClose(std::FILE* file, int& errorNumber) {
     bool ok = std::fflush(file) == 0;
     if (!ok)
@@ -83,6 +70,18 @@ bool replaceWith(const fs::path& from, const fs::path& to, std::string& why) {
 }
 
 } // namespace
+
+fs::path temporaryBeside(const fs::path& target, const char* kind) {
+    static std::atomic<unsigned> counter{0};
+#ifdef _WIN32
+    const unsigned long pid = GetCurrentProcessId();
+#else
+    const unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+    fs::path name = target.filename();
+    name += std::string(".") + kind + "-" + std::to_string(pid) + "-" + std::to_string(counter++);
+    return target.parent_path() / name;
+}
 
 std::string pathText(const fs::path& path) {
     const std::u8string text = path.u8string();
@@ -165,7 +164,7 @@ SaveFile::~SaveFile() { discard(); }
 
 bool SaveFile::open(std::string& error) {
     discard();
-    temp_ = temporaryBeside(target_);
+    temp_ = temporaryBeside(target_, "tmp");
     file_ = openFile(temp_, "wb");
     if (!file_) {
         error = pathText(target_) + ": cannot write the file (" + reason(errno) + ")";

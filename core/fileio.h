@@ -11,6 +11,10 @@ namespace brindlemark {
 // A path as UTF-8 text, for messages.
 std::string pathText(const std::filesystem::path& path);
 
+// A name for a temporary file beside `target` ("<name>.<kind>-<process>-<n>") that no other write of this
+// process uses.
+std::filesystem::path temporaryBeside(const std::filesystem::path& target, const char* kind);
+
 // Opens a file with a C stdio mode; wide-character paths work on every platform. Null on failure.
 std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 

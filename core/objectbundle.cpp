@@ -31,17 +31,33 @@ bool kindHasLevels(ObjectKind kind) {
     return kind == ObjectKind::Doodads || kind == ObjectKind::Abilities || kind == ObjectKind::Upgrades;
 }
 
+const char* kindExtension(ObjectKind kind) {
+    switch (kind) {
+    case ObjectKind::Units:
+        return "w3u";
+    case ObjectKind::Items:
+        return "w3t";
+    case ObjectKind::Destructables:
+        return "w3b";
+    case ObjectKind::Doodads:
+        return "w3d";
+    case ObjectKind::Abilities:
+        return "w3a";
+    case ObjectKind::Buffs:
+        return "w3h";
+    case ObjectKind::Upgrades:
+        return "w3q";
+    }
+    return "";
+}
+
 std::optional<ObjectKind> singleKindOf(const std::filesystem::path& path) {
     std::string ext = path.extension().string();
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c + 0x20);
-    static const std::pair<const char*, ObjectKind> kinds[] = {
-        {".w3u", ObjectKind::Units},   {".w3t", ObjectKind::Items},     {".w3b", ObjectKind::Destructables},
-        {".w3d", ObjectKind::Doodads}, {".w3a", ObjectKind::Abilities}, {".w3h", ObjectKind::Buffs},
-        {".w3q", ObjectKind::Upgrades}};
-    for (const auto& [name, kind] : kinds)
-        if (ext == name)
+    for (ObjectKind kind : kAllObjectKinds)
+        if (ext.size() == 4 && ext[0] == '.' && ext.substr(1) == kindExtension(kind))
             return kind;
     return std::nullopt;
 }

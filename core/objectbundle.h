@@ -22,6 +22,8 @@ inline constexpr std::array<ObjectKind, kObjectKindCount> kAllObjectKinds = {
 
 // Lower-case plural name, as used in messages: "units", "abilities".
 const char* kindName(ObjectKind kind);
+// The extension of the kind's object file, without the dot: "w3u", "w3t", "w3b", "w3d", "w3a", "w3h", "w3q".
+const char* kindExtension(ObjectKind kind);
 // Whether the kind's modifications carry level and data-column values.
 bool kindHasLevels(ObjectKind kind);
 

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -668,19 +667,6 @@ struct WrittenFile {
     std::uint32_t size;
     std::uint64_t hash;
 };
-
-// A name for a temporary file beside `target` that no other write of this process uses.
-fs::path temporaryBeside(const fs::path& target, const char* kind) {
-    static std::atomic<unsigned> counter{0};
-#ifdef _WIN32
-    const unsigned long pid = GetCurrentProcessId();
-#else
-    const unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
-    fs::path name = target.filename();
-    name += std::string(".") + kind + "-" + std::to_string(pid) + "-" + std::to_string(counter++);
-    return target.parent_path() / name;
-}
 
 // Removes a file when it goes out of scope.
 struct RemoveOnExit {

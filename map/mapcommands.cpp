@@ -12,26 +12,6 @@ namespace {
 const char* const kReplaceDone = "Процесс изменения завершен!";
 const char* const kMergeDone = "Процесс обьединения завершен!";
 
-const char* extensionOf(ObjectKind kind) {
-    switch (kind) {
-    case ObjectKind::Units:
-        return "w3u";
-    case ObjectKind::Items:
-        return "w3t";
-    case ObjectKind::Destructables:
-        return "w3b";
-    case ObjectKind::Doodads:
-        return "w3d";
-    case ObjectKind::Abilities:
-        return "w3a";
-    case ObjectKind::Buffs:
-        return "w3h";
-    case ObjectKind::Upgrades:
-        return "w3q";
-    }
-    return "";
-}
-
 bool openMap(const std::filesystem::path& path, MapArchive& map, MessageSink& sink) {
     std::string error;
     if (map.open(path, error))
@@ -163,7 +143,7 @@ bool isMapArchive(const std::filesystem::path& path) {
 }
 
 std::string mapObjectFileName(ObjectKind kind, bool skin) {
-    return std::string(skin ? "war3mapSkin." : "war3map.") + extensionOf(kind);
+    return std::string(skin ? "war3mapSkin." : "war3map.") + kindExtension(kind);
 }
 
 bool loadMapObjects(const MapArchive& map, MergePolicy policy, MapObjects& out, std::string& error) {
