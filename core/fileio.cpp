@@ -104,18 +104,25 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string&
         error = pathText(path) + ": cannot open the file (" + reason(errno) + ")";
         return false;
     }
+    // Read straight into a buffer of the file's size, then on in pieces should the file have grown.
     bool ok = true;
-    std::uint8_t buffer[1 << 16];
     std::error_code ec;
     const auto expected = fs::file_size(path, ec);
-    if (!ec)
-        out.reserve(static_cast<std::size_t>(expected));
-    for (;;) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
-        out.insert(out.end(), buffer, buffer + got);
-        if (got < sizeof buffer) {
-            ok = !std::ferror(file);
-            break;
+    if (!ec && expected > 0) {
+        out.resize(static_cast<std::size_t>(expected));
+        const std::size_t got = std::fread(out.data(), 1, out.size(), file);
+        out.resize(got);
+        ok = got == out.capacity() || !std::ferror(file);
+    }
+    if (ok && !std::feof(file)) {
+        std::uint8_t buffer[1 << 16];
+        for (;;) {
+            const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+            out.insert(out.end(), buffer, buffer + got);
+            if (got < sizeof buffer) {
+                ok = !std::ferror(file);
+                break;
+            }
         }
     }
     const int readError = errno;

@@ -4,8 +4,6 @@ namespace brindlemark {
 
 namespace {
 
-std::uint8_t foldCase(std::uint8_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<std::uint8_t>(c + 0x20) : c; }
-
 void appendEscaped(std::string& out, std::uint8_t c) {
     static const char digits[] = "0123456789abcdef";
     if (c >= 0x20 && c < 0x7f && c != '\\') {
@@ -30,17 +28,21 @@ std::string ObjectId::text() const {
 }
 
 int compareIds(ObjectId a, ObjectId b) {
-    if (a.value() == b.value())
-        return 0; // equal bytes: equal whatever follows a NUL
+    // Bytes as the order sees them: A to Z folded to lower case, everything else as it is. NUL stays the
+    // smallest, so an identifier that ends earlier sorts first, and nothing after it counts.
+    static constexpr auto folded = [] {
+        std::array<std::uint8_t, 256> table{};
+        for (int c = 0; c < 256; ++c)
+            table[c] = static_cast<std::uint8_t>(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
+        return table;
+    }();
     for (int i = 0; i < 4; ++i) {
-        const std::uint8_t x = a.bytes[i];
-        const std::uint8_t y = b.bytes[i];
-        if (x == 0 || y == 0)
-            return int(x != 0) - int(y != 0);
-        const std::uint8_t fx = foldCase(x);
-        const std::uint8_t fy = foldCase(y);
-        if (fx != fy)
-            return fx < fy ? -1 : 1;
+        const std::uint8_t x = folded[a.bytes[i]];
+        const std::uint8_t y = folded[b.bytes[i]];
+        if (x != y)
+            return x < y ? -1 : 1;
+        if (x == 0)
+            return 0;
     }
     return 0;
 }
