@@ -40,7 +40,7 @@ const Argument* ParsedArguments::value(std::string_view longName) const {
     return nullptr;
 }
 
-bool parseArguments(std::span<const Argument> args, std::span<const OptionSpec> specs, ParsedArguments& out,
+bool parseArguments(std::span<const Argument> args, std::span<const OptionSpec> optionSpecs, ParsedArguments& out,
                     std::string& error) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -64,15 +64,15 @@ bool parseArguments(std::span<const Argument> args, std::span<const OptionSpec> 
                 hasInlineValue = true;
             }
         }
-        const auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) {
+        const auto option = std::find_if(optionSpecs.begin(), optionSpecs.end(), [&](const OptionSpec& s) {
             return s.longName == name || (!s.shortName.empty() && s.shortName == name);
         });
-        if (spec == specs.end()) {
+        if (option == optionSpecs.end()) {
             error = "unknown option '" + std::string(name) + "'";
             return false;
         }
-        const std::string key(spec->longName);
-        if (!spec->takesValue) {
+        const std::string key(option->longName);
+        if (!option->takesValue) {
             if (hasInlineValue) {
                 error = "option '" + key + "' takes no value";
                 return false;
@@ -90,10 +90,10 @@ bool parseArguments(std::span<const Argument> args, std::span<const OptionSpec> 
         }
         out.options.push_back({key, args[++i]});
     }
-    for (const OptionSpec& spec : specs) {
-        if (spec.required && !out.has(spec.longName)) {
-            error = "missing " + std::string(spec.shortName.empty() ? spec.longName : spec.shortName) + " " +
-                    std::string(spec.valueName);
+    for (const OptionSpec& option : optionSpecs) {
+        if (option.required && !out.has(option.longName)) {
+            error = "missing " + std::string(option.shortName.empty() ? option.longName : option.shortName) + " " +
+                    std::string(option.valueName);
             return false;
         }
     }

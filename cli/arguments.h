@@ -46,7 +46,7 @@ struct ParsedArguments {
 // Splits `args` into options and positional arguments. "--" ends the options; "-" alone is positional;
 // "--name=value" and "--name value" both work. False with a message for an unknown option or a missing value.
 // A required option that is absent is an error too. "--help" is not handled here.
-bool parseArguments(std::span<const Argument> args, std::span<const OptionSpec> specs, ParsedArguments& out,
+bool parseArguments(std::span<const Argument> args, std::span<const OptionSpec> optionSpecs, ParsedArguments& out,
                     std::string& error);
 
 } // namespace brindlemark::cli
