@@ -2,6 +2,8 @@
 // level columns, all value types, object file versions 0 to 3, the cases that loading files and merges
 // differently (duplicates, empty objects, sections swapped), and damaged files that must be refused.
 // Usage: make_seeds FOLDER
+#include "tests/support/builder.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -14,32 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-// Little-endian values and identifiers appended to a byte vector.
-struct Builder {
-    Bytes bytes;
-    Builder& u32(std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-        return *this;
-    }
-    Builder& i32(std::int32_t v) { return u32(static_cast<std::uint32_t>(v)); }
-    Builder& id(std::string_view four) { // shorter text is padded with zero bytes
-        for (std::size_t i = 0; i < 4; ++i)
-            bytes.push_back(i < four.size() ? static_cast<std::uint8_t>(four[i]) : 0);
-        return *this;
-    }
-    Builder& str(std::string_view text) {
-        bytes.insert(bytes.end(), text.begin(), text.end());
-        bytes.push_back(0);
-        return *this;
-    }
-    Builder& append(const Bytes& more) {
-        bytes.insert(bytes.end(), more.begin(), more.end());
-        return *this;
-    }
-};
+using brindlemark::testing::Builder;
+using brindlemark::testing::Bytes;
 
 enum Kind { Units, Items, Destructables, Doodads, Abilities, Buffs, Upgrades, KindCount };
 
