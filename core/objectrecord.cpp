@@ -110,12 +110,18 @@ bool ObjectRecord::read(ByteReader& in, bool hasLevels, std::int32_t version) {
     mods_.clear();
     mods_.reserve(count);
     in.place.what = "a modification of object";
-    Modification m;
     for (std::uint32_t i = 0; i < count; ++i) {
-        m = Modification{};
-        if (!m.read(in, hasLevels))
+        // Read in place at the end; most files list fields in order, and then the modification stays there.
+        Modification& m = mods_.emplace_back();
+        if (!m.read(in, hasLevels)) {
+            mods_.pop_back();
             return false;
-        addOrReplace(std::move(m));
+        }
+        if (mods_.size() > 1 && compareIds(m.fieldId, mods_[mods_.size() - 2].fieldId) <= 0) {
+            Modification out = std::move(m);
+            mods_.pop_back();
+            addOrReplace(std::move(out));
+        }
     }
     in.place = outer;
     return true;
