@@ -110,23 +110,27 @@ ValueCounts substituteInValues(ObjectRecord& record, ObjectId pattern, ObjectId 
     return counts;
 }
 
-void collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, ObjectTable* destination,
-                    MergePolicy policy, RenameList& list) {
+bool collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, ObjectTable* destination,
+                    MergePolicy policy, RenameList& list, TableObserver* observer) {
+    bool renamedInPlace = false;
     std::size_t i = 0;
     while (i < table.count()) {
+        const ObjectId before = table.at(i).newId;
         RenameEntry entry = renameByPattern(table.at(i), pattern, replacement);
         bool removed = false;
         if (entry.isChange()) {
             if (destination && replacement != kSentinelId) {
-                destination->add(table.at(i), policy);
-                table.removeAt(i);
+                destination->add(table.takeAt(i), policy, observer);
                 removed = true;
             }
             list.insert(std::move(entry));
         }
-        if (!removed)
+        if (!removed) {
+            renamedInPlace = renamedInPlace || table.at(i).newId != before;
             ++i;
+        }
     }
+    return renamedInPlace;
 }
 
 RenameEngine::RenameEngine(ObjectBundle& bundle) : bundle_(bundle) {
@@ -201,30 +205,9 @@ void RenameEngine::planByVisitingAll(ObjectId pattern, ObjectId replacement, Ren
     const MergePolicy policy = bundle_.mergePolicy;
     for (ObjectKind k : kAllObjectKinds) {
         ObjectFile& file = bundle_.kind(k).file;
-        // The standard table: every renamed object moves, so its order stays.
-        for (std::size_t i = 0; i < file.standardTable.count();) {
-            RenameEntry entry = renameByPattern(file.standardTable.at(i), pattern, replacement);
-            bool moved = false;
-            if (entry.isChange()) {
-                if (replacement != kSentinelId) {
-                    file.customTable.add(file.standardTable.takeAt(i), policy, this);
-                    moved = true;
-                }
-                list.insert(std::move(entry));
-            }
-            if (!moved)
-                ++i;
-        }
-        bool renamedInPlace = false;
-        for (std::size_t i = 0; i < file.customTable.count(); ++i) {
-            ObjectRecord& record = file.customTable.at(i);
-            const ObjectId before = record.newId;
-            RenameEntry entry = renameByPattern(record, pattern, replacement);
-            renamedInPlace = renamedInPlace || record.newId != before;
-            if (entry.isChange())
-                list.insert(std::move(entry));
-        }
-        if (renamedInPlace)
+        // Every renamed object of the standard table moves, so only the custom table can fall out of order.
+        collectRenames(file.standardTable, pattern, replacement, &file.customTable, policy, list, this);
+        if (collectRenames(file.customTable, pattern, replacement, nullptr, policy, list, this))
             file.customTable.sortAndResolve(policy, this);
     }
 }

@@ -35,9 +35,11 @@ struct ValueCounts {
 ValueCounts substituteInValues(ObjectRecord& record, ObjectId pattern, ObjectId replacement);
 
 // Renames the table's matching objects in table order, moving each renamed one into `destination` (when given and
-// the replacement is not the sentinel) under `policy`, and inserts an entry per rename into `list`.
-void collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, ObjectTable* destination,
-                    MergePolicy policy, RenameList& list);
+// the replacement is not the sentinel) under `policy`, and inserts an entry per rename into `list`. Moved objects
+// keep their address; `observer` hears of objects destroyed or merged into. Returns whether an object that stayed
+// got another identifier, so that the table may be out of order.
+bool collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, ObjectTable* destination,
+                    MergePolicy policy, RenameList& list, TableObserver* observer = nullptr);
 
 // Renames objects of one bundle pair after pair. Planning renames the bundle's matching objects (modified
 // standard objects move to their kind's custom table), restores the tables' identifier order, and records
