@@ -3,14 +3,19 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -21,8 +26,113 @@ namespace brindlemark {
 
 namespace {
 
-std::string reason(int errorNumber) {
-    return errorNumber ? std::generic_category().message(errorNumber) : std::string("unknown error");
+FaultHook& faultHook() {
+    static FaultHook hook;
+    return hook;
+}
+
+// Asks the fault hook about a step; sets errno and returns false when the step is to fail.
+bool stepAllowed(FileStep step, const fs::path& path) {
+    const FaultHook& hook = faultHook();
+    if (!hook)
+        return true;
+    if (const int code = hook(step, path); code != 0) {
+        errno = code;
+        return false;
+    }
+    return true;
+}
+
+unsigned long processId() {
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
+}
+
+bool processAlive(unsigned long pid) {
+#ifdef _WIN32
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (!process)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return alive;
+#else
+    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+#endif
+}
+
+// The part of a temporary file's name that ties it to its target: "~bm" and a hash of the target's name.
+std::string temporaryPrefix(const fs::path& target) {
+    std::uint32_t hash = 2166136261u;
+    const fs::path name = target.filename();
+    for (const auto unit : name.native()) {
+        hash ^= static_cast<std::uint32_t>(unit);
+        hash *= 16777619u;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "~bm%08x-", hash);
+    return text;
+}
+
+void ignoreFileSizeSignal() {
+#ifdef SIGXFSZ
+    // Past a file size limit a write then fails with EFBIG and is reported, instead of killing the process.
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
+#endif
+}
+
+// Creates `path` exclusively (never following a link there) for writing. Null with errno set on failure.
+std::FILE* createExclusive(const fs::path& path) {
+#ifdef _WIN32
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    return _fdopen(fd, "wb");
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+    }
+    return file;
+#endif
+}
+
+// Gives `file` (open on `path`) the owner and mode of `model`, where the system allows.
+void copyOwnerAndMode(std::FILE* file, const fs::path& path, const fs::path& model) {
+#ifdef _WIN32
+    (void)file;
+    const DWORD attributes = GetFileAttributesW(model.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN))
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
+#else
+    (void)path;
+    struct stat st;
+    if (::stat(model.c_str(), &st) != 0)
+        return;
+    const int fd = fileno(file);
+    if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+        // Not the owner's to give away: keep the group at least, where that is allowed.
+        [[maybe_unused]] const int ignored = fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    }
+    fchmod(fd, st.st_mode & 07777);
+#endif
 }
 
 bool syncAndClose(std::FILE* file, int& errorNumber) {
@@ -30,9 +140,9 @@ bool syncAndClose(std::FILE* file, int& errorNumber) {
     if (!ok)
         errorNumber = errno;
 #ifdef _WIN32
-    if (ok && _commit(_fileno(file)) != 0) {
+    if (ok && !FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))))) {
         ok = false;
-        errorNumber = errno;
+        errorNumber = EIO;
     }
 #else
     if (ok && fsync(fileno(file)) != 0 && errno != EINVAL && errno != EROFS) {
@@ -47,7 +157,11 @@ bool syncAndClose(std::FILE* file, int& errorNumber) {
     return ok;
 }
 
-bool replaceWith(const fs::path& from, const fs::path& to, std::string& why) {
+bool renameOver(const fs::path& from, const fs::path& to, std::string& why) {
+    if (!stepAllowed(FileStep::Rename, to)) {
+        why = errorText(errno);
+        return false;
+    }
 #ifdef _WIN32
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         why = std::system_category().message(static_cast<int>(GetLastError()));
@@ -55,38 +169,60 @@ bool replaceWith(const fs::path& from, const fs::path& to, std::string& why) {
     }
     return true;
 #else
-    std::error_code ec;
-    // Keep the permissions of the file being replaced.
-    const fs::file_status old = fs::status(to, ec);
-    if (!ec && fs::exists(old))
-        fs::permissions(from, old.permissions(), ec);
-    fs::rename(from, to, ec);
-    if (ec) {
-        why = ec.message();
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        why = errorText(errno);
         return false;
     }
     return true;
 #endif
 }
 
+std::string joinPaths(const std::vector<fs::path>& paths) {
+    std::string text;
+    for (const fs::path& p : paths)
+        text += (text.empty() ? "" : ", ") + pathText(p);
+    return text.empty() ? "none" : text;
+}
+
 } // namespace
 
-fs::path temporaryBeside(const fs::path& target, const char* kind) {
-    static std::atomic<unsigned> counter{0};
-#ifdef _WIN32
-    const unsigned long pid = GetCurrentProcessId();
-#else
-    const unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
-    fs::path name = target.filename();
-    name += std::string(".") + kind + "-" + std::to_string(pid) + "-" + std::to_string(counter++);
-    return target.parent_path() / name;
+void setFaultHook(FaultHook hook) { faultHook() = std::move(hook); }
+
+std::string errorText(int errorNumber) {
+    return errorNumber ? std::generic_category().message(errorNumber) : std::string("unknown error");
 }
 
 std::string pathText(const fs::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
 }
+
+fs::path temporaryBeside(const fs::path& target) {
+    static std::atomic<unsigned> counter{0};
+    const std::string name =
+        temporaryPrefix(target) + std::to_string(processId()) + "-" + std::to_string(counter++) + ".tmp";
+    return target.parent_path() / name;
+}
+
+void removeStaleTemporaries(const fs::path& target) {
+    const std::string prefix = temporaryPrefix(target);
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = pathText(it->path().filename());
+        if (!name.starts_with(prefix) || !name.ends_with(".tmp"))
+            continue;
+        const std::string rest = name.substr(prefix.size());
+        const unsigned long pid = std::strtoul(rest.c_str(), nullptr, 10);
+        if (pid == 0 || pid == processId() || processAlive(pid))
+            continue;
+        std::error_code ignored;
+        if (!it->is_symlink(ignored) && it->is_regular_file(ignored))
+            fs::remove(it->path(), ignored);
+    }
+}
+
+std::FILE* createFileExclusive(const fs::path& path) { return createExclusive(path); }
 
 std::FILE* openFile(const fs::path& path, const char* mode) {
 #ifdef _WIN32
@@ -97,17 +233,27 @@ std::FILE* openFile(const fs::path& path, const char* mode) {
 #endif
 }
 
-bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string& error) {
+bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string& error, std::uint64_t limit) {
     out.clear();
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+        error = pathText(path) + ": cannot read the file (it is a folder)";
+        return false;
+    }
     std::FILE* file = openFile(path, "rb");
     if (!file) {
-        error = pathText(path) + ": cannot open the file (" + reason(errno) + ")";
+        error = pathText(path) + ": cannot open the file (" + errorText(errno) + ")";
         return false;
     }
     // Read straight into a buffer of the file's size, then on in pieces should the file have grown.
     bool ok = true;
-    std::error_code ec;
-    const auto expected = fs::file_size(path, ec);
+    const auto expected = fs::is_regular_file(path, ec) ? fs::file_size(path, ec) : 0;
+    if (!ec && expected > limit) {
+        std::fclose(file);
+        error = pathText(path) + ": the file is " + std::to_string(expected) + " bytes, more than the " +
+                std::to_string(limit) + " that such a file can hold";
+        return false;
+    }
     if (!ec && expected > 0) {
         out.resize(static_cast<std::size_t>(expected));
         const std::size_t got = std::fread(out.data(), 1, out.size(), file);
@@ -119,6 +265,14 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string&
         for (;;) {
             const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
             out.insert(out.end(), buffer, buffer + got);
+            if (out.size() > limit) {
+                std::fclose(file);
+                out.clear();
+                out.shrink_to_fit();
+                error = pathText(path) + ": the file holds more than the " + std::to_string(limit) +
+                        " bytes that such a file can hold";
+                return false;
+            }
             if (got < sizeof buffer) {
                 ok = !std::ferror(file);
                 break;
@@ -130,69 +284,105 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string&
     if (!ok) {
         out.clear();
         out.shrink_to_fit();
-        error = pathText(path) + ": cannot read the file (" + reason(readError) + ")";
+        error = pathText(path) + ": cannot read the file (" + errorText(readError) + ")";
     }
     return ok;
 }
 
-bool copyFileReplacing(const fs::path& from, const fs::path& to, std::string& error) {
-    std::FILE* in = openFile(from, "rb");
-    if (!in) {
-        error = pathText(from) + ": cannot open the file (" + reason(errno) + ")";
-        return false;
-    }
-    SaveFile out(to);
-    if (!out.open(error)) {
-        std::fclose(in);
-        return false;
-    }
-    std::uint8_t buffer[1 << 16];
-    bool ok = true;
-    for (;;) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
-        out.write(buffer, got);
-        if (got < sizeof buffer) {
-            ok = !std::ferror(in);
-            break;
-        }
-    }
-    const int readError = errno;
-    std::fclose(in);
-    if (!ok) {
-        error = pathText(from) + ": cannot read the file (" + reason(readError) + ")";
-        return false;
-    }
-    return out.commit(error);
+bool sameFile(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    const bool same = fs::equivalent(a, b, ec);
+    return !ec && same;
 }
 
-SaveFile::SaveFile(fs::path target) : target_(std::move(target)) {}
+fs::path writeTarget(const fs::path& path) {
+    std::error_code ec;
+    if (!fs::is_symlink(path, ec))
+        return path;
+    fs::path target = fs::weakly_canonical(path, ec);
+    return ec ? path : target;
+}
+
+bool checkReplaceable(const fs::path& path, std::string& error) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status))
+        return true; // a new file: whether its folder takes it shows when it is created
+    if (!fs::is_regular_file(status)) {
+        error = pathText(path) + ": not a regular file, so it is not written over";
+        return false;
+    }
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        error = pathText(path) + ": the file is read-only";
+        return false;
+    }
+#else
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) {
+        error = pathText(path) + ": the file is read-only";
+        return false;
+    }
+    if (::access(path.c_str(), W_OK) != 0) {
+        error = pathText(path) + ": cannot write the file (" + errorText(errno) + ")";
+        return false;
+    }
+#endif
+    return true;
+}
+
+bool copyFileReplacing(const fs::path& from, const fs::path& to, std::string& error) {
+    FileTransaction transaction;
+    return transaction.stageCopy(from, to, error) && transaction.commit(error);
+}
+
+SaveFile::SaveFile(fs::path target) : target_(writeTarget(target)) {}
 
 SaveFile::~SaveFile() { discard(); }
 
 bool SaveFile::open(std::string& error) {
     discard();
-    temp_ = temporaryBeside(target_, "tmp");
-    file_ = openFile(temp_, "wb");
-    if (!file_) {
-        error = pathText(target_) + ": cannot write the file (" + reason(errno) + ")";
-        temp_.clear();
+    ignoreFileSizeSignal();
+    if (!checkReplaceable(target_, error))
+        return false;
+    removeStaleTemporaries(target_);
+    std::FILE* file = nullptr;
+    fs::path temp;
+    if (stepAllowed(FileStep::Open, target_)) {
+        for (int attempt = 0; attempt < 8 && !file; ++attempt) {
+            temp = temporaryBeside(target_);
+            file = createExclusive(temp);
+            if (!file && errno != EEXIST)
+                break;
+        }
+    }
+    if (!file) {
+        error = pathText(target_) + ": cannot write the file (" + errorText(errno) + ")";
         return false;
     }
-    failed_ = false;
+    std::error_code ec;
+    if (!model_.empty())
+        copyOwnerAndMode(file, temp, model_);
+    else if (fs::exists(target_, ec))
+        copyOwnerAndMode(file, temp, target_);
+    file_ = file;
+    temp_ = std::move(temp);
+    finished_ = false;
     errorNumber_ = 0;
     return true;
 }
 
 void SaveFile::write(const void* data, std::size_t size) {
-    if (!file_ || failed_ || size == 0)
+    if (!file_ || errorNumber_ != 0 || size == 0)
         return;
-    if (std::fwrite(data, 1, size, file_) != size) {
-        failed_ = true;
-        errorNumber_ = errno;
-    }
+    if (!stepAllowed(FileStep::Write, target_) || std::fwrite(data, 1, size, file_) != size)
+        errorNumber_ = errno ? errno : EIO;
 }
 
-bool SaveFile::commit(std::string& error) {
+bool SaveFile::finish(std::string& error) {
+    if (finished_)
+        return true;
     if (!file_) {
         error = pathText(target_) + ": the file was not opened for writing";
         return false;
@@ -200,20 +390,43 @@ bool SaveFile::commit(std::string& error) {
     std::FILE* file = file_;
     file_ = nullptr;
     int closeError = 0;
-    const bool closed = syncAndClose(file, closeError);
-    if (failed_ || !closed) {
-        error = pathText(target_) + ": cannot write the file (" + reason(failed_ ? errorNumber_ : closeError) + ")";
+    bool closed = false;
+    if (errorNumber_ == 0 && !stepAllowed(FileStep::Flush, target_)) {
+        closeError = errno;
+        std::fclose(file);
+    } else {
+        closed = syncAndClose(file, closeError);
+    }
+    if (errorNumber_ != 0 || !closed) {
+        error = pathText(target_) + ": cannot write the file (" + errorText(errorNumber_ ? errorNumber_ : closeError) +
+                ")";
         discard();
+        return false;
+    }
+    finished_ = true;
+    return true;
+}
+
+bool SaveFile::replace(std::string& error) {
+    if (!finished_) {
+        error = pathText(target_) + ": the file was not written";
         return false;
     }
     std::string why;
-    if (!replaceWith(temp_, target_, why)) {
+    if (!renameOver(temp_, target_, why)) {
         error = pathText(target_) + ": cannot replace the file (" + why + ")";
-        discard();
         return false;
     }
     temp_.clear();
+    finished_ = false;
     return true;
+}
+
+bool SaveFile::commit(std::string& error) {
+    if (finish(error) && replace(error))
+        return true;
+    discard();
+    return false;
 }
 
 void SaveFile::discard() {
@@ -226,6 +439,7 @@ void SaveFile::discard() {
         fs::remove(temp_, ec);
         temp_.clear();
     }
+    finished_ = false;
 }
 
 bool saveBytes(const fs::path& target, const void* data, std::size_t size, std::string& error) {
@@ -234,6 +448,222 @@ bool saveBytes(const fs::path& target, const void* data, std::size_t size, std::
         return false;
     file.write(data, size);
     return file.commit(error);
+}
+
+struct FileTransaction::Staged {
+    fs::path named;
+    SaveFile file;
+    bool done = false;
+
+    explicit Staged(const fs::path& path) : named(path), file(path) {}
+};
+
+FileTransaction::FileTransaction() = default;
+FileTransaction::~FileTransaction() = default;
+
+bool FileTransaction::stage(const fs::path& target, std::span<const std::uint8_t> bytes, std::string& error) {
+    auto staged = std::make_unique<Staged>(target);
+    if (!staged->file.open(error))
+        return false;
+    staged->file.write(bytes.data(), bytes.size());
+    if (!staged->file.finish(error))
+        return false;
+    files_.push_back(std::move(staged));
+    return true;
+}
+
+bool FileTransaction::stageCopy(const fs::path& from, const fs::path& to, std::string& error) {
+    if (!stepAllowed(FileStep::Copy, to)) {
+        error = pathText(to) + ": cannot copy " + pathText(from) + " there (" + errorText(errno) + ")";
+        return false;
+    }
+    std::FILE* in = openFile(from, "rb");
+    if (!in) {
+        error = pathText(from) + ": cannot open the file (" + errorText(errno) + ")";
+        return false;
+    }
+    auto staged = std::make_unique<Staged>(to);
+    staged->file.setModel(from); // a backup copy keeps the original's owner and mode
+    if (!staged->file.open(error)) {
+        std::fclose(in);
+        return false;
+    }
+    std::uint8_t buffer[1 << 16];
+    bool ok = true;
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
+        staged->file.write(buffer, got);
+        if (got < sizeof buffer) {
+            ok = !std::ferror(in);
+            break;
+        }
+    }
+    const int readError = errno;
+    std::fclose(in);
+    if (!ok) {
+        error = pathText(from) + ": cannot read the file (" + errorText(readError) + ")";
+        return false;
+    }
+    if (!staged->file.finish(error))
+        return false;
+    files_.push_back(std::move(staged));
+    return true;
+}
+
+bool FileTransaction::stageWrittenBy(const fs::path& target,
+                                     const std::function<bool(const fs::path&, std::string&)>& write,
+                                     std::string& error) {
+    auto staged = std::make_unique<Staged>(target);
+    // The temporary file that the transaction puts in place is the one the writer makes.
+    if (!staged->file.open(error))
+        return false;
+    const fs::path temp = temporaryBeside(staged->file.target());
+    if (!write(temp, error)) {
+        std::error_code ec;
+        fs::remove(temp, ec);
+        return false;
+    }
+    // Write the writer's bytes through the staged file, so that owner, mode and the flush are those of any save.
+    std::vector<std::uint8_t> bytes;
+    const bool read = readFile(temp, bytes, error);
+    std::error_code ec;
+    fs::remove(temp, ec);
+    if (!read)
+        return false;
+    staged->file.write(bytes.data(), bytes.size());
+    if (!staged->file.finish(error))
+        return false;
+    files_.push_back(std::move(staged));
+    return true;
+}
+
+std::vector<fs::path> FileTransaction::targets() const {
+    std::vector<fs::path> out;
+    for (const auto& f : files_)
+        out.push_back(f->named);
+    return out;
+}
+
+bool FileTransaction::commit(std::string& error) {
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        std::string why;
+        if (files_[i]->file.replace(why)) {
+            files_[i]->done = true;
+            continue;
+        }
+        std::vector<fs::path> updated;
+        std::vector<fs::path> old;
+        for (std::size_t j = 0; j < files_.size(); ++j)
+            (files_[j]->done ? updated : old).push_back(files_[j]->named);
+        error = why + "; files holding their new contents: " + joinPaths(updated) +
+                "; files left as they were: " + joinPaths(old);
+        return false;
+    }
+    return true;
+}
+
+FileStamp stampFile(const fs::path& path) {
+    FileStamp stamp;
+    std::error_code ec;
+    const fs::path target = writeTarget(path);
+    if (!fs::is_regular_file(target, ec))
+        return stamp;
+    stamp.exists = true;
+    stamp.size = fs::file_size(target, ec);
+    stamp.modified = fs::last_write_time(target, ec);
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (readFile(target, bytes, error)) {
+        std::uint64_t hash = 14695981039346656037ull;
+        for (std::uint8_t b : bytes) {
+            hash ^= b;
+            hash *= 1099511628211ull;
+        }
+        stamp.hash = hash;
+    }
+    return stamp;
+}
+
+FileLock::~FileLock() { release(); }
+
+bool FileLock::acquire(const fs::path& path, std::string& error, std::chrono::milliseconds wait) {
+    release();
+    const auto until = std::chrono::steady_clock::now() + wait;
+    const auto busy = [&] {
+        error = pathText(path) + ": another run is changing this file; try again when it has finished";
+        return false;
+    };
+#ifdef _WIN32
+    for (;;) {
+        HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD code = GetLastError();
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+                return true;
+            error = pathText(path) + ": cannot open the file (" +
+                    std::system_category().message(static_cast<int>(code)) + ")";
+            return false;
+        }
+        // A byte far past the end: the lock keeps other runs out without blocking anyone's reads.
+        OVERLAPPED where{};
+        where.Offset = 0xFFFFFFF0u;
+        where.OffsetHigh = 0x7FFFFFFFu;
+        if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+            handle_ = handle;
+            return true;
+        }
+        CloseHandle(handle);
+        if (std::chrono::steady_clock::now() >= until)
+            return busy();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+#else
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ENOENT)
+                return true;
+            error = pathText(path) + ": cannot open the file (" + errorText(errno) + ")";
+            return false;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            // The file may have been replaced while this run waited: the lock must sit on the file there now.
+            struct stat held;
+            struct stat now;
+            if (fstat(fd, &held) == 0 && ::stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
+                held.st_dev == now.st_dev) {
+                fd_ = fd;
+                return true;
+            }
+            ::close(fd);
+            continue;
+        }
+        const int code = errno;
+        ::close(fd);
+        if (code != EWOULDBLOCK && code != EAGAIN) {
+            error = pathText(path) + ": cannot lock the file (" + errorText(code) + ")";
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= until)
+            return busy();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+#endif
+}
+
+void FileLock::release() {
+#ifdef _WIN32
+    if (handle_) {
+        CloseHandle(static_cast<HANDLE>(handle_));
+        handle_ = nullptr;
+    }
+#else
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+#endif
 }
 
 } // namespace brindlemark

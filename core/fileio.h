@@ -1,8 +1,17 @@
 #pragma once
 
+// Files on disk. Every write goes through a temporary file created exclusively beside its target and is put in
+// place by a rename only when all of it was written and flushed, so a user's file is either as it was or wholly
+// new. A symbolic link is followed and kept (its target is written), and the replaced file's owner and mode
+// carry over. Several files that must change together are staged first and committed at once (FileTransaction).
+
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,20 +20,50 @@ namespace brindlemark {
 // A path as UTF-8 text, for messages.
 std::string pathText(const std::filesystem::path& path);
 
-// A name for a temporary file beside `target` ("<name>.<kind>-<process>-<n>") that no other write of this
-// process uses.
-std::filesystem::path temporaryBeside(const std::filesystem::path& target, const char* kind);
+// The system's text for an error number ("No space left on device").
+std::string errorText(int errorNumber);
+
+// The steps of writing a file, as the fault hook sees them.
+enum class FileStep { Open, Write, Flush, Rename, Copy };
+
+// Called before each step of every write with the file it concerns; a non-zero result makes the step fail with
+// that error number. For tests that prove what a failure at any step leaves behind. Null (the default) for none.
+using FaultHook = std::function<int(FileStep step, const std::filesystem::path& path)>;
+void setFaultHook(FaultHook hook);
+
+// A name for a temporary file beside `target`, short whatever the target's name, so that a target whose name
+// is as long as the system allows still gets one. No other write of this process uses it.
+std::filesystem::path temporaryBeside(const std::filesystem::path& target);
+
+// Removes the temporary files that a run which no longer exists left beside `target`.
+void removeStaleTemporaries(const std::filesystem::path& target);
+
+// Creates a new file for writing, failing when anything (a file, a link) already stands at `path`. Null with
+// errno set on failure.
+std::FILE* createFileExclusive(const std::filesystem::path& path);
 
 // Opens a file with a C stdio mode; wide-character paths work on every platform. Null on failure.
 std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 
 // Reads the whole file into `out`. On failure returns false, sets `error` to a message that names the file, and
-// leaves `out` empty.
-bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out, std::string& error);
+// leaves `out` empty. A file larger than `limit` bytes is refused before anything is read.
+[[nodiscard]] bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out, std::string& error,
+                            std::uint64_t limit = UINT64_MAX);
 
-// Copies `from` to `to`, replacing a file of that name. The copy is written beside `to` first and then put in
-// its place, so a failure leaves an existing `to` as it was. False with a message on failure.
-bool copyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to, std::string& error);
+// Whether the two paths name one existing file (links resolved, however spelled).
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// The file that writing to `path` changes: the final target of a symbolic link, else `path` itself.
+std::filesystem::path writeTarget(const std::filesystem::path& path);
+
+// Whether a write to `path` may replace it: a file that exists must be a regular file (links followed) that is
+// not read-only. False with the reason, naming the file.
+[[nodiscard]] bool checkReplaceable(const std::filesystem::path& path, std::string& error);
+
+// Copies `from` to `to`, replacing a file of that name, through a temporary file; the copy keeps `from`'s mode.
+// False with a message on failure, `to` then as it was.
+[[nodiscard]] bool copyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                                     std::string& error);
 
 // Writes a file so that the target is either left as it was or replaced whole: the bytes go into a temporary file
 // beside the target, and commit() puts it in the target's place. A SaveFile destroyed without a successful
@@ -36,25 +75,104 @@ public:
     SaveFile(const SaveFile&) = delete;
     SaveFile& operator=(const SaveFile&) = delete;
 
-    // Creates the temporary file. False with a message naming the target when that fails.
-    bool open(std::string& error);
-    // Appends bytes; a failure is remembered and reported by commit().
+    // The file whose owner and mode the new file takes; by default the target's own, where it exists.
+    void setModel(std::filesystem::path model) { model_ = std::move(model); }
+    // Checks that the target may be replaced and creates the temporary file with the target's owner and mode.
+    // False with a message naming the target when that fails.
+    [[nodiscard]] bool open(std::string& error);
+    // Appends bytes; a failure is remembered and reported by finish() or commit().
     void write(const void* data, std::size_t size);
-    // Flushes the bytes to disk and replaces the target. False with a message when anything failed; the target
-    // is then unchanged.
-    bool commit(std::string& error);
-
-private:
+    // Flushes the bytes to disk and closes the temporary file, leaving the target alone.
+    [[nodiscard]] bool finish(std::string& error);
+    // Puts the finished temporary file in the target's place.
+    [[nodiscard]] bool replace(std::string& error);
+    // finish() then replace(). False with a message when anything failed; the target is then unchanged.
+    [[nodiscard]] bool commit(std::string& error);
+    // Removes the temporary file, if any.
     void discard();
 
+    // The file that will be replaced (a link's target).
+    const std::filesystem::path& target() const { return target_; }
+
+private:
     std::filesystem::path target_;
     std::filesystem::path temp_;
+    std::filesystem::path model_;
     std::FILE* file_ = nullptr;
-    bool failed_ = false;
+    bool finished_ = false;
     int errorNumber_ = 0;
 };
 
-// Writes `bytes` to `target` through a SaveFile.
-bool saveBytes(const std::filesystem::path& target, const void* data, std::size_t size, std::string& error);
+// Writes bytes to `target` through a SaveFile.
+[[nodiscard]] bool saveBytes(const std::filesystem::path& target, const void* data, std::size_t size,
+                             std::string& error);
+
+// Files that change together. stage() and stageCopy() write every new file to a temporary beside its target and
+// touch nothing else; commit() then puts them in place, in the order staged. Destroyed without a commit, the
+// transaction removes its temporaries and every file stays as it was.
+class FileTransaction {
+public:
+    FileTransaction();
+    ~FileTransaction();
+    FileTransaction(const FileTransaction&) = delete;
+    FileTransaction& operator=(const FileTransaction&) = delete;
+
+    // New contents for `target`.
+    [[nodiscard]] bool stage(const std::filesystem::path& target, std::span<const std::uint8_t> bytes,
+                             std::string& error);
+    // A copy of `from` as `to` (a backup copy).
+    [[nodiscard]] bool stageCopy(const std::filesystem::path& from, const std::filesystem::path& to,
+                                 std::string& error);
+    // New contents for `target` that `write` puts into the file it is given (which does not exist yet).
+    [[nodiscard]] bool stageWrittenBy(const std::filesystem::path& target,
+                                      const std::function<bool(const std::filesystem::path&, std::string&)>& write,
+                                      std::string& error);
+    // Puts every staged file in place. When one cannot be, the message names the files that already hold their
+    // new contents and those that still hold the old.
+    [[nodiscard]] bool commit(std::string& error);
+
+    bool empty() const { return files_.empty(); }
+    // The files staged, as named when staged.
+    std::vector<std::filesystem::path> targets() const;
+
+private:
+    struct Staged;
+    std::vector<std::unique_ptr<Staged>> files_;
+};
+
+// What a file was when it was read: to tell whether something else changed it since.
+struct FileStamp {
+    bool exists = false;
+    std::uint64_t size = 0;
+    std::filesystem::file_time_type modified{};
+    std::uint64_t hash = 0;
+
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+// The stamp of the file as it is on disk now.
+FileStamp stampFile(const std::filesystem::path& path);
+
+// An advisory lock on a file for the length of a writing command, so that two runs on one file do not
+// interleave. Released by the destructor.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Takes the lock, waiting up to `wait` while another run holds it. False with a message naming the file.
+    // A file that does not exist needs no lock (true).
+    [[nodiscard]] bool acquire(const std::filesystem::path& path, std::string& error,
+                               std::chrono::milliseconds wait = std::chrono::milliseconds(2000));
+    void release();
+
+private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+};
 
 } // namespace brindlemark

@@ -1123,7 +1123,7 @@ bool writeMapArchive(const MapArchive& source,
     fileCount += added.size();
 
     // The archive alone, in a temporary file beside the target.
-    RemoveOnExit mpqFile{temporaryBeside(target, "archive-tmp")};
+    RemoveOnExit mpqFile{temporaryBeside(target)};
     SFILE_CREATE_MPQ create;
     std::memset(&create, 0, sizeof create);
     create.cbSize = sizeof create;
@@ -1143,7 +1143,7 @@ bool writeMapArchive(const MapArchive& source,
         return false;
     }
     {
-        std::FILE* created = openFile(mpqFile.path, "wb");
+        std::FILE* created = createFileExclusive(mpqFile.path);
         if (!created) {
             error = targetName + ": cannot write the file (" + std::generic_category().message(errno) + ")";
             return false;

@@ -1,0 +1,168 @@
+// Writing files: what a save keeps of the file it replaces, what it refuses, and what a failure leaves behind.
+#include "core/fileio.h"
+
+#include "tests/support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace brindlemark {
+namespace {
+
+using testing::Bytes;
+using testing::readAll;
+using testing::TempDir;
+using testing::writeAll;
+namespace fs = std::filesystem;
+
+Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+std::size_t entriesIn(const fs::path& dir) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
+        ++n;
+    return n;
+}
+
+#ifndef _WIN32
+TEST(SaveFile, WritesThroughALinkAndKeepsItsModeAndTheLink) {
+    TempDir dir;
+    writeAll(dir / "real.w3o", "old");
+    fs::permissions(dir / "real.w3o", fs::perms(0640));
+    fs::create_symlink("real.w3o", dir / "link.w3o");
+    std::string error;
+    ASSERT_TRUE(saveBytes(dir / "link.w3o", "new", 3, error)) << error;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.w3o"));
+    EXPECT_EQ(readAll(dir / "real.w3o"), bytesOf("new"));
+    EXPECT_EQ(fs::status(dir / "real.w3o").permissions() & fs::perms::all, fs::perms(0640));
+    EXPECT_EQ(entriesIn(dir.path()), 2u);
+}
+
+TEST(SaveFile, RefusesWhatItMustNotReplace) {
+    TempDir dir;
+    writeAll(dir / "readonly.w3o", "old");
+    fs::permissions(dir / "readonly.w3o", fs::perms(0444));
+    fs::create_directory(dir / "folder.w3o");
+    struct Case {
+        fs::path target;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {dir / "readonly.w3o", "the file is read-only"},
+        {dir / "folder.w3o", "not a regular file"},
+        {"/dev/null", "not a regular file"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(saveBytes(c.target, "new", 3, error)) << c.target;
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+    EXPECT_EQ(readAll(dir / "readonly.w3o"), bytesOf("old"));
+    EXPECT_EQ(entriesIn(dir.path()), 2u);
+}
+
+TEST(SaveFile, ALinkPlantedAtATemporaryNameIsNotFollowed) {
+    TempDir dir;
+    writeAll(dir / "victim", "precious");
+    fs::create_symlink(dir / "victim", dir / "planted.tmp");
+    std::FILE* file = createFileExclusive(dir / "planted.tmp");
+    EXPECT_EQ(file, nullptr);
+    if (file)
+        std::fclose(file);
+    EXPECT_EQ(readAll(dir / "victim"), bytesOf("precious"));
+}
+
+TEST(SaveFile, ANameAsLongAsTheSystemAllowsCanBeWritten) {
+    TempDir dir;
+    const fs::path target = dir / (std::string(251, 'n') + ".w3o");
+    std::string error;
+    ASSERT_TRUE(saveBytes(target, "data", 4, error)) << error;
+    EXPECT_EQ(readAll(target), bytesOf("data"));
+}
+
+TEST(SaveFile, TemporariesOfADeadRunAreRemovedByTheNextSave) {
+    TempDir dir;
+    // A temporary of a process that cannot exist (pid far above any limit), and one of this process.
+    const std::string ours = temporaryBeside(dir / "map.w3o").filename().string();
+    const std::string prefix = ours.substr(0, ours.find('-') + 1);
+    writeAll(dir / (prefix + "999999999-3.tmp"), "left by a killed run");
+    writeAll(dir / "unrelated.tmp", "keep");
+    std::string error;
+    ASSERT_TRUE(saveBytes(dir / "map.w3o", "data", 4, error)) << error;
+    EXPECT_FALSE(fs::exists(dir / (prefix + "999999999-3.tmp")));
+    EXPECT_TRUE(fs::exists(dir / "unrelated.tmp"));
+}
+
+TEST(FileLock, ASecondRunWaitsThenFailsNamingTheFile) {
+    TempDir dir;
+    writeAll(dir / "map.w3o", "data");
+    FileLock first;
+    std::string error;
+    ASSERT_TRUE(first.acquire(dir / "map.w3o", error)) << error;
+    FileLock second;
+    EXPECT_FALSE(second.acquire(dir / "map.w3o", error, std::chrono::milliseconds(100)));
+    EXPECT_NE(error.find("map.w3o: another run is changing this file"), std::string::npos) << error;
+    first.release();
+    EXPECT_TRUE(second.acquire(dir / "map.w3o", error, std::chrono::milliseconds(100))) << error;
+}
+#endif
+
+TEST(FileTransaction, AFailureAtAnyStepLeavesEveryFileAsItWasOrWhollyNew) {
+    TempDir dir;
+    const std::vector<fs::path> files = {dir / "a.w3o", dir / "b.wtg", dir / "BACKUP_a.w3o"};
+    const auto reset = [&] {
+        writeAll(files[0], "a-old");
+        writeAll(files[1], "b-old");
+        fs::remove(files[2]);
+    };
+    const auto run = [&](std::string& error) {
+        FileTransaction t;
+        return t.stageCopy(files[0], files[2], error) && t.stage(files[0], bytesOf("a-new"), error) &&
+               t.stage(files[1], bytesOf("b-new"), error) && t.commit(error);
+    };
+    bool sawCommitFailure = false;
+    for (int failAt = 1;; ++failAt) {
+        reset();
+        int step = 0;
+        setFaultHook([&](FileStep, const fs::path&) { return ++step == failAt ? ENOSPC : 0; });
+        std::string error;
+        const bool ok = run(error);
+        setFaultHook(nullptr);
+        if (ok) {
+            EXPECT_EQ(readAll(files[0]), bytesOf("a-new"));
+            EXPECT_EQ(readAll(files[1]), bytesOf("b-new"));
+            EXPECT_EQ(readAll(files[2]), bytesOf("a-old"));
+            break;
+        }
+        EXPECT_NE(error.find(errorText(ENOSPC)), std::string::npos) << error;
+        // Each file is old or new, never anything else, and no temporary is left.
+        EXPECT_TRUE(readAll(files[0]) == bytesOf("a-old") || readAll(files[0]) == bytesOf("a-new"));
+        EXPECT_TRUE(readAll(files[1]) == bytesOf("b-old") || readAll(files[1]) == bytesOf("b-new"));
+        if (readAll(files[0]) == bytesOf("a-new") || fs::exists(files[2])) {
+            sawCommitFailure = true;
+            EXPECT_NE(error.find("files holding their new contents: "), std::string::npos) << error;
+        }
+        EXPECT_EQ(entriesIn(dir.path()), fs::exists(files[2]) ? 3u : 2u) << "at step " << failAt;
+        ASSERT_LT(failAt, 100);
+    }
+    EXPECT_TRUE(sawCommitFailure);
+}
+
+TEST(FileStamp, SeesAChangeOfContentsEvenWithSizeAndTimeKept) {
+    TempDir dir;
+    writeAll(dir / "a.w3o", "abcd");
+    const FileStamp before = stampFile(dir / "a.w3o");
+    const auto time = fs::last_write_time(dir / "a.w3o");
+    writeAll(dir / "a.w3o", "abce");
+    fs::last_write_time(dir / "a.w3o", time);
+    EXPECT_TRUE(before.exists);
+    EXPECT_NE(stampFile(dir / "a.w3o"), before);
+    EXPECT_FALSE(stampFile(dir / "missing.w3o").exists);
+}
+
+} // namespace
+} // namespace brindlemark
