@@ -65,11 +65,18 @@ AppState::AppState() {
 
 void AppState::chooseMainBundle(const std::filesystem::path& path, MessageSink& sink) {
     bundle.clear();
+    mainStamp = stampFile(path);
     const LoadResult result = bundle.load(path);
     mainLoaded = static_cast<bool>(result);
     bundlePath = splitPath(path);
     if (!result)
         sink.message(loadFailureMessage(result, path));
+}
+
+void AppState::reloadMainBundle() {
+    bundle.clear();
+    mainStamp = stampFile(bundlePath.fullPath);
+    mainLoaded = static_cast<bool>(bundle.load(bundlePath.fullPath));
 }
 
 void AppState::saveIdListAs(const std::filesystem::path& path, MessageSink& sink) {
@@ -79,11 +86,42 @@ void AppState::saveIdListAs(const std::filesystem::path& path, MessageSink& sink
 }
 
 ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink) {
-    return replaceIdentifiers(bundle, bundlePath, mainLoaded, request, sink);
+    const bool writes = request.keepBackups || request.writeWithoutBackups;
+    FileLock lock;
+    std::string error;
+    if (writes && !bundlePath.fullPath.empty() && !lock.acquire(bundlePath.fullPath, error)) {
+        sink.message(error);
+        ReplaceReport report;
+        report.failed = true;
+        return report;
+    }
+    ReplaceRequest checked = request;
+    if (mainLoaded)
+        checked.loadedStamp = mainStamp;
+    ReplaceReport report = replaceIdentifiers(bundle, bundlePath, mainLoaded, checked, sink);
+    if (report.bundleWritten)
+        mainStamp = stampFile(bundlePath.fullPath);
+    else if (writes && report.failed && mainLoaded && !report.renames.empty())
+        reloadMainBundle();
+    return report;
 }
 
 MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
-    return mergeObjectFiles(bundle, bundlePath, mainLoaded, request, sink);
+    FileLock lock;
+    std::string error;
+    if (request.enabled && !bundlePath.fullPath.empty() && !lock.acquire(bundlePath.fullPath, error)) {
+        sink.message(error);
+        MergeReport report;
+        report.ran = true;
+        report.failed = true;
+        return report;
+    }
+    MergeReport report = mergeObjectFiles(bundle, bundlePath, mainLoaded, request, sink);
+    if (report.bundleWritten)
+        mainStamp = stampFile(bundlePath.fullPath);
+    else if (report.failed && mainLoaded)
+        reloadMainBundle();
+    return report;
 }
 
 std::filesystem::path AppState::proposedSideFileName() const {

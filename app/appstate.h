@@ -55,18 +55,25 @@ public:
     ObjectBundle bundle;
     BundlePath bundlePath;
     bool mainLoaded = false;
+    // The main file as it was loaded or last written: Replace does not write over it once it changed on disk.
+    FileStamp mainStamp;
 
     // The main-bundle chooser was confirmed with `path`: clears the bundle, loads the file and remembers its path.
     // A file that cannot be opened or is damaged is reported; the bundle then stays empty.
     void chooseMainBundle(const std::filesystem::path& path, MessageSink& sink);
     // Writes the identifier list; a failure is reported.
     void saveIdListAs(const std::filesystem::path& path, MessageSink& sink);
+    // Replace and Merge hold a lock on the main file while they run. A run that failed leaves the files as they
+    // were, and the bundle is then loaded again from the main file so that it matches the disk.
     ReplaceReport replace(const ReplaceRequest& request, MessageSink& sink);
     MergeReport merge(const MergeRequest& request, MessageSink& sink);
 
     // The names the side-file and the text choosers propose: "%s.wct" and "%s_IdList.txt" of the bundle's name.
     std::filesystem::path proposedSideFileName() const;
     std::filesystem::path proposedIdListName() const;
+
+private:
+    void reloadMainBundle();
 };
 
 } // namespace brindlemark

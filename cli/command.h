@@ -2,6 +2,7 @@
 
 #include "cli/arguments.h"
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -52,6 +53,14 @@ void printOut(std::string_view text);
 // a map archive (whose string table then goes to `strings` when given). Warnings go to standard error, naming
 // the file. On failure prints the reason and returns false; the bundle is then unchanged.
 bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings = nullptr);
+
+// Checks that OUT may be written: it is not one of `inputs` (however spelled, links resolved) unless
+// `mayBeInput`, and it is standard output ("-"), a new file or a regular file. Prints the reason and returns false
+// otherwise.
+bool checkOutput(std::string_view command, const Argument& out, std::span<const Argument> inputs, bool mayBeInput);
+// Writes bytes to OUT: standard output for "-", else through a temporary file that replaces OUT whole. Prints
+// the reason and returns false on failure.
+bool writeOutput(const Argument& out, std::span<const std::uint8_t> bytes);
 
 // Reads "overwrite", "glue" or "keep"; false for anything else.
 bool parsePolicy(std::string_view text, MergePolicy& policy);

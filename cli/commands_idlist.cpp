@@ -10,6 +10,11 @@ namespace brindlemark::cli {
 namespace {
 
 int runIdList(const ParsedArguments& args) {
+    const Argument* out = args.value("--output");
+    if (!checkOutput("idlist", *out, args.positional, false))
+        return kExitFailure;
+    if (const Argument* table = args.value("--strings"); table && !checkOutput("idlist", *out, {table, 1}, false))
+        return kExitFailure;
     ObjectBundle bundle;
     StringTable strings;
     if (!loadBundle(bundle, args.positional[0], &strings))
@@ -23,7 +28,10 @@ int runIdList(const ParsedArguments& args) {
         }
         strings = StringTable::parse(bytes);
     }
-    const Argument* out = args.value("--output");
+    const std::string text = idListText(bundle, &strings);
+    if (out->text == "-")
+        return writeOutput(*out, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) ? kExitSuccess
+                                                                                                   : kExitFailure;
     std::string why;
     if (!writeIdList(bundle, out->path, why, &strings)) {
         printError("Failed to write identifier list " + pathText(out->path) + " (" + why + ")");
@@ -50,7 +58,7 @@ const Command& idListCommand() {
                    "kind (.w3u .w3t .w3b .w3d .w3a .w3h .w3q) or a map (.w3x .w3m).\n"
                    "\n"
                    "Options:\n"
-                   "  -o, --output OUT   where to write the list (required)\n"
+                   "  -o, --output OUT   where to write the list (required); - for standard output\n"
                    "  --strings FILE     the map's string table (war3map.wts): names such as TRIGSTR_012 are\n"
                    "                     shown as the table's text. A map's own table is used by itself.\n"
                    "\nExample: brindlemark-cli idlist war3map.w3o -o war3map_IdList.txt\n",

@@ -2,6 +2,7 @@
 #include "cli/command.h"
 #include "cli/consolesink.h"
 
+#include "core/fileio.h"
 #include "map/mapcommands.h"
 #include "merge/mergecommand.h"
 
@@ -15,14 +16,25 @@ int runMerge(const ParsedArguments& args) {
     if (!parsePolicy(p->text, policy))
         return policyError("merge", p->text);
     ConsoleSink sink;
-    if (isMapArchive(args.positional[0].path)) {
+    const Argument& main = args.positional[0];
+    if (sameFile(main.path, args.positional[1].path)) {
+        printError("merge: ADDED " + args.positional[1].text + " is MAIN itself; nothing was written");
+        return kExitFailure;
+    }
+    if (isMapArchive(main.path)) {
         const MergeReport report =
             mergeIntoMap(args.positional[0].path, args.positional[1].path, policy, !args.has("--no-backup"), sink);
         return report.failed ? kExitFailure : kExitSuccess;
     }
+    FileLock lock;
+    std::string error;
+    if (!lock.acquire(main.path, error)) {
+        printError(error);
+        return kExitFailure;
+    }
     ObjectBundle bundle;
     bool loaded = false;
-    const BundlePath path = chooseMainBundle(bundle, args.positional[0], MergePolicy::Glue, sink, loaded);
+    const BundlePath path = chooseMainBundle(bundle, main, MergePolicy::Glue, sink, loaded);
     MergeRequest request;
     request.takeBackup = !args.has("--no-backup");
     request.addedFile = args.positional[1].path;

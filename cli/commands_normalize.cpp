@@ -1,7 +1,9 @@
 // normalize FILE -o OUT: a bundle loaded and written back in the form this program writes.
 #include "cli/command.h"
 
+#include "core/fileio.h"
 #include "core/objectbundle.h"
+#include "map/mapcommands.h"
 
 #include <string>
 
@@ -11,16 +13,24 @@ namespace {
 
 int runNormalize(const ParsedArguments& args) {
     const Argument* out = args.value("--output");
+    const Argument& in = args.positional[0];
+    // A bundle or single-kind file may be normalized onto itself; a map written as a bare bundle would be lost.
+    const bool sameFormat = !isMapArchive(in.path) && singleKindOf(in.path) == singleKindOf(out->path);
+    if (!checkOutput("normalize", *out, args.positional, sameFormat))
+        return kExitFailure;
     ObjectBundle bundle;
     bundle.mergePolicy = MergePolicy::Glue;
-    if (!loadBundle(bundle, args.positional[0]))
-        return kExitFailure;
+    FileLock lock;
     std::string error;
-    if (!bundle.save(out->path, error)) {
+    if (out->text != "-" && !lock.acquire(out->path, error)) {
         printError(error);
         return kExitFailure;
     }
-    return kExitSuccess;
+    if (!loadBundle(bundle, in))
+        return kExitFailure;
+    const std::optional<ObjectKind> single = singleKindOf(out->path);
+    return writeOutput(*out, single ? bundle.objectFileBytes(*single) : bundle.toBytes()) ? kExitSuccess
+                                                                                           : kExitFailure;
 }
 
 constexpr OptionSpec kNormalizeOptions[] = {
@@ -38,7 +48,7 @@ const Command& normalizeCommand() {
                    "moves to the custom objects, objects with matching identifiers are glued together, standard\n"
                    "objects without modifications are dropped, modifications are sorted by field, and every\n"
                    "end marker becomes the object's base identifier unless the file had a stray one there.\n"
-                   "OUT may be FILE itself. OUT is replaced only once the whole bundle is written; a refused\n"
+                   "OUT may be FILE itself, unless FILE is a map; - writes to standard output. OUT is replaced only once the whole bundle is written; a refused\n"
                    "FILE or a failed write leaves it as it was (exit status 1, with the reason).\n"
                    "\n"
                    "Options:\n"

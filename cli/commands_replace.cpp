@@ -9,6 +9,7 @@
 #include "merge/mergecommand.h"
 #include "replace/dryrun.h"
 #include "replace/replacecommand.h"
+#include "replace/replacelist.h"
 
 #include <map>
 
@@ -16,34 +17,31 @@ namespace brindlemark::cli {
 
 namespace {
 
+// Prints the collisions of the plan on standard error, one line each.
+void printCollisions(const std::vector<Collision>& collisions) {
+    for (const Collision& c : collisions)
+        printError(collisionText(c));
+}
+
 // Plans the run and prints what it would change; nothing is written.
-int runDryRun(ObjectBundle& bundle, const ReplaceRequest& request) {
-    std::vector<std::pair<ObjectId, ObjectId>> pairs;
-    if (!readReplacePairs(request.replaceList, pairs)) {
-        printError("Sorry, can't open Replace List file " + pathText(request.replaceList));
+int runDryRun(ObjectBundle& bundle, const ReplaceRequest& request, MessageSink& sink) {
+    ReplaceListContents list;
+    std::string error;
+    if (!readReplaceList(request.replaceList, list, error)) {
+        printError(error);
         return kExitFailure;
     }
-    // Rows naming one file make one side text with a pass per row.
-    std::vector<SideText> sides;
-    std::map<std::filesystem::path, std::size_t> byKey;
-    bool failed = false;
-    for (const std::filesystem::path& row : request.sideFiles) {
-        const auto [it, fresh] = byKey.try_emplace(sameFileKey(row), sides.size());
-        if (!fresh) {
-            ++sides[it->second].passes;
-            continue;
-        }
-        SideText side{pathText(row), {}, 1};
-        std::string why;
-        if (!readFile(row, side.bytes, why)) {
-            printError(why);
-            failed = true;
-        }
-        sides.push_back(std::move(side));
+    for (const std::string& warning : list.warnings)
+        sink.warning(warning);
+    SideFileSet sides;
+    if (!readSideFiles(request.sideFiles, sides, error)) {
+        printError(error);
+        return kExitFailure;
     }
-    const std::vector<PlannedRename> renames = planRenames(bundle, pairs, sides);
-    printOut(dryRunReport(renames, sides, nullptr));
-    return failed ? kExitFailure : kExitSuccess;
+    ObjectBundle* const bundles[] = {&bundle};
+    const ReplacePlan plan = planReplace(bundles, list.pairs, sides.texts);
+    printOut(dryRunReport(plan, sides.texts, nullptr));
+    return kExitSuccess;
 }
 
 void printRenames(const std::vector<RenameEntry>& renames) {
@@ -51,6 +49,15 @@ void printRenames(const std::vector<RenameEntry>& renames) {
     for (const RenameEntry& entry : renames)
         out.append(entry.fromId.raw()).append("\t").append(entry.toId.raw()).append("\n");
     printOut(out);
+}
+
+// Prints what a run wrote: the renames on standard output, the collisions on standard error.
+int finish(const ReplaceReport& report) {
+    if (report.bundleWritten) {
+        printCollisions(report.collisions);
+        printRenames(report.renames);
+    }
+    return report.failed ? kExitFailure : kExitSuccess;
 }
 
 // The same command on a map archive: its object files and trigger files inside, the side files outside.
@@ -63,21 +70,17 @@ int runReplaceInMap(const ParsedArguments& args, MergePolicy policy) {
         if (name == "--side")
             request.sideFiles.push_back(value.path);
     request.keepBackups = !args.has("--no-backup");
+    request.writeWithoutBackups = true;
     request.patchScript = args.has("--patch-script");
     request.policy = policy;
     if (args.has("--dry-run")) {
-        std::vector<PlannedRename> renames;
-        std::vector<SideText> sides;
-        StringTable strings;
-        const bool ok = planReplaceInMap(request, renames, sides, strings, sink);
-        if (renames.empty() && !ok)
+        MapReplacePlan plan;
+        if (!planReplaceInMap(request, plan, sink))
             return kExitFailure;
-        printOut(dryRunReport(renames, sides, &strings));
-        return ok ? kExitSuccess : kExitFailure;
+        printOut(dryRunReport(plan.plan, plan.sides, &plan.strings));
+        return kExitSuccess;
     }
-    const ReplaceReport report = replaceInMap(request, sink);
-    printRenames(report.renames);
-    return report.failed ? kExitFailure : kExitSuccess;
+    return finish(replaceInMap(request, sink));
 }
 
 int runReplace(const ParsedArguments& args) {
@@ -91,9 +94,18 @@ int runReplace(const ParsedArguments& args) {
         return kExitUsage;
     }
     ConsoleSink sink;
+    const bool dryRun = args.has("--dry-run");
+    FileLock lock;
+    std::string error;
+    if (!dryRun && !lock.acquire(args.positional[0].path, error)) {
+        printError(error);
+        return kExitFailure;
+    }
     ObjectBundle bundle;
     bool loaded = false;
     const BundlePath path = chooseMainBundle(bundle, args.positional[0], policy, sink, loaded);
+    if (!loaded)
+        return kExitFailure;
 
     ReplaceRequest request;
     request.replaceList = args.value("--list")->path;
@@ -101,11 +113,10 @@ int runReplace(const ParsedArguments& args) {
         if (name == "--side")
             request.sideFiles.push_back(value.path);
     request.keepBackups = !args.has("--no-backup");
-    if (args.has("--dry-run"))
-        return loaded ? runDryRun(bundle, request) : kExitFailure;
-    const ReplaceReport report = replaceIdentifiers(bundle, path, loaded, request, sink);
-    printRenames(report.renames);
-    return loaded && !report.failed ? kExitSuccess : kExitFailure;
+    request.writeWithoutBackups = true;
+    if (dryRun)
+        return runDryRun(bundle, request, sink);
+    return finish(replaceIdentifiers(bundle, path, loaded, request, sink));
 }
 
 constexpr OptionSpec kReplaceOptions[] = {
@@ -139,13 +150,17 @@ const Command& replaceCommand() {
             "and writes the map anew through a temporary file; the map is first copied to BACKUP_<name>.\n"
             "A protected or damaged map is refused and left as it was.\n"
             "\n"
-            "Each applied rename is printed on standard output as: old identifier, TAB, new identifier.\n"
-            "Messages go to standard error.\n"
+            "Nothing changes until everything can: every new file is written beside its target first, and\n"
+            "only then are they all put in place; a failure leaves every file as it was.\n"
+            "\n"
+            "Each rename written is printed on standard output as: old identifier, TAB, new identifier.\n"
+            "Messages go to standard error, among them each rename onto an identifier that another object\n"
+            "already held (the two meet by the policy), and each line of LIST that is not a pair.\n"
             "\n"
             "Options:\n"
             "  -l, --list LIST      the replace list (required)\n"
             "  -s, --side FILE      a side file to patch; repeat for more, patched in the order given\n"
-            "  --no-backup          rename in memory only: no file is copied, patched or written\n"
+            "  --no-backup          write the files without taking backup copies first\n"
             "  --dry-run            write nothing; print each rename with the object's name, how many\n"
             "                       string and integer values it rewrites and how many occurrences each\n"
             "                       side file holds, then the totals\n"

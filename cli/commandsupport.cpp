@@ -37,6 +37,38 @@ bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings
     return true;
 }
 
+bool checkOutput(std::string_view command, const Argument& out, std::span<const Argument> inputs, bool mayBeInput) {
+    if (out.text == "-")
+        return true;
+    for (const Argument& in : inputs)
+        if (!mayBeInput && sameFile(in.path, out.path)) {
+            printError(std::string(command) + ": the output " + out.text + " is the input " + in.text +
+                       "; it would be lost, so nothing was written");
+            return false;
+        }
+    std::string error;
+    if (!checkReplaceable(writeTarget(out.path), error)) {
+        printError(error);
+        return false;
+    }
+    return true;
+}
+
+bool writeOutput(const Argument& out, std::span<const std::uint8_t> bytes) {
+    if (out.text == "-") {
+        const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
+        if (!ok)
+            printError("cannot write to standard output");
+        return ok;
+    }
+    std::string error;
+    if (!saveBytes(out.path, bytes.data(), bytes.size(), error)) {
+        printError(error);
+        return false;
+    }
+    return true;
+}
+
 bool parsePolicy(std::string_view text, MergePolicy& policy) {
     if (text == "overwrite")
         policy = MergePolicy::Overwrite;

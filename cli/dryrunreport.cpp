@@ -21,8 +21,8 @@ std::string sidesText(const std::vector<std::size_t>& occurrences, const std::ve
 
 } // namespace
 
-std::string dryRunReport(const std::vector<PlannedRename>& renames, const std::vector<SideText>& sides,
-                         const StringTable* strings) {
+std::string dryRunReport(const ReplacePlan& plan, const std::vector<SideText>& sides, const StringTable* strings) {
+    const std::vector<PlannedRename>& renames = plan.renames;
     std::string out;
     ValueCounts total;
     std::vector<std::size_t> totalOccurrences(sides.size(), 0);
@@ -36,6 +36,8 @@ std::string dryRunReport(const std::vector<PlannedRename>& renames, const std::v
         for (std::size_t s = 0; s < sides.size(); ++s)
             totalOccurrences[s] += r.occurrences[s];
     }
+    for (const Collision& c : plan.collisions)
+        out += collisionText(c) + "\n";
     out += "total: " + plural(renames.size(), "rename", "renames") + ", " + valuesText(total) +
            sidesText(totalOccurrences, sides) + "\n";
     return out;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "replace/dryrun.h"
+#include "replace/replaceplan.h"
 #include "replace/stringtable.h"
 
 #include <string>
@@ -9,8 +10,7 @@
 namespace brindlemark::cli {
 
 // The dry run's listing: a line per rename (identifiers, name, values rewritten, occurrences per side file),
-// then a line of totals.
-std::string dryRunReport(const std::vector<PlannedRename>& renames, const std::vector<SideText>& sides,
-                         const StringTable* strings);
+// a line per collision, then a line of totals.
+std::string dryRunReport(const ReplacePlan& plan, const std::vector<SideText>& sides, const StringTable* strings);
 
 } // namespace brindlemark::cli

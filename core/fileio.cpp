@@ -192,6 +192,14 @@ std::string errorText(int errorNumber) {
     return errorNumber ? std::generic_category().message(errorNumber) : std::string("unknown error");
 }
 
+std::string reasonOf(const std::string& message) {
+    const std::size_t open = message.rfind(" (");
+    if (open != std::string::npos && message.ends_with(")"))
+        return message.substr(open + 2, message.size() - open - 3);
+    const std::size_t colon = message.rfind(": ");
+    return colon == std::string::npos ? message : message.substr(colon + 2);
+}
+
 std::string pathText(const fs::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());

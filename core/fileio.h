@@ -23,6 +23,11 @@ std::string pathText(const std::filesystem::path& path);
 // The system's text for an error number ("No space left on device").
 std::string errorText(int errorNumber);
 
+// The reason that ends a message of this file ("a.w3o: cannot open the file (Permission denied)" gives
+// "Permission denied", "a.w3o: the file is read-only" gives "the file is read-only"); the whole message when it
+// has none.
+std::string reasonOf(const std::string& message);
+
 // The steps of writing a file, as the fault hook sees them.
 enum class FileStep { Open, Write, Flush, Rename, Copy };
 

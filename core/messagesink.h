@@ -12,6 +12,9 @@ public:
     virtual ~MessageSink() = default;
     // One message, shown on its own.
     virtual void message(const std::string& text) = 0;
+    // A warning that does not stop the command (a malformed list line, a collision while loading); shown as
+    // a message unless the sink does better.
+    virtual void warning(const std::string& text) { message(text); }
     // How far a long command has come; `done` of `total` steps. Nothing needs to be shown.
     virtual void progress(std::size_t done, std::size_t total) {
         (void)done;

@@ -1,5 +1,7 @@
 #include "core/objectbundle.h"
 
+#include <algorithm>
+
 #include "core/fileio.h"
 
 #include <cstdio>
@@ -70,7 +72,7 @@ ObjectBundle::ObjectBundle() {
 LoadResult ObjectBundle::load(const std::filesystem::path& path) {
     std::vector<std::uint8_t> bytes;
     std::string error;
-    if (!readFile(path, bytes, error))
+    if (!readFile(path, bytes, error, kMaxObjectFileSize))
         return {LoadResult::Outcome::CannotOpen, error, 0};
     if (const std::optional<ObjectKind> kind = singleKindOf(path))
         return loadObjectFileBytes(bytes, *kind, pathText(path));
@@ -84,9 +86,11 @@ LoadResult ObjectBundle::loadObjectFileBytes(std::span<const std::uint8_t> bytes
     ParsedObjectFile parsed;
     if (!parseObjectFile(in, kindHasLevels(k), parsed))
         return {LoadResult::Outcome::Refused, fileName + ": " + in.error().message, in.error().offset};
-    if (kind(k).present == 0)
+    const bool wasPresent = kind(k).present != 0;
+    if (!wasPresent)
         kind(k).present = 1;
-    kind(k).file.take(std::move(parsed), mergePolicy, warnings());
+    takeOnTop(k, wasPresent, std::move(parsed));
+    warnTrailing(in, fileName);
     return {};
 }
 
@@ -116,22 +120,42 @@ LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const st
     }
 
     // The whole file was read: only now does the bundle change.
-    const WarningSink warn = warnings();
-    version = fileVersion;
+    bool anyPresent = false;
+    for (const Kind& k : kinds_)
+        anyPresent = anyPresent || k.present != 0;
+    version = anyPresent ? std::max(version, fileVersion) : fileVersion;
     for (ObjectKind k : kAllObjectKinds) {
         Staged& s = staged[static_cast<std::size_t>(k)];
         if (s.flag == 0)
             continue;
+        const bool wasPresent = kind(k).present != 0;
         kind(k).present = s.flag;
-        kind(k).file.take(std::move(s.file), mergePolicy, warn);
+        takeOnTop(k, wasPresent, std::move(s.file));
     }
+    warnTrailing(in, fileName);
     return {};
 }
 
 WarningSink ObjectBundle::warnings() const {
     if (warningSink)
         return warningSink;
-    return [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    return [](const std::string&) {};
+}
+
+void ObjectBundle::takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed) {
+    // A file loaded on top of one of an older version is written in the newer layout, which keeps both files'
+    // set flags; the older layout would drop them.
+    ObjectFile& file = kind(k).file;
+    const std::int32_t before = file.version;
+    file.take(std::move(parsed), mergePolicy, warnings());
+    if (wasPresent)
+        file.version = std::max(before, file.version);
+}
+
+void ObjectBundle::warnTrailing(const ByteReader& in, const std::string& fileName) const {
+    if (const std::size_t rest = in.remaining(); rest > 0)
+        warnings()(fileName + ": " + std::to_string(rest) + " bytes after the end of the object data at byte " +
+                   std::to_string(in.offset()) + " were ignored");
 }
 
 std::vector<std::uint8_t> ObjectBundle::objectFileBytes(ObjectKind k) const {

@@ -32,6 +32,9 @@ bool kindHasLevels(ObjectKind kind);
 // for a bundle.
 std::optional<ObjectKind> singleKindOf(const std::filesystem::path& path);
 
+// The largest object file read: real ones are a few megabytes, and the whole file is read into memory.
+inline constexpr std::uint64_t kMaxObjectFileSize = std::uint64_t{1} << 30;
+
 // How a load ended.
 struct LoadResult {
     enum class Outcome { Loaded, CannotOpen, Refused };
@@ -55,7 +58,7 @@ public:
     std::int32_t version = 0;
     // Decides every insertion into a table that already holds the identifier: loads, merges, renaming moves.
     MergePolicy mergePolicy = MergePolicy::Glue;
-    // Where loading writes its warnings; standard output unless set.
+    // Where loading writes its warnings (collisions, bytes after the end); nowhere unless set.
     WarningSink warningSink;
 
     Kind& kind(ObjectKind k) { return kinds_[static_cast<std::size_t>(k)]; }
@@ -85,6 +88,8 @@ public:
 
 private:
     WarningSink warnings() const;
+    void takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed);
+    void warnTrailing(const ByteReader& in, const std::string& fileName) const;
 
     std::array<Kind, kObjectKindCount> kinds_;
 };

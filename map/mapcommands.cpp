@@ -2,6 +2,7 @@
 
 #include "core/fileio.h"
 #include "replace/renaming.h"
+#include "replace/replacelist.h"
 #include "replace/sidefile.h"
 
 
@@ -9,7 +10,6 @@ namespace brindlemark {
 
 namespace {
 
-const char* const kReplaceDone = "Процесс изменения завершен!";
 const char* const kMergeDone = "Процесс обьединения завершен!";
 
 bool openMap(const std::filesystem::path& path, MapArchive& map, MessageSink& sink) {
@@ -39,40 +39,23 @@ void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects&
     }
 }
 
-// Copies the map to its backup name; false (reported) when that fails.
-bool backUpMap(const std::filesystem::path& map, MessageSink& sink) {
-    const std::filesystem::path backup = backupName(splitPath(map));
-    std::string why;
-    if (copyFileReplacing(map, backup, why))
-        return true;
-    sink.message("Failed to create backup file " + pathText(backup) + ", replace aborted");
-    return false;
-}
-
-// Writes the map back with the files of `replaced` and `added`. False (reported) when that fails.
-bool writeMap(const MapArchive& archive, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
-              const std::map<std::string, std::vector<std::uint8_t>>& added, MessageSink& sink) {
-    std::string why;
-    if (writeMapArchive(archive, replaced, archive.path(), why, added))
-        return true;
-    sink.message("Failed to write map " + pathText(archive.path()) + " (" + why + ")");
-    return false;
-}
-
 struct Run {
     MapArchive archive;
     MapObjects objects;
-    std::vector<std::pair<ObjectId, ObjectId>> pairs;
+    ReplaceListContents list;
     std::vector<std::string> triggerNames;
     std::vector<std::vector<std::uint8_t>> triggers;
+    SideFileSet outside;
 };
 
-// Opens the map, reads its object files, trigger files and the replace list. False (reported) on failure.
+// Opens the map, reads its object files, its trigger files, the replace list and the side files outside.
+// False (reported) on failure.
 bool prepare(const MapReplaceRequest& request, Run& run, MessageSink& sink) {
     if (!openMap(request.map, run.archive, sink))
         return false;
     std::string error;
-    if (!loadMapObjects(run.archive, request.policy, run.objects, error)) {
+    const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
+    if (!loadMapObjects(run.archive, request.policy, run.objects, error, warn)) {
         sink.message(error);
         return false;
     }
@@ -84,52 +67,51 @@ bool prepare(const MapReplaceRequest& request, Run& run, MessageSink& sink) {
             return false;
         }
     }
-    if (!readReplacePairs(request.replaceList, run.pairs)) {
-        sink.message("Sorry, can't open Replace List file " + pathText(request.replaceList));
+    if (!readReplaceList(request.replaceList, run.list, error)) {
+        sink.message(error);
+        return false;
+    }
+    for (const std::string& warning : run.list.warnings)
+        sink.warning(warning);
+    if (!checkSideFilesApart(request.sideFiles, request.map, request.replaceList, error) ||
+        !readSideFiles(request.sideFiles, run.outside, error)) {
+        sink.message(error);
         return false;
     }
     return true;
 }
 
-// Applies each pair to the object files and to the skin files; the renames of a pair are those of the object
-// files followed by any that only the skin files gave. A rename both gave takes its name from the skin files
-// where the object files have none (the current editor keeps names there), and counts the values of both.
-std::vector<RenameEntry> renameAll(Run& run, std::vector<ValueCounts>* counts) {
-    RenameEngine main(run.objects.main);
-    RenameEngine skin(run.objects.skin);
-    std::vector<RenameEntry> renames;
-    std::vector<ValueCounts> changed;
-    for (const auto& [pattern, replacement] : run.pairs) {
-        RenameList mainList(false);
-        RenameList skinList(false);
-        std::vector<ValueCounts> mainCounts;
-        std::vector<ValueCounts> skinCounts;
-        main.applyRename(pattern, replacement, mainList, &mainCounts);
-        skin.applyRename(pattern, replacement, skinList, &skinCounts);
-        const std::size_t first = renames.size();
-        for (std::size_t i = 0; i < mainList.size(); ++i) {
-            renames.push_back(mainList.entries()[i]);
-            changed.push_back(mainCounts[i]);
-        }
-        for (std::size_t i = 0; i < skinList.size(); ++i) {
-            const RenameEntry& e = skinList.entries()[i];
-            std::size_t at = first;
-            while (at < first + mainList.size() && !(renames[at].fromId == e.fromId && renames[at].toId == e.toId))
-                ++at;
-            if (at == first + mainList.size()) {
-                renames.push_back(e);
-                changed.push_back(skinCounts[i]);
-                continue;
-            }
-            if (!renames[at].displayName)
-                renames[at].displayName = e.displayName;
-            changed[at].strings += skinCounts[i].strings;
-            changed[at].integers += skinCounts[i].integers;
+// Plans the run: the object files and skin files renamed in memory, the trigger files and the outside side
+// files patched in memory (in that order in `sides`).
+ReplacePlan plan(Run& run, std::vector<SideText>& sides) {
+    for (std::size_t i = 0; i < run.triggers.size(); ++i)
+        sides.push_back({run.triggerNames[i], run.triggers[i], 1});
+    for (const SideText& side : run.outside.texts)
+        sides.push_back(side);
+    ObjectBundle* const bundles[] = {&run.objects.main, &run.objects.skin};
+    return planReplace(bundles, run.list.pairs, sides);
+}
+
+// Stages the map (written anew with `replaced` and `added`), after its backup copy with `backup`.
+bool stageMap(const MapArchive& archive, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
+              const std::map<std::string, std::vector<std::uint8_t>>& added, bool backup, FileTransaction& files,
+              MessageSink& sink) {
+    std::string error;
+    if (backup) {
+        const std::filesystem::path copy = backupName(splitPath(archive.path()));
+        if (!files.stageCopy(archive.path(), copy, error)) {
+            sink.message("Failed to create backup file " + pathText(copy) + ", nothing was written (" + reasonOf(error) + ")");
+            return false;
         }
     }
-    if (counts)
-        *counts = std::move(changed);
-    return renames;
+    const auto write = [&](const std::filesystem::path& temp, std::string& why) {
+        return writeMapArchive(archive, replaced, temp, why, added);
+    };
+    if (!files.stageWrittenBy(archive.path(), write, error)) {
+        sink.message("Failed to write map " + pathText(archive.path()) + " (" + reasonOf(error) + ")");
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -146,9 +128,12 @@ std::string mapObjectFileName(ObjectKind kind, bool skin) {
     return std::string(skin ? "war3mapSkin." : "war3map.") + kindExtension(kind);
 }
 
-bool loadMapObjects(const MapArchive& map, MergePolicy policy, MapObjects& out, std::string& error) {
+bool loadMapObjects(const MapArchive& map, MergePolicy policy, MapObjects& out, std::string& error,
+                    const WarningSink& warn) {
     out.main.mergePolicy = policy;
     out.skin.mergePolicy = policy;
+    out.main.warningSink = warn;
+    out.skin.warningSink = warn;
     for (bool skin : {false, true}) {
         ObjectBundle& bundle = skin ? out.skin : out.main;
         for (ObjectKind k : kAllObjectKinds) {
@@ -175,9 +160,7 @@ bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, Stri
     if (!map.open(path, error))
         return false;
     MapObjects objects;
-    objects.main.warningSink = bundle.warningSink;
-    objects.skin.warningSink = bundle.warningSink;
-    if (!loadMapObjects(map, MergePolicy::Glue, objects, error))
+    if (!loadMapObjects(map, MergePolicy::Glue, objects, error, bundle.warningSink))
         return false;
     // Glue the skin files on top: in the current editor's maps they hold the names.
     const std::vector<std::uint8_t> main = objects.main.toBytes();
@@ -215,49 +198,63 @@ std::vector<std::string> mapTriggerFiles(const MapArchive& map, bool patchScript
 
 ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink) {
     ReplaceReport report;
+    const bool write = request.keepBackups || request.writeWithoutBackups;
+    FileLock lock;
+    std::string error;
+    if (write && !lock.acquire(request.map, error)) {
+        report.failed = true;
+        sink.message(error);
+        return report;
+    }
     Run run;
     if (!prepare(request, run, sink)) {
         report.failed = true;
         return report;
     }
     report.listOpened = true;
-    report.renames = renameAll(run, nullptr);
-    if (!request.keepBackups)
+    std::vector<SideText> sides;
+    const ReplacePlan planned = plan(run, sides);
+    for (const PlannedRename& r : planned.renames)
+        report.renames.push_back(r.entry);
+    report.collisions = planned.collisions;
+    if (!write)
         return report;
     if (report.renames.empty()) {
-        sink.message(kReplaceDone);
+        sink.message(replaceDoneMessage(report));
         return report;
     }
-    if (!backUpMap(request.map, sink)) {
-        report.failed = true;
-        return report;
-    }
-    patchSideFiles(request.sideFiles, report.renames, sink, report);
 
-    std::vector<SidePass> passes;
-    for (const RenameEntry& e : report.renames)
-        passes.push_back({e.fromId, e.toId});
     std::map<std::string, std::vector<std::uint8_t>> replaced;
-    for (std::size_t i = 0; i < run.triggers.size(); ++i) {
-        std::vector<std::uint8_t> patched = run.triggers[i];
-        applySidePasses(patched, passes);
-        if (patched != run.triggers[i])
-            replaced[run.triggerNames[i]] = std::move(patched);
-    }
+    for (std::size_t i = 0; i < run.triggers.size(); ++i)
+        if (sides[i].bytes != run.triggers[i])
+            replaced[run.triggerNames[i]] = std::move(sides[i].bytes);
     std::map<std::string, std::vector<std::uint8_t>> added;
     changedObjectFiles(run.objects.main, false, run.objects, replaced, added);
     changedObjectFiles(run.objects.skin, true, run.objects, replaced, added);
-    if (!writeMap(run.archive, replaced, added, sink)) {
+    for (std::size_t i = 0; i < run.outside.texts.size(); ++i)
+        run.outside.texts[i] = std::move(sides[run.triggers.size() + i]);
+
+    FileTransaction files;
+    std::size_t changed = 1;
+    if (!stageMap(run.archive, replaced, added, request.keepBackups, files, sink) ||
+        !stageSideFiles(run.outside, true, request.keepBackups, files, changed, error)) {
+        if (!error.empty())
+            sink.message(error);
         report.failed = true;
         return report;
     }
+    if (!files.commit(error)) {
+        report.failed = true;
+        sink.message("Failed to write map " + pathText(request.map) + ": " + error);
+        return report;
+    }
     report.bundleWritten = true;
-    sink.message(kReplaceDone);
+    report.filesChanged = changed;
+    sink.message(replaceDoneMessage(report));
     return report;
 }
 
-bool planReplaceInMap(const MapReplaceRequest& request, std::vector<PlannedRename>& renames,
-                      std::vector<SideText>& sides, StringTable& strings, MessageSink& sink) {
+bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, MessageSink& sink) {
     Run run;
     if (!prepare(request, run, sink))
         return false;
@@ -265,31 +262,14 @@ bool planReplaceInMap(const MapReplaceRequest& request, std::vector<PlannedRenam
         std::vector<std::uint8_t> table;
         std::string error;
         if (run.archive.read("war3map.wts", table, error))
-            strings = StringTable::parse(table);
+            out.strings = StringTable::parse(table);
     }
-    std::vector<ValueCounts> counts;
-    const std::vector<RenameEntry> entries = renameAll(run, &counts);
-    for (std::size_t i = 0; i < run.triggers.size(); ++i)
-        sides.push_back({run.triggerNames[i], std::move(run.triggers[i]), 1});
-    bool ok = true;
-    for (const std::filesystem::path& path : request.sideFiles) {
-        SideText side{pathText(path), {}, 1};
-        std::string why;
-        if (!readFile(path, side.bytes, why)) {
-            sink.message(why);
-            ok = false;
-        }
-        sides.push_back(std::move(side));
-    }
-    renames.clear();
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        renames.push_back({entries[i], counts[i], {}});
-    patchSideTexts(renames, sides);
-    return ok;
+    out.plan = plan(run, out.sides);
+    return true;
 }
 
-MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesystem::path& added, MergePolicy policy,
-                         bool takeBackup, MessageSink& sink) {
+MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesystem::path& addedPath,
+                         MergePolicy policy, bool takeBackup, MessageSink& sink) {
     MergeReport report;
     report.ran = true;
     auto fail = [&](const std::string& text) {
@@ -297,27 +277,35 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
         sink.message(text);
         return report;
     };
-    MapArchive archive;
+    FileLock lock;
     std::string error;
+    if (!lock.acquire(path, error))
+        return fail(error);
+    if (sameFile(path, addedPath))
+        return fail("The added file " + pathText(addedPath) + " is the map itself; nothing was written");
+    AddedFile added;
+    if (!readAddedFile(addedPath, added, error))
+        return fail(error);
+    MapArchive archive;
     if (!archive.open(path, error))
         return fail(error);
     MapObjects objects;
-    if (!loadMapObjects(archive, MergePolicy::Glue, objects, error))
+    const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
+    if (!loadMapObjects(archive, MergePolicy::Glue, objects, error, warn))
         return fail(error);
     objects.main.mergePolicy = policy;
-    if (const LoadResult loaded = objects.main.load(added); !loaded)
-        return fail(loadFailureMessage(loaded, added));
-    if (takeBackup && !backUpMap(path, sink)) {
-        report.failed = true;
-        return report;
-    }
+    if (const LoadResult loaded = mergeAddedFile(objects.main, added, addedPath); !loaded)
+        return fail(loadFailureMessage(loaded, addedPath));
     std::map<std::string, std::vector<std::uint8_t>> replaced;
     std::map<std::string, std::vector<std::uint8_t>> newFiles;
     changedObjectFiles(objects.main, false, objects, replaced, newFiles);
-    if (!writeMap(archive, replaced, newFiles, sink)) {
+    FileTransaction files;
+    if (!stageMap(archive, replaced, newFiles, takeBackup, files, sink)) {
         report.failed = true;
         return report;
     }
+    if (!files.commit(error))
+        return fail("Failed to write map " + pathText(path) + ": " + error);
     report.bundleWritten = true;
     sink.message(kMergeDone);
     return report;

@@ -33,12 +33,14 @@ struct MapObjects {
     std::map<std::string, std::vector<std::uint8_t>> files; // the object files read, by name
 };
 
-// Reads every object file of the open map. False with a message naming the map and the file when one is
-// damaged.
-bool loadMapObjects(const MapArchive& map, MergePolicy policy, MapObjects& out, std::string& error);
+// Reads every object file of the open map; loading warnings go to `warn`. False with a message naming the map
+// and the file when one is damaged.
+bool loadMapObjects(const MapArchive& map, MergePolicy policy, MapObjects& out, std::string& error,
+                    const WarningSink& warn);
 
 // Reads a map for looking at: its object files and skin files glued into one bundle, and its string table
 // (war3map.wts) when it has one. False with the reason.
+// Loading warnings go to the bundle's warning sink.
 bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error);
 
 // What to rename in a map.
@@ -46,7 +48,8 @@ struct MapReplaceRequest {
     std::filesystem::path map;
     std::filesystem::path replaceList;
     std::vector<std::filesystem::path> sideFiles; // outside the map
-    bool keepBackups = true;  // when clear, nothing on disk changes
+    bool keepBackups = true;  // when clear, nothing on disk changes (unless writeWithoutBackups)
+    bool writeWithoutBackups = false; // write the map and side files without backup copies
     bool patchScript = false; // also patch war3map.j / war3map.lua inside the map
     MergePolicy policy = MergePolicy::Glue;
 };
@@ -59,10 +62,16 @@ std::vector<std::string> mapTriggerFiles(const MapArchive& map, bool patchScript
 // files, then writes the map back (after copying it to its backup name). Messages as the Replace command's.
 ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink);
 
+// What a Replace on a map would do, planned in memory.
+struct MapReplacePlan {
+    ReplacePlan plan;
+    std::vector<SideText> sides; // the map's trigger files (by name), then the side files outside
+    StringTable strings;
+};
+
 // The same run planned only: what each rename would change in the map's object data, its trigger files and
-// the side files. Nothing is written. False with a message when the map or the list cannot be read.
-bool planReplaceInMap(const MapReplaceRequest& request, std::vector<PlannedRename>& renames,
-                      std::vector<SideText>& sides, StringTable& strings, MessageSink& sink);
+// the side files. Nothing is written. False with a message when the map, the list or a side file cannot be read.
+bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, MessageSink& sink);
 
 // Merges a bundle or single-kind file into the map's object files under `policy` and writes the map back
 // (after its backup copy unless `takeBackup` is false). Messages as the Merge command's.

@@ -4,10 +4,56 @@
 
 namespace brindlemark {
 
+namespace {
+
+const char* const kMergeDone = "Процесс обьединения завершен!";
+
+} // namespace
+
 std::string loadFailureMessage(const LoadResult& result, const std::filesystem::path& path) {
     if (result.outcome == LoadResult::Outcome::CannotOpen)
-        return "Sorry, can't open object file " + pathText(path);
+        return "Sorry, can't open object file " + pathText(path) + " (" + reasonOf(result.error) + ")";
     return result.error;
+}
+
+bool readAddedFile(const std::filesystem::path& path, AddedFile& out, std::string& error) {
+    std::string why;
+    if (!readFile(path, out.bytes, why, kMaxObjectFileSize)) {
+        error = loadFailureMessage({LoadResult::Outcome::CannotOpen, why, 0}, path);
+        return false;
+    }
+    out.single = singleKindOf(path);
+    out.content.warningSink = [](const std::string&) {}; // its warnings come when it is merged
+    const LoadResult loaded = mergeAddedFile(out.content, out, path);
+    if (!loaded) {
+        error = loaded.error;
+        return false;
+    }
+    return true;
+}
+
+bool checkKindsFit(std::optional<ObjectKind> mainKind, const AddedFile& added, const std::filesystem::path& mainPath,
+                   const std::filesystem::path& addedPath, std::string& error) {
+    if (!mainKind)
+        return true;
+    std::string extra;
+    for (ObjectKind k : kAllObjectKinds) {
+        const ObjectFile& file = added.content.kind(k).file;
+        if (k == *mainKind || (file.standardTable.count() == 0 && file.customTable.count() == 0))
+            continue;
+        extra += (extra.empty() ? "" : ", ") + std::string(kindName(k));
+    }
+    if (extra.empty())
+        return true;
+    error = pathText(addedPath) + " holds " + extra + ", which " + pathText(mainPath) + " (" + kindName(*mainKind) +
+            " only) cannot hold; nothing was written";
+    return false;
+}
+
+LoadResult mergeAddedFile(ObjectBundle& bundle, const AddedFile& added, const std::filesystem::path& path) {
+    if (added.single)
+        return bundle.loadObjectFileBytes(added.bytes, *added.single, pathText(path));
+    return bundle.loadBytes(added.bytes, pathText(path));
 }
 
 MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
@@ -21,26 +67,44 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
         sink.message(text);
         return report;
     };
-    if (!bundlePath.fullPath.empty() && !mainLoaded)
-        return fail("Main object file " + pathText(bundlePath.fullPath) + " was not loaded; nothing was written");
+    const std::filesystem::path& main = bundlePath.fullPath;
+    if (!main.empty() && !mainLoaded)
+        return fail("Main object file " + pathText(main) + " was not loaded; nothing was written");
+    if (main.empty())
+        return fail("Main object file was not chosen; nothing was written");
+    if (sameFile(main, request.addedFile))
+        return fail("The added file " + pathText(request.addedFile) + " is the main file itself; nothing was written");
+
+    // Everything that can stop the merge is checked before any file changes.
+    AddedFile added;
+    std::string error;
+    if (!readAddedFile(request.addedFile, added, error))
+        return fail(error);
+    if (!checkKindsFit(singleKindOf(main), added, main, request.addedFile, error))
+        return fail(error);
+
+    FileTransaction files;
     if (request.takeBackup) {
         const std::filesystem::path backup = backupName(bundlePath);
-        std::string why;
-        if (bundlePath.fullPath.empty() || !copyFileReplacing(bundlePath.fullPath, backup, why))
-            return fail("Failed to create backup file " + pathText(backup) + ", replace aborted");
-    } else if (bundlePath.fullPath.empty()) {
-        return fail("Main object file was not chosen; nothing was written");
+        if (!files.stageCopy(main, backup, error))
+            return fail("Failed to create backup file " + pathText(backup) + ", nothing was written (" + reasonOf(error) + ")");
     }
-    if (const LoadResult main = bundle.load(bundlePath.fullPath); !main)
-        return fail(loadFailureMessage(main, bundlePath.fullPath));
+
+    bundle.clear();
+    if (const LoadResult loaded = bundle.load(main); !loaded)
+        return fail(loadFailureMessage(loaded, main));
     bundle.mergePolicy = request.policy;
-    if (const LoadResult added = bundle.load(request.addedFile); !added)
-        return fail(loadFailureMessage(added, request.addedFile));
-    std::string why;
-    if (!bundle.save(bundlePath.fullPath, why))
-        return fail("Failed to write object file " + pathText(bundlePath.fullPath));
+    if (const LoadResult loaded = mergeAddedFile(bundle, added, request.addedFile); !loaded)
+        return fail(loadFailureMessage(loaded, request.addedFile));
+
+    const std::optional<ObjectKind> single = singleKindOf(main);
+    const std::vector<std::uint8_t> bytes = single ? bundle.objectFileBytes(*single) : bundle.toBytes();
+    if (!files.stage(main, bytes, error))
+        return fail("Failed to write object file " + pathText(main) + " (" + reasonOf(error) + ")");
+    if (!files.commit(error))
+        return fail("Failed to write object file " + pathText(main) + ": " + error);
     report.bundleWritten = true;
-    sink.message("Процесс обьединения завершен!");
+    sink.message(kMergeDone);
     return report;
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "core/bundlepath.h"
+#include "core/fileio.h"
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
 
 #include <filesystem>
+#include <optional>
 
 namespace brindlemark {
 
@@ -23,14 +25,35 @@ struct MergeReport {
     bool bundleWritten = false;
 };
 
-// Backs up the main file, loads it again on top of the bundle under the policy in force, makes `policy` the
-// bundle's policy, loads the added file on top, and writes the result over the main file. A main file that did
-// not load, or an added file that cannot be opened or is damaged, is reported and nothing is written.
+// Reads the added file and checks that it can be merged, backs up the main file, loads the main file afresh
+// (the bundle is cleared first, so the run starts from the file as it is on disk) under the policy in force,
+// makes `policy` the bundle's policy, loads the added file on top, and writes the result over the main file.
+// A main file that did not load, an added file that cannot be opened or is damaged, or one holding kinds that a
+// main file of one kind cannot hold, is reported and nothing is written.
 MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
                              const MergeRequest& request, MessageSink& sink);
 
-// The message for a bundle file that did not load: "Sorry, can't open object file %s" when it could not be
-// opened, the damage with its byte offset when it was refused.
+// The message for a bundle file that did not load: "Sorry, can't open object file %s" and the reason when it
+// could not be opened, the damage with its byte offset when it was refused.
 std::string loadFailureMessage(const LoadResult& result, const std::filesystem::path& path);
+
+// The added file of a merge, read and checked before anything is written.
+struct AddedFile {
+    std::vector<std::uint8_t> bytes;
+    std::optional<ObjectKind> single; // the kind of an object file of one kind; none for a bundle
+    ObjectBundle content;             // what the file holds, read on its own
+};
+
+// Reads and checks the added file. False with the message when it cannot be read or is damaged.
+[[nodiscard]] bool readAddedFile(const std::filesystem::path& path, AddedFile& out, std::string& error);
+
+// Whether a main file of kind `mainKind` (none: a bundle, which holds every kind) can hold what `added` holds.
+// False with a message naming the kinds it cannot hold.
+[[nodiscard]] bool checkKindsFit(std::optional<ObjectKind> mainKind, const AddedFile& added,
+                                 const std::filesystem::path& mainPath, const std::filesystem::path& addedPath,
+                                 std::string& error);
+
+// Loads the added file's bytes on top of `bundle` under the bundle's policy, as loading the file would.
+LoadResult mergeAddedFile(ObjectBundle& bundle, const AddedFile& added, const std::filesystem::path& path);
 
 } // namespace brindlemark

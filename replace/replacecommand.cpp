@@ -1,95 +1,11 @@
 #include "replace/replacecommand.h"
 
 #include "core/fileio.h"
-#include "replace/renaming.h"
 #include "replace/replacelist.h"
-#include "replace/sidefile.h"
 
 #include <map>
 
 namespace brindlemark {
-
-namespace {
-
-const char* const kReplaceDone = "Процесс изменения завершен!";
-
-// The side files of one run: each file (however many rows name it, by whatever spelling) is backed up once and
-// then patched once with every pass its rows give, in row order per rename.
-class SideFiles {
-public:
-    SideFiles(const std::vector<std::filesystem::path>& rows, MessageSink& sink, ReplaceReport& report)
-        : rows_(rows), sink_(sink), report_(report) {}
-
-    // Backs up every file and checks that it can be patched, in row order, as the first rename reaches them.
-    void prepare() {
-        for (const std::filesystem::path& row : rows_) {
-            const std::filesystem::path key = sameFileKey(row);
-            keys_.push_back(key);
-            File& file = files_[key];
-            if (file.state != State::Unvisited)
-                continue;
-            file.path = row;
-            const std::filesystem::path backup = backupName(splitPath(row));
-            std::string why;
-            if (!copyFileReplacing(row, backup, why)) {
-                fail(file, "Failed to create backup file " + pathText(backup) + ", file skipped");
-                continue;
-            }
-            std::FILE* handle = openFile(row, "r+b");
-            if (!handle) {
-                fail(file, "Failed to patch file " + pathText(row) + ", file skipped");
-                continue;
-            }
-            std::fclose(handle);
-            file.state = State::Ready;
-        }
-    }
-
-    // Patches every file that is ready with the renames, in order.
-    void patch(const std::vector<RenameEntry>& renames) {
-        std::map<std::filesystem::path, std::vector<SidePass>> passes;
-        for (const RenameEntry& entry : renames)
-            for (const std::filesystem::path& key : keys_)
-                if (files_[key].state == State::Ready)
-                    passes[key].push_back({entry.fromId, entry.toId});
-        for (auto& [key, list] : passes) {
-            File& file = files_[key];
-            std::string why;
-            if (!patchSideFileInPlace(file.path, list, why))
-                fail(file, "Failed to patch file " + pathText(file.path) + ", file skipped");
-        }
-    }
-
-private:
-    enum class State { Unvisited, Ready, Skipped };
-    struct File {
-        State state = State::Unvisited;
-        std::filesystem::path path;
-    };
-
-    void fail(File& file, const std::string& text) {
-        file.state = State::Skipped;
-        report_.failed = true;
-        sink_.message(text);
-    }
-
-    const std::vector<std::filesystem::path>& rows_;
-    MessageSink& sink_;
-    ReplaceReport& report_;
-    std::vector<std::filesystem::path> keys_;
-    std::map<std::filesystem::path, File> files_;
-};
-
-} // namespace
-
-void patchSideFiles(const std::vector<std::filesystem::path>& rows, const std::vector<RenameEntry>& renames,
-                    MessageSink& sink, ReplaceReport& report) {
-    if (renames.empty())
-        return;
-    SideFiles sideFiles(rows, sink, report);
-    sideFiles.prepare();
-    sideFiles.patch(renames);
-}
 
 std::filesystem::path sameFileKey(const std::filesystem::path& path) {
     std::error_code ec;
@@ -100,62 +16,138 @@ std::filesystem::path sameFileKey(const std::filesystem::path& path) {
     return (ec ? path : key).lexically_normal();
 }
 
-bool readReplacePairs(const std::filesystem::path& path, std::vector<std::pair<ObjectId, ObjectId>>& pairs) {
-    std::FILE* file = openFile(path, "rb");
-    if (!file)
-        return false;
-    ObjectId from;
-    ObjectId to;
-    while (readReplaceToken(file, from) && readReplaceToken(file, to))
-        pairs.emplace_back(from, to);
-    std::fclose(file);
+bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out, std::string& error) {
+    std::map<std::filesystem::path, std::size_t> byKey;
+    for (const std::filesystem::path& row : rows) {
+        const auto [it, fresh] = byKey.try_emplace(sameFileKey(row), out.texts.size());
+        if (!fresh) {
+            ++out.texts[it->second].passes;
+            continue;
+        }
+        SideText side{pathText(row), {}, 1};
+        std::string why;
+        if (!readFile(row, side.bytes, why)) {
+            error = "Failed to patch file " + pathText(row) + " (" + reasonOf(why) + ")";
+            return false;
+        }
+        out.paths.push_back(row);
+        out.original.push_back(side.bytes);
+        out.texts.push_back(std::move(side));
+    }
     return true;
+}
+
+bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, FileTransaction& files,
+                    std::size_t& changed, std::string& error) {
+    if (!anyRename)
+        return true;
+    for (std::size_t i = 0; i < sides.paths.size(); ++i) {
+        const std::filesystem::path& path = sides.paths[i];
+        std::string why;
+        if (backups) {
+            const std::filesystem::path backup = backupName(splitPath(path));
+            if (!files.stageCopy(path, backup, why)) {
+                error = "Failed to create backup file " + pathText(backup) + ", replace aborted (" + reasonOf(why) + ")";
+                return false;
+            }
+        }
+        if (sides.texts[i].bytes == sides.original[i])
+            continue;
+        if (!files.stage(path, sides.texts[i].bytes, why)) {
+            error = "Failed to patch file " + pathText(path) + ", replace aborted (" + reasonOf(why) + ")";
+            return false;
+        }
+        ++changed;
+    }
+    return true;
+}
+
+bool checkSideFilesApart(const std::vector<std::filesystem::path>& rows, const std::filesystem::path& mainFile,
+                         const std::filesystem::path& list, std::string& error) {
+    for (const std::filesystem::path& row : rows) {
+        if (sameFile(row, mainFile)) {
+            error = "Side file " + pathText(row) + " is the main file itself; nothing was written";
+            return false;
+        }
+        if (sameFile(row, list)) {
+            error = "Side file " + pathText(row) + " is the replace list itself; nothing was written";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string replaceDoneMessage(const ReplaceReport& report) {
+    std::string text = "Процесс изменения завершен! Переименовано идентификаторов: " +
+                       std::to_string(report.renames.size()) +
+                       ", изменено файлов: " + std::to_string(report.filesChanged) + ".";
+    if (!report.collisions.empty())
+        text += " Переименований на уже занятый идентификатор: " + std::to_string(report.collisions.size()) + ".";
+    return text;
 }
 
 ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
                                  const ReplaceRequest& request, MessageSink& sink) {
     ReplaceReport report;
-    std::vector<std::pair<ObjectId, ObjectId>> pairs;
-    if (!readReplacePairs(request.replaceList, pairs)) {
+    const auto fail = [&](const std::string& text) {
         report.failed = true;
-        sink.message("Sorry, can't open Replace List file " + pathText(request.replaceList));
-    } else {
-        report.listOpened = true;
-        const std::size_t steps = pairs.size() + 1;
-        RenameEngine engine(bundle);
-        for (std::size_t i = 0; i < pairs.size(); ++i) {
-            RenameList list(false);
-            engine.applyRename(pairs[i].first, pairs[i].second, list);
-            for (const RenameEntry& entry : list.entries())
-                report.renames.push_back(entry);
-            sink.progress(i + 1, steps);
-        }
-        if (request.keepBackups)
-            patchSideFiles(request.sideFiles, report.renames, sink, report);
-        sink.progress(steps, steps);
+        sink.message(text);
+        return report;
+    };
+    const bool write = request.keepBackups || request.writeWithoutBackups;
+    const std::filesystem::path& main = bundlePath.fullPath;
+    if (write && !main.empty() && !mainLoaded)
+        return fail("Main object file " + pathText(main) + " was not loaded; nothing was written");
+
+    ReplaceListContents list;
+    std::string error;
+    if (!readReplaceList(request.replaceList, list, error))
+        return fail(error);
+    report.listOpened = true;
+    for (const std::string& warning : list.warnings)
+        sink.warning(warning);
+
+    SideFileSet sides;
+    if (write) {
+        if (main.empty())
+            return fail("Failed to create backup file " + pathText(backupName(bundlePath)) + ", replace aborted");
+        if (!checkSideFilesApart(request.sideFiles, main, request.replaceList, error))
+            return fail(error);
+        if (request.loadedStamp && stampFile(main) != *request.loadedStamp)
+            return fail(pathText(main) + " changed on disk since it was loaded; choose it again");
+        if (!readSideFiles(request.sideFiles, sides, error))
+            return fail(error + "; replace aborted");
     }
 
-    if (!request.keepBackups)
+    ObjectBundle* const bundles[] = {&bundle};
+    const ReplacePlan plan = planReplace(bundles, list.pairs, sides.texts);
+    for (const PlannedRename& r : plan.renames)
+        report.renames.push_back(r.entry);
+    report.collisions = plan.collisions;
+    sink.progress(1, 2);
+    if (!write)
         return report;
-    const std::filesystem::path backup = backupName(bundlePath);
-    if (!bundlePath.fullPath.empty() && !mainLoaded) {
-        report.failed = true;
-        sink.message("Main object file " + pathText(bundlePath.fullPath) + " was not loaded; nothing was written");
-        return report;
+
+    FileTransaction files;
+    const bool backups = request.keepBackups;
+    if (backups) {
+        const std::filesystem::path backup = backupName(bundlePath);
+        if (!files.stageCopy(main, backup, error))
+            return fail("Failed to create backup file " + pathText(backup) + ", replace aborted (" + reasonOf(error) + ")");
     }
-    std::string why;
-    if (bundlePath.fullPath.empty() || !copyFileReplacing(bundlePath.fullPath, backup, why)) {
-        report.failed = true;
-        sink.message("Failed to create backup file " + pathText(backup) + ", replace aborted");
-        return report;
-    }
-    if (!bundle.save(bundlePath.fullPath, why)) {
-        report.failed = true;
-        sink.message("Failed to write object file " + pathText(bundlePath.fullPath));
-        return report;
-    }
+    const std::optional<ObjectKind> single = singleKindOf(main);
+    const std::vector<std::uint8_t> bytes = single ? bundle.objectFileBytes(*single) : bundle.toBytes();
+    if (!files.stage(main, bytes, error))
+        return fail("Failed to write object file " + pathText(main) + " (" + reasonOf(error) + ")");
+    std::size_t changed = 1;
+    if (!stageSideFiles(sides, !plan.renames.empty(), backups, files, changed, error))
+        return fail(error);
+    if (!files.commit(error))
+        return fail("Failed to write object file " + pathText(main) + ": " + error);
     report.bundleWritten = true;
-    sink.message(kReplaceDone);
+    report.filesChanged = changed;
+    sink.progress(2, 2);
+    sink.message(replaceDoneMessage(report));
     return report;
 }
 

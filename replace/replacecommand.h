@@ -1,11 +1,16 @@
 #pragma once
 
 #include "core/bundlepath.h"
+#include "core/fileio.h"
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
+#include "replace/dryrun.h"
 #include "replace/renamelist.h"
+#include "replace/replaceplan.h"
 
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace brindlemark {
@@ -14,33 +19,55 @@ namespace brindlemark {
 struct ReplaceRequest {
     std::filesystem::path replaceList;              // pairs of four-byte tokens
     std::vector<std::filesystem::path> sideFiles;   // the additional files, first row first
-    bool keepBackups = true;                        // when clear, only the bundle in memory changes
+    bool keepBackups = true;                        // the window's switch: when clear, only the bundle in memory changes
+    bool writeWithoutBackups = false;               // the command line's --no-backup: write, but take no backup copies
+    std::optional<FileStamp> loadedStamp;           // the main file as it was when loaded; a file changed since is not written over
 };
 
 // What a run did.
 struct ReplaceReport {
     bool listOpened = false;           // the renames below replace the previous run's
     std::vector<RenameEntry> renames;  // every rename applied, pair after pair, each pair's in list order
+    std::vector<Collision> collisions; // renames onto an identifier another object held
     bool failed = false;               // a failure message was shown
-    bool bundleWritten = false;
+    bool bundleWritten = false;        // the files were written
+    std::size_t filesChanged = 0;      // files written with new contents (backup copies not counted)
 };
 
 // Renames the bundle's objects pair by pair from the replace list, rewrites every reference inside the bundle,
-// patches the same renames into the side files, and writes the bundle back over its file. With backups on, each
-// side file is copied to its backup name before its first change in the run, and the bundle's file before it is
-// written. Every failure is reported once through `sink`, and nothing is written over a main file that did not
-// load (`mainLoaded` false).
+// patches the same renames into the side files, and writes the bundle back over its file. Nothing on disk
+// changes until everything can: the list is read, every rename planned, every backup copy and every new file
+// written beside its target, and only then are they put in place. Every failure is reported once through
+// `sink`; nothing is written over a main file that did not load (`mainLoaded` false) or that changed on disk
+// since it was loaded.
 ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
                                  const ReplaceRequest& request, MessageSink& sink);
 
-// Patches the renames, in order, into the side files named by `rows` (a file named twice gets two passes per
-// rename), each file copied to its backup name first. Failures are reported once per file through `sink` and
-// marked in `report`; such a file is left alone.
-void patchSideFiles(const std::vector<std::filesystem::path>& rows, const std::vector<RenameEntry>& renames,
-                    MessageSink& sink, ReplaceReport& report);
+// The side files of a run: each file read once however many rows name it (by whatever spelling), with a pass per
+// row and rename.
+struct SideFileSet {
+    std::vector<std::filesystem::path> paths;     // per file, the first row that names it
+    std::vector<std::vector<std::uint8_t>> original;
+    std::vector<SideText> texts;                  // patched in memory by the plan
+};
 
-// The pairs of a replace list file, in file order; false when the file cannot be opened.
-bool readReplacePairs(const std::filesystem::path& path, std::vector<std::pair<ObjectId, ObjectId>>& pairs);
+// Reads the rows' files. False with "Failed to patch file %s" and the reason when one cannot be read.
+[[nodiscard]] bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out,
+                                 std::string& error);
+
+// Stages, for a run that renamed something, each side file's backup copy (with `backups`) and its patched bytes
+// where they differ. Counts the files that change. False with the message on failure.
+[[nodiscard]] bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, FileTransaction& files,
+                                  std::size_t& changed, std::string& error);
+
+// Refuses a side file that is one of the run's own files (the main file, the replace list). False with the
+// message.
+[[nodiscard]] bool checkSideFilesApart(const std::vector<std::filesystem::path>& rows,
+                                       const std::filesystem::path& mainFile, const std::filesystem::path& list,
+                                       std::string& error);
+
+// The completion message: "Процесс изменения завершен!" and what was done.
+std::string replaceDoneMessage(const ReplaceReport& report);
 
 // A key that is the same for every spelling of one existing file's path.
 std::filesystem::path sameFileKey(const std::filesystem::path& path);

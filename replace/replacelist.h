@@ -20,3 +20,30 @@ namespace brindlemark {
 bool readReplaceToken(std::FILE* file, ObjectId& token);
 
 } // namespace brindlemark
+
+#include <filesystem>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brindlemark {
+
+// A replace list read whole: its pairs, by the token rules above, and a warning for each line that is not a
+// pair of four-character identifiers (read on all the same, by those rules).
+struct ReplaceListContents {
+    std::vector<std::pair<ObjectId, ObjectId>> pairs;
+    std::vector<std::string> warnings;
+};
+
+// Reads the pairs of a list from its bytes; `name` names the list in warnings and errors. A list saved as UTF-16
+// (with its byte-order mark, as Notepad saves "Unicode") is read as the same text in UTF-8. False with the reason
+// when a NUL byte stands inside a token: no identifier holds one, so such a list is refused with its line.
+[[nodiscard]] bool parseReplaceList(std::span<const std::uint8_t> bytes, const std::string& name,
+                                    ReplaceListContents& out, std::string& error);
+
+// Reads the list file. False with "Sorry, can't open Replace List file %s" and the reason when it cannot be read
+// (a folder cannot), or with parseReplaceList's reason.
+[[nodiscard]] bool readReplaceList(const std::filesystem::path& path, ReplaceListContents& out, std::string& error);
+
+} // namespace brindlemark

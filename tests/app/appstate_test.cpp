@@ -71,7 +71,8 @@ TEST(AppState, AMainBundleThatDoesNotLoadIsReportedAndProtected) {
     AppState state;
     RecordingSink sink;
     state.chooseMainBundle(dir / "missing.w3o", sink);
-    EXPECT_EQ(sink.messages, std::vector<std::string>{"Sorry, can't open object file " + pathText(dir / "missing.w3o")});
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Sorry, can't open object file " + pathText(dir / "missing.w3o") +
+                                                      " (No such file or directory)"});
     EXPECT_FALSE(state.mainLoaded);
     EXPECT_EQ(state.bundlePath.name, fs::path("missing")); // the path is still taken
 
@@ -99,6 +100,51 @@ TEST(AppState, IdListFailureIsReported) {
     state.saveIdListAs(dir / "nowhere" / "ids.txt", sink);
     EXPECT_EQ(sink.messages,
               std::vector<std::string>{"Failed to write identifier list " + pathText(dir / "nowhere" / "ids.txt")});
+}
+
+} // namespace
+} // namespace brindlemark
+
+namespace brindlemark {
+namespace {
+
+using namespace testing;
+namespace fs = std::filesystem;
+
+// The map editor saves the main file while the window holds it: Replace refuses to write over the editor's work,
+// and Merge starts from the file as the editor left it.
+TEST(AppState, AMainFileChangedOnDiskIsNotWrittenOverAndMergeStartsFromIt) {
+    TempDir dir;
+    ObjectBundle first;
+    put(first, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 1)}));
+    put(first, ObjectKind::Units, makeObject("hfoo", "h001", {intField("uhpm", 2)}));
+    std::string error;
+    ASSERT_TRUE(first.save(dir / "map.w3o", error));
+    AppState state;
+    RecordingSink sink;
+    state.chooseMainBundle(dir / "map.w3o", sink);
+
+    ObjectBundle edited; // the editor deleted h001
+    put(edited, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 7)}));
+    ASSERT_TRUE(edited.save(dir / "map.w3o", error));
+    const Bytes editorBytes = readAll(dir / "map.w3o");
+    writeAll(dir / "list.txt", std::string("h000 h00Z"));
+    state.replace({dir / "list.txt", {}, true}, sink);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{pathText(dir / "map.w3o") +
+                                                      " changed on disk since it was loaded; choose it again"});
+    EXPECT_EQ(readAll(dir / "map.w3o"), editorBytes);
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_map.w3o"));
+
+    ObjectBundle added;
+    put(added, ObjectKind::Units, makeObject("hfoo", "h002", {intField("uhpm", 3)}));
+    ASSERT_TRUE(added.save(dir / "added.w3o", error));
+    sink.messages.clear();
+    state.merge({true, true, dir / "added.w3o", MergePolicy::Keep}, sink);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Процесс обьединения завершен!"});
+    ObjectBundle result;
+    ASSERT_TRUE(result.load(dir / "map.w3o"));
+    EXPECT_EQ(tableIds(result.kind(ObjectKind::Units).file.customTable), (std::vector<std::string>{"h000", "h002"}));
+    EXPECT_EQ(result.kind(ObjectKind::Units).file.customTable.at(0).find(id("uhpm"))->intValue, 7);
 }
 
 } // namespace

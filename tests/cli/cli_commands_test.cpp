@@ -74,7 +74,10 @@ TEST(CliReplace, ReportsFailuresWithExitStatusOne) {
                                        "--side", pathText(dir / "none.wtg")});
     EXPECT_EQ(missingSide.status, 1);
     EXPECT_THAT(missingSide.err,
-                HasSubstr("Failed to create backup file " + pathText(dir / "BACKUP_none.wtg") + ", file skipped"));
+                HasSubstr("Failed to patch file " + pathText(dir / "none.wtg") +
+                          " (No such file or directory); replace aborted"));
+    EXPECT_EQ(missingSide.out, ""); // nothing was written, so no rename is reported as done
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o"));
     EXPECT_FALSE(fs::exists(dir / "none.wtg"));
 
     const CliRun badPolicy =
@@ -85,11 +88,10 @@ TEST(CliReplace, ReportsFailuresWithExitStatusOne) {
     const CliRun damaged = runCli({"replace", pathText(dir / "cut.w3o"), "--list", pathText(dir / "list.txt")});
     EXPECT_EQ(damaged.status, 1);
     EXPECT_THAT(damaged.err, HasSubstr("the file ends at byte 4"));
-    EXPECT_THAT(damaged.err, HasSubstr("was not loaded; nothing was written"));
     EXPECT_EQ(readAll(dir / "cut.w3o").size(), 4u);
 }
 
-TEST(CliReplace, WithoutBackupsNothingOnDiskChanges) {
+TEST(CliReplace, NoBackupWritesWithoutBackupCopies) {
     TempDir dir;
     save(sampleBundle(), dir / "war3map.w3o");
     const Bytes original = readAll(dir / "war3map.w3o");
@@ -99,9 +101,10 @@ TEST(CliReplace, WithoutBackupsNothingOnDiskChanges) {
                                "--side", pathText(dir / "war3map.wtg"), "--no-backup"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "h000\tu000\n");
-    EXPECT_EQ(readAll(dir / "war3map.w3o"), original);
-    EXPECT_EQ(textOf(readAll(dir / "war3map.wtg")), "h000");
+    EXPECT_NE(readAll(dir / "war3map.w3o"), original);
+    EXPECT_EQ(textOf(readAll(dir / "war3map.wtg")), "u000");
     EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o"));
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.wtg"));
 }
 
 TEST(CliReplace, DryRunCountsEverythingAndWritesNothing) {

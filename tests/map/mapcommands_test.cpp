@@ -78,7 +78,7 @@ TEST_F(MapFixture, ReplaceRenamesObjectFilesSkinAndTriggersInsideTheMap) {
     request.map = map;
     request.replaceList = dir / "list.txt";
     const ReplaceReport report = replaceInMap(request, sink);
-    EXPECT_EQ(sink.messages, std::vector<std::string>{"Процесс изменения завершен!"});
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Процесс изменения завершен! Переименовано идентификаторов: 2, изменено файлов: 1."});
     ASSERT_EQ(report.renames.size(), 2u);
     EXPECT_EQ(readAll(dir / "BACKUP_Карта.w3x"), original);
 
@@ -116,10 +116,11 @@ TEST_F(MapFixture, DryRunCountsAndChangesNothing) {
     request.map = map;
     request.replaceList = dir / "list.txt";
     request.sideFiles = {dir / "outside.txt"};
-    std::vector<PlannedRename> renames;
-    std::vector<SideText> sides;
-    StringTable strings;
-    ASSERT_TRUE(planReplaceInMap(request, renames, sides, strings, sink));
+    MapReplacePlan plan;
+    ASSERT_TRUE(planReplaceInMap(request, plan, sink));
+    const std::vector<PlannedRename>& renames = plan.plan.renames;
+    const std::vector<SideText>& sides = plan.sides;
+    const StringTable& strings = plan.strings;
     ASSERT_EQ(renames.size(), 1u);
     ASSERT_TRUE(renames[0].entry.displayName.has_value()); // from the skin file
     EXPECT_EQ(strings.resolve(*renames[0].entry.displayName), "Gate Guard");

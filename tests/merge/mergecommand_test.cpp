@@ -104,9 +104,13 @@ TEST_F(MergeFixture, MergingTheMainFileWithItselfUnderKeepChangesNothing) {
 }
 
 TEST_F(MergeFixture, MissingOrDamagedAddedFileWritesNothing) {
+    const std::string previous = "the only good backup";
+    writeAll(dir / "BACKUP_main.w3o", previous);
     merge(MergePolicy::Glue, dir / "absent.w3o");
-    EXPECT_EQ(sink.messages, std::vector<std::string>{"Sorry, can't open object file " + pathText(dir / "absent.w3o")});
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Sorry, can't open object file " + pathText(dir / "absent.w3o") +
+                                                      " (No such file or directory)"});
     EXPECT_EQ(readAll(path.fullPath), mainBytes);
+    EXPECT_EQ(readAll(dir / "BACKUP_main.w3o"), Bytes(previous.begin(), previous.end()));
 
     sink.messages.clear();
     Bytes damaged = readAll(dir / "added.w3o");
@@ -121,17 +125,33 @@ TEST_F(MergeFixture, MissingOrDamagedAddedFileWritesNothing) {
 }
 
 TEST_F(MergeFixture, BackupFailureAbortsBeforeAnythingChanges) {
-    fs::remove(path.fullPath);
+    fs::create_directory(dir / "BACKUP_main.w3o");
     merge(MergePolicy::Overwrite, dir / "added.w3o");
     EXPECT_EQ(sink.messages,
               std::vector<std::string>{"Failed to create backup file " + pathText(dir / "BACKUP_main.w3o") +
-                                       ", replace aborted"});
+                                       ", nothing was written (not a regular file, so it is not written over)"});
     EXPECT_EQ(bundle.mergePolicy, MergePolicy::Glue);
-    EXPECT_FALSE(fs::exists(path.fullPath));
+    EXPECT_EQ(readAll(path.fullPath), mainBytes);
 
     sink.messages.clear();
     mergeObjectFiles(bundle, BundlePath{}, false, {true, true, dir / "added.w3o", MergePolicy::Glue}, sink);
-    EXPECT_EQ(sink.messages, std::vector<std::string>{"Failed to create backup file BACKUP_, replace aborted"});
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Main object file was not chosen; nothing was written"});
+}
+
+TEST_F(MergeFixture, AFileOfOneKindRefusesOtherKinds) {
+    ObjectBundle units;
+    put(units, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 1)}));
+    save(units, dir / "units.w3u");
+    const Bytes before = readAll(dir / "units.w3u");
+    ObjectBundle loaded;
+    ASSERT_TRUE(loaded.load(dir / "units.w3u"));
+    mergeObjectFiles(loaded, splitPath(dir / "units.w3u"), true, {true, true, dir / "main.w3o", MergePolicy::Glue},
+                     sink);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{pathText(dir / "main.w3o") + " holds abilities, which " +
+                                                      pathText(dir / "units.w3u") +
+                                                      " (units only) cannot hold; nothing was written"});
+    EXPECT_EQ(readAll(dir / "units.w3u"), before);
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_units.w3u"));
 }
 
 TEST_F(MergeFixture, MainFileThatDidNotLoadIsNeverWritten) {

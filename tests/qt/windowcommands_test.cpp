@@ -254,7 +254,8 @@ void WindowCommandsTest::replaceRenamesPatchesAndWrites() {
     QVERIFY(w.get<QPushButton>(5)->isEnabled());
 
     click(w, 5);
-    QCOMPARE(w.presenter.messages, QStringList{kReplaceDone});
+    QCOMPARE(w.presenter.messages.size(), 1);
+    QVERIFY(w.presenter.messages[0].startsWith(kReplaceDone));
     QCOMPARE(renameRows(w), rows({{"h000", "h00Z"}, {"A000", "A00Z"}}));
 
     // The bundle on disk carries the new ids and the reference to the renamed ability; its backup is the old
@@ -300,7 +301,8 @@ void WindowCommandsTest::replaceWithoutBackupsOnlyRenamesInMemory() {
     // written.
     click(w, 1003);
     click(w, 5);
-    QCOMPARE(w.presenter.messages, QStringList{kReplaceDone});
+    QCOMPARE(w.presenter.messages.size(), 1);
+    QVERIFY(w.presenter.messages[0].startsWith(kReplaceDone));
     QVERIFY(renameRows(w).empty());
     QCOMPARE(tableIds(loaded(scene.bundle).kind(ObjectKind::Units).file.customTable),
              std::vector<std::string>{"h00Z"});
@@ -321,7 +323,8 @@ void WindowCommandsTest::aMissingReplaceListKeepsTheRenameRows() {
     click(w, 5);
     QCOMPARE(
         w.presenter.messages,
-        QStringList({QStringLiteral("Sorry, can't open Replace List file ") + qtext(missing), kReplaceDone}));
+        QStringList({QStringLiteral("Sorry, can't open Replace List file ") + qtext(missing) +
+                     QStringLiteral(" (No such file or directory)")}));
     QCOMPARE(renameRows(w), rows({{"h000", "h00Z"}, {"A000", "A00Z"}}));
 }
 

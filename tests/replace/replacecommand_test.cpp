@@ -7,6 +7,7 @@
 
 #include "tests/support/recordingsink.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -21,6 +22,14 @@ using namespace testing;
 namespace fs = std::filesystem;
 
 const std::string kDone = "Процесс изменения завершен!";
+
+std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The one message of a run that completed: the completion text and what was done.
+::testing::Matcher<const std::vector<std::string>&> completed(std::size_t renamed, std::size_t files) {
+    return ::testing::ElementsAre(kDone + " Переименовано идентификаторов: " + std::to_string(renamed) +
+                                  ", изменено файлов: " + std::to_string(files) + ".");
+}
 
 // A main bundle on disk, loaded as the window would load it.
 struct MainBundle {
@@ -67,7 +76,7 @@ TEST(ReplaceCommand, WithoutBackupsOnlyTheBundleInMemoryChanges) {
     report = replaceIdentifiers(main.bundle, main.path, true, request, sink);
     EXPECT_TRUE(report.listOpened);
     EXPECT_TRUE(report.renames.empty());
-    EXPECT_EQ(sink.messages, std::vector<std::string>{kDone});
+    EXPECT_THAT(sink.messages, completed(0, 1));
     EXPECT_EQ(readAll(dir / "BACKUP_map.w3o"), mainBytes);
     ObjectBundle written;
     ASSERT_TRUE(written.load(main.path.fullPath));
@@ -83,7 +92,7 @@ TEST(ReplaceCommand, SideFilesFollowChainsAndKeepOneBackupOfTheOriginal) {
     RecordingSink sink;
     const ReplaceReport report =
         replaceIdentifiers(main.bundle, main.path, true, {dir / "list.txt", {dir / "trig.wct"}, true}, sink);
-    EXPECT_EQ(sink.messages, std::vector<std::string>{kDone});
+    EXPECT_THAT(sink.messages, completed(3, 2));
     ASSERT_EQ(report.renames.size(), 3u);
     const Bytes patched = readAll(dir / "trig.wct");
     EXPECT_EQ(std::string(patched.begin(), patched.end()), "C000 C000 zzzz h002 h002x");
@@ -109,33 +118,72 @@ TEST(ReplaceCommand, SideFileNamedTwiceIsBackedUpOnceAndPatchedTwicePerRename) {
     EXPECT_EQ(std::string(backup.begin(), backup.end()), "hfooo");
 }
 
-TEST(ReplaceCommand, MissingSideFileIsReportedOnceAndTheRestGoesOn) {
-    TempDir dir;
-    MainBundle main(dir, footmanBundle());
-    writeAll(dir / "list.txt", std::string("hfoo h001 hkni h002"));
-    writeAll(dir / "trig.wct", std::string("hfoo hkni"));
-    RecordingSink sink;
-    const ReplaceReport report = replaceIdentifiers(
-        main.bundle, main.path, true, {dir / "list.txt", {dir / "missing.wtg", dir / "trig.wct"}, true}, sink);
-    EXPECT_EQ(sink.messages, (std::vector<std::string>{"Failed to create backup file " +
-                                                           pathText(dir / "BACKUP_missing.wtg") + ", file skipped",
-                                                       kDone}));
-    EXPECT_TRUE(report.failed);
-    EXPECT_FALSE(fs::exists(dir / "missing.wtg"));
-    const Bytes patched = readAll(dir / "trig.wct");
-    EXPECT_EQ(std::string(patched.begin(), patched.end()), "h001 h002");
+// A run that cannot do everything does nothing: no file is patched, written or backed up.
+TEST(ReplaceCommand, AFailureBeforeWritingLeavesEveryFileAsItWas) {
+    struct Case {
+        const char* what;
+        std::string list; // the replace list's name in the folder
+        std::vector<std::string> sides;
+        std::string message; // the one message, {dir} standing for the folder
+    };
+    const std::vector<Case> cases = {
+        {"missing side file", "list.txt", {"missing.wtg", "trig.wct"},
+         "Failed to patch file {dir}/missing.wtg (No such file or directory); replace aborted"},
+        {"unreadable list", "nope.txt", {"trig.wct"},
+         "Sorry, can't open Replace List file {dir}/nope.txt (No such file or directory)"},
+        {"list is a folder", "folder", {"trig.wct"}, "Sorry, can't open Replace List file {dir}/folder (it is a folder)"},
+        {"main file as side file", "list.txt", {"trig.wct", "map.w3o"},
+         "Side file {dir}/map.w3o is the main file itself; nothing was written"},
+        {"list as side file", "list.txt", {"./list.txt"},
+         "Side file {dir}/./list.txt is the replace list itself; nothing was written"},
+        {"read-only side file", "list.txt", {"readonly.wtg", "trig.wct"},
+         "Failed to patch file {dir}/readonly.wtg, replace aborted (the file is read-only)"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        MainBundle main(dir, footmanBundle());
+        const Bytes mainBytes = readAll(main.path.fullPath);
+        writeAll(dir / "list.txt", std::string("hfoo h001 hkni h002"));
+        writeAll(dir / "trig.wct", std::string("hfoo hkni"));
+        writeAll(dir / "readonly.wtg", std::string("hfoo"));
+        fs::permissions(dir / "readonly.wtg", fs::perms(0444));
+        fs::create_directory(dir / "folder");
+        std::vector<fs::path> rows;
+        for (const std::string& side : c.sides)
+            rows.push_back(dir.path() / side);
+        RecordingSink sink;
+        const ReplaceReport report = replaceIdentifiers(main.bundle, main.path, true, {dir / c.list, rows, true}, sink);
+        std::string expected = c.message;
+        for (std::size_t at; (at = expected.find("{dir}")) != std::string::npos;)
+            expected.replace(at, 5, pathText(dir.path()));
+        EXPECT_EQ(sink.messages, std::vector<std::string>{expected}) << c.what;
+        EXPECT_TRUE(report.failed) << c.what;
+        EXPECT_FALSE(report.bundleWritten) << c.what;
+        EXPECT_EQ(readAll(main.path.fullPath), mainBytes) << c.what;
+        EXPECT_EQ(text(readAll(dir / "trig.wct")), "hfoo hkni") << c.what;
+        for (const char* name : {"BACKUP_map.w3o", "BACKUP_trig.wct", "BACKUP_readonly.wtg", "missing.wtg"})
+            EXPECT_FALSE(fs::exists(dir / name)) << c.what << ": " << name;
+    }
 }
 
-TEST(ReplaceCommand, UnreadableListStillWritesTheBundle) {
+TEST(ReplaceCommand, CollisionsAndMalformedLinesAreReported) {
     TempDir dir;
-    MainBundle main(dir, footmanBundle());
+    ObjectBundle content;
+    put(content, ObjectKind::Items, makeObject("ratf", "A001", {textField("unam", "Long Sword")}));
+    put(content, ObjectKind::Items, makeObject("ratf", "A002", {textField("unam", "Short Sword")}));
+    put(content, ObjectKind::Items, makeObject("ratf", "A003", {textField("unam", "Dagger")}));
+    MainBundle main(dir, content);
+    // A001 lands on A002, which stays; A003 -> A004 -> A003 lands on nothing.
+    writeAll(dir / "list.txt", std::string("A001 A002\nA003 A004\nA004 A003\nA0011 A002\n"));
     RecordingSink sink;
-    const ReplaceReport report =
-        replaceIdentifiers(main.bundle, main.path, true, {dir / "nope.txt", {}, true}, sink);
-    EXPECT_FALSE(report.listOpened);
-    EXPECT_EQ(sink.messages, (std::vector<std::string>{
-                                 "Sorry, can't open Replace List file " + pathText(dir / "nope.txt"), kDone}));
-    EXPECT_TRUE(fs::exists(dir / "BACKUP_map.w3o"));
+    const ReplaceReport report = replaceIdentifiers(main.bundle, main.path, true, {dir / "list.txt", {}, true}, sink);
+    ASSERT_EQ(report.collisions.size(), 1u);
+    EXPECT_EQ(collisionText(report.collisions[0]), "A001 -> A002 collides with the existing A002 'Short Sword'; glued");
+    ASSERT_EQ(sink.messages.size(), 2u);
+    EXPECT_EQ(sink.messages[0], pathText(dir / "list.txt") +
+                                    ", line 4: not a pair of four-character identifiers; read as 'A001' '1 A0'");
+    EXPECT_EQ(sink.messages[1], kDone + " Переименовано идентификаторов: 3, изменено файлов: 1. "
+                                        "Переименований на уже занятый идентификатор: 1.");
 }
 
 TEST(ReplaceCommand, NeverWritesOverAMainFileThatDidNotLoad) {
@@ -190,14 +238,15 @@ TEST(ReplaceCommand, FailedSaveIsReportedInsteadOfCompletion) {
         FileSizeLimit limit(4096);
         report = replaceIdentifiers(main.bundle, main.path, true, {dir / "list.txt", {}, true}, sink);
     }
-    EXPECT_EQ(sink.messages, std::vector<std::string>{"Failed to write object file " + pathText(main.path.fullPath)});
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Failed to write object file " + pathText(main.path.fullPath) +
+                                                      " (File too large)"});
     EXPECT_FALSE(report.bundleWritten);
     EXPECT_EQ(readAll(main.path.fullPath), before);
-    EXPECT_EQ(readAll(dir / "BACKUP_map.w3o"), before);
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_map.w3o"));
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path()))
         ++files;
-    EXPECT_EQ(files, 3u); // the bundle, its backup and the list: no temporary file left behind
+    EXPECT_EQ(files, 2u); // the bundle and the list: no backup, no temporary file left behind
 }
 
 TEST(IdList, ListsEveryIdentifierOnceInByteOrderWithNames) {

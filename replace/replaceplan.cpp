@@ -1,0 +1,111 @@
+#include "replace/replaceplan.h"
+
+namespace brindlemark {
+
+namespace {
+
+const char* policyPastTense(MergePolicy policy) {
+    switch (policy) {
+    case MergePolicy::Overwrite:
+        return "overwritten";
+    case MergePolicy::Glue:
+        return "glued";
+    case MergePolicy::Keep:
+        return "kept";
+    }
+    return "";
+}
+
+// Whether the pair renames the object to `newId` while `table` holds another object under that identifier
+// which the pair leaves alone.
+void checkTarget(const ObjectTable& table, const ObjectRecord& moving, const RenameEntry& entry, ObjectId pattern,
+                 ObjectId replacement, ObjectKind kind, MergePolicy policy, std::vector<Collision>& out) {
+    const std::size_t at = table.indexOf(entry.toId);
+    if (at == table.count())
+        return;
+    const ObjectRecord& existing = table.at(at);
+    if (&existing == &moving || planRename(existing, pattern, replacement).isChange())
+        return;
+    out.push_back({entry, kind, findDisplayName(existing), policy});
+}
+
+} // namespace
+
+std::string collisionText(const Collision& c) {
+    std::string text = c.entry.fromId.text() + " -> " + c.entry.toId.text() + " collides with the existing " +
+                       c.entry.toId.text();
+    if (c.existingName)
+        text += " '" + *c.existingName + "'";
+    return text + "; " + policyPastTense(c.policy);
+}
+
+std::vector<Collision> findCollisions(const ObjectBundle& bundle, ObjectId pattern, ObjectId replacement) {
+    std::vector<Collision> out;
+    if (replacement == kSentinelId)
+        return out;
+    for (ObjectKind k : kAllObjectKinds) {
+        const ObjectFile& file = bundle.kind(k).file;
+        for (const ObjectTable* table : {&file.standardTable, &file.customTable}) {
+            // Standard objects move to the custom table; custom objects stay in theirs.
+            const ObjectTable& destination = file.customTable;
+            const auto visit = [&](const ObjectRecord& record) {
+                const RenameEntry entry = planRename(record, pattern, replacement);
+                if (entry.isChange())
+                    checkTarget(destination, record, entry, pattern, replacement, k, bundle.mergePolicy, out);
+            };
+            if (hasWildcard(pattern)) {
+                for (std::size_t i = 0; i < table->count(); ++i)
+                    visit(table->at(i));
+            } else if (const std::size_t at = table->indexOf(pattern); at != table->count()) {
+                visit(table->at(at));
+            }
+        }
+    }
+    return out;
+}
+
+ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const std::pair<ObjectId, ObjectId>> pairs,
+                        std::vector<SideText>& sides) {
+    ReplacePlan plan;
+    std::vector<std::unique_ptr<RenameEngine>> engines;
+    for (ObjectBundle* bundle : bundles)
+        engines.push_back(std::make_unique<RenameEngine>(*bundle));
+    for (const auto& [pattern, replacement] : pairs) {
+        const std::size_t first = plan.renames.size();
+        const std::size_t firstCollision = plan.collisions.size();
+        for (std::size_t b = 0; b < bundles.size(); ++b) {
+            for (Collision& c : findCollisions(*bundles[b], pattern, replacement)) {
+                bool known = false;
+                for (std::size_t i = firstCollision; i < plan.collisions.size(); ++i)
+                    known = known || (plan.collisions[i].kind == c.kind && plan.collisions[i].entry.fromId == c.entry.fromId &&
+                                      plan.collisions[i].entry.toId == c.entry.toId);
+                if (!known)
+                    plan.collisions.push_back(std::move(c));
+            }
+            RenameList list(false);
+            std::vector<ValueCounts> counts;
+            engines[b]->applyRename(pattern, replacement, list, &counts);
+            const std::size_t known = plan.renames.size();
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                const RenameEntry& e = list.entries()[i];
+                std::size_t at = first;
+                while (at < known && !(plan.renames[at].entry.fromId == e.fromId &&
+                                       plan.renames[at].entry.toId == e.toId))
+                    ++at;
+                if (at == known) {
+                    plan.renames.push_back({e, counts[i], {}});
+                    continue;
+                }
+                PlannedRename& same = plan.renames[at];
+                if (!same.entry.displayName)
+                    same.entry.displayName = e.displayName;
+                same.values.strings += counts[i].strings;
+                same.values.integers += counts[i].integers;
+            }
+        }
+    }
+    patchSideTexts(plan.renames, sides);
+    return plan;
+}
+
+} // namespace brindlemark

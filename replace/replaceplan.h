@@ -1,0 +1,46 @@
+#pragma once
+
+// The one planning path of the Replace command: on a bundle or a map, for a real run or a dry run, the renames
+// are applied in memory to the object data and to the side texts, and everything the run would write is known
+// before any file changes.
+
+#include "core/objectbundle.h"
+#include "replace/dryrun.h"
+#include "replace/renaming.h"
+
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brindlemark {
+
+// A rename whose new identifier already belonged to another object of the same table; the two met by the policy.
+struct Collision {
+    RenameEntry entry;
+    ObjectKind kind = ObjectKind::Units;
+    std::optional<std::string> existingName; // the object that held the identifier
+    MergePolicy policy = MergePolicy::Glue;
+};
+
+// "A001 -> A002 collides with the existing A002 'Short Sword'; glued"
+std::string collisionText(const Collision& collision);
+
+// The objects of the bundle that the pair would rename onto an identifier that another object of the same table
+// holds (and keeps), as they stand before the pair is applied.
+std::vector<Collision> findCollisions(const ObjectBundle& bundle, ObjectId pattern, ObjectId replacement);
+
+struct ReplacePlan {
+    std::vector<PlannedRename> renames; // in order, with what each changed in the bundles and the side texts
+    std::vector<Collision> collisions;
+};
+
+// Applies the pairs in order to every bundle (a map's object files and its skin files are two), and then every
+// rename to the side texts. A pair's renames are those of the first bundle followed by any that only later ones
+// gave; a rename two bundles gave takes its name from the later one where the first has none, and counts the
+// values of both.
+ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const std::pair<ObjectId, ObjectId>> pairs,
+                        std::vector<SideText>& sides);
+
+} // namespace brindlemark
