@@ -190,8 +190,8 @@ bool parseReplaceList(std::span<const std::uint8_t> input, const std::string& na
     for (std::size_t i = 0; i + 1 < tokens.size(); i += 2)
         result.pairs.emplace_back(tokens[i].id, tokens[i + 1].id);
 
-    // A line is malformed when a token on it is not four characters standing alone, or when it holds an odd
-    // number of tokens.
+    // A line is malformed when a token on it is not four characters standing alone, when it holds an odd number
+    // of tokens, or when its first token ends a pair that an earlier line began.
     std::size_t i = 0;
     while (i < tokens.size()) {
         const std::size_t line = lineOf(tokens[i].start);
@@ -203,7 +203,7 @@ bool parseReplaceList(std::span<const std::uint8_t> input, const std::string& na
             read += (read.empty() ? "" : " ") + tokenText(tokens[j].id);
             ++j;
         }
-        if (!wellFormed || (j - i) % 2 != 0)
+        if (!wellFormed || (j - i) % 2 != 0 || i % 2 != 0)
             result.warnings.push_back(name + ", line " + std::to_string(line) +
                                       ": not a pair of four-character identifiers; read as " + read);
         i = j;

@@ -9,6 +9,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace brindlemark {
 namespace {
 
@@ -125,6 +129,63 @@ TEST(CliSingleKind, ReplaceWritesTheFileBackInItsOwnLayout) {
     EXPECT_EQ(runCli({"replace", pathText(dir / "war3map.w3u"), "--list", pathText(dir / "list.txt"),
                       "--patch-script"}).status,
               2);
+}
+
+} // namespace
+} // namespace brindlemark
+
+namespace brindlemark {
+namespace {
+
+using namespace testing;
+
+// An output that is one of the inputs would be lost (a whole map turned into a bare bundle or a text list);
+// such a command, and one that would replace a device or a pipe, is refused and changes nothing.
+TEST(CliOutput, AnOutputThatWouldDestroyAnInputOrADeviceIsRefused) {
+    TempDir dir;
+    ObjectBundle bundle;
+    put(bundle, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "Guard")}));
+    std::string error;
+    ASSERT_TRUE(bundle.save(dir / "a.w3o", error));
+    writeAll(dir / "Карта.w3x", std::string("stands in for a map"));
+    std::filesystem::create_symlink(dir / "a.w3o", dir / "link.w3o");
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+#endif
+    const std::string a = pathText(dir / "a.w3o");
+    const std::string map = pathText(dir / "Карта.w3x");
+    const Bytes bundleBytes = readAll(dir / "a.w3o");
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{"normalize", map, "-o", map}, "is the input"},
+        {{"idlist", a, "-o", a}, "is the input"},
+        {{"idlist", a, "-o", pathText(dir / "link.w3o")}, "is the input"},
+        {{"idlist", a, "-o", pathText(dir.path() / "." / "a.w3o")}, "is the input"},
+        {{"merge", a, pathText(dir / "link.w3o"), "--policy", "glue"}, "is MAIN itself"},
+        {{"normalize", a, "-o", "/dev/null"}, "not a regular file"},
+        {{"normalize", a, "-o", pathText(dir / "pipe")}, "not a regular file"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.status, 1) << c.args[0] << " " << c.args.back();
+        EXPECT_THAT(run.err, HasSubstr(c.err)) << c.args[0];
+    }
+    EXPECT_EQ(readAll(dir / "a.w3o"), bundleBytes);
+    EXPECT_EQ(readAll(dir / "Карта.w3x"), Bytes(std::string_view("stands in for a map").begin(),
+                                                 std::string_view("stands in for a map").end()));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.w3o"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+
+    // A bundle may be normalized onto itself, and - is standard output.
+    EXPECT_EQ(runCli({"normalize", a, "-o", a}).status, 0);
+    const CliRun listed = runCli({"idlist", a, "-o", "-"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out, "h000\th000\t// Guard\r\n");
+    const CliRun piped = runCli({"normalize", a, "-o", "-"});
+    EXPECT_EQ(Bytes(piped.out.begin(), piped.out.end()), bundleBytes);
 }
 
 } // namespace

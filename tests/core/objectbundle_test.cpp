@@ -195,6 +195,25 @@ TEST(ObjectBundle, VersionThreeObjectsKeepTheirSetFlag) {
                                .id("Hbz1").i32(0).i32(1).i32(0).i32(6).id("AHbz")
                                .bytes;
     EXPECT_EQ(mixed.toBytes(), singleKind(ObjectKind::Abilities, expected));
+
+    // The other way round (an older file merged into a version-3 one) keeps version 3 and every set flag.
+    ObjectBundle merged;
+    ASSERT_TRUE(load(merged, singleKind(ObjectKind::Abilities, file)));
+    ASSERT_TRUE(load(merged, singleKind(ObjectKind::Abilities, older)));
+    EXPECT_EQ(merged.toBytes(), singleKind(ObjectKind::Abilities, expected));
+}
+
+TEST(ObjectBundle, BytesAfterTheEndAreCountedInAWarning) {
+    Bytes file = guardBundle();
+    const std::size_t end = file.size();
+    file.insert(file.end(), 5, 0);
+    ObjectBundle bundle;
+    std::vector<std::string> warnings;
+    bundle.warningSink = [&](const std::string& line) { warnings.push_back(line); };
+    ASSERT_TRUE(bundle.loadBytes(file, "x.w3o"));
+    EXPECT_EQ(warnings, std::vector<std::string>{"x.w3o: 5 bytes after the end of the object data at byte " +
+                                                 std::to_string(end) + " were ignored"});
+    EXPECT_EQ(bundle.toBytes(), guardBundle());
 }
 
 TEST(ObjectBundle, RefusesUnsupportedObjectFileVersions) {

@@ -188,3 +188,43 @@ TEST_F(MergeFixture, ThePolicyStaysForLaterLoads) {
 
 } // namespace
 } // namespace brindlemark
+
+namespace brindlemark {
+namespace {
+
+TEST_F(MergeFixture, AFailureAtEveryStepLeavesTheMainFileOldOrWhollyNew) {
+    Bytes merged;
+    {
+        TempDir other;
+        fs::copy(path.fullPath, other / "main.w3o");
+        ObjectBundle b;
+        ASSERT_TRUE(b.load(other / "main.w3o"));
+        RecordingSink quiet;
+        ASSERT_TRUE(mergeObjectFiles(b, splitPath(other / "main.w3o"), true,
+                                     {true, false, dir / "added.w3o", MergePolicy::Glue}, quiet)
+                        .bundleWritten);
+        merged = readAll(other / "main.w3o");
+    }
+    for (int failAt = 1;; ++failAt) {
+        ASSERT_LT(failAt, 100);
+        writeAll(path.fullPath, mainBytes);
+        fs::remove(dir / "BACKUP_main.w3o");
+        int step = 0;
+        setFaultHook([&](FileStep, const fs::path&) { return ++step == failAt ? ENOSPC : 0; });
+        sink.messages.clear();
+        const MergeReport report = merge(MergePolicy::Glue, dir / "added.w3o");
+        setFaultHook(nullptr);
+        const Bytes now = readAll(path.fullPath);
+        EXPECT_TRUE(now == mainBytes || now == merged) << "step " << failAt;
+        if (!report.failed) {
+            EXPECT_EQ(now, merged);
+            EXPECT_EQ(readAll(dir / "BACKUP_main.w3o"), mainBytes);
+            break;
+        }
+        ASSERT_EQ(sink.messages.size(), 1u);
+        EXPECT_NE(sink.messages[0].find(errorText(ENOSPC)), std::string::npos) << sink.messages[0];
+    }
+}
+
+} // namespace
+} // namespace brindlemark

@@ -445,3 +445,61 @@ TEST(ReplaceCommand, MatchesThePlainStepByStepCommandOnRandomInput) {
 
 } // namespace
 } // namespace brindlemark
+
+namespace brindlemark {
+namespace {
+
+using namespace testing;
+namespace fs = std::filesystem;
+
+// A failure at any step of any file operation leaves every file either as it was or wholly new, never a mix of
+// the two within one file, and the run says so.
+TEST(ReplaceCommand, AFailureAtEveryStepLeavesEachFileOldOrWhollyNew) {
+    bool sawSuccess = false;
+    for (int failAt = 1; !sawSuccess; ++failAt) {
+        ASSERT_LT(failAt, 200);
+        TempDir dir;
+        ObjectBundle content;
+        put(content, ObjectKind::Units, makeObject("hfoo", "h000", {textField("utip", "h001")}));
+        put(content, ObjectKind::Units, makeObject("hfoo", "h001", {textField("unam", "Guard")}));
+        std::string error;
+        ASSERT_TRUE(content.save(dir / "map.w3o", error));
+        writeAll(dir / "list.txt", std::string("h000 h00A\nh001 h00B\n"));
+        writeAll(dir / "a.wtg", std::string("h000 h001"));
+        writeAll(dir / "b.wct", std::string("call h001"));
+        const std::vector<std::string> names = {"map.w3o", "a.wtg", "b.wct"};
+        std::vector<Bytes> before;
+        for (const std::string& n : names)
+            before.push_back(readAll(dir / n));
+        ObjectBundle bundle;
+        ASSERT_TRUE(bundle.load(dir / "map.w3o"));
+        int step = 0;
+        setFaultHook([&](FileStep, const fs::path&) { return ++step == failAt ? EIO : 0; });
+        RecordingSink sink;
+        const ReplaceReport report = replaceIdentifiers(bundle, splitPath(dir / "map.w3o"), true,
+                                                        {dir / "list.txt", {dir / "a.wtg", dir / "b.wct"}, true}, sink);
+        setFaultHook(nullptr);
+        sawSuccess = !report.failed;
+        const std::vector<std::string> after = {"", text(readAll(dir / "a.wtg")), text(readAll(dir / "b.wct"))};
+        EXPECT_TRUE(after[1] == "h000 h001" || after[1] == "h00A h00B") << after[1];
+        EXPECT_TRUE(after[2] == "call h001" || after[2] == "call h00B") << after[2];
+        ObjectBundle written;
+        ASSERT_TRUE(written.load(dir / "map.w3o")) << "step " << failAt;
+        if (report.failed) {
+            ASSERT_EQ(sink.messages.size(), 1u);
+            EXPECT_NE(sink.messages[0].find(errorText(EIO)), std::string::npos) << sink.messages[0];
+        } else {
+            EXPECT_EQ(after[1], "h00A h00B");
+            EXPECT_EQ(after[2], "call h00B");
+            EXPECT_EQ(readAll(dir / "BACKUP_map.w3o"), before[0]);
+        }
+        // Only the files of the run and their backups: no temporary is left.
+        std::size_t files = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path()))
+            ++files;
+        EXPECT_LE(files, 7u) << "step " << failAt;
+    }
+}
+
+} // namespace
+} // namespace brindlemark

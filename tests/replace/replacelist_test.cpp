@@ -123,3 +123,58 @@ TEST(ReplaceList, TheFileIsLeftJustAfterTheToken) {
 
 } // namespace
 } // namespace brindlemark
+
+namespace brindlemark {
+namespace {
+
+std::vector<std::string> pairsText(const ReplaceListContents& list) {
+    std::vector<std::string> out;
+    for (const auto& [from, to] : list.pairs)
+        out.push_back(std::string(from.raw()) + ">" + std::string(to.raw()));
+    return out;
+}
+
+std::string utf16(std::string_view ascii, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : ascii) {
+        out += bigEndian ? '\0' : c;
+        out += bigEndian ? c : '\0';
+    }
+    return out;
+}
+
+TEST(ReplaceList, ReadsPairsWarnsOfMalformedLinesAndRefusesNulBytes) {
+    struct Case {
+        std::string content;
+        std::vector<std::string> pairs;
+        std::vector<std::string> warnings; // line numbers
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"hfoo h001\r\nhkni h002 // knight\n", {"hfoo>h001", "hkni>h002"}, {}, ""},
+        {utf16("hfoo h001\r\nhkni h002\r\n", false), {"hfoo>h001", "hkni>h002"}, {}, ""},
+        {utf16("hfoo h001\n", true), {"hfoo>h001"}, {}, ""},
+        {"H0011 X0011\nhfoo h001\n", {"H001>1 X0", "011\n>hfoo"}, {"1", "2"}, ""},
+        {"hfoo\nh001 hkni h002\n", {"hfoo>h001", "hkni>h002"}, {"1", "2"}, ""},
+        {"hfoo h01\n", {"hfoo>h01\n"}, {"1"}, ""},
+        {std::string("hfoo h001\nA") + '\0' + "00 B000\n", {}, {}, "list.txt, line 2: a NUL byte inside an identifier; the list is refused"},
+    };
+    for (const Case& c : cases) {
+        ReplaceListContents list;
+        std::string error;
+        const bool ok = parseReplaceList(std::vector<std::uint8_t>(c.content.begin(), c.content.end()), "list.txt",
+                                         list, error);
+        EXPECT_EQ(ok, c.error.empty()) << c.content;
+        EXPECT_EQ(error, c.error);
+        if (!ok)
+            continue;
+        EXPECT_EQ(pairsText(list), c.pairs) << c.content;
+        std::vector<std::string> lines;
+        for (const std::string& w : list.warnings)
+            lines.push_back(w.substr(std::string("list.txt, line ").size(), w.find(':') - 15));
+        EXPECT_EQ(lines, c.warnings) << c.content;
+    }
+}
+
+} // namespace
+} // namespace brindlemark
