@@ -43,6 +43,7 @@ const Command& normalizeCommand();
 const Command& replaceCommand();
 const Command& idListCommand();
 const Command& mergeCommand();
+const Command& importCommand();
 
 // Writes "brindlemark-cli: <message>" and a line end to standard error.
 void printError(std::string_view message);

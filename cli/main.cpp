@@ -18,6 +18,7 @@ constexpr CommandDescription kCommands[] = {
     &idListCommand,
     &replaceCommand,
     &mergeCommand,
+    &importCommand,
 };
 
 const Command* findCommand(std::string_view name) {

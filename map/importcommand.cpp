@@ -1,0 +1,225 @@
+#include "map/importcommand.h"
+
+#include "core/fileio.h"
+#include "map/mapcommands.h"
+#include "merge/importplan.h"
+#include "merge/mergecommand.h"
+#include "replace/replacecommand.h"
+#include "replace/replaceplan.h"
+
+namespace brindlemark {
+
+namespace {
+
+const char* policyName(MergePolicy policy) {
+    switch (policy) {
+    case MergePolicy::Overwrite:
+        return "overwrite";
+    case MergePolicy::Glue:
+        return "glue";
+    case MergePolicy::Keep:
+        return "keep";
+    }
+    return "";
+}
+
+// The main side as loaded: a map's object and skin files, or a bundle or object file of one kind.
+struct MainSide {
+    bool isMap = false;
+    MapArchive archive;
+    MapObjects objects; // for a map
+    ObjectBundle bundle; // otherwise
+    ObjectBundle& target() { return isMap ? objects.main : bundle; }
+};
+
+bool loadMain(const std::filesystem::path& path, MainSide& main, const WarningSink& warn, std::string& error) {
+    main.isMap = isMapArchive(path);
+    if (main.isMap)
+        return main.archive.open(path, error) && loadMapObjects(main.archive, MergePolicy::Glue, main.objects, error, warn);
+    main.bundle.warningSink = warn;
+    const LoadResult loaded = main.bundle.load(path);
+    if (!loaded)
+        error = loadFailureMessage(loaded, path);
+    return static_cast<bool>(loaded);
+}
+
+bool loadAdded(const std::filesystem::path& path, ObjectBundle& added, StringTable& strings, const WarningSink& warn,
+               std::string& error) {
+    added.warningSink = warn;
+    if (isMapArchive(path))
+        return loadMapBundle(path, added, strings, error);
+    const LoadResult loaded = added.load(path);
+    if (!loaded)
+        error = loadFailureMessage(loaded, path);
+    return static_cast<bool>(loaded);
+}
+
+std::size_t objectCount(const ObjectBundle& bundle) {
+    std::size_t n = 0;
+    for (ObjectKind k : kAllObjectKinds)
+        n += bundle.kind(k).file.standardTable.count() + bundle.kind(k).file.customTable.count();
+    return n;
+}
+
+std::size_t standardObjectsMet(const ObjectBundle& main, const ObjectBundle& added) {
+    std::size_t n = 0;
+    for (ObjectKind k : kAllObjectKinds) {
+        const ObjectTable& ours = main.kind(k).file.standardTable;
+        const ObjectTable& theirs = added.kind(k).file.standardTable;
+        for (std::size_t i = 0; i < theirs.count(); ++i)
+            n += ours.contains(theirs.at(i).effectiveId()) ? 1 : 0;
+    }
+    return n;
+}
+
+std::string listText(const std::vector<RenameEntry>& renames, const StringTable& strings) {
+    std::string out;
+    for (const RenameEntry& e : renames) {
+        out += e.fromId.text() + "\t" + e.toId.text();
+        if (e.displayName) {
+            std::string name = strings.resolve(*e.displayName);
+            for (char& c : name)
+                if (c == '\r' || c == '\n')
+                    c = ' ';
+            out += "\t// " + name;
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+} // namespace
+
+std::string importSummary(const ImportReport& report, MergePolicy policy) {
+    return "imported " + std::to_string(report.imported) + " objects: " + std::to_string(report.renames.size()) +
+           " renamed, " + std::to_string(report.standardMet) + " standard objects met by the policy (" +
+           policyName(policy) + ")";
+}
+
+ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
+    ImportReport report;
+    const auto fail = [&](const std::string& text) {
+        report.failed = true;
+        sink.message(text);
+        return report;
+    };
+    std::string error;
+    if (sameFile(request.main, request.added))
+        return fail("The added file " + pathText(request.added) + " is the main file itself; nothing was written");
+    FileLock lock;
+    if (!request.dryRun && !lock.acquire(request.main, error))
+        return fail(error);
+    const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
+    MainSide main;
+    if (!loadMain(request.main, main, warn, error))
+        return fail(error);
+    ObjectBundle added;
+    StringTable strings;
+    if (!loadAdded(request.added, added, strings, warn, error))
+        return fail(error);
+    // A main file of one kind holds that kind only.
+    const std::optional<ObjectKind> single = main.isMap ? std::nullopt : singleKindOf(request.main);
+    const bool mainIsSingle = single.has_value();
+    const ObjectKind mainKind = single.value_or(ObjectKind::Units);
+    if (mainIsSingle)
+        for (ObjectKind k : kAllObjectKinds)
+            if (k != mainKind && (added.kind(k).file.standardTable.count() || added.kind(k).file.customTable.count()))
+                return fail(pathText(request.added) + " holds " + kindName(k) + ", which " + pathText(request.main) +
+                            " (" + kindName(mainKind) + " only) cannot hold; nothing was written");
+
+    // Which identifiers are taken, and the renames that free the added side of every collision.
+    IdentifierSet mainIds;
+    mainIds.addAll(main.target());
+    if (main.isMap)
+        mainIds.addAll(main.objects.skin);
+    std::vector<ImportRename> renames;
+    if (!planImportRenames(mainIds, added, renames, error))
+        return fail(error);
+    std::vector<std::pair<ObjectId, ObjectId>> pairs;
+    for (const ImportRename& r : renames)
+        pairs.emplace_back(r.from, r.to);
+
+    std::vector<std::filesystem::path> ownFiles = {request.main, request.added};
+    if (request.listOut)
+        ownFiles.push_back(*request.listOut);
+    for (const std::filesystem::path& own : ownFiles)
+        if (!checkSideFilesApart(request.sideFiles, own, own, error))
+            return fail(error);
+    SideFileSet sides;
+    if (!readSideFiles(request.sideFiles, sides, error))
+        return fail(error + "; nothing was written");
+
+    IdentifierSet defined = mainIds;
+    defined.addAll(added);
+    report.unresolved = unresolvedReferences(added, defined);
+    report.imported = objectCount(added);
+    report.standardMet = standardObjectsMet(main.target(), added);
+    ObjectBundle* const bundles[] = {&added};
+    const ReplacePlan plan = planReplace(bundles, pairs, sides.texts);
+    for (const PlannedRename& r : plan.renames)
+        report.renames.push_back(r.entry);
+    report.listText = listText(report.renames, strings);
+
+    // The renamed objects join the main side as a merge would take them from a file.
+    ObjectBundle& target = main.target();
+    target.mergePolicy = request.policy;
+    const std::optional<ObjectKind> addedKind = isMapArchive(request.added) ? std::nullopt : singleKindOf(request.added);
+    const LoadResult merged = addedKind
+                                  ? target.loadObjectFileBytes(added.objectFileBytes(*addedKind), *addedKind,
+                                                               pathText(request.added))
+                                  : target.loadBytes(added.toBytes(), pathText(request.added));
+    if (!merged)
+        return fail(merged.error);
+    if (request.dryRun)
+        return report;
+
+    FileTransaction files;
+    if (main.isMap) {
+        std::map<std::string, std::vector<std::uint8_t>> replaced;
+        std::map<std::string, std::vector<std::uint8_t>> newFiles;
+        for (ObjectKind k : kAllObjectKinds) {
+            const std::string name = mapObjectFileName(k, false);
+            const auto was = main.objects.files.find(name);
+            if (was == main.objects.files.end()) {
+                if (target.kind(k).present != 0)
+                    newFiles[name] = target.objectFileBytes(k);
+            } else if (std::vector<std::uint8_t> now = target.objectFileBytes(k); now != was->second) {
+                replaced[name] = std::move(now);
+            }
+        }
+        if (request.takeBackups) {
+            const std::filesystem::path copy = backupName(splitPath(request.main));
+            if (!files.stageCopy(request.main, copy, error))
+                return fail("Failed to create backup file " + pathText(copy) + ", nothing was written (" +
+                            reasonOf(error) + ")");
+        }
+        const auto write = [&](const std::filesystem::path& temp, std::string& why) {
+            return writeMapArchive(main.archive, replaced, temp, why, newFiles);
+        };
+        if (!files.stageWrittenBy(request.main, write, error))
+            return fail("Failed to write map " + pathText(request.main) + " (" + reasonOf(error) + ")");
+    } else {
+        if (request.takeBackups) {
+            const std::filesystem::path copy = backupName(splitPath(request.main));
+            if (!files.stageCopy(request.main, copy, error))
+                return fail("Failed to create backup file " + pathText(copy) + ", nothing was written (" +
+                            reasonOf(error) + ")");
+        }
+        const std::vector<std::uint8_t> bytes = mainIsSingle ? target.objectFileBytes(mainKind) : target.toBytes();
+        if (!files.stage(request.main, bytes, error))
+            return fail("Failed to write object file " + pathText(request.main) + " (" + reasonOf(error) + ")");
+    }
+    std::size_t changed = 1;
+    if (!stageSideFiles(sides, !report.renames.empty(), request.takeBackups, files, changed, error))
+        return fail(error);
+    if (request.listOut &&
+        !files.stage(*request.listOut,
+                     {reinterpret_cast<const std::uint8_t*>(report.listText.data()), report.listText.size()}, error))
+        return fail("Failed to write identifier list " + pathText(*request.listOut) + " (" + reasonOf(error) + ")");
+    if (!files.commit(error))
+        return fail("Failed to write " + pathText(request.main) + ": " + error);
+    report.written = true;
+    return report;
+}
+
+} // namespace brindlemark
