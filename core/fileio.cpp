@@ -450,6 +450,12 @@ void SaveFile::discard() {
     finished_ = false;
 }
 
+void SaveFile::adopt(fs::path written) {
+    discard();
+    temp_ = std::move(written);
+    finished_ = true;
+}
+
 bool saveBytes(const fs::path& target, const void* data, std::size_t size, std::string& error) {
     SaveFile file(target);
     if (!file.open(error))
@@ -514,6 +520,30 @@ bool FileTransaction::stageCopy(const fs::path& from, const fs::path& to, std::s
     }
     if (!staged->file.finish(error))
         return false;
+    files_.push_back(std::move(staged));
+    return true;
+}
+
+bool FileTransaction::stageBackupOfReplaced(const fs::path& from, const fs::path& to, std::string& error) {
+    auto staged = std::make_unique<Staged>(to);
+    const fs::path target = staged->file.target();
+    if (!checkReplaceable(target, error))
+        return false;
+    if (!stepAllowed(FileStep::Copy, to)) {
+        error = pathText(to) + ": cannot copy " + pathText(from) + " there (" + errorText(errno) + ")";
+        return false;
+    }
+    removeStaleTemporaries(target);
+    const fs::path source = writeTarget(from);
+    const fs::path temp = temporaryBeside(target);
+#ifdef _WIN32
+    const bool linked = CreateHardLinkW(temp.c_str(), source.c_str(), nullptr) != 0;
+#else
+    const bool linked = ::link(source.c_str(), temp.c_str()) == 0;
+#endif
+    if (!linked)
+        return stageCopy(from, to, error);
+    staged->file.adopt(temp);
     files_.push_back(std::move(staged));
     return true;
 }

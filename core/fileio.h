@@ -95,6 +95,8 @@ public:
     [[nodiscard]] bool commit(std::string& error);
     // Removes the temporary file, if any.
     void discard();
+    // Takes `written`, a complete file beside the target, as the temporary file to put in place.
+    void adopt(std::filesystem::path written);
 
     // The file that will be replaced (a link's target).
     const std::filesystem::path& target() const { return target_; }
@@ -128,6 +130,11 @@ public:
     // A copy of `from` as `to` (a backup copy).
     [[nodiscard]] bool stageCopy(const std::filesystem::path& from, const std::filesystem::path& to,
                                  std::string& error);
+    // A backup copy of `from`, which this transaction also stages new contents for. As `from` is then replaced
+    // by a rename and its old contents never change, the backup is a second name for those contents where the
+    // file system allows (no bytes copied), else a copy.
+    [[nodiscard]] bool stageBackupOfReplaced(const std::filesystem::path& from, const std::filesystem::path& to,
+                                             std::string& error);
     // New contents for `target` that `write` puts into the file it is given (which does not exist yet).
     [[nodiscard]] bool stageWrittenBy(const std::filesystem::path& target,
                                       const std::function<bool(const std::filesystem::path&, std::string&)>& write,

@@ -189,7 +189,7 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
         }
         if (request.takeBackups) {
             const std::filesystem::path copy = backupName(splitPath(request.main));
-            if (!files.stageCopy(request.main, copy, error))
+            if (!files.stageBackupOfReplaced(request.main, copy, error))
                 return fail("Failed to create backup file " + pathText(copy) + ", nothing was written (" +
                             reasonOf(error) + ")");
         }
@@ -201,7 +201,7 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     } else {
         if (request.takeBackups) {
             const std::filesystem::path copy = backupName(splitPath(request.main));
-            if (!files.stageCopy(request.main, copy, error))
+            if (!files.stageBackupOfReplaced(request.main, copy, error))
                 return fail("Failed to create backup file " + pathText(copy) + ", nothing was written (" +
                             reasonOf(error) + ")");
         }

@@ -99,7 +99,7 @@ bool stageMap(const MapArchive& archive, const std::map<std::string, std::vector
     std::string error;
     if (backup) {
         const std::filesystem::path copy = backupName(splitPath(archive.path()));
-        if (!files.stageCopy(archive.path(), copy, error)) {
+        if (!files.stageBackupOfReplaced(archive.path(), copy, error)) {
             sink.message("Failed to create backup file " + pathText(copy) + ", nothing was written (" + reasonOf(error) + ")");
             return false;
         }

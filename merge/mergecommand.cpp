@@ -86,7 +86,7 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
     FileTransaction files;
     if (request.takeBackup) {
         const std::filesystem::path backup = backupName(bundlePath);
-        if (!files.stageCopy(main, backup, error))
+        if (!files.stageBackupOfReplaced(main, backup, error))
             return fail("Failed to create backup file " + pathText(backup) + ", nothing was written (" + reasonOf(error) + ")");
     }
 

@@ -44,14 +44,15 @@ bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, File
     for (std::size_t i = 0; i < sides.paths.size(); ++i) {
         const std::filesystem::path& path = sides.paths[i];
         std::string why;
+        const bool patched = sides.texts[i].bytes != sides.original[i];
         if (backups) {
             const std::filesystem::path backup = backupName(splitPath(path));
-            if (!files.stageCopy(path, backup, why)) {
+            if (!(patched ? files.stageBackupOfReplaced(path, backup, why) : files.stageCopy(path, backup, why))) {
                 error = "Failed to create backup file " + pathText(backup) + ", replace aborted (" + reasonOf(why) + ")";
                 return false;
             }
         }
-        if (sides.texts[i].bytes == sides.original[i])
+        if (!patched)
             continue;
         if (!files.stage(path, sides.texts[i].bytes, why)) {
             error = "Failed to patch file " + pathText(path) + ", replace aborted (" + reasonOf(why) + ")";
@@ -132,7 +133,7 @@ ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundleP
     const bool backups = request.keepBackups;
     if (backups) {
         const std::filesystem::path backup = backupName(bundlePath);
-        if (!files.stageCopy(main, backup, error))
+        if (!files.stageBackupOfReplaced(main, backup, error))
             return fail("Failed to create backup file " + pathText(backup) + ", replace aborted (" + reasonOf(error) + ")");
     }
     const std::optional<ObjectKind> single = singleKindOf(main);
