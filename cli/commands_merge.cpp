@@ -21,7 +21,7 @@ int runMerge(const ParsedArguments& args) {
         printError("merge: ADDED " + args.positional[1].text + " is MAIN itself; nothing was written");
         return kExitFailure;
     }
-    if (isMapArchive(main.path)) {
+    if (isMap(main.path)) {
         const MergeReport report =
             mergeIntoMap(args.positional[0].path, args.positional[1].path, policy, !args.has("--no-backup"), sink);
         return report.failed ? kExitFailure : kExitSuccess;

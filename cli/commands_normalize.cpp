@@ -15,7 +15,7 @@ int runNormalize(const ParsedArguments& args) {
     const Argument* out = args.value("--output");
     const Argument& in = args.positional[0];
     // A bundle or single-kind file may be normalized onto itself; a map written as a bare bundle would be lost.
-    const bool sameFormat = !isMapArchive(in.path) && singleKindOf(in.path) == singleKindOf(out->path);
+    const bool sameFormat = !isMap(in.path) && singleKindOf(in.path) == singleKindOf(out->path);
     if (!checkOutput("normalize", *out, args.positional, sameFormat))
         return kExitFailure;
     ObjectBundle bundle;

@@ -87,7 +87,7 @@ int runReplace(const ParsedArguments& args) {
     MergePolicy policy = MergePolicy::Glue;
     if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, policy))
         return policyError("replace", p->text);
-    if (isMapArchive(args.positional[0].path))
+    if (isMap(args.positional[0].path))
         return runReplaceInMap(args, policy);
     if (args.has("--patch-script")) {
         printError("replace: --patch-script works on maps (.w3x, .w3m) only");

@@ -20,7 +20,7 @@ bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings
     const std::string name = pathText(file.path);
     // Warnings must not reach standard output, where they would mix with a listing or JSON.
     bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
-    if (isMapArchive(file.path)) {
+    if (isMap(file.path)) {
         StringTable unused;
         std::string error;
         if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error)) {

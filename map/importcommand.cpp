@@ -26,14 +26,14 @@ const char* policyName(MergePolicy policy) {
 // The main side as loaded: a map's object and skin files, or a bundle or object file of one kind.
 struct MainSide {
     bool isMap = false;
-    MapArchive archive;
+    MapContents archive;
     MapObjects objects; // for a map
     ObjectBundle bundle; // otherwise
     ObjectBundle& target() { return isMap ? objects.main : bundle; }
 };
 
 bool loadMain(const std::filesystem::path& path, MainSide& main, const WarningSink& warn, std::string& error) {
-    main.isMap = isMapArchive(path);
+    main.isMap = isMap(path);
     if (main.isMap)
         return main.archive.open(path, error) && loadMapObjects(main.archive, MergePolicy::Glue, main.objects, error, warn);
     main.bundle.warningSink = warn;
@@ -46,7 +46,7 @@ bool loadMain(const std::filesystem::path& path, MainSide& main, const WarningSi
 bool loadAdded(const std::filesystem::path& path, ObjectBundle& added, StringTable& strings, const WarningSink& warn,
                std::string& error) {
     added.warningSink = warn;
-    if (isMapArchive(path))
+    if (isMap(path))
         return loadMapBundle(path, added, strings, error);
     const LoadResult loaded = added.load(path);
     if (!loaded)
@@ -163,7 +163,7 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     // The renamed objects join the main side as a merge would take them from a file.
     ObjectBundle& target = main.target();
     target.mergePolicy = request.policy;
-    const std::optional<ObjectKind> addedKind = isMapArchive(request.added) ? std::nullopt : singleKindOf(request.added);
+    const std::optional<ObjectKind> addedKind = isMap(request.added) ? std::nullopt : singleKindOf(request.added);
     const LoadResult merged = addedKind
                                   ? target.loadObjectFileBytes(added.objectFileBytes(*addedKind), *addedKind,
                                                                pathText(request.added))
@@ -174,30 +174,15 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
         return report;
 
     FileTransaction files;
+    std::size_t changed = 0;
     if (main.isMap) {
         std::map<std::string, std::vector<std::uint8_t>> replaced;
         std::map<std::string, std::vector<std::uint8_t>> newFiles;
-        for (ObjectKind k : kAllObjectKinds) {
-            const std::string name = mapObjectFileName(k, false);
-            const auto was = main.objects.files.find(name);
-            if (was == main.objects.files.end()) {
-                if (target.kind(k).present != 0)
-                    newFiles[name] = target.objectFileBytes(k);
-            } else if (std::vector<std::uint8_t> now = target.objectFileBytes(k); now != was->second) {
-                replaced[name] = std::move(now);
-            }
+        changedObjectFiles(target, false, main.objects, replaced, newFiles);
+        if (!stageMapFiles(main.archive, replaced, newFiles, request.takeBackups, files, changed, sink)) {
+            report.failed = true;
+            return report;
         }
-        if (request.takeBackups) {
-            const std::filesystem::path copy = backupName(splitPath(request.main));
-            if (!files.stageBackupOfReplaced(request.main, copy, error))
-                return fail("Failed to create backup file " + pathText(copy) + ", nothing was written (" +
-                            reasonOf(error) + ")");
-        }
-        const auto write = [&](const std::filesystem::path& temp, std::string& why) {
-            return writeMapArchive(main.archive, replaced, temp, why, newFiles);
-        };
-        if (!files.stageWrittenBy(request.main, write, error))
-            return fail("Failed to write map " + pathText(request.main) + " (" + reasonOf(error) + ")");
     } else {
         if (request.takeBackups) {
             const std::filesystem::path copy = backupName(splitPath(request.main));
@@ -208,8 +193,8 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
         const std::vector<std::uint8_t> bytes = mainIsSingle ? target.objectFileBytes(mainKind) : target.toBytes();
         if (!files.stage(request.main, bytes, error))
             return fail("Failed to write object file " + pathText(request.main) + " (" + reasonOf(error) + ")");
+        changed = 1;
     }
-    std::size_t changed = 1;
     if (!stageSideFiles(sides, !report.renames.empty(), request.takeBackups, files, changed, error))
         return fail(error);
     if (request.listOut &&

@@ -5,6 +5,7 @@
 #include "replace/replacelist.h"
 #include "replace/sidefile.h"
 
+#include <algorithm>
 
 namespace brindlemark {
 
@@ -12,61 +13,55 @@ namespace {
 
 const char* const kMergeDone = "Процесс обьединения завершен!";
 
-bool openMap(const std::filesystem::path& path, MapArchive& map, MessageSink& sink) {
-    std::string error;
-    if (map.open(path, error))
-        return true;
-    sink.message(error);
-    return false;
-}
-
-// The object files whose contents the bundle now gives differently (`changed`), and those of kinds the map did
-// not have (`added`), by name.
-void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects& objects,
-                        std::map<std::string, std::vector<std::uint8_t>>& changed,
-                        std::map<std::string, std::vector<std::uint8_t>>& added) {
-    for (ObjectKind k : kAllObjectKinds) {
-        const std::string name = mapObjectFileName(k, skin);
-        const auto was = objects.files.find(name);
-        if (was == objects.files.end()) {
-            if (bundle.kind(k).present != 0)
-                added[name] = bundle.objectFileBytes(k);
-            continue;
-        }
-        std::vector<std::uint8_t> now = bundle.objectFileBytes(k);
-        if (was->second != now)
-            changed[name] = std::move(now);
-    }
+std::string lowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 0x20);
+    return out;
 }
 
 struct Run {
-    MapArchive archive;
+    MapContents map;
     MapObjects objects;
     ReplaceListContents list;
     std::vector<std::string> triggerNames;
     std::vector<std::vector<std::uint8_t>> triggers;
+    std::string scriptName; // the script that is not patched, when the map has one
+    std::vector<std::uint8_t> script;
     SideFileSet outside;
 };
 
 // Opens the map, reads its object files, its trigger files, the replace list and the side files outside.
 // False (reported) on failure.
 bool prepare(const MapReplaceRequest& request, Run& run, MessageSink& sink) {
-    if (!openMap(request.map, run.archive, sink))
-        return false;
     std::string error;
-    const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
-    if (!loadMapObjects(run.archive, request.policy, run.objects, error, warn)) {
+    if (!run.map.open(request.map, error)) {
         sink.message(error);
         return false;
     }
-    run.triggerNames = mapTriggerFiles(run.archive, request.patchScript);
+    const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
+    if (!loadMapObjects(run.map, request.policy, run.objects, error, warn)) {
+        sink.message(error);
+        return false;
+    }
+    run.triggerNames = mapTriggerFiles(run.map, request.patchScript);
     for (const std::string& name : run.triggerNames) {
         run.triggers.emplace_back();
-        if (!run.archive.read(name, run.triggers.back(), error)) {
+        if (!run.map.read(name, run.triggers.back(), error)) {
             sink.message(error);
             return false;
         }
     }
+    if (!request.patchScript)
+        for (const char* name : {"war3map.j", "war3map.lua"})
+            if (run.scriptName.empty() && run.map.contains(name)) {
+                run.scriptName = name;
+                if (!run.map.read(name, run.script, error)) {
+                    sink.message(error);
+                    return false;
+                }
+            }
     if (!readReplaceList(request.replaceList, run.list, error)) {
         sink.message(error);
         return false;
@@ -82,53 +77,175 @@ bool prepare(const MapReplaceRequest& request, Run& run, MessageSink& sink) {
 }
 
 // Plans the run: the object files and skin files renamed in memory, the trigger files and the outside side
-// files patched in memory (in that order in `sides`).
+// files patched in memory, in that order in `sides`; then a script that is not patched, counted only.
 ReplacePlan plan(Run& run, std::vector<SideText>& sides) {
     for (std::size_t i = 0; i < run.triggers.size(); ++i)
         sides.push_back({run.triggerNames[i], run.triggers[i], 1});
     for (const SideText& side : run.outside.texts)
         sides.push_back(side);
+    if (!run.scriptName.empty())
+        sides.push_back({run.scriptName + " (not patched)", run.script, 1});
     ObjectBundle* const bundles[] = {&run.objects.main, &run.objects.skin};
     return planReplace(bundles, run.list.pairs, sides);
 }
 
-// Stages the map (written anew with `replaced` and `added`), after its backup copy with `backup`.
-bool stageMap(const MapArchive& archive, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
-              const std::map<std::string, std::vector<std::uint8_t>>& added, bool backup, FileTransaction& files,
-              MessageSink& sink) {
-    std::string error;
-    if (backup) {
-        const std::filesystem::path copy = backupName(splitPath(archive.path()));
-        if (!files.stageBackupOfReplaced(archive.path(), copy, error)) {
-            sink.message("Failed to create backup file " + pathText(copy) + ", nothing was written (" + reasonOf(error) + ")");
-            return false;
-        }
-    }
-    const auto write = [&](const std::filesystem::path& temp, std::string& why) {
-        return writeMapArchive(archive, replaced, temp, why, added);
-    };
-    if (!files.stageWrittenBy(archive.path(), write, error)) {
-        sink.message("Failed to write map " + pathText(archive.path()) + " (" + reasonOf(error) + ")");
-        return false;
-    }
-    return true;
+std::size_t occurrencesIn(const ReplacePlan& plan, std::size_t side) {
+    std::size_t n = 0;
+    for (const PlannedRename& r : plan.renames)
+        n += r.occurrences[side];
+    return n;
 }
 
 } // namespace
 
 bool isMapArchive(const std::filesystem::path& path) {
-    std::string ext = path.extension().string();
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 0x20);
+    const std::string ext = lowerAscii(path.extension().string());
     return ext == ".w3x" || ext == ".w3m";
+}
+
+bool isMapFolder(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(path, ec))
+        return false;
+    if (isMapArchive(path))
+        return true;
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+        if (lowerAscii(pathText(it->path().filename())) == "war3map.w3i")
+            return true;
+    return false;
+}
+
+bool isMap(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec) ? isMapFolder(path) : isMapArchive(path);
+}
+
+bool MapContents::open(const std::filesystem::path& path, std::string& error) {
+    std::error_code ec;
+    folder_ = std::filesystem::is_directory(path, ec);
+    path_ = path;
+    files_.clear();
+    if (!folder_)
+        return archive_.open(path, error);
+    if (!isMapFolder(path)) {
+        error = pathText(path) + ": a folder that is not a map (no war3map.w3i in it, and its name does not end in "
+                                 ".w3x or .w3m)";
+        return false;
+    }
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file(ec))
+            files_.emplace(lowerAscii(pathText(it->path().filename())), it->path());
+    if (ec) {
+        error = pathText(path) + ": cannot read the folder (" + ec.message() + ")";
+        return false;
+    }
+    return true;
+}
+
+bool MapContents::contains(std::string_view name) const {
+    return folder_ ? files_.contains(lowerAscii(name)) : archive_.contains(name);
+}
+
+bool MapContents::read(std::string_view name, std::vector<std::uint8_t>& out, std::string& error) const {
+    if (!folder_)
+        return archive_.read(name, out, error);
+    const auto it = files_.find(lowerAscii(name));
+    if (it == files_.end()) {
+        error = pathText(path_) + ": the map has no " + std::string(name);
+        return false;
+    }
+    return readFile(it->second, out, error);
+}
+
+std::filesystem::path MapContents::fileInFolder(std::string_view name) const {
+    const auto it = files_.find(lowerAscii(name));
+    return it != files_.end() ? it->second : path_ / std::filesystem::path(std::string(name));
 }
 
 std::string mapObjectFileName(ObjectKind kind, bool skin) {
     return std::string(skin ? "war3mapSkin." : "war3map.") + kindExtension(kind);
 }
 
-bool loadMapObjects(const MapArchive& map, MergePolicy policy, MapObjects& out, std::string& error,
+std::string scriptLeftBehindWarning(const std::string& scriptName, std::size_t occurrences) {
+    if (occurrences == 0)
+        return {};
+    return scriptName + " holds " + std::to_string(occurrences) +
+           " occurrences of renamed identifiers and was not changed; add --patch-script to patch it, or save the "
+           "map in the editor to regenerate it";
+}
+
+void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects& objects,
+                        std::map<std::string, std::vector<std::uint8_t>>& changed,
+                        std::map<std::string, std::vector<std::uint8_t>>& added) {
+    for (ObjectKind k : kAllObjectKinds) {
+        const std::string name = mapObjectFileName(k, skin);
+        const auto was = objects.normal.find(name);
+        if (was == objects.normal.end()) {
+            if (bundle.kind(k).present != 0)
+                added[name] = bundle.objectFileBytes(k);
+            continue;
+        }
+        // Compared in written form, so that a file nothing changed keeps the bytes it had.
+        std::vector<std::uint8_t> now = bundle.objectFileBytes(k);
+        if (was->second != now)
+            changed[name] = std::move(now);
+    }
+}
+
+bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                   const std::map<std::string, std::vector<std::uint8_t>>& added, bool backup, FileTransaction& files,
+                   std::size_t& changed, MessageSink& sink) {
+    std::string error;
+    const std::filesystem::path backupPath = backupName(splitPath(map.path()));
+    if (!map.isFolder()) {
+        if (backup && !files.stageBackupOfReplaced(map.path(), backupPath, error)) {
+            sink.message("Failed to create backup file " + pathText(backupPath) + ", nothing was written (" +
+                         reasonOf(error) + ")");
+            return false;
+        }
+        const auto write = [&](const std::filesystem::path& temp, std::string& why) {
+            return writeMapArchive(map.archive(), replaced, temp, why, added);
+        };
+        if (!files.stageWrittenBy(map.path(), write, error)) {
+            sink.message("Failed to write map " + pathText(map.path()) + " (" + reasonOf(error) + ")");
+            return false;
+        }
+        ++changed;
+        return true;
+    }
+    // A folder map: each changed file on its own, its old contents into the backup folder.
+    std::error_code ec;
+    if (backup && !replaced.empty() && !std::filesystem::is_directory(backupPath, ec) &&
+        !std::filesystem::create_directory(backupPath, ec)) {
+        sink.message("Failed to create backup folder " + pathText(backupPath) + ", nothing was written (" +
+                     ec.message() + ")");
+        return false;
+    }
+    for (const auto& [name, bytes] : replaced) {
+        const std::filesystem::path file = map.fileInFolder(name);
+        if (backup && !files.stageBackupOfReplaced(file, backupPath / file.filename(), error)) {
+            sink.message("Failed to create backup file " + pathText(backupPath / file.filename()) +
+                         ", nothing was written (" + reasonOf(error) + ")");
+            return false;
+        }
+        if (!files.stage(file, bytes, error)) {
+            sink.message("Failed to write map file " + pathText(file) + " (" + reasonOf(error) + ")");
+            return false;
+        }
+        ++changed;
+    }
+    for (const auto& [name, bytes] : added) {
+        const std::filesystem::path file = map.fileInFolder(name);
+        if (!files.stage(file, bytes, error)) {
+            sink.message("Failed to write map file " + pathText(file) + " (" + reasonOf(error) + ")");
+            return false;
+        }
+        ++changed;
+    }
+    return true;
+}
+
+bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out, std::string& error,
                     const WarningSink& warn) {
     out.main.mergePolicy = policy;
     out.skin.mergePolicy = policy;
@@ -148,6 +265,7 @@ bool loadMapObjects(const MapArchive& map, MergePolicy policy, MapObjects& out, 
                 error = loaded.error;
                 return false;
             }
+            out.normal[name] = bundle.objectFileBytes(k);
             out.files[name] = std::move(bytes);
         }
     }
@@ -156,7 +274,7 @@ bool loadMapObjects(const MapArchive& map, MergePolicy policy, MapObjects& out, 
 
 bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings,
                    std::string& error) {
-    MapArchive map;
+    MapContents map;
     if (!map.open(path, error))
         return false;
     MapObjects objects;
@@ -183,7 +301,7 @@ bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, Stri
     return true;
 }
 
-std::vector<std::string> mapTriggerFiles(const MapArchive& map, bool patchScript) {
+std::vector<std::string> mapTriggerFiles(const MapContents& map, bool patchScript) {
     std::vector<std::string> names;
     std::vector<const char*> wanted = {"war3map.wtg", "war3map.wct"};
     if (patchScript) {
@@ -201,7 +319,7 @@ ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink) 
     const bool write = request.keepBackups || request.writeWithoutBackups;
     FileLock lock;
     std::string error;
-    if (write && !lock.acquire(request.map, error)) {
+    if (write && !isMapFolder(request.map) && !lock.acquire(request.map, error)) {
         report.failed = true;
         sink.message(error);
         return report;
@@ -217,6 +335,10 @@ ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink) 
     for (const PlannedRename& r : planned.renames)
         report.renames.push_back(r.entry);
     report.collisions = planned.collisions;
+    if (!run.scriptName.empty())
+        if (std::string note = scriptLeftBehindWarning(run.scriptName, occurrencesIn(planned, sides.size() - 1));
+            !note.empty())
+            report.notes.push_back(std::move(note));
     if (!write)
         return report;
     if (report.renames.empty()) {
@@ -235,11 +357,13 @@ ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink) 
         run.outside.texts[i] = std::move(sides[run.triggers.size() + i]);
 
     FileTransaction files;
-    std::size_t changed = 1;
-    if (!stageMap(run.archive, replaced, added, request.keepBackups, files, sink) ||
-        !stageSideFiles(run.outside, true, request.keepBackups, files, changed, error)) {
-        if (!error.empty())
-            sink.message(error);
+    std::size_t changed = 0;
+    if (!stageMapFiles(run.map, replaced, added, request.keepBackups, files, changed, sink)) {
+        report.failed = true;
+        return report;
+    }
+    if (!stageSideFiles(run.outside, true, request.keepBackups, files, changed, error)) {
+        sink.message(error);
         report.failed = true;
         return report;
     }
@@ -258,13 +382,14 @@ bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, Mes
     Run run;
     if (!prepare(request, run, sink))
         return false;
-    if (run.archive.contains("war3map.wts")) {
+    if (run.map.contains("war3map.wts")) {
         std::vector<std::uint8_t> table;
         std::string error;
-        if (run.archive.read("war3map.wts", table, error))
+        if (run.map.read("war3map.wts", table, error))
             out.strings = StringTable::parse(table);
     }
     out.plan = plan(run, out.sides);
+    out.scriptObserved = !run.scriptName.empty();
     return true;
 }
 
@@ -279,19 +404,19 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     };
     FileLock lock;
     std::string error;
-    if (!lock.acquire(path, error))
+    if (!isMapFolder(path) && !lock.acquire(path, error))
         return fail(error);
     if (sameFile(path, addedPath))
         return fail("The added file " + pathText(addedPath) + " is the map itself; nothing was written");
     AddedFile added;
     if (!readAddedFile(addedPath, added, error))
         return fail(error);
-    MapArchive archive;
-    if (!archive.open(path, error))
+    MapContents map;
+    if (!map.open(path, error))
         return fail(error);
     MapObjects objects;
     const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
-    if (!loadMapObjects(archive, MergePolicy::Glue, objects, error, warn))
+    if (!loadMapObjects(map, MergePolicy::Glue, objects, error, warn))
         return fail(error);
     objects.main.mergePolicy = policy;
     if (const LoadResult loaded = mergeAddedFile(objects.main, added, addedPath); !loaded)
@@ -300,7 +425,8 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     std::map<std::string, std::vector<std::uint8_t>> newFiles;
     changedObjectFiles(objects.main, false, objects, replaced, newFiles);
     FileTransaction files;
-    if (!stageMap(archive, replaced, newFiles, takeBackup, files, sink)) {
+    std::size_t changed = 0;
+    if (!stageMapFiles(map, replaced, newFiles, takeBackup, files, changed, sink)) {
         report.failed = true;
         return report;
     }

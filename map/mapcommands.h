@@ -4,6 +4,7 @@
 // and the trigger files inside, and merging a bundle into them. The map is rewritten whole through a temporary
 // file, after a backup copy; a map that cannot be read is refused and left as it was.
 
+#include "core/fileio.h"
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
 #include "map/maparchive.h"
@@ -21,6 +22,33 @@ namespace brindlemark {
 
 // Whether the path names a map archive, by its extension (.w3x or .w3m, any letter case).
 bool isMapArchive(const std::filesystem::path& path);
+// Whether the path is a map saved as a folder: a folder whose name ends in .w3x or .w3m, or one that holds a
+// war3map.w3i.
+bool isMapFolder(const std::filesystem::path& path);
+// Whether the path names a map, an archive or a folder.
+bool isMap(const std::filesystem::path& path);
+
+// The files of a map, in an archive or in a folder (where they are plain files of the same names, found without
+// regard to letter case).
+class MapContents {
+public:
+    // Opens the archive, or the folder. False with a message naming the map when it cannot be read.
+    bool open(const std::filesystem::path& path, std::string& error);
+    bool isFolder() const { return folder_; }
+    const std::filesystem::path& path() const { return path_; }
+    bool contains(std::string_view name) const;
+    bool read(std::string_view name, std::vector<std::uint8_t>& out, std::string& error) const;
+    // The archive; only for a map that is not a folder.
+    const MapArchive& archive() const { return archive_; }
+    // The file of a folder map that holds `name`: the existing one in whatever letter case, else a new one.
+    std::filesystem::path fileInFolder(std::string_view name) const;
+
+private:
+    bool folder_ = false;
+    std::filesystem::path path_;
+    MapArchive archive_;
+    std::map<std::string, std::filesystem::path> files_; // folder files by lower-case name
+};
 
 // The name of a kind's object file inside a map: "war3map.w3u", or "war3mapSkin.w3u" for the skin file.
 std::string mapObjectFileName(ObjectKind kind, bool skin);
@@ -30,12 +58,27 @@ std::string mapObjectFileName(ObjectKind kind, bool skin);
 struct MapObjects {
     ObjectBundle main;
     ObjectBundle skin;
-    std::map<std::string, std::vector<std::uint8_t>> files; // the object files read, by name
+    std::map<std::string, std::vector<std::uint8_t>> files;  // the object files read, by name
+    std::map<std::string, std::vector<std::uint8_t>> normal; // the same in the form this program writes them
 };
+
+// Stages the map's new files, `replaced` (by name) and `added` (files the map did not have): an archive is
+// written anew, a folder gets the changed files; with `backup`, the archive is first copied to BACKUP_<name>,
+// or the files that change to the folder BACKUP_<name> beside the folder map. Counts the files that change. False
+// (reported) on failure.
+bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                   const std::map<std::string, std::vector<std::uint8_t>>& added, bool backup, FileTransaction& files,
+                   std::size_t& changed, MessageSink& sink);
+
+// The object files (or skin files) whose contents a rename or merge changed, by name: `changed` for files the map
+// has, `added` for kinds it did not have. A file whose objects did not change keeps its bytes as they were.
+void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects& objects,
+                        std::map<std::string, std::vector<std::uint8_t>>& changed,
+                        std::map<std::string, std::vector<std::uint8_t>>& added);
 
 // Reads every object file of the open map; loading warnings go to `warn`. False with a message naming the map
 // and the file when one is damaged.
-bool loadMapObjects(const MapArchive& map, MergePolicy policy, MapObjects& out, std::string& error,
+bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out, std::string& error,
                     const WarningSink& warn);
 
 // Reads a map for looking at: its object files and skin files glued into one bundle, and its string table
@@ -56,7 +99,7 @@ struct MapReplaceRequest {
 
 // The trigger files inside a map that renames are patched into: war3map.wtg and war3map.wct, and the script
 // with `patchScript`.
-std::vector<std::string> mapTriggerFiles(const MapArchive& map, bool patchScript);
+std::vector<std::string> mapTriggerFiles(const MapContents& map, bool patchScript);
 
 // Renames across every object file of the map and patches the renames into its trigger files and the side
 // files, then writes the map back (after copying it to its backup name). Messages as the Replace command's.
@@ -65,9 +108,15 @@ ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink);
 // What a Replace on a map would do, planned in memory.
 struct MapReplacePlan {
     ReplacePlan plan;
-    std::vector<SideText> sides; // the map's trigger files (by name), then the side files outside
+    std::vector<SideText> sides; // the map's trigger files (by name), the side files outside, then an unpatched script
+    bool scriptObserved = false; // the last side is the script, counted but not patched
     StringTable strings;
 };
+
+// The warning for a script that holds renamed identifiers and is not patched: "war3map.j holds 14 occurrences of
+// renamed identifiers and was not changed; add --patch-script to patch it, or save the map in the editor to
+// regenerate it". Empty when it holds none.
+std::string scriptLeftBehindWarning(const std::string& scriptName, std::size_t occurrences);
 
 // The same run planned only: what each rename would change in the map's object data, its trigger files and
 // the side files. Nothing is written. False with a message when the map, the list or a side file cannot be read.

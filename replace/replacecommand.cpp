@@ -84,6 +84,8 @@ std::string replaceDoneMessage(const ReplaceReport& report) {
                        ", изменено файлов: " + std::to_string(report.filesChanged) + ".";
     if (!report.collisions.empty())
         text += " Переименований на уже занятый идентификатор: " + std::to_string(report.collisions.size()) + ".";
+    for (const std::string& note : report.notes)
+        text += "\n" + note;
     return text;
 }
 

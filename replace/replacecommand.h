@@ -32,6 +32,7 @@ struct ReplaceReport {
     bool failed = false;               // a failure message was shown
     bool bundleWritten = false;        // the files were written
     std::size_t filesChanged = 0;      // files written with new contents (backup copies not counted)
+    std::vector<std::string> notes;    // what the user must know about the result, added to the completion message
 };
 
 // Renames the bundle's objects pair by pair from the replace list, rewrites every reference inside the bundle,

@@ -80,8 +80,10 @@ TEST_F(CliMap, DryRunOnAMapNamesObjectsAndWritesNothing) {
     writeAll(dir / "list.txt", std::string("h000 u000\n"));
     const CliRun run = runCli({"replace", pathText(map), "--list", pathText(dir / "list.txt"), "--dry-run"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "h000 -> u000  \"Captain\": 0 strings, 1 integer; war3map.wtg 1, war3map.wct 1\n"
-                       "total: 1 rename, 0 strings, 1 integer; war3map.wtg 1, war3map.wct 1\n");
+    EXPECT_EQ(run.out, "h000 -> u000  \"Captain\": 0 strings, 1 integer; war3map.wtg 1, war3map.wct 1, "
+                       "war3map.lua (not patched) 1\n"
+                       "total: 1 rename, 0 strings, 1 integer; war3map.wtg 1, war3map.wct 1, "
+                       "war3map.lua (not patched) 1\n");
     EXPECT_EQ(readAll(map), original);
 }
 

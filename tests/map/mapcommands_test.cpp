@@ -78,7 +78,9 @@ TEST_F(MapFixture, ReplaceRenamesObjectFilesSkinAndTriggersInsideTheMap) {
     request.map = map;
     request.replaceList = dir / "list.txt";
     const ReplaceReport report = replaceInMap(request, sink);
-    EXPECT_EQ(sink.messages, std::vector<std::string>{"Процесс изменения завершен! Переименовано идентификаторов: 2, изменено файлов: 1."});
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Процесс изменения завершен! Переименовано идентификаторов: 2, изменено файлов: 1.\n"
+                                       "war3map.j holds 1 occurrences of renamed identifiers and was not changed; add "
+                                       "--patch-script to patch it, or save the map in the editor to regenerate it"});
     ASSERT_EQ(report.renames.size(), 2u);
     EXPECT_EQ(readAll(dir / "BACKUP_Карта.w3x"), original);
 
@@ -124,9 +126,10 @@ TEST_F(MapFixture, DryRunCountsAndChangesNothing) {
     ASSERT_EQ(renames.size(), 1u);
     ASSERT_TRUE(renames[0].entry.displayName.has_value()); // from the skin file
     EXPECT_EQ(strings.resolve(*renames[0].entry.displayName), "Gate Guard");
-    ASSERT_EQ(sides.size(), 3u);
+    ASSERT_EQ(sides.size(), 4u);
     EXPECT_EQ(sides[0].name, "war3map.wtg");
-    EXPECT_EQ(renames[0].occurrences, (std::vector<std::size_t>{1, 1, 2}));
+    EXPECT_EQ(sides[3].name, "war3map.j (not patched)");
+    EXPECT_EQ(renames[0].occurrences, (std::vector<std::size_t>{1, 1, 2, 1}));
     EXPECT_EQ(readAll(map), original);
     EXPECT_EQ(text(readAll(dir / "outside.txt")), "h000 h000");
 }
