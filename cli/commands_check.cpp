@@ -1,7 +1,11 @@
 // check FILE: whether a bundle loads, with its versions and how much it holds.
 #include "cli/command.h"
 
+#include "core/fileio.h"
 #include "core/objectbundle.h"
+#include "map/mapcommands.h"
+
+#include <algorithm>
 
 #include <string>
 
@@ -16,11 +20,45 @@ std::size_t modificationTotal(const ObjectTable& table) {
     return total;
 }
 
+// What a file that is not object data is, where its name or first bytes tell; empty when they do not.
+std::string otherKindOfFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return isMapFolder(path) ? "" : "a folder that is not a map (no war3map.w3i in it, and its name does not end in "
+                                        ".w3x or .w3m)";
+    if (isMap(path) || singleKindOf(path))
+        return "";
+    std::string ext = path.extension().string();
+    for (char& c : ext)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
+    std::vector<std::uint8_t> head;
+    std::string error;
+    if (ext != ".w3o" && readFile(path, head, error, std::uint64_t{1} << 30)) {
+        const std::string start(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(head.size(), 16)));
+        if (start.starts_with("WTG!"))
+            return "a trigger file (war3map.wtg), not object data";
+        if (start.starts_with("STRING") || start.starts_with("\xEF\xBB\xBFSTRING") || ext == ".wts")
+            return "a string table (war3map.wts), not object data";
+        if (ext == ".wct")
+            return "a custom script file (war3map.wct), not object data";
+        if (ext == ".j" || ext == ".lua")
+            return "a map script, not object data";
+    }
+    return "";
+}
+
 int runCheck(const ParsedArguments& args) {
-    ObjectBundle bundle;
-    if (!loadBundle(bundle, args.positional[0]))
+    const Argument& file = args.positional[0];
+    if (const std::string other = otherKindOfFile(file.path); !other.empty()) {
+        printError(file.text + ": " + other);
         return kExitFailure;
-    std::string text = "bundle version: " + std::to_string(bundle.version) + "\n";
+    }
+    ObjectBundle bundle;
+    if (!loadBundle(bundle, file))
+        return kExitFailure;
+    // An object file of one kind has no bundle version of its own.
+    const bool single = !isMap(file.path) && singleKindOf(file.path).has_value();
+    std::string text = single ? "" : "bundle version: " + std::to_string(bundle.version) + "\n";
     for (ObjectKind k : kAllObjectKinds) {
         const ObjectBundle::Kind& kind = bundle.kind(k);
         if (kind.present == 0)
@@ -44,11 +82,14 @@ const Command& checkCommand() {
     static const Command command{
         .name = "check",
         .synopsis = "check FILE",
-        .summary = "Loads a bundle and shows its versions and object counts.",
+        .summary = "Loads a bundle, object file or map and shows its versions and object counts.",
         .details = "Prints the bundle version and, for every kind that the file holds, the version of its object\n"
                    "file, its modified standard objects, its custom objects and their modifications, counted as\n"
                    "they are after loading (objects with matching identifiers glued together, standard objects\n"
                    "without modifications dropped). A presence flag other than 1 is shown.\n"
+                   "An object file of one kind has no bundle version line. A file that is not object data is\n"
+                   "named for what it is where that can be told (a string table, a trigger file, a folder that is\n"
+                   "not a map), with exit status 1.\n"
                    "Exits with 1 and the reason, with the byte offset of the damage, when the file is refused.\n"
                    "\nExample: brindlemark-cli check war3map.w3o\n",
         .options = {},

@@ -1,7 +1,9 @@
 // brindlemark-cli as a user meets it: exit status, standard output and standard error of the built program.
 #include "core/objectbundle.h"
 
+#include "core/fileio.h"
 #include "tests/cli/clirun.h"
+#include "tests/replace/bundlefixtures.h"
 #include "tests/support/testsupport.h"
 
 #include <gmock/gmock.h>
@@ -560,6 +562,38 @@ TEST(CliDump, RefusedFileWritesNothingToStandardOutput) {
         EXPECT_EQ(run.out, "") << mode;
         EXPECT_THAT(run.err, StartsWith("brindlemark-cli: " + file.string() + ": ")) << mode;
     }
+}
+
+} // namespace
+} // namespace brindlemark
+
+namespace brindlemark {
+namespace {
+
+using namespace testing;
+
+TEST(CliCheck, SaysWhatAFileIsWhenItIsNotObjectData) {
+    TempDir dir;
+    writeAll(dir / "war3map.wtg", std::string("WTG!\x07\x00\x00\x00", 8));
+    writeAll(dir / "war3map.wts", std::string("STRING 1\r\n{\r\nx\r\n}\r\n"));
+    std::filesystem::create_directory(dir / "plain folder");
+    ObjectBundle units;
+    put(units, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 1)}));
+    std::string error;
+    ASSERT_TRUE(units.save(dir / "units.w3u", error));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"war3map.wtg", "a trigger file (war3map.wtg), not object data"},
+        {"war3map.wts", "a string table (war3map.wts), not object data"},
+        {"plain folder", "a folder that is not a map"},
+    };
+    for (const auto& [name, said] : cases) {
+        const CliRun run = runCli({"check", pathText(dir / name)});
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+    }
+    const CliRun single = runCli({"check", pathText(dir / "units.w3u")});
+    EXPECT_EQ(single.status, 0);
+    EXPECT_EQ(single.out, "units: object file version 0, standard objects 0, custom objects 1, modifications 1\n");
 }
 
 } // namespace

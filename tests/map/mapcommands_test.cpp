@@ -186,3 +186,95 @@ TEST_F(MapFixture, MergeOfAKindTheMapLacksAddsItsFile) {
 
 } // namespace
 } // namespace brindlemark
+
+namespace brindlemark {
+namespace {
+
+// A map saved as a folder, from real object, skin and trigger files with a script and a string table, behaves
+// as the same map in an archive: the same bytes come out, files nothing changes keep their bytes and times,
+// and the script warning appears exactly when the script holds renamed identifiers and is not patched.
+TEST(FolderMap, GivesTheSameBytesAsTheArchiveAndLeavesUntouchedFilesAlone) {
+    const fs::path corpus = corpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus folder";
+    const fs::path source = corpus / "dbz-tribute-reforged";
+    ObjectBundle units;
+    units.warningSink = [](const std::string&) {};
+    ASSERT_TRUE(units.load(source / "war3map.w3u"));
+    const ObjectTable& custom = units.kind(ObjectKind::Units).file.customTable;
+    ASSERT_GE(custom.count(), 2u);
+    const std::string a = custom.at(0).effectiveId().text();
+    const std::string b = custom.at(1).effectiveId().text();
+    const std::string script = "call CreateUnit(p, '" + a + "', 0, 0, 0)\r\n";
+    std::vector<mpq::File> files = {mpq::textFile("war3map.w3i", "info"), mpq::textFile("war3map.j", script),
+                                    mpq::textFile("war3map.wts", "STRING 1\r\n{\r\nname\r\n}\r\n")};
+    for (const auto& entry : fs::directory_iterator(source))
+        if (entry.path().filename().string().starts_with("war3map"))
+            files.push_back({entry.path().filename().string(), readAll(entry.path())});
+
+    for (const bool patchScript : {false, true}) {
+        SCOPED_TRACE(patchScript ? "script patched" : "script left alone");
+        TempDir dir;
+        const fs::path archive = dir / "map.w3x";
+        writeAll(archive, mpq::build(dir / "scratch.mpq", files));
+        const fs::path folder = dir / "folder.w3x";
+        fs::create_directory(folder);
+        for (const mpq::File& f : files)
+            writeAll(folder / f.name, f.data);
+        const auto oldTime = fs::last_write_time(folder / "war3mapSkin.w3b") - std::chrono::hours(1);
+        fs::last_write_time(folder / "war3mapSkin.w3b", oldTime);
+        writeAll(dir / "list.txt", a + " X000\r\n" + b + " X001\r\n");
+
+        std::vector<std::vector<std::string>> messages;
+        for (const fs::path& map : {archive, folder}) {
+            RecordingSink sink;
+            MapReplaceRequest request;
+            request.map = map;
+            request.replaceList = dir / "list.txt";
+            request.patchScript = patchScript;
+            const ReplaceReport report = replaceInMap(request, sink);
+            EXPECT_TRUE(report.bundleWritten) << (sink.messages.empty() ? "" : sink.messages[0]);
+            messages.push_back(sink.messages);
+        }
+        ASSERT_EQ(messages[0].size(), 1u);
+        EXPECT_EQ(messages[0][0].find("war3map.j holds 1 occurrences") != std::string::npos, !patchScript)
+            << messages[0][0];
+        MapContents inArchive;
+        MapContents inFolder;
+        std::string error;
+        ASSERT_TRUE(inArchive.open(archive, error)) << error;
+        ASSERT_TRUE(inFolder.open(folder, error)) << error;
+        for (const mpq::File& f : files) {
+            Bytes x, y;
+            ASSERT_TRUE(inArchive.read(f.name, x, error)) << error;
+            ASSERT_TRUE(inFolder.read(f.name, y, error)) << error;
+            EXPECT_EQ(x, y) << f.name;
+        }
+        EXPECT_EQ(text(readAll(folder / "war3map.j")).find("X000") != std::string::npos, patchScript);
+        // Untouched files keep their bytes and their time; the backup folder holds only the files that changed.
+        EXPECT_EQ(readAll(folder / "war3mapSkin.w3b"), readAll(source / "war3mapSkin.w3b"));
+        EXPECT_EQ(fs::last_write_time(folder / "war3mapSkin.w3b"), oldTime);
+        EXPECT_TRUE(fs::exists(dir / "BACKUP_folder.w3x" / "war3map.w3u"));
+        EXPECT_FALSE(fs::exists(dir / "BACKUP_folder.w3x" / "war3mapSkin.w3b"));
+        EXPECT_EQ(readAll(dir / "BACKUP_folder.w3x" / "war3map.w3u"), readAll(source / "war3map.w3u"));
+
+        // A merge into both gives the same object files again.
+        ObjectBundle added;
+        put(added, ObjectKind::Units, makeObject("hfoo", "Y000", {intField("uhpm", 5)}));
+        std::string saveError;
+        ASSERT_TRUE(added.save(dir / "added.w3u", saveError));
+        for (const fs::path& map : {archive, folder}) {
+            RecordingSink sink;
+            EXPECT_TRUE(mergeIntoMap(map, dir / "added.w3u", MergePolicy::Glue, true, sink).bundleWritten);
+        }
+        ASSERT_TRUE(inArchive.open(archive, error));
+        ASSERT_TRUE(inFolder.open(folder, error));
+        Bytes x, y;
+        ASSERT_TRUE(inArchive.read("war3map.w3u", x, error));
+        ASSERT_TRUE(inFolder.read("war3map.w3u", y, error));
+        EXPECT_EQ(x, y);
+    }
+}
+
+} // namespace
+} // namespace brindlemark
