@@ -82,7 +82,7 @@ void AppState::reloadMainBundle() {
 void AppState::saveIdListAs(const std::filesystem::path& path, MessageSink& sink) {
     std::string why;
     if (!writeIdList(bundle, path, why))
-        sink.message("Failed to write identifier list " + pathText(path));
+        sink.message("Failed to write identifier list " + pathText(path) + " (" + reasonOf(why) + ")");
 }
 
 ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink) {

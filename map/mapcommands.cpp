@@ -387,6 +387,8 @@ bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, Mes
         std::string error;
         if (run.map.read("war3map.wts", table, error))
             out.strings = StringTable::parse(table);
+        else
+            sink.warning(error + "; names are shown as the object files give them");
     }
     out.plan = plan(run, out.sides);
     out.scriptObserved = !run.scriptName.empty();

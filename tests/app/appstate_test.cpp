@@ -99,7 +99,8 @@ TEST(AppState, IdListFailureIsReported) {
     EXPECT_TRUE(fs::exists(dir / "ids.txt"));
     state.saveIdListAs(dir / "nowhere" / "ids.txt", sink);
     EXPECT_EQ(sink.messages,
-              std::vector<std::string>{"Failed to write identifier list " + pathText(dir / "nowhere" / "ids.txt")});
+              std::vector<std::string>{"Failed to write identifier list " + pathText(dir / "nowhere" / "ids.txt") +
+                                       " (No such file or directory)"});
 }
 
 } // namespace
