@@ -437,4 +437,44 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     return report;
 }
 
+bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle& bundle, bool takeBackup,
+                           std::string& error) {
+    MapArchive archive;
+    if (!archive.open(path, error))
+        return false;
+    std::map<std::string, std::vector<std::uint8_t>> replaced;
+    std::map<std::string, std::vector<std::uint8_t>> added;
+    for (ObjectKind k : kAllObjectKinds) {
+        if (bundle.kind(k).present == 0)
+            continue;
+        const std::string name = mapObjectFileName(k, false);
+        std::vector<std::uint8_t> bytes = bundle.objectFileBytes(k);
+        if (!archive.contains(name)) {
+            added[name] = std::move(bytes);
+            continue;
+        }
+        std::vector<std::uint8_t> was;
+        if (!archive.read(name, was, error))
+            return false;
+        if (was != bytes)
+            replaced[name] = std::move(bytes);
+    }
+    if (replaced.empty() && added.empty())
+        return true;
+    if (takeBackup) {
+        const std::filesystem::path backup = backupName(splitPath(path));
+        std::string why;
+        if (!copyFileReplacing(path, backup, why)) {
+            error = "Failed to create backup file " + pathText(backup) + " (" + why + ")";
+            return false;
+        }
+    }
+    std::string why;
+    if (!writeMapArchive(archive, replaced, path, why, added)) {
+        error = "Failed to write map " + pathText(path) + " (" + why + ")";
+        return false;
+    }
+    return true;
+}
+
 } // namespace brindlemark

@@ -119,10 +119,8 @@ std::string unescape(const std::string& text) {
 }
 
 const json* findKind(const json& doc, const std::string& name) {
-    for (const json& k : doc.at("kinds"))
-        if (k.at("kind") == name)
-            return &k;
-    return nullptr;
+    const auto it = doc.at("kinds").find(name);
+    return it == doc.at("kinds").end() ? nullptr : &*it;
 }
 
 std::vector<std::string> idsOf(const json& objects) {
@@ -353,8 +351,9 @@ TEST(CliDump, JsonHoldsEveryObjectInTableOrder) {
     const json doc = json::parse(run.out);
     EXPECT_EQ(doc.at("version"), 3);
     std::vector<std::string> kinds;
-    for (const json& k : doc.at("kinds"))
-        kinds.push_back(k.at("kind").get<std::string>());
+    const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(run.out);
+    for (const auto& [name, kind] : ordered.at("kinds").items())
+        kinds.push_back(name);
     EXPECT_EQ(kinds, (std::vector<std::string>{"units", "abilities", "upgrades"}));
 
     const json& units = *findKind(doc, "units");
