@@ -136,12 +136,12 @@ TEST(CliHelp, ProgramHelpNamesEveryCommand) {
     const CliRun run = runCli({"--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    for (const char* name : {"check FILE", "dump FILE", "normalize FILE"})
+    for (const char* name : {"check FILE", "dump FILE", "normalize FILE", "build JSON", "diff A B", "merge3 BASE"})
         EXPECT_THAT(run.out, HasSubstr("\n  " + std::string(name))) << name;
 }
 
 TEST(CliHelp, EveryCommandHasHelpEvenWithoutItsArguments) {
-    for (const std::string name : {"check", "dump", "normalize"}) {
+    for (const std::string name : {"check", "dump", "normalize", "build", "diff", "merge3"}) {
         const CliRun run = runCli({name, "--help"});
         EXPECT_EQ(run.status, 0) << name;
         EXPECT_THAT(run.out, StartsWith("usage: brindlemark-cli " + name + " ")) << name;
