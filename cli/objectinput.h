@@ -25,7 +25,7 @@ struct ObjectInput {
     StringTable strings; // a map's string table
 };
 
-// Loads the file; on failure prints the reason and returns false.
+// Loads the file; on failure prints the reason and returns false. An empty file told by its bytes holds nothing.
 [[nodiscard]] bool loadObjectInput(const Argument& file, ObjectInput& input);
 
 // The kind to name in messages about the input, or none when the input's kind is not known.

@@ -308,6 +308,13 @@ TEST(CliMerge3, MergesFilesToldByTheirBytesAndListsConflicts) {
                        "brindlemark-cli: 1 conflict; " + pathText(ours) + " holds ours there\n");
     EXPECT_EQ(readAll(ours), guardUnits("Captain", 6, 2).objectFileBytes(ObjectKind::Units));
 
+    // Both sides added the file alike: git hands over an empty base.
+    writeAll(base, Bytes{});
+    writeAll(theirs, readAll(ours));
+    const CliRun added = runCli({"merge3", pathText(base), pathText(ours), pathText(theirs), "-o", pathText(ours)});
+    EXPECT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(readAll(ours), readAll(theirs));
+
     writeAll(dir / "cut", Bytes{2, 0, 0, 0, 1});
     const CliRun refused = runCli({"merge3", pathText(base), pathText(dir / "cut"), pathText(theirs), "-o",
                                    pathText(dir / "out")});
