@@ -1,5 +1,6 @@
 // build JSON (-o OUT | --into MAP): object data written from the JSON that dump --json writes.
 #include "cli/command.h"
+#include "cli/consolesink.h"
 #include "cli/objectjson.h"
 
 #include "core/fileio.h"
@@ -69,16 +70,24 @@ int runBuild(const ParsedArguments& args) {
     const Argument* into = args.value("--into");
     if ((out != nullptr) == (into != nullptr)) {
         printError("build: give either -o OUT or --into MAP");
-        std::fprintf(stderr, "usage: %s build JSON (-o OUT | --into MAP)\n", kProgramName);
+        std::fprintf(stderr, "usage: %s build JSON (-o OUT | --into MAP [--no-backup])\n", kProgramName);
         return kExitUsage;
     }
-    if (out && isMapArchive(out->path)) {
+    if (out && isMap(out->path)) {
         printError("build: " + out->text + " is a map: write into it with --into");
         return kExitUsage;
     }
-    if (into && !isMapArchive(into->path)) {
-        printError("build: --into takes a map (.w3x, .w3m), not " + into->text);
+    if (into && !isMap(into->path)) {
+        printError("build: --into takes a map (.w3x, .w3m, or a map saved as a folder), not " + into->text);
         return kExitUsage;
+    }
+    if (out && !checkOutput("build", *out, args.positional, false))
+        return kExitFailure;
+    FileLock lock;
+    std::string error;
+    if (out && out->text != "-" && !lock.acquire(out->path, error)) {
+        printError(error);
+        return kExitFailure;
     }
     std::vector<std::uint8_t> bytes;
     std::string name;
@@ -98,27 +107,21 @@ int runBuild(const ParsedArguments& args) {
         return kExitFailure;
     }
     doc = nullptr;
-    std::string error;
     if (into) {
-        if (!putObjectFilesIntoMap(into->path, bundle, true, error)) {
-            printError(error);
-            return kExitFailure;
-        }
-        return kExitSuccess;
+        ConsoleSink sink;
+        return putObjectFilesIntoMap(into->path, bundle, !args.has("--no-backup"), sink) ? kExitSuccess
+                                                                                         : kExitFailure;
     }
-    if (const std::optional<ObjectKind> kind = singleKindOf(out->path);
-        kind && !fitsSingleKind(bundle, *kind, name, *out))
+    const std::optional<ObjectKind> kind = singleKindOf(out->path);
+    if (kind && !fitsSingleKind(bundle, *kind, name, *out))
         return kExitFailure;
-    if (!bundle.save(out->path, error)) {
-        printError(error);
-        return kExitFailure;
-    }
-    return kExitSuccess;
+    return writeOutput(*out, kind ? bundle.objectFileBytes(*kind) : bundle.toBytes()) ? kExitSuccess : kExitFailure;
 }
 
 constexpr OptionSpec kBuildOptions[] = {
     {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = false},
     {.longName = "--into", .shortName = "", .takesValue = true, .valueName = "MAP", .required = false},
+    {.longName = "--no-backup", .shortName = ""},
 };
 
 } // namespace
@@ -126,7 +129,7 @@ constexpr OptionSpec kBuildOptions[] = {
 const Command& buildCommand() {
     static const Command command{
         .name = "build",
-        .synopsis = "build JSON (-o OUT | --into MAP)",
+        .synopsis = "build JSON (-o OUT | --into MAP [--no-backup])",
         .summary = "Writes a bundle, object file or map's object files from JSON.",
         .details =
             "Reads the JSON that dump --json writes (JSON may be - for standard input) and writes OUT: an\n"
@@ -143,10 +146,12 @@ const Command& buildCommand() {
             "nothing is written.\n"
             "\n"
             "Options:\n"
-            "  -o, --output OUT   the bundle or object file to write; replaced only once it is written whole\n"
+            "  -o, --output OUT   the bundle or object file to write (- for standard output); replaced only\n"
+            "                     once it is written whole; it may not be JSON itself\n"
             "  --into MAP         write the object file of every kind the JSON holds into the map (.w3x,\n"
             "                     .w3m) as war3map.<ext>, after copying the map to BACKUP_<name>; the map's\n"
             "                     other files, skin files and object files of other kinds stay as they are\n"
+            "  --no-backup        with --into, write the map without the backup copy\n"
             "\nExamples: brindlemark-cli dump war3map.w3u --json > units.json\n"
             "          brindlemark-cli build units.json -o war3map.w3u\n"
             "          brindlemark-cli build objects.json --into MyMap.w3x\n",

@@ -90,9 +90,20 @@ bool outputBytes(const ObjectBundle& merged, const ObjectInput& ours, const Argu
 }
 
 int runMerge3(const ParsedArguments& args) {
+    const Argument& out = *args.value("--output");
+    // OUT may be OURS, as a merge driver has it; writing over BASE or THEIRS would lose a version.
+    const Argument others[] = {args.positional[0], args.positional[2]};
+    if (!checkOutput("merge3", out, others, false))
+        return kExitTrouble;
+    FileLock lock;
+    std::string error;
+    if (out.text != "-" && !lock.acquire(out.path, error)) {
+        printError(error);
+        return kExitTrouble;
+    }
     ObjectInput inputs[3];
     for (std::size_t i = 0; i < 3; ++i) {
-        if (isMapArchive(args.positional[i].path)) {
+        if (isMap(args.positional[i].path)) {
             printError("merge3: " + args.positional[i].text + " is a map; merge3 merges bundles and object files");
             return kExitTrouble;
         }
@@ -100,15 +111,9 @@ int runMerge3(const ParsedArguments& args) {
             return kExitTrouble;
     }
     const MergeResult result = mergeThreeWay(inputs[0].bundle, inputs[1].bundle, inputs[2].bundle);
-    const Argument& out = *args.value("--output");
     std::vector<std::uint8_t> bytes;
-    if (!outputBytes(result.merged, inputs[1], out, bytes))
+    if (!outputBytes(result.merged, inputs[1], out, bytes) || !writeOutput(out, bytes))
         return kExitTrouble;
-    std::string error;
-    if (!saveBytes(out.path, bytes.data(), bytes.size(), error)) {
-        printError(error);
-        return kExitTrouble;
-    }
     for (const MergeConflict& c : result.conflicts)
         printError("conflict: " + conflictText(c, inputs[1]));
     if (result.conflicts.empty())
@@ -145,7 +150,8 @@ const Command& merge3Command() {
             "2 trouble (a file that cannot be read or written; a wrong command line).\n"
             "\n"
             "Options:\n"
-            "  -o, --output OUT   where to write the merged data (required); may be OURS\n"
+            "  -o, --output OUT   where to write the merged data (required; - for standard output); may be\n"
+            "                     OURS, not BASE or THEIRS\n"
             "\nAs a git merge driver (.gitattributes: *.w3u merge=brindlemark):\n"
             "  git config merge.brindlemark.driver \"brindlemark-cli merge3 %O %A %B -o %A\"\n",
         .options = kMerge3Options,

@@ -10,7 +10,7 @@
 namespace brindlemark::cli {
 
 bool loadObjectInput(const Argument& file, ObjectInput& input) {
-    if (isMapArchive(file.path)) {
+    if (isMap(file.path)) {
         input.form = ObjectInput::Form::Map;
         return loadBundle(input.bundle, file, &input.strings);
     }

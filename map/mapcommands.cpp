@@ -438,10 +438,14 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
 }
 
 bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle& bundle, bool takeBackup,
-                           std::string& error) {
-    MapArchive archive;
-    if (!archive.open(path, error))
+                           MessageSink& sink) {
+    FileLock lock;
+    MapContents archive;
+    std::string error;
+    if ((!isMapFolder(path) && !lock.acquire(path, error)) || !archive.open(path, error)) {
+        sink.message(error);
         return false;
+    }
     std::map<std::string, std::vector<std::uint8_t>> replaced;
     std::map<std::string, std::vector<std::uint8_t>> added;
     for (ObjectKind k : kAllObjectKinds) {
@@ -454,24 +458,21 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
             continue;
         }
         std::vector<std::uint8_t> was;
-        if (!archive.read(name, was, error))
+        if (!archive.read(name, was, error)) {
+            sink.message(error);
             return false;
+        }
         if (was != bytes)
             replaced[name] = std::move(bytes);
     }
     if (replaced.empty() && added.empty())
         return true;
-    if (takeBackup) {
-        const std::filesystem::path backup = backupName(splitPath(path));
-        std::string why;
-        if (!copyFileReplacing(path, backup, why)) {
-            error = "Failed to create backup file " + pathText(backup) + " (" + why + ")";
-            return false;
-        }
-    }
-    std::string why;
-    if (!writeMapArchive(archive, replaced, path, why, added)) {
-        error = "Failed to write map " + pathText(path) + " (" + why + ")";
+    FileTransaction files;
+    std::size_t changed = 0;
+    if (!stageMapFiles(archive, replaced, added, takeBackup, files, changed, sink))
+        return false;
+    if (!files.commit(error)) {
+        sink.message("Failed to write map " + pathText(path) + ": " + error);
         return false;
     }
     return true;

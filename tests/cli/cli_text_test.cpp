@@ -204,6 +204,8 @@ TEST(CliBuild, RefusesWhatItCannotWrite) {
          name + ": " + pathText(dir / "a.w3a") + " holds abilities only, but the JSON holds units"},
         {{"build", name, "-o", pathText(dir / "a.w3x")}, 2, "build: " + pathText(dir / "a.w3x") +
                                                                " is a map: write into it with --into"},
+        {{"build", name, "-o", name}, 1,
+         "build: the output " + name + " is the input " + name + "; it would be lost, so nothing was written"},
         {{"build", pathText(dir / "absent.json"), "-o", pathText(dir / "a.w3o")}, 1,
          pathText(dir / "absent.json") + ": cannot open"},
     };
