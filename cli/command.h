@@ -44,6 +44,9 @@ const Command& replaceCommand();
 const Command& idListCommand();
 const Command& mergeCommand();
 const Command& importCommand();
+const Command& buildCommand();
+const Command& diffCommand();
+const Command& merge3Command();
 
 // Writes "brindlemark-cli: <message>" and a line end to standard error.
 void printError(std::string_view message);

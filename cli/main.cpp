@@ -19,6 +19,9 @@ constexpr CommandDescription kCommands[] = {
     &replaceCommand,
     &mergeCommand,
     &importCommand,
+    &buildCommand,
+    &diffCommand,
+    &merge3Command,
 };
 
 const Command* findCommand(std::string_view name) {
@@ -57,7 +60,8 @@ void printProgramHelp() {
         text += std::string(c.summary) + "\n";
     }
     text += std::string("\n") + kProgramName + " COMMAND --help shows a command's help.\n" +
-            "Exit status: 0 done, 1 failed (a file that cannot be read or written), 2 wrong command line.\n";
+            "Exit status: 0 done, 1 failed (a file that cannot be read or written), 2 wrong command line;\n" +
+            "diff and merge3 differ (see their help).\n";
     printOut(text);
 }
 

@@ -439,4 +439,45 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     return report;
 }
 
+bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle& bundle, bool takeBackup,
+                           MessageSink& sink) {
+    FileLock lock;
+    MapContents archive;
+    std::string error;
+    if ((!isMapFolder(path) && !lock.acquire(path, error)) || !archive.open(path, error)) {
+        sink.message(error);
+        return false;
+    }
+    std::map<std::string, std::vector<std::uint8_t>> replaced;
+    std::map<std::string, std::vector<std::uint8_t>> added;
+    for (ObjectKind k : kAllObjectKinds) {
+        if (bundle.kind(k).present == 0)
+            continue;
+        const std::string name = mapObjectFileName(k, false);
+        std::vector<std::uint8_t> bytes = bundle.objectFileBytes(k);
+        if (!archive.contains(name)) {
+            added[name] = std::move(bytes);
+            continue;
+        }
+        std::vector<std::uint8_t> was;
+        if (!archive.read(name, was, error)) {
+            sink.message(error);
+            return false;
+        }
+        if (was != bytes)
+            replaced[name] = std::move(bytes);
+    }
+    if (replaced.empty() && added.empty())
+        return true;
+    FileTransaction files;
+    std::size_t changed = 0;
+    if (!stageMapFiles(archive, replaced, added, takeBackup, files, changed, sink))
+        return false;
+    if (!files.commit(error)) {
+        sink.message("Failed to write map " + pathText(path) + ": " + error);
+        return false;
+    }
+    return true;
+}
+
 } // namespace brindlemark

@@ -127,4 +127,11 @@ bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, Mes
 MergeReport mergeIntoMap(const std::filesystem::path& map, const std::filesystem::path& added, MergePolicy policy,
                          bool takeBackup, MessageSink& sink);
 
+// Puts the object file of every kind the bundle holds into the map as war3map.<ext>, in place of the map's own or
+// as a new file, and writes the map back (after its backup copy when `takeBackup`); a map whose object files
+// already hold these bytes is not written. The map's other files, its skin files and the object files of kinds
+// the bundle lacks stay as they are. False (reported) on failure; the map is then unchanged.
+[[nodiscard]] bool putObjectFilesIntoMap(const std::filesystem::path& map, const ObjectBundle& bundle, bool takeBackup,
+                                         MessageSink& sink);
+
 } // namespace brindlemark

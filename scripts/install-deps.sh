@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev qt6-base-dev fonts-dejavu-core libstorm-dev libbz2-dev)
+          nlohmann-json3-dev qt6-base-dev fonts-dejavu-core libstorm-dev libbz2-dev git)
 
 tools_present() {
     local missing_tools=()

@@ -133,6 +133,26 @@ TEST(CliSingleKind, ReplaceWritesTheFileBackInItsOwnLayout) {
               2);
 }
 
+TEST_F(CliMap, BuildWritesEditedJsonIntoTheMapAndDiffShowsIt) {
+    const fs::path json = dir / "objects.json";
+    ASSERT_EQ(runCli({"dump", pathText(map), "--json"}, json).status, 0);
+    std::string text = textOf(readAll(json));
+    const std::size_t at = text.find("TRIGSTR_004");
+    ASSERT_NE(at, std::string::npos) << text;
+    writeAll(json, text.replace(at, 11, "Sergeant"));
+    const CliRun run = runCli({"build", pathText(json), "--into", pathText(map)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(inside("war3map.w3u"), HasSubstr("Sergeant"));
+    EXPECT_EQ(inside("war3map.wtg"), "trigger h000 h001");
+    EXPECT_EQ(readAll(dir / "BACKUP_Тест.w3x"), original);
+
+    writeAll(dir / "old.w3x", original);
+    const CliRun diff = runCli({"diff", pathText(dir / "old.w3x"), pathText(map)});
+    EXPECT_EQ(diff.status, 1) << diff.err;
+    EXPECT_EQ(diff.out, "changed: units custom h000 \"Sergeant\"\n"
+                        "  unam: string \"TRIGSTR_004\" -> string \"Sergeant\"\n");
+}
+
 } // namespace
 } // namespace brindlemark
 

@@ -119,10 +119,8 @@ std::string unescape(const std::string& text) {
 }
 
 const json* findKind(const json& doc, const std::string& name) {
-    for (const json& k : doc.at("kinds"))
-        if (k.at("kind") == name)
-            return &k;
-    return nullptr;
+    const auto it = doc.at("kinds").find(name);
+    return it == doc.at("kinds").end() ? nullptr : &*it;
 }
 
 std::vector<std::string> idsOf(const json& objects) {
@@ -138,12 +136,12 @@ TEST(CliHelp, ProgramHelpNamesEveryCommand) {
     const CliRun run = runCli({"--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    for (const char* name : {"check FILE", "dump FILE", "normalize FILE"})
+    for (const char* name : {"check FILE", "dump FILE", "normalize FILE", "build JSON", "diff A B", "merge3 BASE"})
         EXPECT_THAT(run.out, HasSubstr("\n  " + std::string(name))) << name;
 }
 
 TEST(CliHelp, EveryCommandHasHelpEvenWithoutItsArguments) {
-    for (const std::string name : {"check", "dump", "normalize"}) {
+    for (const std::string name : {"check", "dump", "normalize", "build", "diff", "merge3"}) {
         const CliRun run = runCli({name, "--help"});
         EXPECT_EQ(run.status, 0) << name;
         EXPECT_THAT(run.out, StartsWith("usage: brindlemark-cli " + name + " ")) << name;
@@ -353,8 +351,9 @@ TEST(CliDump, JsonHoldsEveryObjectInTableOrder) {
     const json doc = json::parse(run.out);
     EXPECT_EQ(doc.at("version"), 3);
     std::vector<std::string> kinds;
-    for (const json& k : doc.at("kinds"))
-        kinds.push_back(k.at("kind").get<std::string>());
+    const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(run.out);
+    for (const auto& [name, kind] : ordered.at("kinds").items())
+        kinds.push_back(name);
     EXPECT_EQ(kinds, (std::vector<std::string>{"units", "abilities", "upgrades"}));
 
     const json& units = *findKind(doc, "units");

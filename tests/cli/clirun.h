@@ -30,8 +30,9 @@ struct CliRun {
 };
 
 // Runs the program with `args` (bytes, passed unchanged) and collects what it writes. Standard output goes to
-// `stdoutPath` instead when one is given.
-inline CliRun runCli(const std::vector<std::string>& args, const std::filesystem::path& stdoutPath = {}) {
+// `stdoutPath` instead when one is given; standard input comes from `stdinPath` when one is given.
+inline CliRun runCli(const std::vector<std::string>& args, const std::filesystem::path& stdoutPath = {},
+                     const std::filesystem::path& stdinPath = {}) {
     TempDir capture;
     const std::filesystem::path outPath = stdoutPath.empty() ? capture / "stdout" : stdoutPath;
     const std::filesystem::path errPath = capture / "stderr";
@@ -40,13 +41,18 @@ inline CliRun runCli(const std::vector<std::string>& args, const std::filesystem
     std::string command = "\"\"" BRINDLEMARK_CLI "\"";
     for (const std::string& a : args)
         command += " \"" + a + "\"";
-    command += " >\"" + outPath.string() + "\" 2>\"" + errPath.string() + "\"\"";
+    command += " >\"" + outPath.string() + "\" 2>\"" + errPath.string() + "\"";
+    if (!stdinPath.empty())
+        command += " <\"" + stdinPath.string() + "\"";
+    command += "\"";
     run.status = std::system(command.c_str());
 #else
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!stdinPath.empty())
+        posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
     std::vector<std::string> argStorage = {BRINDLEMARK_CLI};
     argStorage.insert(argStorage.end(), args.begin(), args.end());
     std::vector<char*> argv;

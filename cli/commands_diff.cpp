@@ -1,0 +1,196 @@
+// diff A B [--json]: two bundles, object files or maps compared as object data.
+#include "cli/command.h"
+#include "cli/objectinput.h"
+#include "cli/objectjson.h"
+#include "cli/objecttext.h"
+
+#include "core/objectdiff.h"
+
+#include <cstdio>
+#include <string>
+
+namespace brindlemark::cli {
+
+namespace {
+
+constexpr int kExitDifferent = 1;
+constexpr int kExitTrouble = 2;
+
+struct Sides {
+    const ObjectInput& a;
+    const ObjectInput& b;
+
+    std::optional<ObjectKind> label(ObjectKind kind) const {
+        return kindLabel(a, kind) && kindLabel(b, kind) ? std::optional(kind) : std::nullopt;
+    }
+    // The name in B, or in A when B lacks the object or its name.
+    std::optional<std::string> name(const ObjectChange& c) const {
+        std::optional<std::string> n = c.after ? objectName(*c.after, b.strings) : std::nullopt;
+        if (!n && c.before)
+            n = objectName(*c.before, a.strings);
+        return n;
+    }
+    const ObjectRecord& record(const ObjectChange& c) const { return c.after ? *c.after : *c.before; }
+};
+
+struct HeaderChange {
+    const char* text;
+    const char* key;
+    std::string before;
+    std::string after;
+};
+
+std::vector<HeaderChange> headerChanges(const ObjectRecord& a, const ObjectRecord& b) {
+    std::vector<HeaderChange> changes;
+    if (a.baseId != b.baseId)
+        changes.push_back({"base id", "baseId", escapedBytes(a.baseId), escapedBytes(b.baseId)});
+    if (a.newId != b.newId)
+        changes.push_back({"new id", "newId", escapedBytes(a.newId), escapedBytes(b.newId)});
+    if (a.setFlag != b.setFlag)
+        changes.push_back({"set flag", "setFlag", std::to_string(a.setFlag), std::to_string(b.setFlag)});
+    return changes;
+}
+
+std::string diffText(const BundleDiff& diff, const Sides& sides) {
+    std::string text;
+    for (const VersionChange& v : diff.versions) {
+        const std::optional<ObjectKind> kind = sides.label(v.kind);
+        text += (kind ? std::string(kindName(*kind)) + ": object file" : std::string("object file")) +
+                " version " + std::to_string(v.before) + " in A, " + std::to_string(v.after) + " in B\n";
+    }
+    for (const ObjectChange& c : diff.objects) {
+        const char* what = !c.after ? "only in A: " : !c.before ? "only in B: " : "changed: ";
+        text += what + objectText(sides.label(c.kind), c.table, sides.record(c), sides.name(c)) + "\n";
+        if (!c.before || !c.after)
+            continue;
+        for (const HeaderChange& h : headerChanges(*c.before, *c.after))
+            text += std::string("  ") + h.text + ": " + h.before + " -> " + h.after + "\n";
+        for (const FieldChange& f : c.fields)
+            text += "  " + fieldSlotText(f.before ? *f.before : *f.after) + ": " + valueText(f.before) + " -> " +
+                    valueText(f.after) + "\n";
+    }
+    return text;
+}
+
+// The value of a field without its place, which the change gives once.
+OrderedJson valueJson(const Modification* m) {
+    if (!m)
+        return nullptr;
+    OrderedJson j = modificationJson(*m);
+    for (const char* key : {"field", "level", "column"})
+        j.erase(key);
+    return j;
+}
+
+OrderedJson objectJson(const ObjectChange& c, const Sides& sides) {
+    OrderedJson j;
+    if (const std::optional<ObjectKind> kind = sides.label(c.kind))
+        j["kind"] = kindName(*kind);
+    j["table"] = tableName(c.table);
+    j["id"] = escapedBytes(sides.record(c).effectiveId());
+    if (const std::optional<std::string> name = sides.name(c))
+        j["name"] = jsonSafe(*name);
+    return j;
+}
+
+std::string diffJson(const BundleDiff& diff, const Sides& sides) {
+    OrderedJson doc;
+    doc["equal"] = diff.empty();
+    doc["versions"] = OrderedJson::array();
+    for (const VersionChange& v : diff.versions) {
+        OrderedJson j;
+        if (const std::optional<ObjectKind> kind = sides.label(v.kind))
+            j["kind"] = kindName(*kind);
+        j["old"] = v.before;
+        j["new"] = v.after;
+        doc["versions"].push_back(j);
+    }
+    OrderedJson onlyA = OrderedJson::array();
+    OrderedJson onlyB = OrderedJson::array();
+    OrderedJson changed = OrderedJson::array();
+    for (const ObjectChange& c : diff.objects) {
+        OrderedJson j = objectJson(c, sides);
+        if (!c.after) {
+            onlyA.push_back(std::move(j));
+            continue;
+        }
+        if (!c.before) {
+            onlyB.push_back(std::move(j));
+            continue;
+        }
+        for (const HeaderChange& h : headerChanges(*c.before, *c.after))
+            j[h.key] = {{"old", h.before}, {"new", h.after}};
+        j["fields"] = OrderedJson::array();
+        for (const FieldChange& f : c.fields) {
+            const Modification& slot = f.before ? *f.before : *f.after;
+            OrderedJson field;
+            field["field"] = escapedBytes(slot.fieldId);
+            if (slot.hasLevels) {
+                field["level"] = slot.level;
+                field["column"] = slot.dataColumn;
+            }
+            field["old"] = valueJson(f.before);
+            field["new"] = valueJson(f.after);
+            j["fields"].push_back(std::move(field));
+        }
+        changed.push_back(std::move(j));
+    }
+    doc["onlyInA"] = std::move(onlyA);
+    doc["onlyInB"] = std::move(onlyB);
+    doc["changed"] = std::move(changed);
+    return doc.dump(1) + "\n";
+}
+
+int runDiff(const ParsedArguments& args) {
+    ObjectInput a;
+    ObjectInput b;
+    if (!loadObjectInput(args.positional[0], a) || !loadObjectInput(args.positional[1], b))
+        return kExitTrouble;
+    const BundleDiff diff = diffBundles(a.bundle, b.bundle);
+    const Sides sides{a, b};
+    printOut(args.has("--json") ? diffJson(diff, sides) : diffText(diff, sides));
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        printError("cannot write to standard output");
+        return kExitTrouble;
+    }
+    return diff.empty() ? kExitSuccess : kExitDifferent;
+}
+
+constexpr OptionSpec kDiffOptions[] = {
+    {.longName = "--json", .shortName = "", .takesValue = false, .valueName = "", .required = false},
+};
+
+} // namespace
+
+const Command& diffCommand() {
+    static const Command command{
+        .name = "diff",
+        .synopsis = "diff A B [--json]",
+        .summary = "Compares the object data of two files: objects only in one, and changed fields.",
+        .details =
+            "A and B may each be a .w3o bundle, an object file of one kind or a map (.w3x .w3m). They are\n"
+            "compared as object data, not as bytes: files that differ only in the order of objects or\n"
+            "modifications, or in end markers, are equal. Listed are the objects only in A, those only in B,\n"
+            "and the changed objects with each changed field: its id, level and column (for kinds with\n"
+            "levels), the value in A and the value in B (\"none\" where a side lacks the field). An object is\n"
+            "named by kind, table (standard or custom), identifier and name. Object file versions that\n"
+            "differ are listed too; bundle versions and presence flags are not compared.\n"
+            "\n"
+            "Exit status: 0 equal, 1 different, 2 trouble (a file that cannot be read; a wrong command line).\n"
+            "\n"
+            "Options:\n"
+            "  --json   write JSON: {equal, versions: [{kind, old, new}], onlyInA: [objects], onlyInB:\n"
+            "           [objects], changed: [{kind, table, id, name, baseId, newId, setFlag, fields:\n"
+            "           [{field, level, column, old, new}]}]}; an object is {kind, table, id, name}, baseId,\n"
+            "           newId and setFlag appear as {old, new} when they changed, and old and new of a field\n"
+            "           are its value as dump --json writes it ({type, value, ...}) or null.\n"
+            "\nExample: brindlemark-cli diff before/war3map.w3u after/war3map.w3u\n",
+        .options = kDiffOptions,
+        .minPositional = 2,
+        .maxPositional = 2,
+        .run = &runDiff,
+    };
+    return command;
+}
+
+} // namespace brindlemark::cli

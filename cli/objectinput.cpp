@@ -1,0 +1,64 @@
+#include "cli/objectinput.h"
+
+#include "cli/command.h"
+
+#include "core/fileio.h"
+#include "core/layoutdetect.h"
+#include "map/mapcommands.h"
+#include "replace/renaming.h"
+
+namespace brindlemark::cli {
+
+bool loadObjectInput(const Argument& file, ObjectInput& input) {
+    if (isMap(file.path)) {
+        input.form = ObjectInput::Form::Map;
+        return loadBundle(input.bundle, file, &input.strings);
+    }
+    const std::optional<ObjectKind> single = singleKindOf(file.path);
+    std::string ext = file.path.extension().string();
+    for (char& c : ext)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
+    if (single || ext == ".w3o") {
+        input.form = single ? ObjectInput::Form::SingleKind : ObjectInput::Form::Bundle;
+        input.kind = single.value_or(ObjectKind::Units);
+        return loadBundle(input.bundle, file, nullptr);
+    }
+    const std::string name = pathText(file.path);
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (!readFile(file.path, bytes, error)) {
+        printError(error);
+        return false;
+    }
+    // A merge driver's base is empty when both sides added the file.
+    if (bytes.empty())
+        return true;
+    input.bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
+    FileLayout layout = FileLayout::Bundle;
+    const LoadResult loaded = loadDetected(input.bundle, bytes, name, layout);
+    if (!loaded) {
+        printError(loaded.error);
+        return false;
+    }
+    if (layout != FileLayout::Bundle) {
+        input.form = ObjectInput::Form::SingleKind;
+        input.kind = standInKind(layout);
+        input.kindKnown = false;
+    }
+    return true;
+}
+
+std::optional<ObjectKind> kindLabel(const ObjectInput& input, ObjectKind kind) {
+    if (input.form == ObjectInput::Form::SingleKind && !input.kindKnown)
+        return std::nullopt;
+    return kind;
+}
+
+std::optional<std::string> objectName(const ObjectRecord& record, const StringTable& strings) {
+    std::optional<std::string> name = findDisplayName(record);
+    if (name)
+        name = strings.resolve(*name);
+    return name;
+}
+
+} // namespace brindlemark::cli

@@ -1,0 +1,37 @@
+#pragma once
+
+// Object data named on the command line for comparing and merging: a bundle, an object file of one kind or a
+// map, by the extension; a file whose extension says nothing (such as the temporary files of a merge driver)
+// by its bytes.
+
+#include "cli/arguments.h"
+
+#include "core/objectbundle.h"
+#include "replace/stringtable.h"
+
+#include <optional>
+#include <string>
+
+namespace brindlemark::cli {
+
+struct ObjectInput {
+    enum class Form { Bundle, SingleKind, Map };
+    Form form = Form::Bundle;
+    // The kind of a single-kind file. For a file whose layout was told by its bytes it only stands in for the
+    // kinds of the same layout (see core/layoutdetect.h), and `kindKnown` is false.
+    ObjectKind kind = ObjectKind::Units;
+    bool kindKnown = true;
+    ObjectBundle bundle;
+    StringTable strings; // a map's string table
+};
+
+// Loads the file; on failure prints the reason and returns false. An empty file told by its bytes holds nothing.
+[[nodiscard]] bool loadObjectInput(const Argument& file, ObjectInput& input);
+
+// The kind to name in messages about the input, or none when the input's kind is not known.
+std::optional<ObjectKind> kindLabel(const ObjectInput& input, ObjectKind kind);
+
+// The object's name, with references into the string table resolved.
+std::optional<std::string> objectName(const ObjectRecord& record, const StringTable& strings);
+
+} // namespace brindlemark::cli

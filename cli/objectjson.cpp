@@ -1,0 +1,130 @@
+// Writing object data as JSON. Reading it back is in jsonbuild.cpp.
+#include "cli/objectjson.h"
+
+#include "cli/objecttext.h"
+#include "cli/textescape.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace brindlemark::cli {
+
+std::string jsonSafe(std::string_view text) { return isUtf8(text) ? std::string(text) : escapeNonUtf8(text); }
+
+OrderedJson modificationJson(const Modification& m) {
+    OrderedJson j;
+    j["field"] = escapedBytes(m.fieldId);
+    if (m.hasLevels) {
+        j["level"] = m.level;
+        j["column"] = m.dataColumn;
+    }
+    j["type"] = typeName(m.valueType);
+    switch (m.valueType) {
+    case ModValueType::Integer:
+        j["value"] = m.intValue;
+        break;
+    case ModValueType::Real:
+    case ModValueType::Unreal:
+        // JSON has no NaN or infinity; the bits always give the exact value.
+        if (std::isfinite(m.realValue))
+            j["value"] = std::strtod(shortestText(m.realValue).c_str(), nullptr);
+        else
+            j["value"] = nullptr;
+        j["bits"] = hexBits(realBits(m.realValue));
+        break;
+    case ModValueType::String:
+        if (isUtf8(m.stringValue)) {
+            j["value"] = m.stringValue;
+        } else {
+            j["value"] = escapeNonUtf8(m.stringValue);
+            j["escaped"] = true;
+        }
+        break;
+    default:
+        j["typeCode"] = static_cast<std::int32_t>(m.valueType);
+        break;
+    }
+    if (m.recovered)
+        j["strayBefore"] = escapedBytes(m.endMarker);
+    return j;
+}
+
+std::string inlineJson(const OrderedJson& value) {
+    if (value.is_object()) {
+        std::string text = "{";
+        const char* separator = "";
+        for (const auto& [name, member] : value.items()) {
+            text += separator + OrderedJson(name).dump() + ": " + inlineJson(member);
+            separator = ", ";
+        }
+        return text + "}";
+    }
+    if (value.is_array()) {
+        std::string text = "[";
+        const char* separator = "";
+        for (const OrderedJson& member : value) {
+            text += separator + inlineJson(member);
+            separator = ", ";
+        }
+        return text + "]";
+    }
+    return value.dump();
+}
+
+namespace {
+
+void writeTable(const ObjectTable& table, const std::function<void(std::string_view)>& out) {
+    if (table.empty()) {
+        out("[]");
+        return;
+    }
+    out("[");
+    const char* separator = "\n    ";
+    for (const ObjectRecord& record : table.objects()) {
+        OrderedJson head;
+        head["effectiveId"] = escapedBytes(record.effectiveId());
+        head["baseId"] = escapedBytes(record.baseId);
+        head["newId"] = escapedBytes(record.newId);
+        head["setFlag"] = record.setFlag;
+        std::string text = separator + inlineJson(head);
+        text.pop_back(); // the modifications follow inside the same braces
+        if (record.modificationCount() == 0) {
+            text += ", \"modifications\": []}";
+        } else {
+            text += ", \"modifications\": [";
+            const char* comma = "";
+            for (const Modification& m : record.modifications()) {
+                text += comma;
+                text += "\n     " + inlineJson(modificationJson(m));
+                comma = ",";
+            }
+            text += "\n    ]}";
+        }
+        out(text);
+        separator = ",\n    ";
+    }
+    out("\n   ]");
+}
+
+} // namespace
+
+void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out) {
+    out("{\n \"version\": " + std::to_string(bundle.version) + ",\n \"kinds\": {");
+    const char* separator = "\n  ";
+    for (ObjectKind k : kAllObjectKinds) {
+        const ObjectBundle::Kind& kind = bundle.kind(k);
+        if (kind.present == 0)
+            continue;
+        out(separator + OrderedJson(kindName(k)).dump() + ": {\n   \"present\": " + std::to_string(kind.present) +
+            ",\n   \"version\": " + std::to_string(kind.file.version) +
+            ",\n   \"hasLevels\": " + (kind.file.hasLevels ? "true" : "false") + ",\n   \"standard\": ");
+        writeTable(kind.file.standardTable, out);
+        out(",\n   \"custom\": ");
+        writeTable(kind.file.customTable, out);
+        out("\n  }");
+        separator = ",\n  ";
+    }
+    out(*separator == ',' ? "\n }\n}\n" : "}\n}\n");
+}
+
+} // namespace brindlemark::cli

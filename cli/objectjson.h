@@ -1,0 +1,44 @@
+#pragma once
+
+// Object data as JSON, both ways: the layout that dump --json writes and build reads, documented in
+// docs/objectdata.schema.json. One modification stands on one line, so that line-wise diffs of two dumps show
+// the changed fields and nothing else.
+
+#include "core/objectbundle.h"
+
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindlemark::cli {
+
+using OrderedJson = nlohmann::ordered_json;
+
+// A modification in its JSON form: {field, level, column, type, typeCode, value, bits, escaped, strayBefore},
+// with level and column only for kinds with levels, typeCode only for an unknown type, bits only for reals.
+OrderedJson modificationJson(const Modification& m);
+// JSON on one line with ", " between members and ": " after names.
+std::string inlineJson(const OrderedJson& value);
+// Text for JSON: well-formed UTF-8 as it is, any other text with its bytes escaped (see textescape.h).
+std::string jsonSafe(std::string_view text);
+
+// Writes the whole bundle in pieces, so that a large bundle needs no large document in memory.
+void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out);
+
+// A value of the input that breaks a rule of the layout: where it stands ("$.kinds.units.custom[2].baseId")
+// and what is wrong.
+struct JsonProblem {
+    std::string path;
+    std::string message;
+};
+
+// Builds `bundle` (which should be empty) from a document of the layout. Modifications are filed and objects
+// sorted into their tables as loading files them; loading warnings go to `warn`. On a document that breaks
+// the layout's rules, returns false with every problem found; the bundle is then unusable.
+[[nodiscard]] bool bundleFromJson(const OrderedJson& doc, ObjectBundle& bundle, std::vector<JsonProblem>& problems,
+                                  const WarningSink& warn);
+
+} // namespace brindlemark::cli

@@ -1,0 +1,97 @@
+#include "core/layoutdetect.h"
+
+#include <array>
+#include <optional>
+
+namespace brindlemark {
+
+namespace {
+
+struct Attempt {
+    bool read = false;
+    bool toTheEnd = false;
+    std::size_t recovered = 0;
+    ReadError error;
+};
+
+std::size_t recoveredIn(const ParsedObjectFile& file) {
+    std::size_t n = 0;
+    for (const ObjectRecord& r : file.objects)
+        for (const Modification& m : r.modifications())
+            n += m.recovered ? 1 : 0;
+    return n;
+}
+
+Attempt attempt(std::span<const std::uint8_t> bytes, FileLayout layout) {
+    ByteReader in(bytes);
+    Attempt a;
+    std::size_t recovered = 0;
+    auto readFile = [&](bool levels) {
+        ParsedObjectFile parsed;
+        if (!parseObjectFile(in, levels, parsed))
+            return false;
+        recovered += recoveredIn(parsed);
+        return true;
+    };
+    bool ok = true;
+    if (layout == FileLayout::Bundle) {
+        std::int32_t value = 0;
+        ok = in.readI32(value);
+        for (ObjectKind k : kAllObjectKinds) {
+            if (!ok)
+                break;
+            in.place.kindName = kindName(k);
+            ok = in.readI32(value) && (value == 0 || readFile(kindHasLevels(k)));
+        }
+    } else {
+        ok = readFile(layout == FileLayout::ObjectFileWithLevels);
+    }
+    a.read = ok;
+    a.toTheEnd = ok && in.remaining() == 0;
+    a.recovered = recovered;
+    a.error = in.error();
+    return a;
+}
+
+} // namespace
+
+bool detectLayout(std::span<const std::uint8_t> bytes, FileLayout& layout, ReadError& error) {
+    constexpr std::array<FileLayout, 3> layouts = {FileLayout::Bundle, FileLayout::ObjectFile,
+                                                   FileLayout::ObjectFileWithLevels};
+    std::array<Attempt, 3> attempts;
+    for (std::size_t i = 0; i < layouts.size(); ++i)
+        attempts[i] = attempt(bytes, layouts[i]);
+    for (bool needEnd : {true, false}) {
+        std::optional<std::size_t> best;
+        for (std::size_t i = 0; i < layouts.size(); ++i)
+            if (attempts[i].read && (attempts[i].toTheEnd || !needEnd) &&
+                (!best || attempts[i].recovered < attempts[*best].recovered))
+                best = i;
+        if (best) {
+            layout = layouts[*best];
+            return true;
+        }
+    }
+    error = attempts[0].error;
+    for (const Attempt& a : attempts)
+        if (a.error.offset > error.offset)
+            error = a.error;
+    return false;
+}
+
+ObjectKind standInKind(FileLayout layout) {
+    return layout == FileLayout::ObjectFileWithLevels ? ObjectKind::Abilities : ObjectKind::Units;
+}
+
+LoadResult loadDetected(ObjectBundle& bundle, std::span<const std::uint8_t> bytes, const std::string& fileName,
+                        FileLayout& layout) {
+    ReadError error;
+    if (!detectLayout(bytes, layout, error))
+        return {LoadResult::Outcome::Refused,
+                fileName + ": neither a bundle nor an object file: " + error.message, error.offset};
+    if (layout == FileLayout::Bundle)
+        return bundle.loadBytes(bytes, fileName);
+    return bundle.loadObjectFileBytes(bytes, standInKind(layout), fileName);
+}
+
+} // namespace brindlemark
