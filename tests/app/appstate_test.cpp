@@ -135,6 +135,14 @@ struct MapScene {
     }
 };
 
+ReplaceRequest replaceRequest(const fs::path& list, std::vector<fs::path> sides, bool keepBackups) {
+    ReplaceRequest request;
+    request.replaceList = list;
+    request.sideFiles = std::move(sides);
+    request.keepBackups = keepBackups;
+    return request;
+}
+
 std::string idList(AppState& state, const fs::path& path) {
     RecordingSink sink;
     state.saveIdListAs(path, sink);
@@ -158,13 +166,15 @@ TEST(AppStateMap, ReplaceRenamesInsideTheMapAndInSideFilesAndLeavesTheScript) {
     const Bytes before = readAll(scene.map);
     AppState inMemory;
     inMemory.chooseMainBundle(scene.map, sink);
-    EXPECT_EQ(inMemory.replace({scene.dir / "list.txt", {scene.dir / "outside.wct"}, false}, sink).renames.size(), 1u);
+    const ReplaceRequest noBackups = replaceRequest(scene.dir / "list.txt", {scene.dir / "outside.wct"}, false);
+    EXPECT_EQ(inMemory.replace(noBackups, sink).renames.size(), 1u);
     EXPECT_TRUE(sink.messages.empty());
     EXPECT_EQ(readAll(scene.map), before);
     EXPECT_EQ(readAll(scene.dir / "outside.wct"), Bytes({'h', '0', '0', '0'}));
     EXPECT_EQ(idList(inMemory, scene.dir / "ids.txt"), "u000\tu000\t// Gate Guard\r\n");
 
-    const ReplaceReport report = state.replace({scene.dir / "list.txt", {scene.dir / "outside.wct"}, true}, sink);
+    const ReplaceReport report =
+        state.replace(replaceRequest(scene.dir / "list.txt", {scene.dir / "outside.wct"}, true), sink);
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_THAT(sink.messages[0], ::testing::StartsWith("Процесс изменения завершен!"));
     EXPECT_THAT(sink.messages[0], ::testing::EndsWith("\nСценарий карты war3map.j оставлен без изменений."));
@@ -183,7 +193,7 @@ TEST(AppStateMap, CompletionNamesNoScriptWhenTheMapHasNone) {
     RecordingSink sink;
     state.chooseMainBundle(scene.map, sink);
     writeAll(scene.dir / "list.txt", std::string("h000 u000"));
-    state.replace({scene.dir / "list.txt", {}, true}, sink);
+    state.replace(replaceRequest(scene.dir / "list.txt", {}, true), sink);
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_THAT(sink.messages[0], ::testing::Not(::testing::HasSubstr("war3map")));
 }
