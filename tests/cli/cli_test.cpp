@@ -173,7 +173,7 @@ TEST(CliHelp, OptionsStandInAColumnAndReachTheManualPageAndCompletions) {
     EXPECT_THAT(runCli({"replace", "--help"}).out,
                 HasSubstr("\nOptions:\n  -l, --list LIST       the replace list (required)\n"
                           "  -s, --side FILE       a side file to patch; repeat for more, patched in the order given\n"));
-    for (const std::string command : {"check", "dump", "normalize", "idlist", "replace", "merge"}) {
+    for (const std::string command : {"check", "dump", "normalize", "idlist", "replace", "merge", "import"}) {
         EXPECT_THAT(generated["man"], HasSubstr(".SS \"" + command)) << command;
         EXPECT_THAT(generated["bash"], HasSubstr("\n    " + command + ")\n")) << command;
         EXPECT_THAT(generated["zsh"], HasSubstr("\n    " + command + ")\n")) << command;
