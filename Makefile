@@ -2,11 +2,12 @@
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 BENCH_DIR ?= build-bench
+PACKAGE_DIR ?= build-package
 JOBS ?= 2
 
 CONFIGURE = cmake -G Ninja -S .
 
-.PHONY: run test bench deps
+.PHONY: run test bench deps package
 
 deps:
 	scripts/install-deps.sh
@@ -25,6 +26,12 @@ test: deps
 	$(CONFIGURE) -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLEMARK_GUI=ON -DBRINDLEMARK_SANITIZE=ON
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# The packages: a .deb (its dependencies worked out by dpkg-shlibdeps) and a .tar.gz, in $(PACKAGE_DIR)/packages.
+package: deps
+	$(CONFIGURE) -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DBRINDLEMARK_GUI=ON -DBRINDLEMARK_TESTS=OFF
+	cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	cd $(PACKAGE_DIR) && cpack
 
 # A release build of the benchmarks, run; they print their figures.
 bench: deps

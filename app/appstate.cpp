@@ -1,6 +1,7 @@
 #include "app/appstate.h"
 
 #include "core/fileio.h"
+#include "map/mapcommands.h"
 #include "replace/idlist.h"
 
 #include <cstdio>
@@ -14,11 +15,40 @@ std::vector<std::string> split(std::string_view text, char separator) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = text.find(separator, start);
-        parts.emplace_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        parts.emplace_back(
+            text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
         if (end == std::string_view::npos)
             return parts;
         start = end + 1;
     }
+}
+
+// Passes every message on; the Replace completion message gets `note` added after its own text.
+class CompletionNote final : public MessageSink {
+  public:
+    CompletionNote(MessageSink& inner, std::string note) : inner_(inner), note_(std::move(note)) {}
+    void message(const std::string& text) override {
+        inner_.message(text.starts_with(kReplaceDone) && !note_.empty() ? text + note_ : text);
+    }
+    void progress(std::size_t done, std::size_t total) override { inner_.progress(done, total); }
+
+    static constexpr std::string_view kReplaceDone = "Процесс изменения завершен!";
+
+  private:
+    MessageSink& inner_;
+    std::string note_;
+};
+
+// What the Replace completion message adds for a map whose script the renames did not touch.
+std::string scriptNote(const std::filesystem::path& map) {
+    MapContents contents;
+    std::string error;
+    if (!contents.open(map, error))
+        return {};
+    for (const char* script : {"war3map.j", "war3map.lua"})
+        if (contents.contains(script))
+            return std::string("\nСценарий карты ") + script + " оставлен без изменений.";
+    return {};
 }
 
 } // namespace
@@ -47,7 +77,8 @@ std::string dialogFilter(std::string_view filter) {
     return out;
 }
 
-ButtonStates updateButtons(std::size_t mainPathLength, std::size_t replaceListLength, std::size_t addedPathLength) {
+ButtonStates updateButtons(std::size_t mainPathLength, std::size_t replaceListLength,
+                           std::size_t addedPathLength) {
     ButtonStates states;
     states.saveIdList = mainPathLength > 0;
     states.merge = mainPathLength > 0 && addedPathLength > 0;
@@ -66,6 +97,18 @@ AppState::AppState() {
 void AppState::chooseMainBundle(const std::filesystem::path& path, MessageSink& sink) {
     bundle.clear();
     mainStamp = stampFile(path);
+    mapStrings = StringTable();
+    mainIsMap = isMap(path);
+    if (mainIsMap) {
+        bundlePath = splitPath(path);
+        std::string error;
+        mainLoaded = loadMapBundle(path, bundle, mapStrings, error);
+        if (!mainLoaded) {
+            bundle.clear(); // what loaded before the damage is not the map
+            sink.message(error);
+        }
+        return;
+    }
     const LoadResult result = bundle.load(path);
     mainLoaded = static_cast<bool>(result);
     bundlePath = splitPath(path);
@@ -81,12 +124,25 @@ void AppState::reloadMainBundle() {
 
 void AppState::saveIdListAs(const std::filesystem::path& path, MessageSink& sink) {
     std::string why;
-    if (!writeIdList(bundle, path, why))
+    if (!writeIdList(bundle, path, why, mainIsMap ? &mapStrings : nullptr))
         sink.message("Failed to write identifier list " + pathText(path) + " (" + reasonOf(why) + ")");
 }
 
 ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink) {
     const bool writes = request.keepBackups || request.writeWithoutBackups;
+    if (mainIsMap && writes) {
+        // The map command locks the map, reads it afresh and renames it whole; the bundle here is only its view.
+        MapReplaceRequest mapRequest;
+        mapRequest.map = bundlePath.fullPath;
+        mapRequest.replaceList = request.replaceList;
+        mapRequest.sideFiles = request.sideFiles;
+        mapRequest.writeWithoutBackups = request.writeWithoutBackups;
+        CompletionNote noted(sink, scriptNote(bundlePath.fullPath));
+        const ReplaceReport report = replaceInMap(mapRequest, noted);
+        if (report.bundleWritten)
+            reloadMap(sink);
+        return report;
+    }
     FileLock lock;
     std::string error;
     if (writes && !bundlePath.fullPath.empty() && !lock.acquire(bundlePath.fullPath, error)) {
@@ -95,6 +151,7 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
         report.failed = true;
         return report;
     }
+    // With the backup switch clear a Replace only renames in memory: for a map, its objects as loaded.
     ReplaceRequest checked = request;
     if (mainLoaded)
         checked.loadedStamp = mainStamp;
@@ -107,6 +164,15 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
 }
 
 MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
+    if (mainIsMap) { // the map command locks the map itself
+        if (!request.enabled)
+            return {};
+        const MergeReport report =
+            mergeIntoMap(bundlePath.fullPath, request.addedFile, request.policy, request.takeBackup, sink);
+        if (report.bundleWritten)
+            reloadMap(sink);
+        return report;
+    }
     FileLock lock;
     std::string error;
     if (request.enabled && !bundlePath.fullPath.empty() && !lock.acquire(bundlePath.fullPath, error)) {
@@ -122,6 +188,31 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     else if (report.failed && mainLoaded)
         reloadMainBundle();
     return report;
+}
+
+void AppState::reloadMap(MessageSink& sink) {
+    mainStamp = stampFile(bundlePath.fullPath);
+    ObjectBundle fresh;
+    fresh.warningSink = bundle.warningSink;
+    StringTable strings;
+    std::string error;
+    if (!loadMapBundle(bundlePath.fullPath, fresh, strings, error)) {
+        sink.message(error);
+        return;
+    }
+    bundle = std::move(fresh);
+    mapStrings = std::move(strings);
+}
+
+std::filesystem::path AppState::chooserFolder(Chooser chooser) const {
+    if (chooser == Chooser::IdList && !bundlePath.fullPath.empty() && bundlePath.fullPath.has_parent_path())
+        return bundlePath.fullPath.parent_path();
+    return folderMemory ? folderMemory->folder(chooserName(chooser)) : std::filesystem::path();
+}
+
+void AppState::chooserConfirmed(Chooser chooser, const std::filesystem::path& file) {
+    if (folderMemory && file.has_parent_path())
+        folderMemory->setFolder(chooserName(chooser), file.parent_path());
 }
 
 std::filesystem::path AppState::proposedSideFileName() const {

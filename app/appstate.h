@@ -1,10 +1,12 @@
 #pragma once
 
+#include "app/foldermemory.h"
 #include "core/bundlepath.h"
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
 #include "merge/mergecommand.h"
 #include "replace/replacecommand.h"
+#include "replace/stringtable.h"
 
 #include <filesystem>
 #include <string>
@@ -20,6 +22,12 @@ inline constexpr std::string_view kBundleChooserFilter =
     "Warcraft 3 Object File, (*.W3O)|*.w3o|"
     "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q)|"
     "*.w3u;*.w3t;*.w3b;*.w3d;*.w3a;*.w3h;*.w3q||";
+// What the main-file chooser offers: the same, and map archives as a third entry.
+inline constexpr std::string_view kMainChooserFilter =
+    "Warcraft 3 Object File, (*.W3O)|*.w3o|"
+    "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q)|"
+    "*.w3u;*.w3t;*.w3b;*.w3d;*.w3a;*.w3h;*.w3q|"
+    "Warcraft 3 Map, (*.W3X,*.W3M)|*.w3x;*.w3m||";
 inline constexpr std::string_view kTriggerFilter =
     "Warcraft Trigger Files, (*.WCT,*.WTG)|*.WCT;*.WTG|All Files, (*.*)|*.*||";
 inline constexpr std::string_view kTextFilter = "TXT File, (*.TXT)|*.txt|All Files, (*.*)|*.*||";
@@ -46,8 +54,10 @@ struct ButtonStates {
 };
 ButtonStates updateButtons(std::size_t mainPathLength, std::size_t replaceListLength, std::size_t addedPathLength);
 
-// What the window's commands work on: the one bundle, the path of the main bundle it came from, and whether that
-// file loaded. The window reads its controls and calls these; nothing here knows of widgets.
+// What the window's commands work on: the one bundle, the path of the main file it came from, and whether that
+// file loaded. The main file is a bundle, an object file of one kind or a map archive; for a map the bundle
+// holds its object and skin files glued together (for the identifier list), and the commands work on the map
+// itself through the map commands. The window reads its controls and calls these; nothing here knows of widgets.
 class AppState {
 public:
     AppState();
@@ -55,18 +65,31 @@ public:
     ObjectBundle bundle;
     BundlePath bundlePath;
     bool mainLoaded = false;
+    bool mainIsMap = false;
+    StringTable mapStrings;               // a map's string table, which names its objects in the identifier list
+    FolderMemory* folderMemory = nullptr; // where the choosers' folders are kept; none when null
     // The main file as it was loaded or last written: Replace does not write over it once it changed on disk.
     FileStamp mainStamp;
 
-    // The main-bundle chooser was confirmed with `path`: clears the bundle, loads the file and remembers its path.
+    // The main-file chooser was confirmed with `path`: clears the bundle, loads the file and remembers its path.
     // A file that cannot be opened or is damaged is reported; the bundle then stays empty.
     void chooseMainBundle(const std::filesystem::path& path, MessageSink& sink);
     // Writes the identifier list; a failure is reported.
     void saveIdListAs(const std::filesystem::path& path, MessageSink& sink);
     // Replace and Merge hold a lock on the main file while they run. A run that failed leaves the files as they
     // were, and the bundle is then loaded again from the main file so that it matches the disk.
+    // For a map: renames across its object, skin and trigger files and the side files, as the command line does
+    // by default (the script stays as it is, which the completion message says). With the backup switch clear,
+    // only the objects in memory are renamed, for a map as for a bundle.
     ReplaceReport replace(const ReplaceRequest& request, MessageSink& sink);
+    // For a map: merges the added file into its object files.
     MergeReport merge(const MergeRequest& request, MessageSink& sink);
+
+    // The folder a chooser opens in: the identifier-list chooser in the main file's folder, the others where a
+    // file was last confirmed in them. Empty for the platform's usual folder.
+    std::filesystem::path chooserFolder(Chooser chooser) const;
+    // Remembers the folder of `file`, just confirmed in `chooser`.
+    void chooserConfirmed(Chooser chooser, const std::filesystem::path& file);
 
     // The names the side-file and the text choosers propose: "%s.wct" and "%s_IdList.txt" of the bundle's name.
     std::filesystem::path proposedSideFileName() const;
@@ -74,6 +97,8 @@ public:
 
 private:
     void reloadMainBundle();
+    // Reads the map again after a command rewrote it, so that the identifier list shows what it now holds.
+    void reloadMap(MessageSink& sink);
 };
 
 } // namespace brindlemark

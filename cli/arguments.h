@@ -24,13 +24,27 @@ std::vector<Argument> programArguments(int argc, wchar_t** argv);
 // A path from argument text, read as the platform's argument text: bytes on POSIX, UTF-8 on Windows.
 std::filesystem::path pathFromText(std::string_view text);
 
-// An option a command accepts: a long name ("--json") and an optional short one ("-o").
+// What an option's value or a positional argument names. The shell completions offer the files of that kind, or
+// for `Words` the words of the value name ("overwrite|glue|keep").
+enum class ValueKind {
+    AnyFile,
+    ObjectFile,      // a bundle (.w3o) or an object file of one kind (.w3u .w3t ...)
+    ObjectFileOrMap, // the same, or a map (.w3x .w3m)
+    TextFile,        // a replace list or an identifier list (.txt)
+    StringTable,     // a map's string table (.wts)
+    Words,
+};
+
+// An option a command accepts: a long name ("--json") and an optional short one ("-o"). The command's help, the
+// manual page and the shell completions are all made from these.
 struct OptionSpec {
     std::string_view longName{};
     std::string_view shortName{}; // empty when there is none
     bool takesValue = false;
     std::string_view valueName{}; // shown in messages: "missing -o OUT"
     bool required = false;
+    std::string_view help{};      // one paragraph; the help text wraps it
+    ValueKind value = ValueKind::AnyFile;
 };
 
 // A command's arguments after option parsing. Options are stored under their long names.

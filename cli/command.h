@@ -30,11 +30,13 @@ struct Command {
     std::string_view name;
     std::string_view synopsis; // the usage after "brindlemark-cli ": "check FILE"
     std::string_view summary;  // one line for the program's help
-    std::string_view details;  // the rest of the command's help text; may be empty
+    std::string_view details;  // paragraphs of the command's help before its options; may be empty
     std::span<const OptionSpec> options;
     std::size_t minPositional = 0;
     std::size_t maxPositional = 0;
     int (*run)(const ParsedArguments& args) = nullptr;
+    std::string_view examples{};             // command lines, one a line, shown after the options
+    std::span<const ValueKind> positionals{}; // what each positional names; files of any kind past the end
 };
 
 const Command& checkCommand();

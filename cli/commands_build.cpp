@@ -119,10 +119,18 @@ int runBuild(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kBuildOptions[] = {
-    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = false},
-    {.longName = "--into", .shortName = "", .takesValue = true, .valueName = "MAP", .required = false},
-    {.longName = "--no-backup", .shortName = ""},
+    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = false,
+     .help = "the bundle or object file to write (- for standard output); replaced only once it is written whole; "
+             "it may not be JSON itself",
+     .value = ValueKind::ObjectFile},
+    {.longName = "--into", .shortName = "", .takesValue = true, .valueName = "MAP", .required = false,
+     .help = "write the object file of every kind the JSON holds into the map (.w3x, .w3m, or a map folder) as "
+             "war3map.<ext>, after copying the map to BACKUP_<name>; the map's other files, skin files and object "
+             "files of other kinds stay as they are",
+     .value = ValueKind::ObjectFileOrMap},
+    {.longName = "--no-backup", .shortName = "", .help = "with --into, write the map without the backup copy"},
 };
+constexpr ValueKind kPositionals[] = {ValueKind::AnyFile};
 
 } // namespace
 
@@ -143,22 +151,15 @@ const Command& buildCommand() {
             "effectiveId, bits when value is given, level and column (0), setFlag (0). The input is checked\n"
             "against the layout that docs/objectdata.schema.json describes; every value that breaks a rule\n"
             "is reported with its place, as in $.kinds.abilities.custom[12].modifications[3].level, and\n"
-            "nothing is written.\n"
-            "\n"
-            "Options:\n"
-            "  -o, --output OUT   the bundle or object file to write (- for standard output); replaced only\n"
-            "                     once it is written whole; it may not be JSON itself\n"
-            "  --into MAP         write the object file of every kind the JSON holds into the map (.w3x,\n"
-            "                     .w3m) as war3map.<ext>, after copying the map to BACKUP_<name>; the map's\n"
-            "                     other files, skin files and object files of other kinds stay as they are\n"
-            "  --no-backup        with --into, write the map without the backup copy\n"
-            "\nExamples: brindlemark-cli dump war3map.w3u --json > units.json\n"
-            "          brindlemark-cli build units.json -o war3map.w3u\n"
-            "          brindlemark-cli build objects.json --into MyMap.w3x\n",
+            "nothing is written.\n",
         .options = kBuildOptions,
         .minPositional = 1,
         .maxPositional = 1,
         .run = &runBuild,
+        .examples = "brindlemark-cli dump war3map.w3u --json > units.json\n"
+                    "brindlemark-cli build units.json -o war3map.w3u\n"
+                    "brindlemark-cli build objects.json --into MyMap.w3x",
+        .positionals = kPositionals,
     };
     return command;
 }

@@ -76,6 +76,8 @@ int runCheck(const ParsedArguments& args) {
     return kExitSuccess;
 }
 
+constexpr ValueKind kObjectFileOrMap[] = {ValueKind::ObjectFileOrMap};
+
 } // namespace
 
 const Command& checkCommand() {
@@ -90,12 +92,13 @@ const Command& checkCommand() {
                    "An object file of one kind has no bundle version line. A file that is not object data is\n"
                    "named for what it is where that can be told (a string table, a trigger file, a folder that is\n"
                    "not a map), with exit status 1.\n"
-                   "Exits with 1 and the reason, with the byte offset of the damage, when the file is refused.\n"
-                   "\nExample: brindlemark-cli check war3map.w3o\n",
+                   "Exits with 1 and the reason, with the byte offset of the damage, when the file is refused.\n",
         .options = {},
         .minPositional = 1,
         .maxPositional = 1,
         .run = &runCheck,
+        .examples = "brindlemark-cli check war3map.w3o",
+        .positionals = kObjectFileOrMap,
     };
     return command;
 }

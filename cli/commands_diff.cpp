@@ -157,8 +157,13 @@ int runDiff(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kDiffOptions[] = {
-    {.longName = "--json", .shortName = "", .takesValue = false, .valueName = "", .required = false},
+    {.longName = "--json", .shortName = "", .takesValue = false, .valueName = "", .required = false,
+     .help = "write JSON: {equal, versions: [{kind, old, new}], onlyInA: [objects], onlyInB: [objects], changed: "
+             "[{kind, table, id, name, baseId, newId, setFlag, fields: [{field, level, column, old, new}]}]}; an "
+             "object is {kind, table, id, name}, baseId, newId and setFlag appear as {old, new} when they changed, "
+             "and old and new of a field are its value as dump --json writes it ({type, value, ...}) or null."},
 };
+constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap, ValueKind::ObjectFileOrMap};
 
 } // namespace
 
@@ -176,19 +181,13 @@ const Command& diffCommand() {
             "named by kind, table (standard or custom), identifier and name. Object file versions that\n"
             "differ are listed too; bundle versions and presence flags are not compared.\n"
             "\n"
-            "Exit status: 0 equal, 1 different, 2 trouble (a file that cannot be read; a wrong command line).\n"
-            "\n"
-            "Options:\n"
-            "  --json   write JSON: {equal, versions: [{kind, old, new}], onlyInA: [objects], onlyInB:\n"
-            "           [objects], changed: [{kind, table, id, name, baseId, newId, setFlag, fields:\n"
-            "           [{field, level, column, old, new}]}]}; an object is {kind, table, id, name}, baseId,\n"
-            "           newId and setFlag appear as {old, new} when they changed, and old and new of a field\n"
-            "           are its value as dump --json writes it ({type, value, ...}) or null.\n"
-            "\nExample: brindlemark-cli diff before/war3map.w3u after/war3map.w3u\n",
+            "Exit status: 0 equal, 1 different, 2 trouble (a file that cannot be read; a wrong command line).\n",
         .options = kDiffOptions,
         .minPositional = 2,
         .maxPositional = 2,
         .run = &runDiff,
+        .examples = "brindlemark-cli diff before/war3map.w3u after/war3map.w3u",
+        .positionals = kPositionals,
     };
     return command;
 }

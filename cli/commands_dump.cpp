@@ -58,8 +58,17 @@ int runDump(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kDumpOptions[] = {
-    {.longName = "--json", .shortName = "", .takesValue = false, .valueName = "", .required = false},
+    {.longName = "--json", .shortName = "", .takesValue = false, .valueName = "", .required = false,
+     .help = "write JSON: {version, kinds: {units: {present, version, hasLevels, standard: [objects], custom: "
+             "[objects]}, ...}}; an object is {effectiveId, baseId, newId, setFlag, modifications: [{field, level, "
+             "column, type, typeCode, value, bits, escaped, strayBefore}]}, where level and column appear for kinds "
+             "with levels, bits for reals (value is then the shortest decimal of the single-precision number, or "
+             "null when it is not finite), typeCode for a type the program does not know, escaped and strayBefore "
+             "only when they apply (strayBefore: four bytes found before a modification of an unknown value "
+             "type). Each modification stands on a line of its own, so that line-wise diffs of two dumps show the "
+             "changed fields. build reads this JSON back; docs/objectdata.schema.json describes it."},
 };
+constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap};
 
 } // namespace
 
@@ -79,25 +88,14 @@ const Command& dumpCommand() {
             "String values are 8-bit text in any code page. In the text listing they stand in double quotes,\n"
             "with \\\" \\\\ \\n \\r \\t and \\xNN escapes. In JSON a string that is valid UTF-8 is written as it is;\n"
             "any other string is marked \"escaped\": true, and its value has each byte that is not part of\n"
-            "valid UTF-8 as the text \\xNN and each backslash doubled. The output is always valid JSON.\n"
-            "\n"
-            "Options:\n"
-            "  --json   write JSON: {version, kinds: {units: {present, version, hasLevels, standard:\n"
-            "           [objects], custom: [objects]}, ...}}; an object is {effectiveId, baseId, newId,\n"
-            "           setFlag, modifications: [{field, level, column, type, typeCode, value, bits,\n"
-            "           escaped, strayBefore}]}, where level and column appear for kinds with levels, bits\n"
-            "           for reals (value is then the shortest decimal of the single-precision number, or\n"
-            "           null when it is not finite), typeCode for a type the program does not know,\n"
-            "           escaped and strayBefore only when they apply (strayBefore: four bytes found before\n"
-            "           a modification of an unknown value type). Each modification stands on a line of\n"
-            "           its own, so that line-wise diffs of two dumps show the changed fields. build reads\n"
-            "           this JSON back; docs/objectdata.schema.json describes it.\n"
-            "\nExamples: brindlemark-cli dump war3map.w3o | less\n"
-            "          brindlemark-cli dump war3map.w3o --json > objects.json\n",
+            "valid UTF-8 as the text \\xNN and each backslash doubled. The output is always valid JSON.\n",
         .options = kDumpOptions,
         .minPositional = 1,
         .maxPositional = 1,
         .run = &runDump,
+        .examples = "brindlemark-cli dump war3map.w3o | less\n"
+                    "brindlemark-cli dump war3map.w3o --json > objects.json",
+        .positionals = kPositionals,
     };
     return command;
 }

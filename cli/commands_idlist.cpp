@@ -41,9 +41,14 @@ int runIdList(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kIdListOptions[] = {
-    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true},
-    {.longName = "--strings", .shortName = "", .takesValue = true, .valueName = "FILE"},
+    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true,
+     .help = "where to write the list; - for standard output"},
+    {.longName = "--strings", .shortName = "", .takesValue = true, .valueName = "FILE",
+     .help = "the map's string table (war3map.wts): names such as TRIGSTR_012 are shown as the table's text. A "
+             "map's own table is used by itself.",
+     .value = ValueKind::StringTable},
 };
+constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap};
 
 } // namespace
 
@@ -55,17 +60,13 @@ const Command& idListCommand() {
         .details = "One line per identifier, in byte order: the identifier, TAB, the same identifier, and\n"
                    "TAB // name when the object has a name. Edit the second column and pass the file to\n"
                    "replace --list. Lines end in CR LF. BUNDLE may be a .w3o bundle, an object file of one\n"
-                   "kind (.w3u .w3t .w3b .w3d .w3a .w3h .w3q) or a map (.w3x .w3m).\n"
-                   "\n"
-                   "Options:\n"
-                   "  -o, --output OUT   where to write the list (required); - for standard output\n"
-                   "  --strings FILE     the map's string table (war3map.wts): names such as TRIGSTR_012 are\n"
-                   "                     shown as the table's text. A map's own table is used by itself.\n"
-                   "\nExample: brindlemark-cli idlist war3map.w3o -o war3map_IdList.txt\n",
+                   "kind (.w3u .w3t .w3b .w3d .w3a .w3h .w3q) or a map (.w3x .w3m).\n",
         .options = kIdListOptions,
         .minPositional = 1,
         .maxPositional = 1,
         .run = &runIdList,
+        .examples = "brindlemark-cli idlist war3map.w3o -o war3map_IdList.txt",
+        .positionals = kPositionals,
     };
     return command;
 }

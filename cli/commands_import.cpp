@@ -46,12 +46,16 @@ int runImport(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kImportOptions[] = {
-    {.longName = "--side", .shortName = "-s", .takesValue = true, .valueName = "FILE"},
-    {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep"},
-    {.longName = "--list-out", .shortName = "", .takesValue = true, .valueName = "LIST"},
-    {.longName = "--dry-run", .shortName = ""},
-    {.longName = "--no-backup", .shortName = ""},
+    {.longName = "--side", .shortName = "-s", .takesValue = true, .valueName = "FILE",
+     .help = "a trigger or script file of ADDED to patch; repeat for more"},
+    {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep",
+     .help = "overwrite, glue (default) or keep", .value = ValueKind::Words},
+    {.longName = "--list-out", .shortName = "", .takesValue = true, .valueName = "LIST",
+     .help = "also write the renames to LIST, a replace list for other files", .value = ValueKind::TextFile},
+    {.longName = "--dry-run", .shortName = "", .help = "print the same and write nothing"},
+    {.longName = "--no-backup", .shortName = "", .help = "write without backup copies"},
 };
+constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap, ValueKind::ObjectFileOrMap};
 
 } // namespace
 
@@ -74,19 +78,13 @@ const Command& importCommand() {
             "\n"
             "Every rename is printed on standard output as an identifier-list line: old, TAB, new, TAB,\n"
             "// name. The counts, and the identifiers ADDED refers to that neither side defines\n"
-            "(\"unresolved\"), go to standard error.\n"
-            "\n"
-            "Options:\n"
-            "  -s, --side FILE      a trigger or script file of ADDED to patch; repeat for more\n"
-            "  --policy P           overwrite, glue (default) or keep\n"
-            "  --list-out LIST      also write the renames to LIST, a replace list for other files\n"
-            "  --dry-run            print the same and write nothing\n"
-            "  --no-backup          write without backup copies\n"
-            "\nExample: brindlemark-cli import war3map.w3o spellpack.w3o --side spellpack.wtg\n",
+            "(\"unresolved\"), go to standard error.\n",
         .options = kImportOptions,
         .minPositional = 2,
         .maxPositional = 2,
         .run = &runImport,
+        .examples = "brindlemark-cli import war3map.w3o spellpack.w3o --side spellpack.wtg",
+        .positionals = kPositionals,
     };
     return command;
 }

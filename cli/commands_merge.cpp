@@ -45,9 +45,11 @@ int runMerge(const ParsedArguments& args) {
 
 constexpr OptionSpec kMergeOptions[] = {
     {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep",
-     .required = true},
-    {.longName = "--no-backup", .shortName = ""},
+     .required = true, .help = "what happens to an identifier in both: overwrite, glue or keep",
+     .value = ValueKind::Words},
+    {.longName = "--no-backup", .shortName = "", .help = "merge without the backup copy"},
 };
+constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap, ValueKind::ObjectFile};
 
 } // namespace
 
@@ -60,16 +62,13 @@ const Command& mergeCommand() {
                    "glue merges ADDED's field changes into MAIN's object, keep leaves MAIN's object as it is.\n"
                    "Kinds that only MAIN holds stay. MAIN is first copied to BACKUP_<name> beside it.\n"
                    "MAIN and ADDED may be bundles (.w3o) or object files of one kind (.w3u, .w3a, ...);\n"
-                   "MAIN may be a map (.w3x, .w3m), whose object files then take ADDED's objects.\n"
-                   "\n"
-                   "Options:\n"
-                   "  --policy P     overwrite, glue or keep (required)\n"
-                   "  --no-backup    merge without the backup copy\n"
-                   "\nExample: brindlemark-cli merge war3map.w3o imported.w3o --policy glue\n",
+                   "MAIN may be a map (.w3x, .w3m), whose object files then take ADDED's objects.\n",
         .options = kMergeOptions,
         .minPositional = 2,
         .maxPositional = 2,
         .run = &runMerge,
+        .examples = "brindlemark-cli merge war3map.w3o imported.w3o --policy glue",
+        .positionals = kPositionals,
     };
     return command;
 }

@@ -124,8 +124,11 @@ int runMerge3(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kMerge3Options[] = {
-    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true},
+    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true,
+     .help = "where to write the merged data (required; - for standard output); may be OURS, not BASE or THEIRS",
+     .value = ValueKind::ObjectFile},
 };
+constexpr ValueKind kPositionals[] = {ValueKind::ObjectFile, ValueKind::ObjectFile, ValueKind::ObjectFile};
 
 } // namespace
 
@@ -147,17 +150,13 @@ const Command& merge3Command() {
             "layout its extension names, else in that of OURS, and replaced only once it is written whole.\n"
             "\n"
             "Exit status: 0 merged, 1 merged with conflicts (git then marks the file as conflicted),\n"
-            "2 trouble (a file that cannot be read or written; a wrong command line).\n"
-            "\n"
-            "Options:\n"
-            "  -o, --output OUT   where to write the merged data (required; - for standard output); may be\n"
-            "                     OURS, not BASE or THEIRS\n"
-            "\nAs a git merge driver (.gitattributes: *.w3u merge=brindlemark):\n"
-            "  git config merge.brindlemark.driver \"brindlemark-cli merge3 %O %A %B -o %A\"\n",
+            "2 trouble (a file that cannot be read or written; a wrong command line).\n",
         .options = kMerge3Options,
         .minPositional = 3,
         .maxPositional = 3,
         .run = &runMerge3,
+        .examples = "git config merge.brindlemark.driver \"brindlemark-cli merge3 %O %A %B -o %A\"",
+        .positionals = kPositionals,
     };
     return command;
 }

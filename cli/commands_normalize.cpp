@@ -34,8 +34,10 @@ int runNormalize(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kNormalizeOptions[] = {
-    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true},
+    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true,
+     .help = "where to write the bundle"},
 };
+constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap};
 
 } // namespace
 
@@ -48,16 +50,15 @@ const Command& normalizeCommand() {
                    "moves to the custom objects, objects with matching identifiers are glued together, standard\n"
                    "objects without modifications are dropped, modifications are sorted by field, and every\n"
                    "end marker becomes the object's base identifier unless the file had a stray one there.\n"
-                   "OUT may be FILE itself, unless FILE is a map; - writes to standard output. OUT is replaced only once the whole bundle is written; a refused\n"
-                   "FILE or a failed write leaves it as it was (exit status 1, with the reason).\n"
-                   "\n"
-                   "Options:\n"
-                   "  -o, --output OUT   where to write the bundle (required)\n"
-                   "\nExample: brindlemark-cli normalize war3map.w3o -o war3map-normal.w3o\n",
+                   "OUT may be FILE itself, unless FILE is a map; - writes to standard output. OUT is replaced\n"
+                   "only once the whole bundle is written; a refused FILE or a failed write leaves it as it was\n"
+                   "(exit status 1, with the reason).\n",
         .options = kNormalizeOptions,
         .minPositional = 1,
         .maxPositional = 1,
         .run = &runNormalize,
+        .examples = "brindlemark-cli normalize war3map.w3o -o war3map-normal.w3o",
+        .positionals = kPositionals,
     };
     return command;
 }

@@ -120,13 +120,24 @@ int runReplace(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kReplaceOptions[] = {
-    {.longName = "--list", .shortName = "-l", .takesValue = true, .valueName = "LIST", .required = true},
-    {.longName = "--side", .shortName = "-s", .takesValue = true, .valueName = "FILE"},
-    {.longName = "--no-backup", .shortName = ""},
-    {.longName = "--dry-run", .shortName = ""},
-    {.longName = "--patch-script", .shortName = ""},
-    {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep"},
+    {.longName = "--list", .shortName = "-l", .takesValue = true, .valueName = "LIST", .required = true,
+     .help = "the replace list", .value = ValueKind::TextFile},
+    {.longName = "--side", .shortName = "-s", .takesValue = true, .valueName = "FILE",
+     .help = "a side file to patch; repeat for more, patched in the order given"},
+    {.longName = "--no-backup", .shortName = "",
+     .help = "write the files without taking backup copies first"},
+    {.longName = "--dry-run", .shortName = "",
+     .help = "write nothing; print each rename with the object's name, how many string and integer values it "
+             "rewrites and how many occurrences each side file holds, then the totals"},
+    {.longName = "--patch-script", .shortName = "",
+     .help = "with a map: also patch its script, war3map.j or war3map.lua (byte-wise patching of free text is "
+             "the riskier choice, so it is not done unasked)"},
+    {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep",
+     .help = "how loading BUNDLE resolves two objects with one identifier, and how a renamed object meets an "
+             "existing one: overwrite, glue (default), keep",
+     .value = ValueKind::Words},
 };
+constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap};
 
 } // namespace
 
@@ -155,25 +166,14 @@ const Command& replaceCommand() {
             "\n"
             "Each rename written is printed on standard output as: old identifier, TAB, new identifier.\n"
             "Messages go to standard error, among them each rename onto an identifier that another object\n"
-            "already held (the two meet by the policy), and each line of LIST that is not a pair.\n"
-            "\n"
-            "Options:\n"
-            "  -l, --list LIST      the replace list (required)\n"
-            "  -s, --side FILE      a side file to patch; repeat for more, patched in the order given\n"
-            "  --no-backup          write the files without taking backup copies first\n"
-            "  --dry-run            write nothing; print each rename with the object's name, how many\n"
-            "                       string and integer values it rewrites and how many occurrences each\n"
-            "                       side file holds, then the totals\n"
-            "  --patch-script       with a map: also patch its script, war3map.j or war3map.lua (byte-wise\n"
-            "                       patching of free text is the riskier choice, so it is not done unasked)\n"
-            "  --policy P           how loading BUNDLE resolves two objects with one identifier, and how\n"
-            "                       a renamed object meets an existing one: overwrite, glue (default), keep\n"
-            "\nExample: brindlemark-cli replace war3map.w3o --list war3map_IdList.txt \\\n"
-            "           --side war3map.wtg --side war3map.wct\n",
+            "already held (the two meet by the policy), and each line of LIST that is not a pair.\n",
         .options = kReplaceOptions,
         .minPositional = 1,
         .maxPositional = 1,
         .run = &runReplace,
+        .examples = "brindlemark-cli replace war3map.w3o --list war3map_IdList.txt \\\n"
+                    "    --side war3map.wtg --side war3map.wct",
+        .positionals = kPositionals,
     };
     return command;
 }

@@ -1,6 +1,10 @@
 // brindlemark-cli: the object bundle commands on the command line. A new command is one file that describes it
 // (see command.h) and one line in kCommands.
 #include "cli/command.h"
+#include "cli/helptext.h"
+
+#include "brindlemarkversion.h"
+#include "core/fileio.h"
 
 #include <cstdio>
 #include <string>
@@ -31,11 +35,14 @@ const Command* findCommand(std::string_view name) {
     return nullptr;
 }
 
-std::string programUsage() { return std::string("usage: ") + kProgramName + " COMMAND [ARGUMENTS] (or --help)"; }
-
-std::string commandUsage(const Command& command) {
-    return std::string("usage: ") + kProgramName + " " + std::string(command.synopsis);
+std::vector<const Command*> commands() {
+    std::vector<const Command*> out;
+    for (CommandDescription describe : kCommands)
+        out.push_back(&describe());
+    return out;
 }
+
+std::string programUsage() { return std::string("usage: ") + kProgramName + " COMMAND [ARGUMENTS] (or --help)"; }
 
 int usageError(std::string_view message, const std::string& usage) {
     printError(message);
@@ -43,37 +50,29 @@ int usageError(std::string_view message, const std::string& usage) {
     return kExitUsage;
 }
 
-void printProgramHelp() {
-    std::string text = std::string("usage: ") + kProgramName + " COMMAND [ARGUMENTS]\n\n" +
-                       "Reads and rewrites Warcraft III object bundles (.w3o files: the modified and custom units,\n"
-                       "items, destructables, doodads, abilities, buffs and upgrades of a map).\n\n"
-                       "Commands:\n";
-    // Summaries stand in a column; a synopsis too long for it puts its summary on the next line.
-    constexpr std::size_t kColumn = 26;
-    for (CommandDescription describe : kCommands) {
-        const Command& c = describe();
-        text += "  " + std::string(c.synopsis);
-        if (c.synopsis.size() + 2 <= kColumn)
-            text += std::string(kColumn - c.synopsis.size(), ' ');
-        else
-            text += "\n" + std::string(kColumn + 2, ' ');
-        text += std::string(c.summary) + "\n";
-    }
-    text += std::string("\n") + kProgramName + " COMMAND --help shows a command's help.\n" +
-            "Exit status: 0 done, 1 failed (a file that cannot be read or written), 2 wrong command line;\n" +
-            "diff and merge3 differ (see their help).\n";
-    printOut(text);
-}
+void printCommandHelp(const Command& command) { printOut(commandHelp(command)); }
 
-void printCommandHelp(const Command& command) {
-    std::string text = commandUsage(command) + "\n\n" + std::string(command.summary) + "\n";
-    if (!command.details.empty()) {
-        text += '\n';
-        text += command.details;
+// The hidden `--generate man|bash|zsh FILE`: the build writes the manual page and the completions with it.
+int generate(const std::vector<Argument>& args) {
+    const std::string usage = std::string("usage: ") + kProgramName + " --generate man|bash|zsh FILE";
+    if (args.size() != 3)
+        return usageError("--generate: wrong number of arguments", usage);
+    const std::string& kind = args[1].text;
+    std::string text;
+    if (kind == "man")
+        text = manPage(commands(), BRINDLEMARK_VERSION_TEXT);
+    else if (kind == "bash")
+        text = bashCompletion(commands());
+    else if (kind == "zsh")
+        text = zshCompletion(commands());
+    else
+        return usageError("--generate: unknown kind '" + kind + "'", usage);
+    std::string why;
+    if (!saveBytes(args[2].path, text.data(), text.size(), why)) {
+        printError(why);
+        return kExitFailure;
     }
-    if (!text.ends_with('\n'))
-        text += '\n';
-    printOut(text);
+    return kExitSuccess;
 }
 
 bool asksForHelp(std::span<const Argument> args) {
@@ -109,16 +108,18 @@ int runProgram(const std::vector<Argument>& args) {
         return usageError("no command given", programUsage());
     const std::string& first = args.front().text;
     if (first == "--help" || first == "-h") {
-        printProgramHelp();
+        printOut(programHelp(commands()));
         return kExitSuccess;
     }
     if (first == "--version") {
-        printOut(std::string(kProgramName) + " " BRINDLEMARK_VERSION "\n");
+        printOut(std::string(kProgramName) + " " BRINDLEMARK_VERSION_TEXT "\n");
         return kExitSuccess;
     }
+    if (first == "--generate")
+        return generate(args);
     if (first == "help") {
         if (args.size() == 1) {
-            printProgramHelp();
+            printOut(programHelp(commands()));
             return kExitSuccess;
         }
         if (args.size() > 2)

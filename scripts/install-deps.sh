@@ -4,8 +4,11 @@
 # install and carries on as long as the build tools themselves are there.
 set -euo pipefail
 
+# python3 draws the desktop icons at build time; dpkg-dev (dpkg-shlibdeps) works out the .deb's dependencies;
+# desktop-file-utils, shared-mime-info, man-db and groff-base check what installing gives.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev qt6-base-dev fonts-dejavu-core libstorm-dev libbz2-dev git)
+          nlohmann-json3-dev qt6-base-dev fonts-dejavu-core libstorm-dev libbz2-dev python3 dpkg-dev
+          desktop-file-utils shared-mime-info man-db groff-base git)
 
 tools_present() {
     local missing_tools=()

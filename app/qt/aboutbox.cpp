@@ -3,6 +3,8 @@
 #include "app/qt/appicon.h"
 #include "app/qt/dialogfont.h"
 
+#include "brindlemarkversion.h"
+
 #include <QKeyEvent>
 #include <QLabel>
 
@@ -18,11 +20,9 @@ struct TextLine {
 
 constexpr TextLine kLines[] = {
     {"Brindlemark", 42, 6, 123, false},
-    {"Версия 1.37", 42, 16, 123, false},
+    {"Версия " BRINDLEMARK_VERSION_TEXT, 42, 16, 123, false},
+    // The project has no public address to give as a contact, so the box names none.
     {"© 2026 Brindlemark developers", 42, 27, 123, false},
-    {"brindlemark@example.org", 42, 38, 123, false},
-    {"The Brindlemark map tools group", 42, 49, 123, false},
-    {"https://brindlemark.example.org", 42, 60, 123, false},
     {"Thanks to", 7, 72, 155, true},
     {"The map making community", 42, 81, 123, false},
     {"Everyone who tested it", 42, 91, 123, false},

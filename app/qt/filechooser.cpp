@@ -7,13 +7,15 @@ namespace brindlemark {
 namespace {
 
 std::optional<QString> runDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& filter,
-                                 const QString& initialName) {
+                                 const QString& initialName, const QString& folder) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
     // An open chooser returns only a file that exists; a save chooser asks before it names an existing one
     // (Qt's default, as DontConfirmOverwrite stays clear).
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilters(filter.split(QStringLiteral(";;")));
+    if (!folder.isEmpty())
+        dialog.setDirectory(folder);
     dialog.selectFile(initialName);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
@@ -26,13 +28,13 @@ std::optional<QString> runDialog(QWidget* parent, QFileDialog::AcceptMode mode, 
 } // namespace
 
 std::optional<QString> DialogFileChooser::openFile(QWidget* parent, const QString& filter,
-                                                   const QString& initialName) {
-    return runDialog(parent, QFileDialog::AcceptOpen, filter, initialName);
+                                                   const QString& initialName, const QString& folder) {
+    return runDialog(parent, QFileDialog::AcceptOpen, filter, initialName, folder);
 }
 
 std::optional<QString> DialogFileChooser::saveFile(QWidget* parent, const QString& filter,
-                                                   const QString& initialName) {
-    return runDialog(parent, QFileDialog::AcceptSave, filter, initialName);
+                                                   const QString& initialName, const QString& folder) {
+    return runDialog(parent, QFileDialog::AcceptSave, filter, initialName, folder);
 }
 
 } // namespace brindlemark

@@ -14,21 +14,21 @@ public:
     virtual ~FileChooser() = default;
     // An existing file in an existing folder, or nothing when the user cancels. `filter` is in the file
     // dialog's form ("label (pattern pattern);;label (pattern)"); `initialName` is the name the chooser
-    // proposes.
-    virtual std::optional<QString> openFile(QWidget* parent, const QString& filter,
-                                            const QString& initialName) = 0;
+    // proposes; `folder` where it opens (empty: the platform's usual folder).
+    virtual std::optional<QString> openFile(QWidget* parent, const QString& filter, const QString& initialName,
+                                            const QString& folder) = 0;
     // A file to write; the user is asked before an existing file is named. Nothing when the user cancels.
-    virtual std::optional<QString> saveFile(QWidget* parent, const QString& filter,
-                                            const QString& initialName) = 0;
+    virtual std::optional<QString> saveFile(QWidget* parent, const QString& filter, const QString& initialName,
+                                            const QString& folder) = 0;
 };
 
-// The platform's file dialogs, modal over `parent`, with their usual titles and starting folder.
+// The platform's file dialogs, modal over `parent`, with their usual titles.
 class DialogFileChooser final : public FileChooser {
 public:
-    std::optional<QString> openFile(QWidget* parent, const QString& filter,
-                                    const QString& initialName) override;
-    std::optional<QString> saveFile(QWidget* parent, const QString& filter,
-                                    const QString& initialName) override;
+    std::optional<QString> openFile(QWidget* parent, const QString& filter, const QString& initialName,
+                                    const QString& folder) override;
+    std::optional<QString> saveFile(QWidget* parent, const QString& filter, const QString& initialName,
+                                    const QString& folder) override;
 };
 
 } // namespace brindlemark

@@ -1,14 +1,22 @@
-// The window program: one main window over the process's one bundle. The command line is ignored.
+// The window program: one main window over the process's one bundle. `brindlemark FILE` opens with FILE
+// chosen as the main file.
 
 #include "app/appstate.h"
 #include "app/qt/filechooser.h"
 #include "app/qt/mainwindow.h"
 #include "app/qt/messagepresenter.h"
+#include "app/qt/settingsfoldermemory.h"
+
+#include "brindlemarkversion.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
 
 namespace {
 
@@ -25,9 +33,40 @@ bool displayAvailable() {
 #endif
 }
 
+constexpr const char* kUsage =
+    "usage: brindlemark [FILE]\n"
+    "Opens the window; FILE (a .w3o bundle, an object file of one kind such as .w3u, "
+    "or a .w3x/.w3m map)\nis taken as the main file.\n";
+
 } // namespace
 
 int main(int argc, char** argv) {
+    std::optional<std::filesystem::path> file;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!file && std::strcmp(arg, "--version") == 0) {
+            std::printf("brindlemark %s\n", BRINDLEMARK_VERSION_TEXT);
+            return 0;
+        }
+        if (!file && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!file && std::strcmp(arg, "--") == 0 && i + 1 < argc)
+            arg = argv[++i];
+        else if (arg[0] == '-' && arg[1] != '\0') {
+            std::fprintf(stderr, "brindlemark: unknown option '%s'\n%s", arg, kUsage);
+            return 2;
+        }
+        if (file) {
+            std::fprintf(stderr, "brindlemark: more than one file given\n%s", kUsage);
+            return 2;
+        }
+        std::error_code error;
+        const std::filesystem::path given(arg);
+        const std::filesystem::path absolute = std::filesystem::absolute(given, error);
+        file = error ? given : absolute;
+    }
     if (!displayAvailable()) {
         std::fputs("brindlemark: no display found; set DISPLAY or run with QT_QPA_PLATFORM=offscreen\n",
                    stderr);
@@ -39,10 +78,14 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     QApplication application(qtArgc, qtArgv);
 
+    brindlemark::SettingsFolderMemory folders;
     brindlemark::AppState state;
+    state.folderMemory = &folders;
     brindlemark::DialogFileChooser chooser;
     brindlemark::MessageBoxPresenter presenter;
     brindlemark::MainWindow window(state, chooser, presenter);
+    if (file) // once the window is up, so that a message about the file stands over it
+        QTimer::singleShot(0, &window, [&window, &file] { window.openMainFile(*file); });
     window.exec();
     return 0;
 }

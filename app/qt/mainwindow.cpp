@@ -263,19 +263,32 @@ void MainWindow::connectControls() {
         connect(toggle, &QPushButton::clicked, this, [this, toggle] { toggleClicked(toggle); });
 }
 
+std::optional<QString> MainWindow::askFile(Chooser which, bool save, std::string_view filter,
+                                           const QString& initialName) {
+    const QString folder = toQString(state_.chooserFolder(which));
+    const std::optional<QString> path = save ? chooser_.saveFile(this, filterFor(filter), initialName, folder)
+                                             : chooser_.openFile(this, filterFor(filter), initialName, folder);
+    if (path)
+        state_.chooserConfirmed(which, toPath(*path));
+    return path;
+}
+
 void MainWindow::chooseMainBundle() {
     const std::optional<QString> path =
-        chooser_.openFile(this, filterFor(kBundleChooserFilter), QString::fromUtf8(kBundleChooserName));
-    if (!path)
-        return;
-    mainPath_->setText(*path);
+        askFile(Chooser::MainFile, false, kMainChooserFilter, QString::fromUtf8(kBundleChooserName));
+    if (path)
+        openMainFile(toPath(*path));
+}
+
+void MainWindow::openMainFile(const std::filesystem::path& path) {
+    mainPath_->setText(toQString(path));
     updateButtons();
-    state_.chooseMainBundle(toPath(*path), *this);
+    state_.chooseMainBundle(path, *this);
 }
 
 void MainWindow::chooseReplaceList() {
     const std::optional<QString> path =
-        chooser_.openFile(this, filterFor(kTextFilter), toQString(state_.proposedIdListName()));
+        askFile(Chooser::ReplaceList, false, kTextFilter, toQString(state_.proposedIdListName()));
     if (!path)
         return;
     replaceListPath_->setText(*path);
@@ -284,7 +297,7 @@ void MainWindow::chooseReplaceList() {
 
 void MainWindow::chooseAddedBundle() {
     const std::optional<QString> path =
-        chooser_.openFile(this, filterFor(kBundleChooserFilter), QString::fromUtf8(kBundleChooserName));
+        askFile(Chooser::AddedFile, false, kBundleChooserFilter, QString::fromUtf8(kBundleChooserName));
     if (!path)
         return;
     addedPath_->setText(*path);
@@ -293,7 +306,7 @@ void MainWindow::chooseAddedBundle() {
 
 void MainWindow::addSideFile() {
     const std::optional<QString> path =
-        chooser_.openFile(this, filterFor(kTriggerFilter), toQString(state_.proposedSideFileName()));
+        askFile(Chooser::SideFile, false, kTriggerFilter, toQString(state_.proposedSideFileName()));
     if (!path)
         return;
     // The newest row goes first, so the Replace command visits the file added last first.
@@ -302,7 +315,7 @@ void MainWindow::addSideFile() {
 
 void MainWindow::saveIdListAs() {
     const std::optional<QString> path =
-        chooser_.saveFile(this, filterFor(kTextFilter), toQString(state_.proposedIdListName()));
+        askFile(Chooser::IdList, true, kTextFilter, toQString(state_.proposedIdListName()));
     if (!path)
         return;
     state_.saveIdListAs(toPath(*path), *this);

@@ -6,6 +6,10 @@
 
 #include <QDialog>
 
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
 class QAction;
 class QCheckBox;
 class QLineEdit;
@@ -36,6 +40,9 @@ public:
     // The texts of every caption the window shows, its own title included.
     static QString captionTexts();
 
+    // Takes `path` as the main file, as if it had been chosen with the first "..." button.
+    void openMainFile(const std::filesystem::path& path);
+
 public slots:
     void openAboutBox();
 
@@ -61,6 +68,9 @@ private:
     // Keeps exactly one policy toggle checked after `toggle` was clicked.
     void toggleClicked(QPushButton* toggle);
     MergePolicy checkedPolicy() const;
+    // Asks for a file to open or save with `which` chooser, in the folder it opens in; remembers the folder of
+    // the file chosen.
+    std::optional<QString> askFile(Chooser which, bool save, std::string_view filter, const QString& initialName);
 
     void message(const std::string& text) override;
 

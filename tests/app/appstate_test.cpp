@@ -1,10 +1,13 @@
 #include "app/appstate.h"
 
 #include "core/fileio.h"
+#include "map/maparchive.h"
+#include "tests/map/archivebuilder.h"
 #include "tests/replace/bundlefixtures.h"
 
 #include "tests/support/recordingsink.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace brindlemark {
@@ -101,6 +104,151 @@ TEST(AppState, IdListFailureIsReported) {
     EXPECT_EQ(sink.messages,
               std::vector<std::string>{"Failed to write identifier list " + pathText(dir / "nowhere" / "ids.txt") +
                                        " (No such file or directory)"});
+}
+
+// A map with a custom unit 'h000' named through its string table, triggers and a script that name it.
+struct MapScene {
+    TempDir dir;
+    fs::path map = dir / "Карта.w3x";
+    std::string script = "call CreateUnit('h000')";
+
+    explicit MapScene(bool withScript = true) {
+        ObjectBundle units;
+        put(units, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "TRIGSTR_001")}));
+        std::vector<mpq::File> files = {
+            {"war3map.w3u", units.objectFileBytes(ObjectKind::Units)},
+            mpq::textFile("war3map.wtg", "WTG! h000"),
+            mpq::textFile("war3map.wts", "STRING 1\r\n{\r\nGate Guard\r\n}\r\n"),
+        };
+        if (withScript)
+            files.push_back(mpq::textFile("war3map.j", script));
+        writeAll(map, mpq::build(dir / "scratch.mpq", files));
+    }
+
+    std::string file(const char* name) const {
+        MapArchive archive;
+        std::string error;
+        EXPECT_TRUE(archive.open(map, error)) << error;
+        Bytes out;
+        EXPECT_TRUE(archive.read(name, out, error)) << error;
+        return std::string(out.begin(), out.end());
+    }
+};
+
+ReplaceRequest replaceRequest(const fs::path& list, std::vector<fs::path> sides, bool keepBackups) {
+    ReplaceRequest request;
+    request.replaceList = list;
+    request.sideFiles = std::move(sides);
+    request.keepBackups = keepBackups;
+    return request;
+}
+
+std::string idList(AppState& state, const fs::path& path) {
+    RecordingSink sink;
+    state.saveIdListAs(path, sink);
+    EXPECT_TRUE(sink.messages.empty());
+    const Bytes bytes = readAll(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(AppStateMap, ReplaceRenamesInsideTheMapAndInSideFilesAndLeavesTheScript) {
+    MapScene scene;
+    AppState state;
+    RecordingSink sink;
+    state.chooseMainBundle(scene.map, sink);
+    ASSERT_TRUE(sink.messages.empty()) << sink.messages[0];
+    EXPECT_TRUE(state.mainLoaded);
+    EXPECT_EQ(idList(state, scene.dir / "ids.txt"), "h000\th000\t// Gate Guard\r\n");
+
+    writeAll(scene.dir / "list.txt", std::string("h000 u000"));
+    writeAll(scene.dir / "outside.wct", std::string("h000"));
+    // Without backups only the objects in memory change.
+    const Bytes before = readAll(scene.map);
+    AppState inMemory;
+    inMemory.chooseMainBundle(scene.map, sink);
+    const ReplaceRequest noBackups = replaceRequest(scene.dir / "list.txt", {scene.dir / "outside.wct"}, false);
+    EXPECT_EQ(inMemory.replace(noBackups, sink).renames.size(), 1u);
+    EXPECT_TRUE(sink.messages.empty());
+    EXPECT_EQ(readAll(scene.map), before);
+    EXPECT_EQ(readAll(scene.dir / "outside.wct"), Bytes({'h', '0', '0', '0'}));
+    EXPECT_EQ(idList(inMemory, scene.dir / "ids.txt"), "u000\tu000\t// Gate Guard\r\n");
+
+    const ReplaceReport report =
+        state.replace(replaceRequest(scene.dir / "list.txt", {scene.dir / "outside.wct"}, true), sink);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_THAT(sink.messages[0], ::testing::StartsWith("Процесс изменения завершен!"));
+    EXPECT_THAT(sink.messages[0], ::testing::EndsWith("\nСценарий карты war3map.j оставлен без изменений."));
+    ASSERT_EQ(report.renames.size(), 1u);
+    EXPECT_EQ(scene.file("war3map.wtg"), "WTG! u000");
+    EXPECT_EQ(scene.file("war3map.j"), scene.script);
+    EXPECT_EQ(readAll(scene.dir / "outside.wct"), Bytes({'u', '0', '0', '0'}));
+    EXPECT_TRUE(fs::exists(scene.dir / "BACKUP_Карта.w3x"));
+    // The identifier list shows the map as it now is.
+    EXPECT_EQ(idList(state, scene.dir / "ids.txt"), "u000\tu000\t// Gate Guard\r\n");
+}
+
+TEST(AppStateMap, CompletionNamesNoScriptWhenTheMapHasNone) {
+    MapScene scene(false);
+    AppState state;
+    RecordingSink sink;
+    state.chooseMainBundle(scene.map, sink);
+    writeAll(scene.dir / "list.txt", std::string("h000 u000"));
+    state.replace(replaceRequest(scene.dir / "list.txt", {}, true), sink);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_THAT(sink.messages[0], ::testing::Not(::testing::HasSubstr("war3map")));
+}
+
+TEST(AppStateMap, MergeAddsToTheMapUnlessItsSwitchIsClear) {
+    MapScene scene;
+    ObjectBundle added;
+    put(added, ObjectKind::Units, makeObject("hkni", "h001", {intField("uhpm", 5)}));
+    std::string error;
+    ASSERT_TRUE(added.save(scene.dir / "added.w3o", error));
+    AppState state;
+    RecordingSink sink;
+    state.chooseMainBundle(scene.map, sink);
+
+    const Bytes before = readAll(scene.map);
+    EXPECT_FALSE(state.merge({false, true, scene.dir / "added.w3o", MergePolicy::Glue}, sink).ran);
+    EXPECT_EQ(readAll(scene.map), before);
+
+    const MergeReport report = state.merge({true, true, scene.dir / "added.w3o", MergePolicy::Glue}, sink);
+    EXPECT_TRUE(report.bundleWritten);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Процесс обьединения завершен!"});
+    EXPECT_EQ(tableIds(state.bundle.kind(ObjectKind::Units).file.customTable),
+              (std::vector<std::string>{"h000", "h001"}));
+    EXPECT_EQ(readAll(scene.dir / "BACKUP_Карта.w3x"), before);
+}
+
+TEST(AppStateMap, ADamagedMapIsReportedAndLeavesTheBundleEmpty) {
+    MapScene scene;
+    Bytes bytes = readAll(scene.map);
+    bytes.resize(bytes.size() / 2);
+    writeAll(scene.map, bytes);
+    AppState state;
+    RecordingSink sink;
+    state.chooseMainBundle(scene.map, sink);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_THAT(sink.messages[0], ::testing::HasSubstr(pathText(scene.map)));
+    EXPECT_FALSE(state.mainLoaded);
+    EXPECT_EQ(state.bundle.kind(ObjectKind::Units).present, 0);
+}
+
+TEST(AppState, ChoosersOpenWhereTheyLastConfirmedAndTheIdListBesideTheMainFile) {
+    RunFolderMemory memory;
+    AppState state;
+    EXPECT_EQ(state.chooserFolder(Chooser::SideFile), fs::path()); // no memory: the platform's folder
+    state.folderMemory = &memory;
+    state.chooserConfirmed(Chooser::SideFile, fs::path("/maps/triggers/war.wct"));
+    state.chooserConfirmed(Chooser::IdList, fs::path("/lists/war_IdList.txt"));
+    state.chooserConfirmed(Chooser::ReplaceList, fs::path("list.txt")); // no folder: nothing to remember
+    EXPECT_EQ(state.chooserFolder(Chooser::SideFile), fs::path("/maps/triggers"));
+    EXPECT_EQ(state.chooserFolder(Chooser::ReplaceList), fs::path());
+    EXPECT_EQ(state.chooserFolder(Chooser::IdList), fs::path("/lists")); // before any main file
+    RecordingSink sink;
+    state.chooseMainBundle("/nowhere/maps/war.w3o", sink);
+    EXPECT_EQ(state.chooserFolder(Chooser::IdList), fs::path("/nowhere/maps"));
+    EXPECT_EQ(memory.folder("sideFile"), fs::path("/maps/triggers"));
 }
 
 } // namespace

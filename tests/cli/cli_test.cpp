@@ -1,4 +1,5 @@
 // brindlemark-cli as a user meets it: exit status, standard output and standard error of the built program.
+#include "core/fileio.h"
 #include "core/objectbundle.h"
 
 #include "core/fileio.h"
@@ -12,6 +13,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <sstream>
 
 
@@ -154,6 +156,49 @@ TEST(CliHelp, DumpHelpExplainsHowOtherBytesAreShown) {
     const CliRun run = runCli({"dump", "--help"});
     EXPECT_THAT(run.out, HasSubstr("\\xNN"));
     EXPECT_THAT(run.out, HasSubstr("\"escaped\": true"));
+}
+
+// The option help is laid out from the option tables, and the manual page and the completions that the build
+// writes with --generate name the same options.
+TEST(CliHelp, OptionsStandInAColumnAndReachTheManualPageAndCompletions) {
+    TempDir dir;
+    std::map<std::string, std::string> generated;
+    for (const std::string kind : {"man", "bash", "zsh"}) {
+        const CliRun run = runCli({"--generate", kind, pathText(dir / kind)});
+        ASSERT_EQ(run.status, 0) << run.err;
+        generated[kind] = textOf(testing::readAll(dir / kind));
+    }
+    EXPECT_THAT(runCli({"replace", "--help"}).out,
+                HasSubstr("\nOptions:\n  -l, --list LIST       the replace list (required)\n"
+                          "  -s, --side FILE       a side file to patch; repeat for more, patched in the order given\n"));
+    for (const std::string command : {"check", "dump", "normalize", "idlist", "replace", "merge", "import"}) {
+        EXPECT_THAT(generated["man"], HasSubstr(".SS \"" + command)) << command;
+        EXPECT_THAT(generated["bash"], HasSubstr("\n    " + command + ")\n")) << command;
+        EXPECT_THAT(generated["zsh"], HasSubstr("\n    " + command + ")\n")) << command;
+        bool inOptions = false;
+        for (const std::string& line : lines(runCli({command, "--help"}).out)) {
+            if (!line.starts_with("usage: ")) { // the synopsis stands on one line, as in the usage message
+                EXPECT_LE(line.size(), 100u) << command << ": " << line;
+            }
+            inOptions = (inOptions && !line.empty()) || line == "Options:";
+            if (!inOptions || !line.starts_with("  -"))
+                continue;
+            // "  -l, --list LIST       the replace list": the label ends where two spaces begin.
+            const std::string label = line.substr(2, line.find("  ", 2) - 2);
+            const std::size_t at = label.find("--");
+            const std::string longName = label.substr(at, label.find(' ', at) - at);
+            std::string roffLabel;
+            for (const char c : label)
+                roffLabel += c == '-' ? std::string("\\-") : std::string(1, c);
+            const auto has = [&](const std::string& kind, const std::string& text) {
+                EXPECT_TRUE(generated[kind].find(text) != std::string::npos) << kind << " lacks " << text;
+            };
+            has("man", ".TP\n.B " + roffLabel + "\n");
+            has("bash", " " + longName);
+            has("zsh", longName + (label.starts_with("--") ? "[" : "}'["));
+        }
+    }
+    EXPECT_EQ(runCli({"--generate", "html", pathText(dir / "x")}).status, 2);
 }
 
 TEST(CliUsage, WrongCommandLinesExitWithTwoAndOneUsageLine) {

@@ -9,6 +9,8 @@
 #include "tests/qt/windowfixture.h"
 #include "tests/support/testsupport.h"
 
+#include "brindlemarkversion.h"
+
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -96,7 +98,7 @@ void DialogsTest::openChooserAcceptsOnlyExistingFiles() {
         static_cast<QDialog*>(dialog)->accept();
     });
     const std::optional<QString> chosen = DialogFileChooser().openFile(
-        &parent, QStringLiteral("Warcraft 3 Object File, (*.W3O) (*.w3o)"), QStringLiteral("*.w3o"));
+        &parent, QStringLiteral("Warcraft 3 Object File, (*.W3O) (*.w3o)"), QStringLiteral("*.w3o"), QString());
     QCOMPARE(closer.closed(), 1);
     QVERIFY(sawDialog);
     QCOMPARE(mode, QFileDialog::ExistingFile);
@@ -128,7 +130,7 @@ void DialogsTest::saveChooserAsksBeforeOverwriting() {
     });
     const std::optional<QString> chosen = DialogFileChooser().saveFile(
         &parent, QStringLiteral("TXT File, (*.TXT) (*.txt);;All Files, (*.*) (*.*)"),
-        QStringLiteral("war_IdList.txt"));
+        QStringLiteral("war_IdList.txt"), QString());
     QCOMPARE(closer.closed(), 1);
     QVERIFY(sawDialog);
     QVERIFY(confirms);
@@ -165,9 +167,10 @@ void DialogsTest::aboutBoxLayout() {
         const char* text;
         int x, y;
     };
-    const Line lines[] = {{"Brindlemark", 42, 6}, {"Версия 1.37", 42, 16}, {nullptr, 42, 27},
-                          {nullptr, 42, 38},      {nullptr, 42, 49},       {nullptr, 42, 60},
-                          {"Thanks to", 7, 72},   {nullptr, 42, 81},       {nullptr, 42, 91}};
+    // The program's own version, and no contact: the project has no public address.
+    const Line lines[] = {{"Brindlemark", 42, 6}, {"Версия " BRINDLEMARK_VERSION_TEXT, 42, 16},
+                          {nullptr, 42, 27},      {"Thanks to", 7, 72},
+                          {nullptr, 42, 81},      {nullptr, 42, 91}};
     QList<QLabel*> labels;
     for (QLabel* label : box.findChildren<QLabel*>())
         if (label != icon)
@@ -185,8 +188,11 @@ void DialogsTest::aboutBoxLayout() {
         QVERIFY2(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width(),
                  qPrintable(label->text()));
     }
-    QVERIFY(labels[6]->alignment() & Qt::AlignHCenter);
+    QVERIFY(labels[3]->alignment() & Qt::AlignHCenter);
     QVERIFY(labels[2]->text().contains(QStringLiteral("2026")));
+    for (QLabel* label : labels)
+        QVERIFY2(!label->text().contains(QLatin1Char('@')) && !label->text().contains(QStringLiteral("http")),
+                 qPrintable(label->text()));
 }
 
 void DialogsTest::aboutBoxClosesOnEnterAndEscape() {

@@ -436,7 +436,7 @@ void MainWindowTest::closeBoxClosesWithoutWriting() {
 void MainWindowTest::enterRunsTheMainChooserUnlessOnAPushButton() {
     WindowUnderTest w;
     showAndActivate(w.window);
-    const QString bundleFilter = QString::fromStdString(dialogFilter(kBundleChooserFilter));
+    const QString bundleFilter = QString::fromStdString(dialogFilter(kMainChooserFilter));
 
     for (int id : {1000, 1001, 1006, 1003, 1002, 1009}) {
         QWidget* control = w.window.control(id);

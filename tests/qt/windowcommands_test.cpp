@@ -2,6 +2,7 @@
 // Merge, with the files on disk, the backups, the rename list and the messages checked.
 
 #include "app/qt/qtpaths.h"
+#include "app/qt/settingsfoldermemory.h"
 #include "core/fileio.h"
 #include "tests/qt/windowfixture.h"
 #include "tests/replace/bundlefixtures.h"
@@ -132,6 +133,8 @@ private slots:
     void mergeAppliesTheCheckedPolicy();
     void mergeWithItsBackupSwitchClearDoesNothing();
     void saveIdListWritesTheChosenFile();
+    void choosersOpenInTheFoldersRememberedBetweenRuns();
+    void aFileGivenAtStartIsTheMainFile();
 };
 
 void WindowCommandsTest::choosersProposeNamesFromTheMainBundle() {
@@ -150,6 +153,7 @@ void WindowCommandsTest::choosersProposeNamesFromTheMainBundle() {
         "Warcraft 3 Object File, (*.W3O) (*.w3o);;"
         "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q) "
         "(*.w3u *.w3t *.w3b *.w3d *.w3a *.w3h *.w3q)");
+    const QString mainFilter = bundleFilter + QStringLiteral(";;Warcraft 3 Map, (*.W3X,*.W3M) (*.w3x *.w3m)");
     const QString triggerFilter =
         QStringLiteral("Warcraft Trigger Files, (*.WCT,*.WTG) (*.WCT *.WTG);;All Files, (*.*) (*.*)");
     const QString textFilter = QStringLiteral("TXT File, (*.TXT) (*.txt);;All Files, (*.*) (*.*)");
@@ -159,7 +163,7 @@ void WindowCommandsTest::choosersProposeNamesFromTheMainBundle() {
         QCOMPARE(w.chooser.calls[i].filter, filter);
         QCOMPARE(w.chooser.calls[i].initialName, name);
     };
-    expectCall(0, false, bundleFilter, QStringLiteral("*.w3o"));
+    expectCall(0, false, mainFilter, QStringLiteral("*.w3o"));
     expectCall(1, false, bundleFilter, QStringLiteral("*.w3o"));
     expectCall(2, false, triggerFilter, QStringLiteral(".wct"));
     expectCall(3, false, textFilter, QStringLiteral("_IdList.txt"));
@@ -430,6 +434,51 @@ void WindowCommandsTest::saveIdListWritesTheChosenFile() {
     QCOMPARE(w.presenter.messages, QStringList{QStringLiteral("Failed to write identifier list ") +
                                                qtext(dir / "nowhere" / "ids.txt") +
                                                QStringLiteral(" (No such file or directory)")});
+}
+
+void WindowCommandsTest::choosersOpenInTheFoldersRememberedBetweenRuns() {
+    TempDir dir;
+    fs::create_directories(dir / "maps");
+    fs::create_directories(dir / "lists");
+    ObjectBundle b;
+    put(b, ObjectKind::Units, makeObject("hfoo", "h000", {intField("aaaa", 1)}));
+    std::string error;
+    QVERIFY(b.save(dir / "maps" / "war.w3o", error));
+    const QString settingsFile = qtext(dir / "settings.ini");
+    {
+        SettingsFolderMemory memory(settingsFile);
+        WindowUnderTest w;
+        w.state.folderMemory = &memory;
+        choose(w, 1004, dir / "lists" / "war_IdList.txt");
+        choose(w, 3, dir / "lists" / "war.wct");
+        click(w, 1007); // cancelled: remembers nothing
+        QCOMPARE(w.chooser.calls[0].folder, QString());
+    }
+    // The next run: every chooser opens where a file was last chosen in it; the ID list beside the main file.
+    SettingsFolderMemory memory(settingsFile);
+    WindowUnderTest w;
+    w.state.folderMemory = &memory;
+    for (int id : {1004, 3, 1007, 1})
+        click(w, id);
+    choose(w, 1, dir / "maps" / "war.w3o");
+    w.get<QLineEdit>(1000)->setText(QStringLiteral("war.w3o")); // enables button 7
+    click(w, 7);
+    click(w, 1);
+    QStringList folders;
+    for (const ChooserCall& call : w.chooser.calls)
+        folders.append(call.folder);
+    QCOMPARE(folders, QStringList({qtext(dir / "lists"), qtext(dir / "lists"), QString(), QString(), QString(),
+                                   qtext(dir / "maps"), qtext(dir / "maps")}));
+}
+
+void WindowCommandsTest::aFileGivenAtStartIsTheMainFile() {
+    ReplaceScene scene;
+    WindowUnderTest w;
+    w.window.openMainFile(scene.bundle);
+    QCOMPARE(w.get<QLineEdit>(1000)->text(), qtext(scene.bundle));
+    QVERIFY(w.get<QPushButton>(7)->isEnabled());
+    QVERIFY(w.state.mainLoaded);
+    QCOMPARE(w.state.bundlePath.fullPath, scene.bundle);
 }
 
 QTEST_MAIN(WindowCommandsTest)

@@ -26,6 +26,7 @@ struct ChooserCall {
     bool save = false;
     QString filter;
     QString initialName;
+    QString folder;
 };
 
 // Answers each chooser with the next queued answer; with none queued the user cancels.
@@ -34,16 +35,19 @@ public:
     std::vector<ChooserCall> calls;
     std::deque<std::optional<QString>> answers;
 
-    std::optional<QString> openFile(QWidget*, const QString& filter, const QString& initialName) override {
-        return answer(false, filter, initialName);
+    std::optional<QString> openFile(QWidget*, const QString& filter, const QString& initialName,
+                                    const QString& folder) override {
+        return answer(false, filter, initialName, folder);
     }
-    std::optional<QString> saveFile(QWidget*, const QString& filter, const QString& initialName) override {
-        return answer(true, filter, initialName);
+    std::optional<QString> saveFile(QWidget*, const QString& filter, const QString& initialName,
+                                    const QString& folder) override {
+        return answer(true, filter, initialName, folder);
     }
 
 private:
-    std::optional<QString> answer(bool save, const QString& filter, const QString& initialName) {
-        calls.push_back({save, filter, initialName});
+    std::optional<QString> answer(bool save, const QString& filter, const QString& initialName,
+                                  const QString& folder) {
+        calls.push_back({save, filter, initialName, folder});
         if (answers.empty())
             return std::nullopt;
         const bool confirmed = answers.front().has_value();

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Draws the program's 32 x 32 icon and writes it as an XPM image (24-bit colours, no transparency).
 
-Run it from anywhere: it writes brindlemark.xpm beside itself. The picture: a tile of amber with dark brindle
+Run it from anywhere: it writes brindlemark.xpm beside itself. With --png SIZE FILE (repeatable) it writes the
+same picture drawn at SIZE x SIZE pixels as PNG files instead: the build makes the desktop icons so. The picture: a tile of amber with dark brindle
 stripes on a night-blue ground, carrying a white letter B; a small green arrow in the corner stands for renaming.
 """
 import math
 import os
+import struct
+import sys
+import zlib
 
 SIZE = 32
 SUB = 4  # supersampling per axis
@@ -88,17 +92,39 @@ def sample(x, y):
     return colour
 
 
-def pixel(px, py):
+def pixel(px, py, size=SIZE):
+    # The picture is drawn in 32-unit coordinates; larger icons take fewer samples per pixel.
+    sub = max(2, SUB * SIZE // size) if size != SIZE else SUB
+    scale = SIZE / size
     total = [0.0, 0.0, 0.0]
-    for sy in range(SUB):
-        for sx in range(SUB):
-            c = sample(px + (sx + 0.5) / SUB, py + (sy + 0.5) / SUB)
+    for sy in range(sub):
+        for sx in range(sub):
+            c = sample((px + (sx + 0.5) / sub) * scale, (py + (sy + 0.5) / sub) * scale)
             for i in range(3):
                 total[i] += c[i]
-    return tuple(max(0, min(255, round(t / (SUB * SUB)))) for t in total)
+    return tuple(max(0, min(255, round(t / (sub * sub)))) for t in total)
+
+
+def write_png(path, size):
+    rows = b"".join(b"\0" + bytes(v for x in range(size) for v in pixel(x, y, size)) for y in range(size))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 2, 0, 0, 0)  # 8-bit RGB
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9)) +
+                chunk(b"IEND", b""))
 
 
 def main():
+    args = sys.argv[1:]
+    if args:
+        if len(args) % 3 != 0 or any(args[i] != "--png" for i in range(0, len(args), 3)):
+            raise SystemExit("usage: makeicon.py [--png SIZE FILE]...")
+        for i in range(0, len(args), 3):
+            write_png(args[i + 2], int(args[i + 1]))
+        return
     pixels = [[pixel(x, y) for x in range(SIZE)] for y in range(SIZE)]
     colours = sorted({c for row in pixels for c in row})
     symbols = "".join(chr(c) for c in range(35, 127) if chr(c) not in '"\\')
