@@ -24,7 +24,7 @@ std::uint32_t load32(const std::uint8_t* p) {
 }
 
 // The length of a string value as the substitution sees it: the bytes before its first NUL.
-std::size_t textLength(const std::string& text) {
+std::size_t textLength(std::string_view text) {
     const void* nul = std::memchr(text.data(), 0, text.size());
     return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()) : text.size();
 }
@@ -144,21 +144,27 @@ void RenameEngine::indexWindows(std::uint32_t slot, std::uint32_t mod, const std
             holders_[load32(text + i)].push_back({slot, mod, static_cast<std::uint32_t>(i)});
 }
 
-void RenameEngine::indexValue(std::uint32_t slot, std::uint32_t mod, const Modification& m) {
-    if (m.valueType == ModValueType::Integer) {
-        const auto v = static_cast<std::uint32_t>(m.intValue);
+void RenameEngine::indexValue(std::uint32_t slot, std::uint32_t mod, ModValueType type, std::int32_t intValue,
+                              std::string_view text) {
+    if (type == ModValueType::Integer) {
+        const auto v = static_cast<std::uint32_t>(intValue);
         if (!hasZeroByte(v))
             holders_[v].push_back({slot, mod, kIntegerPlace});
-    } else if (m.valueType == ModValueType::String) {
-        const auto* text = reinterpret_cast<const std::uint8_t*>(m.stringValue.data());
-        indexWindows(slot, mod, text, textLength(m.stringValue), 0, m.stringValue.size());
+    } else if (type == ModValueType::String) {
+        const std::size_t length = textLength(text);
+        indexWindows(slot, mod, reinterpret_cast<const std::uint8_t*>(text.data()), length, 0, length);
     }
 }
 
+void RenameEngine::indexValue(std::uint32_t slot, std::uint32_t mod, const Modification& m) {
+    indexValue(slot, mod, m.valueType, m.intValue, m.stringValue);
+}
+
 void RenameEngine::indexRecord(std::uint32_t slot) {
-    const ObjectRecord& record = *records_[slot];
-    for (std::size_t i = 0; i < record.modificationCount(); ++i)
-        indexValue(slot, static_cast<std::uint32_t>(i), record.modifications()[i]);
+    // Stored modifications are read where they stand: only the objects that a rename rewrites are unpacked.
+    records_[slot]->visitValues([&](std::size_t i, const ObjectRecord::ValueView& v) {
+        indexValue(slot, static_cast<std::uint32_t>(i), v.valueType, v.intValue, v.text);
+    });
 }
 
 void RenameEngine::destroying(const ObjectRecord& record) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -87,6 +88,8 @@ private:
                        ObjectId toId, ValueCounts& counts);
     void indexRecord(std::uint32_t slot);
     void indexValue(std::uint32_t slot, std::uint32_t mod, const Modification& m);
+    void indexValue(std::uint32_t slot, std::uint32_t mod, ModValueType type, std::int32_t intValue,
+                    std::string_view text);
     // Lists every whole word of the text that starts in [from, to].
     void indexWindows(std::uint32_t slot, std::uint32_t mod, const std::uint8_t* text, std::size_t length,
                       std::size_t from, std::size_t to);
