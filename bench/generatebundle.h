@@ -26,7 +26,7 @@ struct BundleShape {
 // modifications in all, of every value type, with level columns in the kinds that have them, strings from a few
 // bytes up to 1,000 (names, model paths, coloured tooltips, a little Cyrillic), object files of versions 2 and
 // 3. The same shape always gives the same bundle, on every platform. With the default shape the written file is
-// about 30 MB; with 85 % integers and 10 % reals, 2,400,000 modifications make about 30 MB.
+// about 30 MB; with 85 % integers and 10 % reals, 1,150,000 modifications make about 30 MB.
 void generateBundle(const BundleShape& shape, ObjectBundle& out);
 
 } // namespace brindlemark::bench

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/fileio.h"
+#include "core/filebuffer.h"
 
 #include <cstdio>
 #include <optional>
@@ -71,6 +72,12 @@ ObjectBundle::ObjectBundle() {
 
 LoadResult ObjectBundle::load(const std::filesystem::path& path) {
     // The file's bytes stay in memory for as long as objects keep their modifications as read.
+    if (std::shared_ptr<const FileBuffer> buffer = FileBuffer::read(path)) {
+        const std::span<const std::uint8_t> bytes = buffer->bytes();
+        if (const std::optional<ObjectKind> kind = singleKindOf(path))
+            return loadObjectFile(bytes, *kind, pathText(path), std::move(buffer));
+        return loadBundle(bytes, pathText(path), std::move(buffer));
+    }
     auto bytes = std::make_shared<std::vector<std::uint8_t>>();
     std::string error;
     if (!readFile(path, *bytes, error, kMaxObjectFileSize))

@@ -35,6 +35,8 @@ bool isWholeWord(const std::uint8_t* t, std::size_t n, std::size_t i) {
     return (i == 0 || isDelimiter(t[i - 1])) && (i + 4 == n || isDelimiter(t[i + 4]));
 }
 
+std::uint64_t valueKey(std::uint32_t slot, std::uint32_t mod) { return std::uint64_t(slot) << 32 | mod; }
+
 bool writesNul(ObjectId replacement) {
     return replacement.bytes[0] == 0 || replacement.bytes[1] == 0 || replacement.bytes[2] == 0 ||
            replacement.bytes[3] == 0;
@@ -152,6 +154,8 @@ void RenameEngine::indexValue(std::uint32_t slot, std::uint32_t mod, ModValueTyp
             holders_[v].push_back({slot, mod, kIntegerPlace});
     } else if (type == ModValueType::String) {
         const std::size_t length = textLength(text);
+        if (length < text.size())
+            nulValues_.insert(valueKey(slot, mod));
         indexWindows(slot, mod, reinterpret_cast<const std::uint8_t*>(text.data()), length, 0, length);
     }
 }
@@ -292,7 +296,10 @@ void RenameEngine::rewritePlaces(std::uint32_t slot, std::uint32_t mod, const Pl
     if (m.valueType != ModValueType::String)
         return;
     auto* text = reinterpret_cast<std::uint8_t*>(m.stringValue.data());
-    const std::size_t length = textLength(m.stringValue);
+    // Values read from files never hold a NUL; the few made otherwise that do are known by their key.
+    const std::uint64_t key = valueKey(slot, mod);
+    const bool mayHoldNul = !nulValues_.empty() && nulValues_.count(key) != 0;
+    const std::size_t length = mayHoldNul ? textLength(m.stringValue) : m.stringValue.size();
     // The hits of a left-to-right pass: every whole-word occurrence of the text as it stood, except those that
     // begin within five bytes of the previous hit (its four bytes and the delimiter after them are passed over).
     // Rewriting a hit never changes the bytes that a later window is judged by.
@@ -316,16 +323,19 @@ void RenameEngine::rewritePlaces(std::uint32_t slot, std::uint32_t mod, const Pl
                 changed = true;
             }
     // A value is a NUL-terminated text: a NUL written into it ends it there.
+    bool cut = false;
     if (writesNul(toId))
         if (const std::size_t end = m.stringValue.find('\0'); end != std::string::npos) {
             m.stringValue.resize(end);
             changed = true;
+            cut = true;
+            nulValues_.erase(key);
         }
     counts.strings += changed;
     // Only the windows that a rewritten word touches, or its boundaries, can have become words or stopped being
     // words; the same holds for windows that now end the text. Occurrences passed over are listed again here.
     text = reinterpret_cast<std::uint8_t*>(m.stringValue.data());
-    const std::size_t now = textLength(m.stringValue);
+    const std::size_t now = mayHoldNul && !cut ? length : m.stringValue.size();
     std::size_t next = 0;
     for (std::size_t at : hits) {
         const std::size_t lo = std::max(next, at >= 4 ? at - 4 : 0);
@@ -339,24 +349,49 @@ ValueCounts RenameEngine::rewriteReferences(ObjectId fromId, ObjectId toId) {
     if (hasWildcard(fromId))
         return rewriteEverywhere(fromId, toId);
     ValueCounts total;
-    const auto found = holders_.find(fromId.value());
-    if (found == holders_.end())
-        return total;
-    // Take the places out first: rewriting lists places anew, this word's among them.
-    std::vector<Place> places = std::move(found->second);
-    holders_.erase(found);
-    std::sort(places.begin(), places.end(), [](const Place& a, const Place& b) {
-        return a.slot != b.slot ? a.slot < b.slot : a.mod != b.mod ? a.mod < b.mod : a.offset < b.offset;
-    });
-    places.erase(std::unique(places.begin(), places.end()), places.end());
-    for (std::size_t i = 0; i < places.size();) {
-        std::size_t j = i + 1;
-        while (j < places.size() && places[j].slot == places[i].slot && places[j].mod == places[i].mod)
-            ++j;
-        rewritePlaces(places[i].slot, places[i].mod, places.data() + i, places.data() + j, fromId, toId, total);
-        i = j;
+    if (const auto found = holders_.find(fromId.value()); found != holders_.end()) {
+        // Take the places out first: rewriting lists places anew, this word's among them.
+        std::vector<Place> places = std::move(found->second);
+        holders_.erase(found);
+        std::sort(places.begin(), places.end(), [](const Place& a, const Place& b) {
+            return a.slot != b.slot ? a.slot < b.slot : a.mod != b.mod ? a.mod < b.mod : a.offset < b.offset;
+        });
+        places.erase(std::unique(places.begin(), places.end()), places.end());
+        for (std::size_t i = 0; i < places.size();) {
+            std::size_t j = i + 1;
+            while (j < places.size() && places[j].slot == places[i].slot && places[j].mod == places[i].mod)
+                ++j;
+            rewritePlaces(places[i].slot, places[i].mod, places.data() + i, places.data() + j, fromId, toId, total);
+            i = j;
+        }
     }
+    if (writesNul(toId))
+        cutAtNul(total);
     return total;
+}
+
+void RenameEngine::cutAtNul(ValueCounts& counts) {
+    // A rewrite that writes a NUL ends, as a step by step pass would, every string value of four bytes or more
+    // at its first NUL, wherever the word stood: the values already holding one are cut too.
+    std::vector<std::uint64_t> keys(nulValues_.begin(), nulValues_.end());
+    for (std::uint64_t key : keys) {
+        const auto slot = static_cast<std::uint32_t>(key >> 32);
+        const auto mod = static_cast<std::uint32_t>(key);
+        ObjectRecord* record = records_[slot];
+        if (!record || mod >= record->modificationCount()) {
+            nulValues_.erase(key);
+            continue;
+        }
+        Modification& m = record->modificationAt(mod);
+        if (m.valueType != ModValueType::String || m.stringValue.size() < 4)
+            continue;
+        nulValues_.erase(key);
+        const std::size_t end = m.stringValue.find('\0');
+        if (end == std::string::npos)
+            continue;
+        m.stringValue.resize(end);
+        ++counts.strings;
+    }
 }
 
 void applyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace brindlemark {
@@ -83,6 +84,7 @@ private:
     void planByVisitingAll(ObjectId pattern, ObjectId replacement, RenameList& list);
     ValueCounts rewriteReferences(ObjectId fromId, ObjectId toId);
     ValueCounts rewriteEverywhere(ObjectId fromId, ObjectId toId);
+    void cutAtNul(ValueCounts& counts);
     // Rewrites the word at the listed places of one value (sorted by offset, all of modification `mod`).
     void rewritePlaces(std::uint32_t slot, std::uint32_t mod, const Place* first, const Place* last, ObjectId fromId,
                        ObjectId toId, ValueCounts& counts);
@@ -101,6 +103,8 @@ private:
     // Every place that holds a word is listed under it; a list may also name places that no longer hold the word
     // (they are checked when used), and a place more than once.
     std::unordered_map<std::uint32_t, std::vector<Place>> holders_;
+    // The string values (slot and modification) that may hold a NUL byte, which ends their text before its size.
+    std::unordered_set<std::uint64_t> nulValues_;
 };
 
 // Applies one pair to the bundle (a RenameEngine used once).

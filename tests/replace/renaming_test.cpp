@@ -219,7 +219,8 @@ TEST_P(Renaming, ReplacementWithANulByteEndsTheTextThere) {
 }
 
 // Texts packed with identifiers made of letters and delimiters, so that every rewritten word makes and breaks
-// words around it, and chains of renames that write delimiters, wildcards and NULs: the engine, which rewrites
+// words around it, some with a NUL inside, and chains of renames that write delimiters, wildcards and NULs: the
+// engine, which rewrites
 // only the places its word index lists, against the plain rewrite of every value by every rename.
 TEST(RenameEngine, MatchesThePlainRewriteOnTextsDenseWithIdentifiers) {
     int changedValues = 0;
@@ -252,6 +253,8 @@ TEST(RenameEngine, MatchesThePlainRewriteOnTextsDenseWithIdentifiers) {
                     else
                         text += "ab, _"[rng() % 5];
                 }
+                if (rng() % 10 == 0) // a text made in memory may hold a NUL, which ends it for renaming
+                    text[rng() % text.size()] = '\0';
                 r.addOrReplace(textField(field, text));
             }
             put(engineBundle, ObjectKind::Units, std::move(r));
