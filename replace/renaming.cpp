@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace brindlemark {
 
@@ -121,6 +122,49 @@ bool collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, 
         }
     }
     return renamedInPlace;
+}
+
+std::size_t RenameEngine::PlaceLists::slotOf(std::uint32_t word) const {
+    // Fibonacci hashing spreads identifiers, whose bytes differ mostly at the end, over the table.
+    const std::size_t mask = lists_.size() - 1;
+    std::size_t slot = static_cast<std::size_t>((word * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+    while (lists_[slot] != 0 && words_[slot] != word)
+        slot = (slot + 1) & mask;
+    return slot;
+}
+
+void RenameEngine::PlaceLists::grow() {
+    std::vector<std::uint32_t> words(std::max<std::size_t>(lists_.size() * 2, 1024));
+    std::vector<std::uint32_t> lists(words.size());
+    words_.swap(words);
+    lists_.swap(lists);
+    for (std::size_t i = 0; i < lists.size(); ++i)
+        if (lists[i] != 0) {
+            const std::size_t slot = slotOf(words[i]);
+            words_[slot] = words[i];
+            lists_[slot] = lists[i];
+        }
+}
+
+std::vector<RenameEngine::Place>& RenameEngine::PlaceLists::operator[](std::uint32_t word) {
+    if (2 * (places_.size() + 1) > lists_.size())
+        grow();
+    const std::size_t slot = slotOf(word);
+    if (lists_[slot] == 0) {
+        words_[slot] = word;
+        places_.emplace_back();
+        lists_[slot] = static_cast<std::uint32_t>(places_.size());
+    }
+    return places_[lists_[slot] - 1];
+}
+
+std::vector<RenameEngine::Place> RenameEngine::PlaceLists::take(std::uint32_t word) {
+    if (lists_.empty())
+        return {};
+    const std::size_t slot = slotOf(word);
+    if (lists_[slot] == 0)
+        return {};
+    return std::exchange(places_[lists_[slot] - 1], {});
 }
 
 RenameEngine::RenameEngine(ObjectBundle& bundle) : bundle_(bundle) {
@@ -349,10 +393,8 @@ ValueCounts RenameEngine::rewriteReferences(ObjectId fromId, ObjectId toId) {
     if (hasWildcard(fromId))
         return rewriteEverywhere(fromId, toId);
     ValueCounts total;
-    if (const auto found = holders_.find(fromId.value()); found != holders_.end()) {
-        // Take the places out first: rewriting lists places anew, this word's among them.
-        std::vector<Place> places = std::move(found->second);
-        holders_.erase(found);
+    // Take the places out first: rewriting lists places anew, this word's among them.
+    if (std::vector<Place> places = holders_.take(fromId.value()); !places.empty()) {
         std::sort(places.begin(), places.end(), [](const Place& a, const Place& b) {
             return a.slot != b.slot ? a.slot < b.slot : a.mod != b.mod ? a.mod < b.mod : a.offset < b.offset;
         });

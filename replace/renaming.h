@@ -77,6 +77,23 @@ private:
     };
     static constexpr std::uint32_t kIntegerPlace = 0xffffffffu;
 
+    // A list of places per word, found through an open-addressing table.
+    class PlaceLists {
+    public:
+        // The word's list, made empty when it has none.
+        std::vector<Place>& operator[](std::uint32_t word);
+        // Hands the word's list over, leaving it empty.
+        std::vector<Place> take(std::uint32_t word);
+
+    private:
+        std::size_t slotOf(std::uint32_t word) const;
+        void grow();
+
+        std::vector<std::uint32_t> words_;
+        std::vector<std::uint32_t> lists_; // per table slot: 0 when free, else the list's index plus one
+        std::vector<std::vector<Place>> places_;
+    };
+
     void destroying(const ObjectRecord& record) override;
     void merged(ObjectRecord& record) override;
 
@@ -102,7 +119,7 @@ private:
     std::unordered_map<const ObjectRecord*, std::uint32_t> slots_;
     // Every place that holds a word is listed under it; a list may also name places that no longer hold the word
     // (they are checked when used), and a place more than once.
-    std::unordered_map<std::uint32_t, std::vector<Place>> holders_;
+    PlaceLists holders_;
     // The string values (slot and modification) that may hold a NUL byte, which ends their text before its size.
     std::unordered_set<std::uint64_t> nulValues_;
 };
