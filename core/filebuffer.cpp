@@ -57,10 +57,10 @@ bool readWholeFile(const std::filesystem::path& path, std::span<std::uint8_t> bl
     return whole;
 }
 
-std::shared_ptr<const FileBuffer> FileBuffer::read(const std::filesystem::path& path) {
+std::shared_ptr<const FileBuffer> FileBuffer::read(const std::filesystem::path& path, std::uint64_t limit) {
     std::error_code ec;
     const auto expected = std::filesystem::file_size(path, ec);
-    if (ec || expected == 0)
+    if (ec || expected == 0 || expected > limit)
         return nullptr;
     auto buffer = std::make_shared<FileBuffer>(static_cast<std::size_t>(expected));
     if (!buffer->block_.data())

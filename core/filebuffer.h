@@ -31,9 +31,10 @@ private:
 // A whole file read into one PageBlock that nothing else shares.
 class FileBuffer {
 public:
-    // The file's bytes, or null when the file cannot be read this way (it cannot be opened, is empty, or changed
-    // size while it was read); the caller then reads it the ordinary way, which reports the reason.
-    static std::shared_ptr<const FileBuffer> read(const std::filesystem::path& path);
+    // The file's bytes, or null when the file cannot be read this way (it cannot be opened, is empty or larger
+    // than `limit`, or changed size while it was read); the caller then reads it the ordinary way, which reports
+    // the reason.
+    static std::shared_ptr<const FileBuffer> read(const std::filesystem::path& path, std::uint64_t limit);
 
     explicit FileBuffer(std::size_t size) : block_(size) {}
 

@@ -72,7 +72,7 @@ ObjectBundle::ObjectBundle() {
 
 LoadResult ObjectBundle::load(const std::filesystem::path& path) {
     // The file's bytes stay in memory for as long as objects keep their modifications as read.
-    if (std::shared_ptr<const FileBuffer> buffer = FileBuffer::read(path)) {
+    if (std::shared_ptr<const FileBuffer> buffer = FileBuffer::read(path, kMaxObjectFileSize)) {
         const std::span<const std::uint8_t> bytes = buffer->bytes();
         if (const std::optional<ObjectKind> kind = singleKindOf(path))
             return loadObjectFile(bytes, *kind, pathText(path), std::move(buffer));

@@ -1,6 +1,5 @@
 #include "replace/sidefile.h"
 
-#include "core/filebuffer.h"
 #include "core/fileio.h"
 
 #include <algorithm>
@@ -105,7 +104,7 @@ class WindowIndex {
 };
 
 // Writes `to` at `p` and files every window that the write turned into a looked-for value.
-void writeAndIndex(std::span<std::uint8_t> bytes, std::size_t p, const ObjectId& to, WindowIndex& index) {
+void writeAndIndex(std::vector<std::uint8_t>& bytes, std::size_t p, const ObjectId& to, WindowIndex& index) {
     const std::size_t first = p >= 3 ? p - 3 : 0;
     const std::size_t last = std::min(p + 3, bytes.size() - 4);
     std::uint32_t before[7];
@@ -194,11 +193,6 @@ bool patchSideFile(const std::filesystem::path& path, ObjectId from, ObjectId to
 
 void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass> passes,
                      std::vector<std::size_t>* replaced) {
-    applySidePasses(std::span<std::uint8_t>(bytes), passes, replaced);
-}
-
-void applySidePasses(std::span<std::uint8_t> bytes, std::span<const SidePass> passes,
-                     std::vector<std::size_t>* replaced) {
     if (replaced)
         replaced->assign(passes.size(), 0);
     if (bytes.size() < 4 || passes.empty())
@@ -256,32 +250,35 @@ bool patchSideFileInPlace(const std::filesystem::path& path, std::span<const Sid
         error = pathText(path) + ": cannot open the file for update (" + reason(openError) + ")";
         return false;
     }
-    // The file as read and the file as patched, side by side in one block of memory.
-    std::error_code sizeError;
-    const auto expected = std::filesystem::file_size(path, sizeError);
-    const std::size_t size = sizeError ? 0 : static_cast<std::size_t>(expected);
-    PageBlock block(2 * size);
-    if (size > 0 && !block.data()) {
-        error = pathText(path) + ": cannot read the file (" + reason(ENOMEM) + ")";
-        std::fclose(file);
-        return false;
+    std::vector<std::uint8_t> original;
+    {
+        std::error_code ec;
+        const auto expected = std::filesystem::file_size(path, ec);
+        if (!ec)
+            original.reserve(static_cast<std::size_t>(expected));
+        std::uint8_t chunk[1 << 16];
+        for (;;) {
+            const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+            original.insert(original.end(), chunk, chunk + got);
+            if (got < sizeof chunk)
+                break;
+        }
+        if (std::ferror(file)) {
+            const int readError = errno;
+            error = pathText(path) + ": cannot read the file (" + reason(readError) + ")";
+            std::fclose(file);
+            return false;
+        }
     }
-    const std::size_t got = size == 0 ? 0 : std::fread(block.data(), 1, size, file);
-    if (got != size || std::fgetc(file) != EOF || std::ferror(file)) {
-        const int readError = std::ferror(file) ? errno : EIO; // else it changed size while it was read
-        error = pathText(path) + ": cannot read the file (" + reason(readError) + ")";
-        std::fclose(file);
-        return false;
-    }
-    const std::span<std::uint8_t> original(block.data(), size);
-    const std::span<std::uint8_t> patched(block.data() + size, size);
-    std::memcpy(patched.data(), original.data(), size);
+
+    std::vector<std::uint8_t> patched = original;
     applySidePasses(patched, passes);
 
     // Changed ranges less than a storage block apart are written as one, the unchanged bytes between them
     // included (written back as they are): a write per four-byte change would cost a seek and a system call
     // each, which dominates the whole patch when a file holds tens of thousands of occurrences.
     constexpr std::size_t kJoinGap = 4096;
+    const std::size_t size = original.size();
     bool ok = true;
     int writeError = 0;
     const std::uint8_t* was = original.data();

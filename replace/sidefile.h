@@ -40,8 +40,6 @@ bool patchSideFile(const std::filesystem::path& path, ObjectId from, ObjectId to
 // equals its `to`).
 void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass> passes,
                      std::vector<std::size_t>* replaced = nullptr);
-void applySidePasses(std::span<std::uint8_t> bytes, std::span<const SidePass> passes,
-                     std::vector<std::size_t>* replaced = nullptr);
 
 // Applies the passes to the file at `path`: reads it once, runs applySidePasses in memory and writes back, in
 // place, only the byte ranges that changed (changes less than 4 KiB apart are written as one range, the bytes
