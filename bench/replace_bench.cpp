@@ -120,11 +120,13 @@ Map writeMap(const fs::path& dir, const char* name, std::size_t objects, std::si
         std::fprintf(stderr, "%s\n", error.c_str());
     const std::vector<ObjectId> ids = identifiers(bundle);
     const std::string list = renameEverything(ids);
-    saveBytes(map.list, list.data(), list.size(), error);
+    if (!saveBytes(map.list, list.data(), list.size(), error))
+        std::fprintf(stderr, "%s\n", error.c_str());
     for (int i = 0; i < 3; ++i) {
         map.sides.push_back(dir / (std::string(name) + "_trigger" + std::to_string(i) + ".wtg"));
         const auto bytes = triggerFile(sideBytes, occurrences, ids, static_cast<unsigned>(i));
-        saveBytes(map.sides.back(), bytes.data(), bytes.size(), error);
+        if (!saveBytes(map.sides.back(), bytes.data(), bytes.size(), error))
+            std::fprintf(stderr, "%s\n", error.c_str());
     }
     return map;
 }
@@ -142,7 +144,7 @@ template <typename Command> double timeReplace(const Map& map, Command command, 
     const double seconds = secondsSince(start);
     renames = report.renames.size();
     for (const std::string& m : sink.messages)
-        if (m != "Процесс изменения завершен!")
+        if (m.rfind("Процесс изменения завершен!", 0) != 0)
             std::fprintf(stderr, "message: %s\n", m.c_str());
     return seconds;
 }
@@ -151,7 +153,8 @@ void restore(const Map& map, const std::vector<std::vector<std::uint8_t>>& origi
     std::string error;
     const std::vector<fs::path> files = {map.bundle, map.sides[0], map.sides[1], map.sides[2]};
     for (std::size_t i = 0; i < files.size(); ++i)
-        saveBytes(files[i], originals[i].data(), originals[i].size(), error);
+        if (!saveBytes(files[i], originals[i].data(), originals[i].size(), error))
+            std::fprintf(stderr, "%s\n", error.c_str());
 }
 
 std::vector<std::vector<std::uint8_t>> snapshot(const Map& map) {
@@ -159,7 +162,8 @@ std::vector<std::vector<std::uint8_t>> snapshot(const Map& map) {
     std::string error;
     for (const fs::path& f : {map.bundle, map.sides[0], map.sides[1], map.sides[2]}) {
         out.emplace_back();
-        readFile(f, out.back(), error);
+        if (!readFile(f, out.back(), error))
+            std::fprintf(stderr, "%s\n", error.c_str());
     }
     return out;
 }
