@@ -111,8 +111,8 @@ std::string stringValue(Random& random) {
     return text;
 }
 
-Modification makeModification(Random& random, ObjectId field, bool hasLevels, std::int32_t level,
-                              std::int32_t column) {
+Modification makeModification(const BundleShape& shape, Random& random, ObjectId field, bool hasLevels,
+                              std::int32_t level, std::int32_t column) {
     Modification m;
     m.fieldId = field;
     m.hasLevels = hasLevels;
@@ -121,11 +121,12 @@ Modification makeModification(Random& random, ObjectId field, bool hasLevels, st
         m.dataColumn = column;
     }
     const unsigned roll = static_cast<unsigned>(random.below(100));
-    if (roll < 35) {
+    if (roll < shape.integerPercent) {
         m.valueType = ModValueType::Integer;
         m.intValue = static_cast<std::int32_t>(random.below(2000)) - 100;
-    } else if (roll < 60) {
-        m.valueType = roll < 48 ? ModValueType::Real : ModValueType::Unreal;
+    } else if (roll < shape.integerPercent + shape.realPercent) {
+        m.valueType = roll < shape.integerPercent + (shape.realPercent + 1) / 2 ? ModValueType::Real
+                                                                               : ModValueType::Unreal;
         m.realValue = static_cast<float>(random.below(100000)) / 64.0f;
     } else {
         m.valueType = ModValueType::String;
@@ -153,6 +154,34 @@ std::vector<std::size_t> spread(const std::vector<double>& weights, std::size_t 
     for (std::size_t i = 0; given < total; i = (i + 1) % counts.size(), ++given)
         ++counts[i];
     return counts;
+}
+
+// Writes about `count` identifiers of `ids` into the object's string values, each behind a comma or a space at
+// the end of a value, as lists and tooltips hold them.
+void addReferences(ObjectRecord& record, ObjectId listField, bool hasLevels, const std::vector<ObjectId>& ids,
+                   std::size_t count, Random& random) {
+    std::vector<std::size_t> strings;
+    for (std::size_t i = 0; i < record.modificationCount(); ++i)
+        if (record.modifications()[i].valueType == ModValueType::String)
+            strings.push_back(i);
+    if (strings.empty()) {
+        Modification list;
+        list.fieldId = listField;
+        list.hasLevels = hasLevels;
+        list.valueType = ModValueType::String;
+        record.addOrReplace(std::move(list));
+        for (std::size_t i = 0; i < record.modificationCount(); ++i)
+            if (record.modifications()[i].fieldId == listField)
+                strings.push_back(i);
+    }
+    for (std::size_t n = 0; n < count; ++n) {
+        std::string& text = record.modificationAt(strings[random.below(strings.size())]).stringValue;
+        if (text.size() + 5 > kMaxStringBytes)
+            continue;
+        if (!text.empty())
+            text += random.chance(50) ? ',' : ' ';
+        text += ids[random.below(ids.size())].raw();
+    }
 }
 
 } // namespace
@@ -198,11 +227,27 @@ void generateBundle(const BundleShape& shape, ObjectBundle& out) {
                 const auto column = static_cast<std::int32_t>(field % 4);
                 for (std::size_t level = 1; level <= levelCount; ++level, --left)
                     record.addOrReplace(
-                        makeModification(random, id, levels, static_cast<std::int32_t>(level), column));
+                        makeModification(shape, random, id, levels, static_cast<std::int32_t>(level), column));
             }
             ObjectTable& table = standard ? kind.file.standardTable : kind.file.customTable;
             table.add(std::move(record), MergePolicy::Glue);
         }
+    }
+    if (shape.referencesPerObject == 0)
+        return;
+    std::vector<ObjectId> ids;
+    for (ObjectKind k : kAllObjectKinds)
+        for (const ObjectTable* table : {&out.kind(k).file.standardTable, &out.kind(k).file.customTable})
+            for (const ObjectRecord& record : table->objects())
+                ids.push_back(record.effectiveId());
+    Random references(shape.seed ^ 0x5eed);
+    for (std::size_t k = 0; k < kPlans.size(); ++k) {
+        ObjectFile& file = out.kind(kPlans[k].kind).file;
+        for (ObjectTable* table : {&file.standardTable, &file.customTable})
+            for (std::size_t i = 0; i < table->count(); ++i)
+                addReferences(table->at(i), fieldId(kPlans[k].fieldPrefix, 36 * 36 * 36 - 1), file.hasLevels, ids,
+                              references.between(shape.referencesPerObject / 2, shape.referencesPerObject * 3 / 2),
+                              references);
     }
 }
 

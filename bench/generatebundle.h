@@ -12,6 +12,13 @@ struct BundleShape {
     std::size_t objectCount = 20000;
     std::size_t modificationCount = 500000;
     std::uint64_t seed = 1;
+    // Percent of the modifications with integer and with real values; the rest are strings.
+    unsigned integerPercent = 35;
+    unsigned realPercent = 25;
+    // When non-zero, about this many identifiers of other objects are written into the string values of every
+    // object (as build lists, shop lists and tooltips hold them), and an object without a string value gets
+    // one more modification to hold them.
+    std::size_t referencesPerObject = 0;
 };
 
 // Fills `out` (which should be empty) with a bundle like the object data of a large map: objects of all seven
@@ -19,7 +26,7 @@ struct BundleShape {
 // modifications in all, of every value type, with level columns in the kinds that have them, strings from a few
 // bytes up to 1,000 (names, model paths, coloured tooltips, a little Cyrillic), object files of versions 2 and
 // 3. The same shape always gives the same bundle, on every platform. With the default shape the written file is
-// about 30 MB.
+// about 30 MB; with 85 % integers and 10 % reals, 1,150,000 modifications make about 30 MB.
 void generateBundle(const BundleShape& shape, ObjectBundle& out);
 
 } // namespace brindlemark::bench

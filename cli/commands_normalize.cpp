@@ -5,6 +5,7 @@
 #include "core/objectbundle.h"
 #include "map/mapcommands.h"
 
+#include <cstdio>
 #include <string>
 
 namespace brindlemark::cli {
@@ -28,9 +29,29 @@ int runNormalize(const ParsedArguments& args) {
     }
     if (!loadBundle(bundle, in))
         return kExitFailure;
-    const std::optional<ObjectKind> single = singleKindOf(out->path);
-    return writeOutput(*out, single ? bundle.objectFileBytes(*single) : bundle.toBytes()) ? kExitSuccess
-                                                                                           : kExitFailure;
+    // The bytes are streamed out as they are made: a large bundle never stands in memory twice.
+    if (out->text != "-") {
+        if (!bundle.save(out->path, error)) {
+            printError(error);
+            return kExitFailure;
+        }
+        return kExitSuccess;
+    }
+    ByteWriter writer;
+    bool written = true;
+    writer.sink = [&written](const std::uint8_t* data, std::size_t size) {
+        written = written && std::fwrite(data, 1, size, stdout) == size;
+    };
+    if (const std::optional<ObjectKind> single = singleKindOf(out->path))
+        bundle.kind(*single).file.write(writer);
+    else
+        bundle.write(writer);
+    writer.flush();
+    if (!written || std::fflush(stdout) != 0) {
+        printError("cannot write to standard output");
+        return kExitFailure;
+    }
+    return kExitSuccess;
 }
 
 constexpr OptionSpec kNormalizeOptions[] = {

@@ -2,7 +2,7 @@
 
 namespace brindlemark {
 
-bool ByteReader::readCString(std::string& out, std::size_t maxBytes) {
+bool ByteReader::cStringLength(std::size_t maxBytes, std::size_t& length) {
     const std::size_t start = pos_;
     const std::size_t limit = remaining() < maxBytes ? remaining() : maxBytes;
     const void* nul = std::memchr(bytes_.data() + pos_, 0, limit);
@@ -11,8 +11,23 @@ bool ByteReader::readCString(std::string& out, std::size_t maxBytes) {
             return truncated();
         return fail(start, "a string value has no end within its first " + std::to_string(maxBytes) + " bytes");
     }
-    const std::size_t length = static_cast<const std::uint8_t*>(nul) - (bytes_.data() + pos_);
+    length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - (bytes_.data() + pos_));
+    return true;
+}
+
+bool ByteReader::readCString(std::string& out, std::size_t maxBytes) {
+    std::size_t length = 0;
+    if (!cStringLength(maxBytes, length))
+        return false;
     out.assign(reinterpret_cast<const char*>(bytes_.data() + pos_), length);
+    pos_ += length + 1;
+    return true;
+}
+
+bool ByteReader::skipCString(std::size_t maxBytes) {
+    std::size_t length = 0;
+    if (!cStringLength(maxBytes, length))
+        return false;
     pos_ += length + 1;
     return true;
 }

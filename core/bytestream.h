@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -72,9 +73,16 @@ public:
     // Reads bytes up to and including the first NUL, at most `maxBytes` in all, and stores the text before the
     // NUL. Fails when the bytes end first, or when no NUL is among the first `maxBytes`.
     bool readCString(std::string& out, std::size_t maxBytes);
+    // As readCString(), keeping nothing: only moves past the text and its NUL.
+    bool skipCString(std::size_t maxBytes);
 
     // Moves the position back by `n` bytes, never before the start.
     void stepBack(std::size_t n) { pos_ = n > pos_ ? 0 : pos_ - n; }
+    // The bytes from `offset` up to the position (`offset` must not lie beyond it).
+    std::span<const std::uint8_t> bytesSince(std::size_t offset) const { return bytes_.subspan(offset, pos_ - offset); }
+
+    // When set, it keeps the bytes alive: what is read may keep views into them, held together with it.
+    std::shared_ptr<const void> keepAlive;
 
     // Fails with "the file ends at byte N inside <place>".
     bool truncated();
@@ -88,6 +96,9 @@ public:
     std::string placeText() const;
 
 private:
+    // The length of the text at the position, or false when readCString() would fail.
+    bool cStringLength(std::size_t maxBytes, std::size_t& length);
+
     std::span<const std::uint8_t> bytes_;
     std::size_t pos_ = 0;
     bool failed_ = false;

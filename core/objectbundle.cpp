@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/fileio.h"
+#include "core/filebuffer.h"
 
 #include <cstdio>
 #include <optional>
@@ -70,18 +71,35 @@ ObjectBundle::ObjectBundle() {
 }
 
 LoadResult ObjectBundle::load(const std::filesystem::path& path) {
-    std::vector<std::uint8_t> bytes;
+    // The file's bytes stay in memory for as long as objects keep their modifications as read.
+    if (std::shared_ptr<const FileBuffer> buffer = FileBuffer::read(path, kMaxObjectFileSize)) {
+        const std::span<const std::uint8_t> bytes = buffer->bytes();
+        if (const std::optional<ObjectKind> kind = singleKindOf(path))
+            return loadObjectFile(bytes, *kind, pathText(path), std::move(buffer));
+        return loadBundle(bytes, pathText(path), std::move(buffer));
+    }
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
     std::string error;
-    if (!readFile(path, bytes, error, kMaxObjectFileSize))
+    if (!readFile(path, *bytes, error, kMaxObjectFileSize))
         return {LoadResult::Outcome::CannotOpen, error, 0};
     if (const std::optional<ObjectKind> kind = singleKindOf(path))
-        return loadObjectFileBytes(bytes, *kind, pathText(path));
-    return loadBytes(bytes, pathText(path));
+        return loadObjectFile(*bytes, *kind, pathText(path), bytes);
+    return loadBundle(*bytes, pathText(path), bytes);
 }
 
 LoadResult ObjectBundle::loadObjectFileBytes(std::span<const std::uint8_t> bytes, ObjectKind k,
                                              const std::string& fileName) {
+    return loadObjectFile(bytes, k, fileName, nullptr);
+}
+
+LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName) {
+    return loadBundle(bytes, fileName, nullptr);
+}
+
+LoadResult ObjectBundle::loadObjectFile(std::span<const std::uint8_t> bytes, ObjectKind k, const std::string& fileName,
+                                        std::shared_ptr<const void> keepAlive) {
     ByteReader in(bytes);
+    in.keepAlive = std::move(keepAlive);
     in.place.kindName = kindName(k);
     ParsedObjectFile parsed;
     if (!parseObjectFile(in, kindHasLevels(k), parsed))
@@ -94,8 +112,10 @@ LoadResult ObjectBundle::loadObjectFileBytes(std::span<const std::uint8_t> bytes
     return {};
 }
 
-LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName) {
+LoadResult ObjectBundle::loadBundle(std::span<const std::uint8_t> bytes, const std::string& fileName,
+                                    std::shared_ptr<const void> keepAlive) {
     ByteReader in(bytes);
+    in.keepAlive = std::move(keepAlive);
     std::int32_t fileVersion = 0;
     struct Staged {
         std::int32_t flag = 0;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -90,6 +91,11 @@ private:
     WarningSink warnings() const;
     void takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed);
     void warnTrailing(const ByteReader& in, const std::string& fileName) const;
+    // The loads from bytes; with `keepAlive` (which holds the bytes) objects may keep views into them.
+    LoadResult loadBundle(std::span<const std::uint8_t> bytes, const std::string& fileName,
+                          std::shared_ptr<const void> keepAlive);
+    LoadResult loadObjectFile(std::span<const std::uint8_t> bytes, ObjectKind kind, const std::string& fileName,
+                              std::shared_ptr<const void> keepAlive);
 
     std::array<Kind, kObjectKindCount> kinds_;
 };

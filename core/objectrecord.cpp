@@ -5,6 +5,7 @@
 namespace brindlemark {
 
 const Modification* ObjectRecord::find(ObjectId fieldId) const {
+    unpack();
     std::size_t lo = 0;
     std::size_t hi = mods_.size();
     while (lo != hi) {
@@ -48,6 +49,7 @@ std::size_t ObjectRecord::replaceTarget(const Modification& m, std::size_t& inse
 }
 
 void ObjectRecord::addOrReplace(const Modification& m) {
+    unpack();
     std::size_t pos = 0;
     const std::size_t target = replaceTarget(m, pos);
     if (target < mods_.size())
@@ -57,6 +59,7 @@ void ObjectRecord::addOrReplace(const Modification& m) {
 }
 
 void ObjectRecord::addOrReplace(Modification&& m) {
+    unpack();
     std::size_t pos = 0;
     const std::size_t target = replaceTarget(m, pos);
     if (target < mods_.size())
@@ -66,6 +69,7 @@ void ObjectRecord::addOrReplace(Modification&& m) {
 }
 
 void ObjectRecord::insertAt(const Modification& m, std::size_t index) {
+    unpack();
     if (index > mods_.size())
         index = mods_.size();
     mods_.insert(mods_.begin() + static_cast<std::ptrdiff_t>(index), m);
@@ -77,7 +81,7 @@ void ObjectRecord::mergeFrom(const ObjectRecord& other) {
         mergeFrom(copy);
         return;
     }
-    for (const Modification& m : other.mods_)
+    for (const Modification& m : other.modifications())
         addOrReplace(m);
 }
 
@@ -107,9 +111,19 @@ bool ObjectRecord::read(ByteReader& in, bool hasLevels, std::int32_t version) {
         return false;
     if (count > in.remaining() / minModificationBytes(hasLevels))
         return in.countTooLarge(countAt, count, "modifications");
-    mods_.clear();
-    mods_.reserve(count);
     in.place.what = "a modification of object";
+    mods_.clear();
+    stored_ = Stored{};
+    if (in.keepAlive) {
+        bool fits = false;
+        if (readStored(in, hasLevels, count, fits)) {
+            in.place = outer;
+            return true;
+        }
+        if (fits)
+            return false; // damaged
+    }
+    mods_.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         // Read in place at the end; most files list fields in order, and then the modification stays there.
         Modification& m = mods_.emplace_back();
@@ -127,6 +141,74 @@ bool ObjectRecord::read(ByteReader& in, bool hasLevels, std::int32_t version) {
     return true;
 }
 
+bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t count, bool& fits) {
+    // Checks every modification as Modification::read() would read it (the same reads, so the same errors),
+    // and that each would stay at the end when added in turn.
+    fits = true;
+    const std::size_t start = in.offset();
+    auto doesNotFit = [&] {
+        fits = false;
+        in.stepBack(in.offset() - start);
+        return false;
+    };
+    ObjectId previous;
+    // The level columns of the run of matching field ids that the last modification belongs to.
+    constexpr std::size_t kMaxRun = 16;
+    std::pair<std::int32_t, std::int32_t> run[kMaxRun];
+    std::size_t runLength = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        ObjectId field;
+        std::int32_t type = 0;
+        std::int32_t level = 0;
+        std::int32_t column = 0;
+        if (!in.readId(field) || !in.readI32(type) || (hasLevels && (!in.readI32(level) || !in.readI32(column))))
+            return false;
+        if (!isKnownValueType(static_cast<ModValueType>(type)))
+            return doesNotFit(); // a stray value: read the plain way
+        const int order = i == 0 ? 1 : compareIds(field, previous);
+        if (order < 0 || (order == 0 && !hasLevels))
+            return doesNotFit();
+        if (order > 0)
+            runLength = 0;
+        for (std::size_t r = 0; r < runLength; ++r)
+            if (run[r].first == level && run[r].second == column)
+                return doesNotFit(); // it would replace an earlier one
+        if (runLength == kMaxRun)
+            return doesNotFit();
+        run[runLength++] = {level, column};
+        previous = field;
+        switch (static_cast<ModValueType>(type)) {
+        case ModValueType::String:
+            if (!in.skipCString(kMaxStringBytes + 1))
+                return false;
+            break;
+        default: {
+            std::uint32_t value = 0;
+            if (!in.readU32(value))
+                return false;
+            break;
+        }
+        }
+        ObjectId marker;
+        if (!in.readId(marker))
+            return false;
+        if (marker != baseId)
+            return doesNotFit();
+    }
+    const std::span<const std::uint8_t> bytes = in.bytesSince(start);
+    stored_ = Stored{in.keepAlive, bytes.data(), bytes.size(), count, hasLevels, baseId};
+    return true;
+}
+
+void ObjectRecord::unpackStored() const {
+    ByteReader in(std::span<const std::uint8_t>(stored_.bytes, stored_.size));
+    mods_.clear();
+    mods_.reserve(stored_.count);
+    for (std::uint32_t i = 0; i < stored_.count; ++i)
+        mods_.emplace_back().read(in, stored_.hasLevels);
+    stored_ = Stored{};
+}
+
 void ObjectRecord::write(ByteWriter& out, std::int32_t version) const {
     out.writeId(baseId);
     out.writeId(newId);
@@ -134,6 +216,12 @@ void ObjectRecord::write(ByteWriter& out, std::int32_t version) const {
         out.writeU32(1);
         out.writeI32(setFlag);
     }
+    if (stored_.bytes && stored_.marker == baseId) {
+        out.writeU32(stored_.count);
+        out.writeBytes(stored_.bytes, stored_.size);
+        return;
+    }
+    unpack();
     out.writeU32(static_cast<std::uint32_t>(mods_.size()));
     for (const Modification& m : mods_)
         m.write(out, baseId);

@@ -5,12 +5,20 @@
 #include "core/objectid.h"
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 namespace brindlemark {
 
 // One object: its two identifiers and its modifications, kept in identifier order of their field ids (among
 // matching field ids, in the order they were added).
+//
+// An object read from bytes that are kept alive (ByteReader::keepAlive) whose modifications stand in that order,
+// each ended by the base id, keeps them as those bytes: nothing is allocated per modification, and writing copies
+// the bytes. They are unpacked into Modification values the first time anything looks at them or changes them,
+// so reading an object is not safe from two threads at once.
 class ObjectRecord {
 public:
     ObjectId baseId;
@@ -19,10 +27,26 @@ public:
 
     ObjectId effectiveId() const { return newId.isZero() ? baseId : newId; }
 
-    std::size_t modificationCount() const { return mods_.size(); }
-    const std::vector<Modification>& modifications() const { return mods_; }
+    std::size_t modificationCount() const { return stored_.bytes ? stored_.count : mods_.size(); }
+    const std::vector<Modification>& modifications() const {
+        unpack();
+        return mods_;
+    }
     // For rewriting values in place; the field id must not be changed through it.
-    Modification& modificationAt(std::size_t index) { return mods_[index]; }
+    Modification& modificationAt(std::size_t index) {
+        unpack();
+        return mods_[index];
+    }
+
+    // What a value holds, without unpacking stored modifications: the type, the integer value, and the text of a
+    // string value.
+    struct ValueView {
+        ModValueType valueType;
+        std::int32_t intValue;
+        std::string_view text;
+    };
+    // Calls `visit(index, view)` for every modification in order.
+    template <typename Visit> void visitValues(Visit&& visit) const;
 
     // The modification whose field id matches `fieldId`, found by bisection (with several, the first one the
     // search meets), or null.
@@ -42,12 +66,65 @@ public:
     void write(ByteWriter& out, std::int32_t version) const;
 
 private:
+    // Modifications kept as the bytes they were read from, each ended by `marker`.
+    struct Stored {
+        std::shared_ptr<const void> owner;
+        const std::uint8_t* bytes = nullptr;
+        std::size_t size = 0;
+        std::uint32_t count = 0;
+        bool hasLevels = false;
+        ObjectId marker;
+    };
+
+    // Turns stored modifications into Modification values (nothing when there are none).
+    void unpack() const {
+        if (stored_.bytes)
+            unpackStored();
+    }
+    void unpackStored() const;
+    // Reads the modifications at the reader's position as stored bytes; false with `fits` false (and the reader
+    // where it was) when they do not stand in order or carry other end markers.
+    bool readStored(ByteReader& in, bool hasLevels, std::uint32_t count, bool& fits);
+
     // The index of the entry that `m` replaces, or the count when there is none; `insertAt` receives the
     // insertion position.
     std::size_t replaceTarget(const Modification& m, std::size_t& insertAt) const;
 
-    std::vector<Modification> mods_;
+    mutable std::vector<Modification> mods_;
+    mutable Stored stored_;
 };
+
+template <typename Visit> void ObjectRecord::visitValues(Visit&& visit) const {
+    if (!stored_.bytes) {
+        for (std::size_t i = 0; i < mods_.size(); ++i) {
+            const Modification& m = mods_[i];
+            visit(i, ValueView{m.valueType, m.intValue, m.stringValue});
+        }
+        return;
+    }
+    // Stored modifications were checked when read: every one is whole, of a known type, and in order.
+    const std::uint8_t* p = stored_.bytes;
+    const std::size_t header = stored_.hasLevels ? 16 : 8;
+    for (std::uint32_t i = 0; i < stored_.count; ++i) {
+        auto load32 = [](const std::uint8_t* at) {
+            return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16 |
+                   std::uint32_t(at[3]) << 24;
+        };
+        ValueView view{static_cast<ModValueType>(load32(p + 4)), 0, {}};
+        p += header;
+        if (view.valueType == ModValueType::String) {
+            const std::size_t length = std::strlen(reinterpret_cast<const char*>(p));
+            view.text = std::string_view(reinterpret_cast<const char*>(p), length);
+            p += length + 1;
+        } else {
+            if (view.valueType == ModValueType::Integer)
+                view.intValue = static_cast<std::int32_t>(load32(p));
+            p += 4;
+        }
+        p += 4; // the end marker
+        visit(static_cast<std::size_t>(i), view);
+    }
+}
 
 // The smallest number of bytes one modification takes in a file.
 inline constexpr std::size_t minModificationBytes(bool hasLevels) { return hasLevels ? 21 : 13; }

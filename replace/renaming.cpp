@@ -3,7 +3,9 @@
 #include "replace/identifierpattern.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <utility>
 
 namespace brindlemark {
 
@@ -18,37 +20,27 @@ bool hasZeroByte(std::uint32_t v) {
     return (v & 0xffu) == 0 || (v & 0xff00u) == 0 || (v & 0xff0000u) == 0 || (v & 0xff000000u) == 0;
 }
 
-// Every four-byte window of the text with a word boundary on both sides; these are the only places where a
-// pattern without wildcards can ever be replaced.
-void collectWords(const std::string& text, std::vector<std::uint32_t>& out) {
-    const std::size_t n = text.size();
-    if (n < 4)
-        return;
-    const auto* t = reinterpret_cast<const std::uint8_t*>(text.data());
-    for (std::size_t i = 0; i + 4 <= n; ++i) {
-        if (i > 0 && !isDelimiter(t[i - 1]))
-            continue;
-        if (i + 4 < n && !isDelimiter(t[i + 4]))
-            continue;
-        out.push_back(std::uint32_t(t[i]) | std::uint32_t(t[i + 1]) << 8 | std::uint32_t(t[i + 2]) << 16 |
-                      std::uint32_t(t[i + 3]) << 24);
-    }
+std::uint32_t load32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
-std::vector<std::uint32_t> wordsOf(const ObjectRecord& record) {
-    std::vector<std::uint32_t> words;
-    for (const Modification& m : record.modifications()) {
-        if (m.valueType == ModValueType::Integer) {
-            const auto v = static_cast<std::uint32_t>(m.intValue);
-            if (!hasZeroByte(v))
-                words.push_back(v);
-        } else if (m.valueType == ModValueType::String) {
-            collectWords(m.stringValue, words);
-        }
-    }
-    std::sort(words.begin(), words.end());
-    words.erase(std::unique(words.begin(), words.end()), words.end());
-    return words;
+// The length of a string value as the substitution sees it: the bytes before its first NUL.
+std::size_t textLength(std::string_view text) {
+    const void* nul = std::memchr(text.data(), 0, text.size());
+    return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()) : text.size();
+}
+
+// Whether the window at `i` of a text of `n` bytes has a word boundary on both sides; only there can a pattern
+// without wildcards ever be replaced.
+bool isWholeWord(const std::uint8_t* t, std::size_t n, std::size_t i) {
+    return (i == 0 || isDelimiter(t[i - 1])) && (i + 4 == n || isDelimiter(t[i + 4]));
+}
+
+std::uint64_t valueKey(std::uint32_t slot, std::uint32_t mod) { return std::uint64_t(slot) << 32 | mod; }
+
+bool writesNul(ObjectId replacement) {
+    return replacement.bytes[0] == 0 || replacement.bytes[1] == 0 || replacement.bytes[2] == 0 ||
+           replacement.bytes[3] == 0;
 }
 
 } // namespace
@@ -85,8 +77,7 @@ RenameEntry renameByPattern(ObjectRecord& record, ObjectId pattern, ObjectId rep
 
 ValueCounts substituteInValues(ObjectRecord& record, ObjectId pattern, ObjectId replacement) {
     ValueCounts counts;
-    const bool writesNul = replacement.bytes[0] == 0 || replacement.bytes[1] == 0 || replacement.bytes[2] == 0 ||
-                           replacement.bytes[3] == 0;
+    const bool endsAtNul = writesNul(replacement);
     for (std::size_t i = 0; i < record.modificationCount(); ++i) {
         Modification& m = record.modificationAt(i);
         if (m.valueType == ModValueType::String) {
@@ -97,7 +88,7 @@ ValueCounts substituteInValues(ObjectRecord& record, ObjectId pattern, ObjectId 
             before.assign(m.stringValue);
             substituteInText(m.stringValue, pattern, replacement);
             // A value is a NUL-terminated text: a NUL written into it ends it there.
-            if (writesNul)
+            if (endsAtNul)
                 if (const std::size_t end = m.stringValue.find('\0'); end != std::string::npos)
                     m.stringValue.resize(end);
             counts.strings += m.stringValue != before;
@@ -133,28 +124,110 @@ bool collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, 
     return renamedInPlace;
 }
 
+std::size_t RenameEngine::PlaceLists::slotOf(std::uint32_t word) const {
+    // Fibonacci hashing spreads identifiers, whose bytes differ mostly at the end, over the table.
+    const std::size_t mask = lists_.size() - 1;
+    std::size_t slot = static_cast<std::size_t>((word * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+    while (lists_[slot] != 0 && words_[slot] != word)
+        slot = (slot + 1) & mask;
+    return slot;
+}
+
+void RenameEngine::PlaceLists::grow() {
+    std::vector<std::uint32_t> words(std::max<std::size_t>(lists_.size() * 2, 1024));
+    std::vector<std::uint32_t> lists(words.size());
+    words_.swap(words);
+    lists_.swap(lists);
+    for (std::size_t i = 0; i < lists.size(); ++i)
+        if (lists[i] != 0) {
+            const std::size_t slot = slotOf(words[i]);
+            words_[slot] = words[i];
+            lists_[slot] = lists[i];
+        }
+}
+
+std::vector<RenameEngine::Place>& RenameEngine::PlaceLists::operator[](std::uint32_t word) {
+    if (2 * (places_.size() + 1) > lists_.size())
+        grow();
+    const std::size_t slot = slotOf(word);
+    if (lists_[slot] == 0) {
+        words_[slot] = word;
+        places_.emplace_back();
+        lists_[slot] = static_cast<std::uint32_t>(places_.size());
+    }
+    return places_[lists_[slot] - 1];
+}
+
+std::vector<RenameEngine::Place> RenameEngine::PlaceLists::take(std::uint32_t word) {
+    if (lists_.empty())
+        return {};
+    const std::size_t slot = slotOf(word);
+    if (lists_[slot] == 0)
+        return {};
+    return std::exchange(places_[lists_[slot] - 1], {});
+}
+
 RenameEngine::RenameEngine(ObjectBundle& bundle) : bundle_(bundle) {
     for (ObjectKind k : kAllObjectKinds) {
         ObjectFile& file = bundle_.kind(k).file;
         for (ObjectTable* table : {&file.standardTable, &file.customTable})
-            for (std::size_t i = 0; i < table->count(); ++i)
-                index(table->at(i));
+            for (std::size_t i = 0; i < table->count(); ++i) {
+                const auto slot = static_cast<std::uint32_t>(records_.size());
+                records_.push_back(&table->at(i));
+                slots_.emplace(&table->at(i), slot);
+                indexRecord(slot);
+            }
     }
 }
 
-void RenameEngine::index(ObjectRecord& record) {
-    std::vector<std::uint32_t> fresh = wordsOf(record);
-    auto [it, inserted] = words_.try_emplace(&record);
-    const std::vector<std::uint32_t>& old = it->second;
-    for (std::uint32_t w : fresh)
-        if (inserted || !std::binary_search(old.begin(), old.end(), w))
-            holders_[w].push_back(&record);
-    it->second = std::move(fresh);
+void RenameEngine::indexWindows(std::uint32_t slot, std::uint32_t mod, const std::uint8_t* text, std::size_t length,
+                                std::size_t from, std::size_t to) {
+    if (length < 4)
+        return;
+    to = std::min(to, length - 4);
+    for (std::size_t i = from; i <= to; ++i)
+        if (isWholeWord(text, length, i))
+            holders_[load32(text + i)].push_back({slot, mod, static_cast<std::uint32_t>(i)});
 }
 
-void RenameEngine::destroying(const ObjectRecord& record) { words_.erase(&record); }
+void RenameEngine::indexValue(std::uint32_t slot, std::uint32_t mod, ModValueType type, std::int32_t intValue,
+                              std::string_view text) {
+    if (type == ModValueType::Integer) {
+        const auto v = static_cast<std::uint32_t>(intValue);
+        if (!hasZeroByte(v))
+            holders_[v].push_back({slot, mod, kIntegerPlace});
+    } else if (type == ModValueType::String) {
+        const std::size_t length = textLength(text);
+        if (length < text.size())
+            nulValues_.insert(valueKey(slot, mod));
+        indexWindows(slot, mod, reinterpret_cast<const std::uint8_t*>(text.data()), length, 0, length);
+    }
+}
 
-void RenameEngine::merged(ObjectRecord& record) { index(record); }
+void RenameEngine::indexValue(std::uint32_t slot, std::uint32_t mod, const Modification& m) {
+    indexValue(slot, mod, m.valueType, m.intValue, m.stringValue);
+}
+
+void RenameEngine::indexRecord(std::uint32_t slot) {
+    // Stored modifications are read where they stand: only the objects that a rename rewrites are unpacked.
+    records_[slot]->visitValues([&](std::size_t i, const ObjectRecord::ValueView& v) {
+        indexValue(slot, static_cast<std::uint32_t>(i), v.valueType, v.intValue, v.text);
+    });
+}
+
+void RenameEngine::destroying(const ObjectRecord& record) {
+    if (const auto it = slots_.find(&record); it != slots_.end()) {
+        records_[it->second] = nullptr;
+        slots_.erase(it);
+    }
+}
+
+// The object's modifications may have moved: every word is listed again at its new place. Places listed before
+// are checked when used, so those that moved away do no harm.
+void RenameEngine::merged(ObjectRecord& record) {
+    if (const auto it = slots_.find(&record); it != slots_.end())
+        indexRecord(it->second);
+}
 
 void RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameList& list,
                                std::vector<ValueCounts>* counts) {
@@ -212,42 +285,155 @@ void RenameEngine::planByVisitingAll(ObjectId pattern, ObjectId replacement, Ren
     }
 }
 
-ValueCounts RenameEngine::rewriteReferences(ObjectId fromId, ObjectId toId) {
-    ValueCounts total;
-    auto add = [&total](ValueCounts c) {
-        total.strings += c.strings;
-        total.integers += c.integers;
-    };
-    if (hasWildcard(fromId)) {
-        // The wildcard can agree with any word: visit every object.
-        for (ObjectKind k : kAllObjectKinds) {
-            ObjectFile& file = bundle_.kind(k).file;
-            for (ObjectTable* table : {&file.standardTable, &file.customTable})
-                for (std::size_t i = 0; i < table->count(); ++i) {
-                    add(substituteInValues(table->at(i), fromId, toId));
-                    index(table->at(i));
-                }
+ValueCounts RenameEngine::rewriteEverywhere(ObjectId fromId, ObjectId toId) {
+    // The wildcard can agree with any word: visit every value, and list the words of those that changed.
+    ValueCounts counts;
+    const bool endsAtNul = writesNul(toId);
+    std::string before;
+    for (std::uint32_t slot = 0; slot < records_.size(); ++slot) {
+        ObjectRecord* record = records_[slot];
+        if (!record)
+            continue;
+        for (std::size_t i = 0; i < record->modificationCount(); ++i) {
+            Modification& m = record->modificationAt(i);
+            bool changed = false;
+            if (m.valueType == ModValueType::String) {
+                if (m.stringValue.size() < 4)
+                    continue;
+                before.assign(m.stringValue);
+                substituteInText(m.stringValue, fromId, toId);
+                if (endsAtNul)
+                    if (const std::size_t end = m.stringValue.find('\0'); end != std::string::npos)
+                        m.stringValue.resize(end);
+                changed = m.stringValue != before;
+                counts.strings += changed;
+            } else if (m.valueType == ModValueType::Integer) {
+                const std::int32_t was = m.intValue;
+                m.intValue = substituteInValue(m.intValue, fromId, toId);
+                changed = m.intValue != was;
+                counts.integers += changed;
+            }
+            if (changed)
+                indexValue(slot, static_cast<std::uint32_t>(i), m);
         }
-        return total;
     }
-    const auto found = holders_.find(fromId.value());
-    if (found == holders_.end())
-        return total;
-    // Take the candidates out first: re-indexing may add to this very list.
-    std::vector<ObjectRecord*> candidates = std::move(found->second);
-    found->second.clear();
-    std::sort(candidates.begin(), candidates.end());
-    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
-    for (ObjectRecord* record : candidates) {
-        const auto live = words_.find(record);
-        if (live == words_.end() || !std::binary_search(live->second.begin(), live->second.end(), fromId.value()))
-            continue; // gone, or no longer holds the word
-        add(substituteInValues(*record, fromId, toId));
-        // The word may survive (an occurrence the scan passed over); index() then lists the object again.
-        live->second.erase(std::lower_bound(live->second.begin(), live->second.end(), fromId.value()));
-        index(*record);
+    return counts;
+}
+
+void RenameEngine::rewritePlaces(std::uint32_t slot, std::uint32_t mod, const Place* first, const Place* last,
+                                 ObjectId fromId, ObjectId toId, ValueCounts& counts) {
+    ObjectRecord* record = records_[slot];
+    if (!record || mod >= record->modificationCount())
+        return; // gone
+    Modification& m = record->modificationAt(mod);
+    const std::uint32_t from = fromId.value();
+    if (m.valueType == ModValueType::Integer) {
+        // An integer place sorts after every string place of the same value.
+        if (last[-1].offset != kIntegerPlace || static_cast<std::uint32_t>(m.intValue) != from)
+            return;
+        const std::int32_t was = m.intValue;
+        m.intValue = substituteInValue(m.intValue, fromId, toId);
+        counts.integers += m.intValue != was;
+        indexValue(slot, mod, m);
+        return;
     }
+    if (m.valueType != ModValueType::String)
+        return;
+    auto* text = reinterpret_cast<std::uint8_t*>(m.stringValue.data());
+    // Values read from files never hold a NUL; the few made otherwise that do are known by their key.
+    const std::uint64_t key = valueKey(slot, mod);
+    const bool mayHoldNul = !nulValues_.empty() && nulValues_.count(key) != 0;
+    const std::size_t length = mayHoldNul ? textLength(m.stringValue) : m.stringValue.size();
+    // The hits of a left-to-right pass: every whole-word occurrence of the text as it stood, except those that
+    // begin within five bytes of the previous hit (its four bytes and the delimiter after them are passed over).
+    // Rewriting a hit never changes the bytes that a later window is judged by.
+    static thread_local std::vector<std::size_t> hits;
+    hits.clear();
+    for (const Place* p = first; p != last && p->offset != kIntegerPlace; ++p) {
+        const std::size_t at = p->offset;
+        if (at + 4 > length || load32(text + at) != from || !isWholeWord(text, length, at))
+            continue; // no longer there
+        if (!hits.empty() && at < hits.back() + 5)
+            continue;
+        hits.push_back(at);
+    }
+    if (hits.empty())
+        return;
+    bool changed = false;
+    for (std::size_t at : hits)
+        for (int j = 0; j < 4; ++j)
+            if (toId.bytes[j] != '%' && text[at + j] != toId.bytes[j]) {
+                text[at + j] = toId.bytes[j];
+                changed = true;
+            }
+    // A value is a NUL-terminated text: a NUL written into it ends it there.
+    bool cut = false;
+    if (writesNul(toId))
+        if (const std::size_t end = m.stringValue.find('\0'); end != std::string::npos) {
+            m.stringValue.resize(end);
+            changed = true;
+            cut = true;
+            nulValues_.erase(key);
+        }
+    counts.strings += changed;
+    // Only the windows that a rewritten word touches, or its boundaries, can have become words or stopped being
+    // words; the same holds for windows that now end the text. Occurrences passed over are listed again here.
+    text = reinterpret_cast<std::uint8_t*>(m.stringValue.data());
+    const std::size_t now = mayHoldNul && !cut ? length : m.stringValue.size();
+    std::size_t next = 0;
+    for (std::size_t at : hits) {
+        const std::size_t lo = std::max(next, at >= 4 ? at - 4 : 0);
+        if (lo <= at + 4)
+            indexWindows(slot, mod, text, now, lo, at + 4);
+        next = at + 5;
+    }
+}
+
+ValueCounts RenameEngine::rewriteReferences(ObjectId fromId, ObjectId toId) {
+    if (hasWildcard(fromId))
+        return rewriteEverywhere(fromId, toId);
+    ValueCounts total;
+    // Take the places out first: rewriting lists places anew, this word's among them.
+    if (std::vector<Place> places = holders_.take(fromId.value()); !places.empty()) {
+        std::sort(places.begin(), places.end(), [](const Place& a, const Place& b) {
+            return a.slot != b.slot ? a.slot < b.slot : a.mod != b.mod ? a.mod < b.mod : a.offset < b.offset;
+        });
+        places.erase(std::unique(places.begin(), places.end()), places.end());
+        for (std::size_t i = 0; i < places.size();) {
+            std::size_t j = i + 1;
+            while (j < places.size() && places[j].slot == places[i].slot && places[j].mod == places[i].mod)
+                ++j;
+            rewritePlaces(places[i].slot, places[i].mod, places.data() + i, places.data() + j, fromId, toId, total);
+            i = j;
+        }
+    }
+    if (writesNul(toId))
+        cutAtNul(total);
     return total;
+}
+
+void RenameEngine::cutAtNul(ValueCounts& counts) {
+    // A rewrite that writes a NUL ends, as a step by step pass would, every string value of four bytes or more
+    // at its first NUL, wherever the word stood: the values already holding one are cut too.
+    std::vector<std::uint64_t> keys(nulValues_.begin(), nulValues_.end());
+    for (std::uint64_t key : keys) {
+        const auto slot = static_cast<std::uint32_t>(key >> 32);
+        const auto mod = static_cast<std::uint32_t>(key);
+        ObjectRecord* record = records_[slot];
+        if (!record || mod >= record->modificationCount()) {
+            nulValues_.erase(key);
+            continue;
+        }
+        Modification& m = record->modificationAt(mod);
+        if (m.valueType != ModValueType::String || m.stringValue.size() < 4)
+            continue;
+        nulValues_.erase(key);
+        const std::size_t end = m.stringValue.find('\0');
+        if (end == std::string::npos)
+            continue;
+        m.stringValue.resize(end);
+        ++counts.strings;
+    }
 }
 
 void applyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list) {

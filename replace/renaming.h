@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace brindlemark {
@@ -46,10 +48,12 @@ bool collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, 
 // every rename in the list; rewriting then replaces every reference to each renamed identifier in all string and
 // integer values.
 //
-// The engine keeps an index from four-byte identifiers to the objects whose values hold them (whole words in
-// strings, integer values), current as values change, so a pair costs time in proportion to the places its
-// identifiers occur. Only a search pattern that holds the wildcard `%` falls back to visiting every object. The
-// bundle must not be changed by anything else while the engine is in use.
+// The engine keeps an index from four-byte words to the places that hold them: a whole word at a byte offset of
+// one string value, or an integer value. A rewrite visits only the places of the renamed identifier and looks
+// again only at the few windows around each replaced word, so a pair costs time in proportion to the places
+// its identifier occurs, not to the length of the texts that hold it. Only an identifier that holds the
+// wildcard `%` falls back to visiting every object. The bundle must not be changed by anything else while the
+// engine is in use.
 class RenameEngine : private TableObserver {
 public:
     explicit RenameEngine(ObjectBundle& bundle);
@@ -63,19 +67,61 @@ public:
                      std::vector<ValueCounts>* counts = nullptr);
 
 private:
+    // Where a word stands: modification `mod` of the object in slot `slot`, at byte `offset` of its string, or
+    // its integer value (kIntegerPlace).
+    struct Place {
+        std::uint32_t slot;
+        std::uint32_t mod;
+        std::uint32_t offset;
+        friend bool operator==(const Place&, const Place&) = default;
+    };
+    static constexpr std::uint32_t kIntegerPlace = 0xffffffffu;
+
+    // A list of places per word, found through an open-addressing table.
+    class PlaceLists {
+    public:
+        // The word's list, made empty when it has none.
+        std::vector<Place>& operator[](std::uint32_t word);
+        // Hands the word's list over, leaving it empty.
+        std::vector<Place> take(std::uint32_t word);
+
+    private:
+        std::size_t slotOf(std::uint32_t word) const;
+        void grow();
+
+        std::vector<std::uint32_t> words_;
+        std::vector<std::uint32_t> lists_; // per table slot: 0 when free, else the list's index plus one
+        std::vector<std::vector<Place>> places_;
+    };
+
     void destroying(const ObjectRecord& record) override;
     void merged(ObjectRecord& record) override;
 
     void planByBisection(ObjectId pattern, ObjectId replacement, RenameList& list);
     void planByVisitingAll(ObjectId pattern, ObjectId replacement, RenameList& list);
     ValueCounts rewriteReferences(ObjectId fromId, ObjectId toId);
-    void index(ObjectRecord& record);
+    ValueCounts rewriteEverywhere(ObjectId fromId, ObjectId toId);
+    void cutAtNul(ValueCounts& counts);
+    // Rewrites the word at the listed places of one value (sorted by offset, all of modification `mod`).
+    void rewritePlaces(std::uint32_t slot, std::uint32_t mod, const Place* first, const Place* last, ObjectId fromId,
+                       ObjectId toId, ValueCounts& counts);
+    void indexRecord(std::uint32_t slot);
+    void indexValue(std::uint32_t slot, std::uint32_t mod, const Modification& m);
+    void indexValue(std::uint32_t slot, std::uint32_t mod, ModValueType type, std::int32_t intValue,
+                    std::string_view text);
+    // Lists every whole word of the text that starts in [from, to].
+    void indexWindows(std::uint32_t slot, std::uint32_t mod, const std::uint8_t* text, std::size_t length,
+                      std::size_t from, std::size_t to);
 
     ObjectBundle& bundle_;
-    // The words each held object's values contain, sorted; an object missing here is not held any more.
-    std::unordered_map<const ObjectRecord*, std::vector<std::uint32_t>> words_;
-    // Objects whose values contain a word; may name objects whose values no longer do, or that are gone.
-    std::unordered_map<std::uint32_t, std::vector<ObjectRecord*>> holders_;
+    // The held objects by slot; null once destroyed.
+    std::vector<ObjectRecord*> records_;
+    std::unordered_map<const ObjectRecord*, std::uint32_t> slots_;
+    // Every place that holds a word is listed under it; a list may also name places that no longer hold the word
+    // (they are checked when used), and a place more than once.
+    PlaceLists holders_;
+    // The string values (slot and modification) that may hold a NUL byte, which ends their text before its size.
+    std::unordered_set<std::uint64_t> nulValues_;
 };
 
 // Applies one pair to the bundle (a RenameEngine used once).

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include <sys/resource.h>
 
@@ -430,6 +431,112 @@ TEST(ObjectBundle, CollisionWarningGoesToTheSink) {
     bundle.warningSink = [&](const std::string& line) { warnings.push_back(line); };
     ASSERT_TRUE(bundle.loadBytes(singleKind(ObjectKind::Units, in.bytes), "w.w3o"));
     EXPECT_EQ(warnings, std::vector<std::string>{"WARNING: COLLISION OF EXISTANCE FOR ID hfoo"});
+}
+
+} // namespace
+} // namespace brindlemark
+
+namespace brindlemark {
+namespace {
+
+using testing::Builder;
+using testing::Bytes;
+using testing::TempDir;
+
+// Every modification as text, object by object, for comparing two loads.
+std::string describe(const ObjectBundle& bundle) {
+    std::string out;
+    for (ObjectKind k : kAllObjectKinds)
+        for (const ObjectTable* t : {&bundle.kind(k).file.standardTable, &bundle.kind(k).file.customTable})
+            for (const ObjectRecord& r : t->objects()) {
+                out += displayText(r.baseId) + "/" + displayText(r.newId) + ":";
+                for (const Modification& m : r.modifications())
+                    out += " " + displayText(m.fieldId) + "," + std::to_string(int(m.valueType)) + "," +
+                           std::to_string(m.level) + "," + std::to_string(m.dataColumn) + "," +
+                           std::to_string(m.intValue) + "," + m.stringValue + "," + displayText(m.endMarker) +
+                           (m.recovered ? ",r" : "") + ";";
+                out += "\n";
+            }
+    return out;
+}
+
+// A file loaded from disk keeps the modifications of an object as the file's bytes when they stand in order and
+// end with the base id, and unpacks them when asked; every other object is read the plain way. Either way the
+// bundle, its bytes when saved, and the refusal of every cut of the file are those of loading the same bytes
+// from memory.
+TEST(ObjectBundle, LoadingAFileMatchesLoadingItsBytesFromMemory) {
+    auto units = [](const std::function<void(Builder&)>& mods, std::uint32_t count, const char* base = "hfoo",
+                    const char* newId = "h000") {
+        Builder b;
+        b.i32(2).u32(0).u32(1).id(base).id(newId).u32(count);
+        mods(b);
+        return singleKind(ObjectKind::Units, b.bytes);
+    };
+    auto abilities = [](const std::function<void(Builder&)>& mods, std::uint32_t count) {
+        Builder b;
+        b.i32(2).u32(1).id("AHbz").id("").u32(count);
+        mods(b);
+        b.u32(0);
+        return singleKind(ObjectKind::Abilities, b.bytes);
+    };
+    auto level = [](Builder& b, const char* field, std::int32_t lv, std::int32_t value) {
+        b.id(field).i32(0).i32(lv).i32(1).i32(value).id("AHbz");
+    };
+    const std::vector<std::pair<const char*, Bytes>> cases = {
+        {"in order", units([](Builder& b) {
+             b.id("uhpm").i32(0).i32(5).id("hfoo").id("unam").i32(3).str("Guard").id("hfoo");
+             b.id("usca").i32(1).f32bits(0x3f800000).id("hfoo").id("utip").i32(3).str("").id("hfoo");
+         }, 4)},
+        {"out of order", units([](Builder& b) {
+             b.id("unam").i32(3).str("Guard").id("hfoo").id("uhpm").i32(0).i32(5).id("hfoo");
+         }, 2)},
+        {"field twice", units([](Builder& b) {
+             b.id("uhpm").i32(0).i32(5).id("hfoo").id("UHPM").i32(0).i32(6).id("hfoo");
+         }, 2)},
+        {"other end marker", units([](Builder& b) {
+             b.id("uhpm").i32(0).i32(5).id("hfoo").id("unam").i32(3).str("Guard").id("xxxx");
+         }, 2)},
+        {"stray value", units([](Builder& b) {
+             b.id("uhpm").i32(0).i32(5).id("hfoo").id("junk").id("unam").i32(3).str("Guard").id("hfoo");
+         }, 2)},
+        {"base id equal to new id", units([](Builder& b) { b.id("uhpm").i32(0).i32(5).id("H000"); }, 1, "H000")},
+        {"levels in order", abilities([&](Builder& b) {
+             level(b, "Hbz1", 1, 10);
+             level(b, "Hbz1", 2, 20);
+             level(b, "Hbz2", 1, 30);
+         }, 3)},
+        {"level twice", abilities([&](Builder& b) {
+             level(b, "Hbz1", 1, 10);
+             level(b, "Hbz1", 1, 20);
+         }, 2)},
+        {"long run of levels", abilities([&](Builder& b) {
+             for (int lv = 1; lv <= 20; ++lv)
+                 level(b, "Hbz1", lv, lv);
+         }, 20)},
+    };
+    TempDir dir;
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        const auto path = dir / "case.w3o";
+        testing::writeAll(path, bytes);
+        ObjectBundle fromFile;
+        ObjectBundle fromMemory;
+        ASSERT_TRUE(fromFile.load(path));
+        ASSERT_TRUE(load(fromMemory, bytes));
+        EXPECT_EQ(fromFile.toBytes(), fromMemory.toBytes());
+        EXPECT_EQ(describe(fromFile), describe(fromMemory));
+        for (std::size_t n = 1; n < bytes.size(); ++n) {
+            testing::writeAll(path, Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)));
+            ObjectBundle cutFile;
+            ObjectBundle cutMemory;
+            cutFile.warningSink = [](const std::string&) {};
+            const LoadResult a = cutFile.load(path);
+            const LoadResult b = cutMemory.loadBytes(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)),
+                                                     pathText(path));
+            EXPECT_EQ(a.offset, b.offset) << n;
+            EXPECT_EQ(a.error, b.error) << n;
+        }
+    }
 }
 
 } // namespace

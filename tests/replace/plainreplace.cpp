@@ -9,7 +9,8 @@
 
 namespace brindlemark::testing {
 
-void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list) {
+void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list,
+                      std::vector<ValueCounts>* counts) {
     const MergePolicy policy = bundle.mergePolicy;
     for (ObjectKind k : kAllObjectKinds) {
         ObjectFile& file = bundle.kind(k).file;
@@ -21,13 +22,22 @@ void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replaceme
         bundle.kind(k).file.standardTable.sortAndResolve(policy);
         bundle.kind(k).file.customTable.sortAndResolve(policy);
     }
-    for (const RenameEntry& entry : list.entries())
+    if (counts)
+        counts->clear();
+    for (const RenameEntry& entry : list.entries()) {
+        ValueCounts total;
         for (ObjectKind k : kAllObjectKinds) {
             ObjectFile& file = bundle.kind(k).file;
             for (ObjectTable* table : {&file.standardTable, &file.customTable})
-                for (std::size_t i = 0; i < table->count(); ++i)
-                    substituteInValues(table->at(i), entry.fromId, entry.toId);
+                for (std::size_t i = 0; i < table->count(); ++i) {
+                    const ValueCounts c = substituteInValues(table->at(i), entry.fromId, entry.toId);
+                    total.strings += c.strings;
+                    total.integers += c.integers;
+                }
         }
+        if (counts)
+            counts->push_back(total);
+    }
 }
 
 ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,

@@ -5,11 +5,14 @@
 // compare the real command against it.
 
 #include "replace/renamelist.h"
+#include "replace/renaming.h"
 #include "replace/replacecommand.h"
 
 namespace brindlemark::testing {
 
-void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list);
+// With `counts`, it receives per entry of the list how many values the entry's rewriting changed.
+void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list,
+                      std::vector<ValueCounts>* counts = nullptr);
 
 ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
                                       const ReplaceRequest& request, MessageSink& sink);

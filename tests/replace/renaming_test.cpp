@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 
 namespace brindlemark {
 namespace {
@@ -215,6 +216,74 @@ TEST_P(Renaming, ReplacementWithANulByteEndsTheTextThere) {
         plainApplyRename(bundle, id("h000"), nul, list);
     const ObjectRecord& r = bundle.kind(ObjectKind::Units).file.customTable.at(0);
     EXPECT_EQ(textOf(r, "utip"), "x h0");
+}
+
+// Texts packed with identifiers made of letters and delimiters, so that every rewritten word makes and breaks
+// words around it, some with a NUL inside, and chains of renames that write delimiters, wildcards and NULs: the
+// engine, which rewrites
+// only the places its word index lists, against the plain rewrite of every value by every rename.
+TEST(RenameEngine, MatchesThePlainRewriteOnTextsDenseWithIdentifiers) {
+    int changedValues = 0;
+    for (unsigned seed = 0; seed < 300; ++seed) {
+        std::mt19937 rng(seed);
+        auto word = [&](const char* alphabet, std::size_t size) {
+            ObjectId w;
+            for (auto& b : w.bytes)
+                b = static_cast<std::uint8_t>(alphabet[rng() % size]);
+            return w;
+        };
+        std::vector<ObjectId> pool;
+        for (int i = 0; i < 8; ++i)
+            pool.push_back(word("ab,", 3));
+        ObjectBundle engineBundle;
+        engineBundle.mergePolicy = static_cast<MergePolicy>(rng() % 3);
+        for (int i = 0; i < 6; ++i) {
+            ObjectRecord r;
+            r.baseId = id("hfoo");
+            r.newId = pool[rng() % pool.size()];
+            for (const char* field : {"unam", "utip", "ubui", "ides"}) {
+                if (rng() % 4 == 0) {
+                    r.addOrReplace(intField(field, static_cast<std::int32_t>(pool[rng() % pool.size()].value())));
+                    continue;
+                }
+                std::string text;
+                while (text.size() < 60) {
+                    if (rng() % 3)
+                        text.append(pool[rng() % pool.size()].raw());
+                    else
+                        text += "ab, _"[rng() % 5];
+                }
+                if (rng() % 10 == 0) // a text made in memory may hold a NUL, which ends it for renaming
+                    text[rng() % text.size()] = '\0';
+                r.addOrReplace(textField(field, text));
+            }
+            put(engineBundle, ObjectKind::Units, std::move(r));
+        }
+        ObjectBundle plainBundle = engineBundle;
+        RenameEngine engine(engineBundle);
+        for (int step = 0; step < 10; ++step) {
+            const ObjectId from = pool[rng() % pool.size()];
+            ObjectId to = word("ab,%_", 5);
+            if (rng() % 8 == 0)
+                to.bytes[rng() % 4] = 0;
+            RenameList engineList(false);
+            RenameList plainList(false);
+            std::vector<ValueCounts> engineCounts;
+            std::vector<ValueCounts> plainCounts;
+            engine.applyRename(from, to, engineList, &engineCounts);
+            plainApplyRename(plainBundle, from, to, plainList, &plainCounts);
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", step " + std::to_string(step));
+            EXPECT_EQ(froms(engineList), froms(plainList));
+            ASSERT_EQ(engineCounts.size(), plainCounts.size());
+            for (std::size_t i = 0; i < engineCounts.size(); ++i) {
+                EXPECT_EQ(engineCounts[i].strings, plainCounts[i].strings);
+                EXPECT_EQ(engineCounts[i].integers, plainCounts[i].integers);
+                changedValues += static_cast<int>(plainCounts[i].strings);
+            }
+            ASSERT_EQ(engineBundle.toBytes(), plainBundle.toBytes());
+        }
+    }
+    EXPECT_GT(changedValues, 1000);
 }
 
 TEST(RenameList, OrdersByExactBytesAndRefusesRepeatsWhenUnique) {
