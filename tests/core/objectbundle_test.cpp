@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 namespace brindlemark {
 namespace {
@@ -349,6 +351,7 @@ TEST(ObjectBundle, LoadingABundleOnTopOfItselfChangesNothing) {
     }
 }
 
+#ifndef _WIN32 // the file size limit is a POSIX resource limit
 TEST(ObjectBundle, FailedWriteLeavesTheOldFile) {
     TempDir dir;
     const auto path = dir / "war.w3o";
@@ -376,6 +379,7 @@ TEST(ObjectBundle, FailedWriteLeavesTheOldFile) {
     EXPECT_NE(error.find("war.w3o: cannot write the file"), std::string::npos) << error;
     EXPECT_EQ(testing::readAll(path), guardBundle());
 }
+#endif
 
 TEST(SingleKindFile, LoadsAsTheOnlyPresentKindAndSavesInItsOwnLayout) {
     TempDir dir;
