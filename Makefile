@@ -43,11 +43,12 @@ windows: deps-windows
 	cmake --build $(WIN_DIR) -j $(JOBS) --target windows-zip
 
 # Every test program for Windows, run under wine in a wine folder of the build's own; the window's test draws
-# on a virtual display.
+# on a virtual display. The wine folder is made ready first: wine processes that start together on a folder
+# not yet set up wait on each other for minutes.
 test-windows: windows
 	cmake --build $(WIN_DIR) -j $(JOBS)
 	WINEPREFIX=$(abspath $(WIN_DIR))/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-	  xvfb-run -a ctest --test-dir $(WIN_DIR) --output-on-failure -j $(JOBS)
+	  xvfb-run -a sh -c 'wineboot --init && ctest --test-dir $(WIN_DIR) --output-on-failure -j $(JOBS)'
 
 # The Linux and the Windows command-line tool on the same corpus files and commands: the bytes they write must be
 # the same. Uses the programs that make test and make test-windows built.

@@ -12,8 +12,14 @@ add_custom_command(
   COMMENT "Making the application icon")
 add_custom_target(brindlemark_icon DEPENDS "${BRINDLEMARK_ICON}")
 
-# brindlemark_windows_resources(TARGET DESCRIPTION): gives the program its icon and a version resource.
+# brindlemark_windows_resources(TARGET DESCRIPTION [MANIFEST file]): gives the program its icon and a version
+# resource, and the manifest where one is given.
 function(brindlemark_windows_resources target description)
+  cmake_parse_arguments(R "" "MANIFEST" "" ${ARGN})
+  set(BRINDLEMARK_RC_MANIFEST "")
+  if(R_MANIFEST)
+    set(BRINDLEMARK_RC_MANIFEST "1 24 \"${R_MANIFEST}\" // the application manifest")
+  endif()
   get_target_property(name ${target} OUTPUT_NAME)
   if(NOT name)
     set(name ${target})
