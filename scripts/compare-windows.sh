@@ -16,6 +16,11 @@ if [[ ! -d $corpus ]]; then
 fi
 corpus=$(realpath "$corpus")
 
+# The wine folder ready and its server kept up for the whole run, so that no run of the Windows program meets a
+# server that is shutting down.
+wineserver -p 120 >/dev/null 2>&1 || true
+wineboot --init >/dev/null 2>&1 || true
+
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 work="$scratch/Карты с пробелами"
@@ -80,6 +85,7 @@ for side in linux windows; do
         [[ -n $trigger ]] && cp "$trigger" "$work/$side/триггеры $(basename "$trigger")"
     done <<< "$triggers"
 done
+chmod -R u+w "$work" # the corpus may be read-only, and a read-only file is not written over
 # Every custom identifier the file holds gets a new first letter.
 run_linux idlist "$work/linux/карта war3map.w3u" -o "$scratch/ids.txt"
 awk 'length($1) == 4 { print $1, "Z" substr($1, 2) }' "$scratch/ids.txt" | head -40 > "$scratch/list.txt"
@@ -101,6 +107,7 @@ for policy in overwrite glue keep; do
         cp "$units" "$work/$side/основной.w3u"
         cp "$second" "$work/$side/добавленный.w3u"
     done
+    chmod -R u+w "$work"
     run_linux merge "$work/linux/основной.w3u" "$work/linux/добавленный.w3u" --policy $policy 2>/dev/null
     run_windows merge "$work/windows/основной.w3u" "$work/windows/добавленный.w3u" --policy $policy 2>/dev/null
     compare_folders "merge --policy $policy"
