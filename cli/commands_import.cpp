@@ -5,44 +5,50 @@
 
 #include "core/fileio.h"
 #include "map/importcommand.h"
+#include "map/mapsupport.h"
 
 namespace brindlemark::cli {
 
 namespace {
 
 int runImport(const ParsedArguments& args) {
-    ImportRequest request;
-    request.main = args.positional[0].path;
-    request.added = args.positional[1].path;
-    if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, request.policy))
-        return policyError("import", p->text);
-    for (const auto& [name, value] : args.options)
-        if (name == "--side")
-            request.sideFiles.push_back(value.path);
-    if (const Argument* list = args.value("--list-out")) {
-        if (!checkOutput("import", *list, args.positional, false))
-            return kExitFailure;
-        request.listOut = list->path;
-    }
-    request.dryRun = args.has("--dry-run");
-    request.takeBackups = !args.has("--no-backup");
-    ConsoleSink sink;
-    const ImportReport report = importObjects(request, sink);
-    if (report.failed)
+    if constexpr (!kMapsSupported) {
+        printError("import: " + std::string(kMapsUnsupported));
         return kExitFailure;
-    std::string out;
-    for (char c : report.listText)
-        if (c != '\r')
-            out += c;
-    printOut(out);
-    printError(importSummary(report, request.policy));
-    if (!report.unresolved.empty()) {
-        std::string ids;
-        for (ObjectId id : report.unresolved)
-            ids += (ids.empty() ? "" : ", ") + displayText(id);
-        printError("unresolved (referenced by the added objects, defined by neither side): " + ids);
+    } else {
+        ImportRequest request;
+        request.main = args.positional[0].path;
+        request.added = args.positional[1].path;
+        if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, request.policy))
+            return policyError("import", p->text);
+        for (const auto& [name, value] : args.options)
+            if (name == "--side")
+                request.sideFiles.push_back(value.path);
+        if (const Argument* list = args.value("--list-out")) {
+            if (!checkOutput("import", *list, args.positional, false))
+                return kExitFailure;
+            request.listOut = list->path;
+        }
+        request.dryRun = args.has("--dry-run");
+        request.takeBackups = !args.has("--no-backup");
+        ConsoleSink sink;
+        const ImportReport report = importObjects(request, sink);
+        if (report.failed)
+            return kExitFailure;
+        std::string out;
+        for (char c : report.listText)
+            if (c != '\r')
+                out += c;
+        printOut(out);
+        printError(importSummary(report, request.policy));
+        if (!report.unresolved.empty()) {
+            std::string ids;
+            for (ObjectId id : report.unresolved)
+                ids += (ids.empty() ? "" : ", ") + displayText(id);
+            printError("unresolved (referenced by the added objects, defined by neither side): " + ids);
+        }
+        return kExitSuccess;
     }
-    return kExitSuccess;
 }
 
 constexpr OptionSpec kImportOptions[] = {

@@ -22,9 +22,14 @@ int runMerge(const ParsedArguments& args) {
         return kExitFailure;
     }
     if (isMap(main.path)) {
-        const MergeReport report =
-            mergeIntoMap(args.positional[0].path, args.positional[1].path, policy, !args.has("--no-backup"), sink);
-        return report.failed ? kExitFailure : kExitSuccess;
+        if constexpr (!kMapsSupported) {
+            printError(pathText(main.path) + ": " + std::string(kMapsUnsupported));
+            return kExitFailure;
+        } else {
+            const MergeReport report = mergeIntoMap(args.positional[0].path, args.positional[1].path, policy,
+                                                    !args.has("--no-backup"), sink);
+            return report.failed ? kExitFailure : kExitSuccess;
+        }
     }
     FileLock lock;
     std::string error;

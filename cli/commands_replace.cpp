@@ -62,25 +62,30 @@ int finish(const ReplaceReport& report) {
 
 // The same command on a map archive: its object files and trigger files inside, the side files outside.
 int runReplaceInMap(const ParsedArguments& args, MergePolicy policy) {
-    ConsoleSink sink;
-    MapReplaceRequest request;
-    request.map = args.positional[0].path;
-    request.replaceList = args.value("--list")->path;
-    for (const auto& [name, value] : args.options)
-        if (name == "--side")
-            request.sideFiles.push_back(value.path);
-    request.keepBackups = !args.has("--no-backup");
-    request.writeWithoutBackups = true;
-    request.patchScript = args.has("--patch-script");
-    request.policy = policy;
-    if (args.has("--dry-run")) {
-        MapReplacePlan plan;
-        if (!planReplaceInMap(request, plan, sink))
-            return kExitFailure;
-        printOut(dryRunReport(plan.plan, plan.sides, &plan.strings));
-        return kExitSuccess;
+    if constexpr (!kMapsSupported) {
+        printError(pathText(args.positional[0].path) + ": " + std::string(kMapsUnsupported));
+        return kExitFailure;
+    } else {
+        ConsoleSink sink;
+        MapReplaceRequest request;
+        request.map = args.positional[0].path;
+        request.replaceList = args.value("--list")->path;
+        for (const auto& [name, value] : args.options)
+            if (name == "--side")
+                request.sideFiles.push_back(value.path);
+        request.keepBackups = !args.has("--no-backup");
+        request.writeWithoutBackups = true;
+        request.patchScript = args.has("--patch-script");
+        request.policy = policy;
+        if (args.has("--dry-run")) {
+            MapReplacePlan plan;
+            if (!planReplaceInMap(request, plan, sink))
+                return kExitFailure;
+            printOut(dryRunReport(plan.plan, plan.sides, &plan.strings));
+            return kExitSuccess;
+        }
+        return finish(replaceInMap(request, sink));
     }
-    return finish(replaceInMap(request, sink));
 }
 
 int runReplace(const ParsedArguments& args) {

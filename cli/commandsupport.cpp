@@ -21,13 +21,18 @@ bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings
     // Warnings must not reach standard output, where they would mix with a listing or JSON.
     bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
     if (isMap(file.path)) {
-        StringTable unused;
-        std::string error;
-        if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error)) {
-            printError(error);
+        if constexpr (!kMapsSupported) {
+            printError(name + ": " + std::string(kMapsUnsupported));
             return false;
+        } else {
+            StringTable unused;
+            std::string error;
+            if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error)) {
+                printError(error);
+                return false;
+            }
+            return true;
         }
-        return true;
     }
     const LoadResult result = bundle.load(file.path);
     if (!result) {

@@ -10,6 +10,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
 namespace brindlemark::cli {
 namespace {
 
@@ -142,6 +148,11 @@ int runProgram(const std::vector<Argument>& args) {
 #ifdef _WIN32
 // Wide arguments carry every file name; MinGW builds need -municode for this entry point.
 int wmain(int argc, wchar_t** argv) {
+    // Output is UTF-8 with LF line ends, byte for byte what the program writes on other systems; a console is
+    // told to show it as UTF-8.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    SetConsoleOutputCP(CP_UTF8);
     return brindlemark::cli::runProgram(brindlemark::cli::programArguments(argc, argv));
 }
 #else

@@ -26,6 +26,26 @@ namespace brindlemark {
 
 namespace {
 
+#ifdef _WIN32
+// The path as the wide Windows calls take it: an absolute path of MAX_PATH characters or more gets the "\\?\"
+// prefix ("\\?\UNC\" for a network path), under which Windows takes paths of up to 32767 characters, so that
+// no path is cut. Separators become "\", as the prefix wants. Shorter and relative paths stay as they are.
+std::wstring winPath(const fs::path& path) {
+    if (path.native().size() < MAX_PATH || path.native().starts_with(L"\\\\?\\"))
+        return path.native();
+    // Under the prefix Windows takes the path as it stands: "." and ".." must be gone.
+    std::wstring text = path.lexically_normal().native();
+    for (wchar_t& c : text)
+        if (c == L'/')
+            c = L'\\';
+    if (text.size() > 2 && text[1] == L':' && text[2] == L'\\')
+        return L"\\\\?\\" + text;
+    if (text.starts_with(L"\\\\"))
+        return L"\\\\?\\UNC\\" + text.substr(2);
+    return text;
+}
+#endif
+
 FaultHook& faultHook() {
     static FaultHook hook;
     return hook;
@@ -89,9 +109,20 @@ void ignoreFileSizeSignal() {
 // Creates `path` exclusively (never following a link there) for writing. Null with errno set on failure.
 std::FILE* createExclusive(const fs::path& path) {
 #ifdef _WIN32
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(winPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+        switch (GetLastError()) {
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_FILE_NOT_FOUND: errno = ENOENT; break;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: errno = EBUSY; break;
+        default: errno = EACCES; break;
+        }
         return nullptr;
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
@@ -118,9 +149,9 @@ std::FILE* createExclusive(const fs::path& path) {
 void copyOwnerAndMode(std::FILE* file, const fs::path& path, const fs::path& model) {
 #ifdef _WIN32
     (void)file;
-    const DWORD attributes = GetFileAttributesW(model.c_str());
+    const DWORD attributes = GetFileAttributesW(winPath(model).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN))
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
+        SetFileAttributesW(winPath(path).c_str(), FILE_ATTRIBUTE_HIDDEN);
 #else
     (void)path;
     struct stat st;
@@ -163,11 +194,33 @@ bool renameOver(const fs::path& from, const fs::path& to, std::string& why) {
         return false;
     }
 #ifdef _WIN32
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        why = std::system_category().message(static_cast<int>(GetLastError()));
-        return false;
+    // A file held open by another program without sharing refuses the replacement. Such a hold is often brief
+    // (a virus scanner, an indexer), so the rename is tried a few times; then the message says who is in the
+    // way, and the old file stays whole.
+    DWORD code = 0;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (MoveFileExW(winPath(from).c_str(), winPath(to).c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        code = GetLastError();
+        if (code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION && code != ERROR_ACCESS_DENIED)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    return true;
+    bool held = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+    if (code == ERROR_ACCESS_DENIED) {
+        // Windows says "access denied" for a file open elsewhere too: a file that cannot even be opened for
+        // deletion while sharing everything is held by someone.
+        HANDLE probe = CreateFileW(winPath(to).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE)
+            held = GetLastError() == ERROR_SHARING_VIOLATION;
+        else
+            CloseHandle(probe);
+    }
+    why = (held ? "another program has the file open: " : "") +
+          std::system_category().message(static_cast<int>(code));
+    return false;
 #else
     if (::rename(from.c_str(), to.c_str()) != 0) {
         why = errorText(errno);
@@ -235,7 +288,7 @@ std::FILE* createFileExclusive(const fs::path& path) { return createExclusive(pa
 std::FILE* openFile(const fs::path& path, const char* mode) {
 #ifdef _WIN32
     std::wstring wideMode(mode, mode + std::strlen(mode));
-    return _wfopen(path.c_str(), wideMode.c_str());
+    return _wfopen(winPath(path).c_str(), wideMode.c_str());
 #else
     return std::fopen(path.c_str(), mode);
 #endif
@@ -321,7 +374,7 @@ bool checkReplaceable(const fs::path& path, std::string& error) {
         return false;
     }
 #ifdef _WIN32
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(winPath(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         error = pathText(path) + ": the file is read-only";
         return false;
@@ -443,8 +496,12 @@ void SaveFile::discard() {
         file_ = nullptr;
     }
     if (!temp_.empty()) {
+#ifdef _WIN32
+        DeleteFileW(winPath(temp_).c_str());
+#else
         std::error_code ec;
         fs::remove(temp_, ec);
+#endif
         temp_.clear();
     }
     finished_ = false;
@@ -633,8 +690,9 @@ bool FileLock::acquire(const fs::path& path, std::string& error, std::chrono::mi
     };
 #ifdef _WIN32
     for (;;) {
-        HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE handle = CreateFileW(winPath(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD code = GetLastError();
             if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)

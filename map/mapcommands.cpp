@@ -98,28 +98,6 @@ std::size_t occurrencesIn(const ReplacePlan& plan, std::size_t side) {
 
 } // namespace
 
-bool isMapArchive(const std::filesystem::path& path) {
-    const std::string ext = lowerAscii(path.extension().string());
-    return ext == ".w3x" || ext == ".w3m";
-}
-
-bool isMapFolder(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(path, ec))
-        return false;
-    if (isMapArchive(path))
-        return true;
-    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
-        if (lowerAscii(pathText(it->path().filename())) == "war3map.w3i")
-            return true;
-    return false;
-}
-
-bool isMap(const std::filesystem::path& path) {
-    std::error_code ec;
-    return std::filesystem::is_directory(path, ec) ? isMapFolder(path) : isMapArchive(path);
-}
-
 bool MapContents::open(const std::filesystem::path& path, std::string& error) {
     std::error_code ec;
     folder_ = std::filesystem::is_directory(path, ec);

@@ -8,6 +8,7 @@
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
 #include "map/maparchive.h"
+#include "map/mapsupport.h"
 #include "merge/mergecommand.h"
 #include "replace/dryrun.h"
 #include "replace/replacecommand.h"
@@ -19,14 +20,6 @@
 #include <vector>
 
 namespace brindlemark {
-
-// Whether the path names a map archive, by its extension (.w3x or .w3m, any letter case).
-bool isMapArchive(const std::filesystem::path& path);
-// Whether the path is a map saved as a folder: a folder whose name ends in .w3x or .w3m, or one that holds a
-// war3map.w3i.
-bool isMapFolder(const std::filesystem::path& path);
-// Whether the path names a map, an archive or a folder.
-bool isMap(const std::filesystem::path& path);
 
 // The files of a map, in an archive or in a folder (where they are plain files of the same names, found without
 // regard to letter case).

@@ -2,6 +2,8 @@
 # Makes sure the build tools and libraries are installed. On Debian or Ubuntu as root it installs the missing
 # packages with apt-get (and touches the network only when something is missing); elsewhere it names what to
 # install and carries on as long as the build tools themselves are there.
+#   scripts/install-deps.sh           what the Linux build and its tests need
+#   scripts/install-deps.sh windows   what the Windows cross build and its tests under wine need
 set -euo pipefail
 
 # python3 draws the desktop icons at build time; dpkg-dev (dpkg-shlibdeps) works out the .deb's dependencies;
@@ -9,6 +11,12 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev qt6-base-dev fonts-dejavu-core libstorm-dev libbz2-dev python3 dpkg-dev
           desktop-file-utils shared-mime-info man-db groff-base git)
+if [[ ${1:-} == windows ]]; then
+    # MinGW-w64 for the programs, GoogleTest's sources to build it for Windows, wine to run the results and
+    # Xvfb for the window's test (its screenshot is written as PNG with zlib for Windows).
+    packages=(cmake ninja-build nlohmann-json3-dev googletest g++-mingw-w64-x86-64-posix mingw-w64-tools
+              libz-mingw-w64-dev wine wine64 xvfb xauth)
+fi
 
 tools_present() {
     local missing_tools=()

@@ -7,8 +7,9 @@ class QWidget;
 
 namespace brindlemark {
 
-// The About item of the window's system menu. Only Windows lets a program add to that menu; elsewhere
-// appendAboutItem() adds nothing and returns false, and the window offers the About box another way.
+// The About item of the window's system menu. Only Windows lets a program add to that menu, and there the native
+// window (app/win32) is built instead of this one; so appendAboutItem() adds nothing and returns false, and the
+// window offers the About box another way.
 namespace systemmenu {
 
 // The command id of the About item.

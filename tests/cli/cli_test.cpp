@@ -1,6 +1,7 @@
 // brindlemark-cli as a user meets it: exit status, standard output and standard error of the built program.
 #include "core/fileio.h"
 #include "core/objectbundle.h"
+#include "map/mapsupport.h"
 
 #include "core/fileio.h"
 #include "tests/cli/clirun.h"
@@ -317,6 +318,29 @@ TEST(CliCheck, FileNameBytesAreTakenAsTheyAre) {
 #endif
 
 // ---- normalize
+
+TEST(CliMaps, ABuildWithoutMapSupportRefusesMapsAndSaysSo) {
+    if (kMapsSupported)
+        GTEST_SKIP() << "this build reads maps";
+    TempDir dir;
+    const fs::path map = dir / "war.W3X";
+    testing::writeAll(map, Bytes(512, 0));
+    testing::writeAll(dir / "list.txt", std::string("hfoo h000\n"));
+    testing::writeAll(dir / "added.w3o", Bytes{});
+    const std::string name = map.string();
+    const std::vector<std::vector<std::string>> commands = {
+        {"check", name}, {"dump", name}, {"idlist", name, "-o", (dir / "ids.txt").string()},
+        {"replace", name, "--list", (dir / "list.txt").string()},
+        {"merge", name, (dir / "added.w3o").string(), "--policy", "glue"}};
+    for (const std::vector<std::string>& args : commands) {
+        const CliRun run = runCli(args);
+        EXPECT_EQ(run.status, 1) << args[0];
+        EXPECT_EQ(run.err, "brindlemark-cli: " + name + ": map archives (.w3x, .w3m) are not supported by this build\n")
+            << args[0];
+    }
+    EXPECT_EQ(testing::readAll(map), Bytes(512, 0));
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_war.W3X"));
+}
 
 TEST(CliNormalize, WritesWhatLoadingAndSavingGives) {
     TempDir dir;

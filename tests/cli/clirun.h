@@ -11,7 +11,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <cstdlib>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <spawn.h>
@@ -38,14 +38,65 @@ inline CliRun runCli(const std::vector<std::string>& args, const std::filesystem
     const std::filesystem::path errPath = capture / "stderr";
     CliRun run;
 #ifdef _WIN32
-    std::string command = "\"\"" BRINDLEMARK_CLI "\"";
+    // The arguments are UTF-8; the program gets them as wide text, quoted as its runtime splits them.
+    std::wstring commandLine;
+    const auto quote = [&commandLine](const std::wstring& arg) {
+        if (!commandLine.empty())
+            commandLine += L' ';
+        commandLine += L'"';
+        std::size_t backslashes = 0;
+        for (wchar_t c : arg) {
+            if (c == L'\\') {
+                ++backslashes;
+                continue;
+            }
+            commandLine.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+            backslashes = 0;
+            commandLine += c;
+        }
+        commandLine.append(backslashes * 2, L'\\');
+        commandLine += L'"';
+    };
+    const auto fromUtf8 = [](std::string_view text) {
+        return std::filesystem::path(std::u8string(text.begin(), text.end()));
+    };
+    const std::filesystem::path program = fromUtf8(BRINDLEMARK_CLI);
+    quote(program.wstring());
     for (const std::string& a : args)
-        command += " \"" + a + "\"";
-    command += " >\"" + outPath.string() + "\" 2>\"" + errPath.string() + "\"";
-    if (!stdinPath.empty())
-        command += " <\"" + stdinPath.string() + "\"";
-    command += "\"";
-    run.status = std::system(command.c_str());
+        quote(fromUtf8(a).wstring());
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const auto create = [&inherit](const std::filesystem::path& path) {
+        return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE out = create(outPath);
+    HANDLE err = create(errPath);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    HANDLE in = stdinPath.empty() ? INVALID_HANDLE_VALUE
+                                  : CreateFileW(stdinPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    startup.hStdInput = stdinPath.empty() ? GetStdHandle(STD_INPUT_HANDLE) : in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    CloseHandle(out);
+    CloseHandle(err);
+    if (in != INVALID_HANDLE_VALUE)
+        CloseHandle(in);
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << BRINDLEMARK_CLI << ": error " << GetLastError();
+        return run;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    run.status = static_cast<int>(exitCode);
 #else
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

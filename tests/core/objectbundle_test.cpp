@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <functional>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 namespace brindlemark {
 namespace {
@@ -350,6 +352,7 @@ TEST(ObjectBundle, LoadingABundleOnTopOfItselfChangesNothing) {
     }
 }
 
+#ifndef _WIN32 // the file size limit is a POSIX resource limit
 TEST(ObjectBundle, FailedWriteLeavesTheOldFile) {
     TempDir dir;
     const auto path = dir / "war.w3o";
@@ -377,6 +380,7 @@ TEST(ObjectBundle, FailedWriteLeavesTheOldFile) {
     EXPECT_NE(error.find("war.w3o: cannot write the file"), std::string::npos) << error;
     EXPECT_EQ(testing::readAll(path), guardBundle());
 }
+#endif
 
 TEST(SingleKindFile, LoadsAsTheOnlyPresentKindAndSavesInItsOwnLayout) {
     TempDir dir;

@@ -1,4 +1,5 @@
 #include "map/maparchive.h"
+#include "map/mpqlayout.h"
 
 #include "core/fileio.h"
 #include "tests/map/archivebuilder.h"
@@ -1078,6 +1079,73 @@ TEST(MapArchive, RefusesABadHeader) {
         EXPECT_EQ(openError(path), pathText(path) +
                                        ": damaged or protected archive: the block table has 1048576 "
                                        "entries, more than 524288 (archive header at byte 512)");
+    }
+}
+
+} // namespace
+} // namespace brindlemark
+
+namespace brindlemark {
+namespace {
+
+// The layout checker's own hashing gives the keys StormLib decrypts the two tables with.
+TEST(MpqLayout, TableKeysAreTheFormatOnes) {
+    EXPECT_EQ(brindlemark::mpq::hashName("(hash table)", brindlemark::mpq::HashKind::FileKey), MPQ_KEY_HASH_TABLE);
+    EXPECT_EQ(brindlemark::mpq::hashName("(block table)", brindlemark::mpq::HashKind::FileKey), MPQ_KEY_BLOCK_TABLE);
+    // RFC 1321's examples.
+    const std::string abc = "abc";
+    const auto digest = brindlemark::mpq::md5Of(std::span(reinterpret_cast<const std::uint8_t*>(abc.data()), 3));
+    EXPECT_EQ(brindlemark::mpq::hex(digest[0] << 24 | digest[1] << 16 | digest[2] << 8 | digest[3]), "0x90015098");
+}
+
+// A single flipped bit in the stored bytes of a file is found, by the sector checksums the archive holds for
+// the file or by the CRC32 and MD5 of its "(attributes)": the map is refused, naming the map and the file, and
+// never written anew with fresh checksums.
+TEST(MapArchive, RefusesEveryFlippedBitInAFileItHoldsChecksumsFor) {
+    TempDir dir;
+    const auto files = mapFiles();
+    const Bytes good = build(dir, files);
+    const auto blocks = mpq::blockTable(good);
+    const std::size_t base = mpq::header(good).offset;
+    std::mt19937 rng(11);
+    for (const mpq::File& file : files) {
+        if (file.data.empty())
+            continue;
+        const long entry = mpq::hashEntryOf(good, file.name);
+        ASSERT_GE(entry, 0);
+        const std::uint32_t block = mpq::hashTable(good)[4 * entry + 3];
+        // The stored bytes after the sector offsets of a packed file: the sectors and their checksums.
+        const std::uint32_t flags = blocks[4 * block + 3];
+        const std::size_t sectors = (file.data.size() + 0xFFF) / 0x1000;
+        const std::size_t table =
+            flags & (MPQ_FILE_COMPRESS | MPQ_FILE_IMPLODE) ? (sectors + 1 + (flags & MPQ_FILE_SECTOR_CRC ? 1 : 0)) * 4
+                                                           : 0;
+        const std::size_t start = base + blocks[4 * block] + table;
+        const std::size_t length = blocks[4 * block + 1] - table;
+        for (int flip = 0; flip < 6; ++flip) {
+            Bytes bytes = good;
+            const std::size_t at = start + rng() % length;
+            bytes[at] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+            const fs::path path = put(dir, fs::path(u8"карта с изъяном.w3x"), bytes);
+            const fs::path target = dir / "rewritten.w3x";
+            MapArchive archive;
+            std::string error;
+            bool accepted = archive.open(path, error);
+            if (accepted) {
+                // Damage inside a sector is found when the file is read, so the rewrite is refused.
+                accepted = writeMapArchive(archive, {}, target, error);
+                EXPECT_FALSE(fs::exists(target));
+            }
+            if (accepted) {
+                ADD_FAILURE() << file.name << ": the bit flipped at byte " << at << " went unnoticed";
+                continue;
+            }
+            EXPECT_EQ(error.rfind(pathText(path) + ": ", 0), 0u) << error;
+            EXPECT_NE(error.find("'" + file.name + "'"), std::string::npos) << error;
+            if (flags & MPQ_FILE_SECTOR_CRC) { // found by its sector's checksum, at the sector's offset
+                EXPECT_NE(error.find(" at byte "), std::string::npos) << error;
+            }
+        }
     }
 }
 

@@ -45,6 +45,10 @@ TEST(BundlePath, WindowsPathsSplitOnEveryPlatform) {
     expectSplit(u8"C:", {u8"C:", u8"", u8"", u8""});
     expectSplit(u8"C:/maps\\sub/x.txt", {u8"C:", u8"/maps\\sub/", u8"x", u8".txt"});
     expectSplit(u8"\\\\server\\share\\war.w3o", {u8"", u8"\\\\server\\share\\", u8"war", u8".w3o"});
+    // Long paths in their prefixed form.
+    expectSplit(u8"\\\\?\\C:\\карты\\war.w3o", {u8"", u8"\\\\?\\C:\\карты\\", u8"war", u8".w3o"});
+    expectSplit(u8"\\\\?\\UNC\\server\\share\\war.w3o",
+                {u8"", u8"\\\\?\\UNC\\server\\share\\", u8"war", u8".w3o"});
 }
 
 TEST(BundlePath, PosixPathsSplitWithAnEmptyDrive) {
@@ -104,6 +108,10 @@ TEST(BundlePath, TheBackupNameIsPrefixedInTheSameFolder) {
     EXPECT_EQ(utf8(backupName(splitPath(u8"C:war"))), "C:BACKUP_war");
     EXPECT_EQ(utf8(backupName(splitPath(u8"/карты/война.w3o"))), literal(u8"/карты/BACKUP_война.w3o"));
     EXPECT_EQ(utf8(backupName(u8"E:", u8"\\a\\", u8"b", u8".c")), "E:\\a\\BACKUP_b.c");
+    EXPECT_EQ(utf8(backupName(splitPath(u8"\\\\server\\share\\maps\\war.w3o"))),
+              "\\\\server\\share\\maps\\BACKUP_war.w3o");
+    EXPECT_EQ(utf8(backupName(splitPath(u8"\\\\?\\UNC\\server\\share\\war.w3o"))),
+              "\\\\?\\UNC\\server\\share\\BACKUP_war.w3o");
 }
 
 TEST(BundlePath, AnEmptyBundlePathGivesTheBareBackupName) {

@@ -13,7 +13,9 @@
 #include <csignal>
 #include <random>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 namespace brindlemark {
 namespace {
@@ -205,6 +207,7 @@ TEST(ReplaceCommand, NeverWritesOverAMainFileThatDidNotLoad) {
     EXPECT_EQ(none.messages, std::vector<std::string>{"Failed to create backup file BACKUP_, replace aborted"});
 }
 
+#ifndef _WIN32 // the file size limit is a POSIX resource limit
 // Lets this process write files of at most `bytes` bytes; root is bound by it too.
 class FileSizeLimit {
 public:
@@ -248,6 +251,7 @@ TEST(ReplaceCommand, FailedSaveIsReportedInsteadOfCompletion) {
         ++files;
     EXPECT_EQ(files, 2u); // the bundle and the list: no backup, no temporary file left behind
 }
+#endif
 
 TEST(IdList, ListsEveryIdentifierOnceInByteOrderWithNames) {
     ObjectBundle bundle;

@@ -26,9 +26,11 @@ public:
         static std::mt19937_64 rng{std::random_device{}()};
         // Memory-backed where there is one: the tests write and sync many small files.
         std::error_code ec;
-        std::filesystem::path base = "/dev/shm";
-        if (!std::filesystem::is_directory(base, ec))
-            base = std::filesystem::temp_directory_path();
+        std::filesystem::path base = std::filesystem::temp_directory_path();
+#ifndef _WIN32
+        if (std::filesystem::is_directory("/dev/shm", ec))
+            base = "/dev/shm";
+#endif
         path_ = base / ("brindlemark-test-" + std::to_string(rng()));
         std::filesystem::create_directories(path_);
     }

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace brindlemark {
+
+// Asks the user for a file. The window's five choosers go through this, so that tests can answer them.
+class FileChooser {
+public:
+    virtual ~FileChooser() = default;
+    // An existing file in an existing folder, or nothing when the user cancels. `filter` is a chooser filter
+    // ("label|patterns|...||"); `initialName` is the name the chooser proposes.
+    virtual std::optional<std::filesystem::path> openFile(HWND owner, std::string_view filter,
+                                                          const std::filesystem::path& initialName) = 0;
+    // A file to write; the user is asked before an existing file is named. Nothing when the user cancels.
+    virtual std::optional<std::filesystem::path> saveFile(HWND owner, std::string_view filter,
+                                                          const std::filesystem::path& initialName) = 0;
+};
+
+// The platform's choosers (GetOpenFileNameW, GetSaveFileNameW), modal over `owner`, with their usual titles and
+// starting folder, and no read-only check box.
+class DialogFileChooser final : public FileChooser {
+public:
+    std::optional<std::filesystem::path> openFile(HWND owner, std::string_view filter,
+                                                  const std::filesystem::path& initialName) override;
+    std::optional<std::filesystem::path> saveFile(HWND owner, std::string_view filter,
+                                                  const std::filesystem::path& initialName) override;
+};
+
+} // namespace brindlemark

@@ -1,0 +1,340 @@
+#include "app/win32/mainwindow.h"
+
+#include "app/win32/filechooser.h"
+#include "app/win32/messagepresenter.h"
+#include "app/win32/resource.h"
+#include "app/win32/widetext.h"
+#include "core/objectid.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+namespace brindlemark {
+
+namespace {
+
+constexpr ControlId kToggles[] = {ControlId::Overwrite, ControlId::Glue, ControlId::Keep};
+
+HINSTANCE moduleInstance() { return GetModuleHandleW(nullptr); }
+
+void paintGrey(HWND list) {
+    ListView_SetBkColor(list, kListGrey);
+    ListView_SetTextBkColor(list, kListGrey);
+}
+
+void addRenameColumn(HWND list, int index, const wchar_t* heading) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = kRenameColumnWidth;
+    column.pszText = const_cast<wchar_t*>(heading);
+    column.iSubItem = index;
+    ListView_InsertColumn(list, index, &column);
+}
+
+std::wstring rowText(HWND list, int row, int column) {
+    std::vector<wchar_t> buffer(32768, L'\0');
+    ListView_GetItemText(list, row, column, buffer.data(), static_cast<int>(buffer.size()));
+    return std::wstring(buffer.data());
+}
+
+INT_PTR CALLBACK aboutProc(HWND box, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            EndDialog(box, LOWORD(wParam));
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+POINT minimisedIconPosition(int clientWidth, int clientHeight, int iconWidth, int iconHeight) {
+    return POINT{(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
+}
+
+void openAboutBox(HWND owner) {
+    DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, aboutProc, 0);
+}
+
+MainWindow::MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& presenter)
+    : state_(state), chooser_(chooser), presenter_(presenter),
+      icon_(static_cast<HICON>(LoadImageW(moduleInstance(), MAKEINTRESOURCEW(IDI_BRINDLEMARK), IMAGE_ICON, 0, 0,
+                                          LR_DEFAULTSIZE | LR_SHARED))) {}
+
+MainWindow::~MainWindow() {
+    if (window_ && !modal_)
+        DestroyWindow(window_);
+}
+
+bool MainWindow::run(HWND owner) {
+    modal_ = true;
+    const INT_PTR result = DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_MAINWINDOW), owner, dialogProc,
+                                           reinterpret_cast<LPARAM>(this));
+    window_ = nullptr;
+    return result != -1;
+}
+
+HWND MainWindow::create(HWND owner) {
+    modal_ = false;
+    return CreateDialogParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_MAINWINDOW), owner, dialogProc,
+                              reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK MainWindow::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<MainWindow*>(lParam);
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        self->window_ = window;
+        self->initialise();
+        return TRUE; // the keyboard focus goes to the first control in tab order, button 1
+    }
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, DWLP_USER));
+    return self ? self->handleMessage(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        onCommand(static_cast<ControlId>(LOWORD(wParam)), HIWORD(wParam));
+        return TRUE;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == kAboutCommand) {
+            openAboutBox(window_);
+            return TRUE;
+        }
+        return FALSE; // the platform's own handling: move, close and so on
+    case WM_PAINT:
+        return paintMinimised();
+    case WM_QUERYDRAGICON:
+        SetWindowLongPtrW(window_, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(icon_));
+        return TRUE;
+    case WM_DESTROY:
+        SetWindowLongPtrW(window_, DWLP_USER, 0);
+        window_ = nullptr;
+        return FALSE;
+    }
+    (void)lParam;
+    return FALSE;
+}
+
+void MainWindow::initialise() {
+    const std::wstring aboutText = kAboutItemText;
+    if (HMENU menu = GetSystemMenu(window_, FALSE); menu && !aboutText.empty()) {
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, kAboutCommand, aboutText.c_str());
+    }
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+
+    const HWND sideFiles = control(ControlId::SideFiles);
+    const HWND renames = control(ControlId::Renames);
+    paintGrey(sideFiles);
+    paintGrey(renames);
+    // One column as wide as the visible list; addSideFile widens it to show a longer path whole.
+    RECT area{};
+    GetClientRect(sideFiles, &area);
+    ListView_SetColumnWidth(sideFiles, 0, area.right - area.left);
+
+    for (ControlId id : {ControlId::ReplaceBackups, ControlId::MergeBackups, ControlId::Glue})
+        CheckDlgButton(window_, static_cast<int>(id), BST_CHECKED);
+    addRenameColumn(renames, 0, L"OldID");
+    addRenameColumn(renames, 1, L"NewID");
+    updateButtons();
+}
+
+void MainWindow::onCommand(ControlId id, UINT code) {
+    switch (id) {
+    case ControlId::MainPath:
+    case ControlId::ReplaceListPath:
+        if (code == EN_CHANGE)
+            updateButtons();
+        return;
+    case ControlId::Cancel:
+        close();
+        return;
+    default:
+        break;
+    }
+    if (code != BN_CLICKED)
+        return;
+    switch (id) {
+    case ControlId::ChooseMain: chooseMainBundle(); break;
+    case ControlId::AddSideFile: addSideFile(); break;
+    case ControlId::Clear: ListView_DeleteAllItems(control(ControlId::SideFiles)); break;
+    case ControlId::Replace: replaceIdentifiers(); break;
+    case ControlId::Merge: mergeObjectFiles(); break;
+    case ControlId::SaveIdList: saveIdListAs(); break;
+    case ControlId::ChooseReplaceList: chooseReplaceList(); break;
+    case ControlId::ChooseAdded: chooseAddedBundle(); break;
+    case ControlId::Overwrite:
+    case ControlId::Glue:
+    case ControlId::Keep: toggleClicked(id); break;
+    default: break;
+    }
+}
+
+bool MainWindow::paintMinimised() {
+    if (!IsIconic(window_))
+        return false;
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(window_, &paint);
+    SendMessageW(window_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT area{};
+    GetClientRect(window_, &area);
+    const POINT at = minimisedIconPosition(area.right - area.left, area.bottom - area.top,
+                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    DrawIcon(dc, at.x, at.y, icon_);
+    EndPaint(window_, &paint);
+    return true;
+}
+
+void MainWindow::close() {
+    // Nothing is asked or saved.
+    if (modal_)
+        EndDialog(window_, IDCANCEL);
+    else
+        DestroyWindow(window_);
+}
+
+void MainWindow::chooseMainBundle() {
+    const std::optional<std::filesystem::path> path =
+        chooser_.openFile(window_, kBundleChooserFilter, std::string(kBundleChooserName));
+    if (!path)
+        return;
+    setText(ControlId::MainPath, wideFromPath(*path));
+    updateButtons();
+    state_.chooseMainBundle(*path, *this);
+}
+
+void MainWindow::chooseReplaceList() {
+    const std::optional<std::filesystem::path> path =
+        chooser_.openFile(window_, kTextFilter, state_.proposedIdListName());
+    if (!path)
+        return;
+    setText(ControlId::ReplaceListPath, wideFromPath(*path));
+    updateButtons();
+}
+
+void MainWindow::chooseAddedBundle() {
+    const std::optional<std::filesystem::path> path =
+        chooser_.openFile(window_, kBundleChooserFilter, std::string(kBundleChooserName));
+    if (!path)
+        return;
+    setText(ControlId::AddedPath, wideFromPath(*path));
+    updateButtons();
+}
+
+void MainWindow::addSideFile() {
+    const std::optional<std::filesystem::path> path =
+        chooser_.openFile(window_, kTriggerFilter, state_.proposedSideFileName());
+    if (!path)
+        return;
+    // The newest row goes first, so the Replace command visits the file added last first.
+    const HWND list = control(ControlId::SideFiles);
+    std::wstring text = wideFromPath(*path);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = 0;
+    item.pszText = text.data();
+    ListView_InsertItem(list, &item);
+    const int width = ListView_GetStringWidth(list, text.c_str()) + 16;
+    if (width > ListView_GetColumnWidth(list, 0))
+        ListView_SetColumnWidth(list, 0, width);
+}
+
+void MainWindow::saveIdListAs() {
+    const std::optional<std::filesystem::path> path =
+        chooser_.saveFile(window_, kTextFilter, state_.proposedIdListName());
+    if (!path)
+        return;
+    state_.saveIdListAs(*path, *this);
+}
+
+void MainWindow::replaceIdentifiers() {
+    ReplaceRequest request;
+    request.replaceList = pathFromWide(text(ControlId::ReplaceListPath));
+    const HWND sideFiles = control(ControlId::SideFiles);
+    const int rows = ListView_GetItemCount(sideFiles);
+    for (int row = 0; row < rows; ++row)
+        request.sideFiles.push_back(pathFromWide(rowText(sideFiles, row, 0)));
+    request.keepBackups = isChecked(ControlId::ReplaceBackups);
+
+    const ReplaceReport report = state_.replace(request, *this);
+    if (!report.listOpened)
+        return; // the rows of the previous run stay
+    const HWND renames = control(ControlId::Renames);
+    ListView_DeleteAllItems(renames);
+    int row = 0;
+    for (const RenameEntry& entry : report.renames) {
+        std::wstring from = toWide(displayText(entry.fromId));
+        std::wstring to = toWide(displayText(entry.toId));
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = row;
+        item.pszText = from.data();
+        const int index = ListView_InsertItem(renames, &item);
+        ListView_SetItemText(renames, index, 1, to.data());
+        ++row;
+    }
+}
+
+void MainWindow::mergeObjectFiles() {
+    MergeRequest request;
+    request.enabled = isChecked(ControlId::MergeBackups);
+    request.takeBackup = true;
+    request.addedFile = pathFromWide(text(ControlId::AddedPath));
+    request.policy = checkedPolicy();
+    state_.merge(request, *this);
+}
+
+void MainWindow::updateButtons() {
+    const ButtonStates states =
+        brindlemark::updateButtons(text(ControlId::MainPath).size(), text(ControlId::ReplaceListPath).size(),
+                                   text(ControlId::AddedPath).size());
+    EnableWindow(control(ControlId::SaveIdList), states.saveIdList);
+    EnableWindow(control(ControlId::Merge), states.merge);
+    EnableWindow(control(ControlId::Replace), states.replace);
+}
+
+void MainWindow::toggleClicked(ControlId toggle) {
+    // The click has already flipped the toggle's own mark.
+    if (!isChecked(toggle)) {
+        CheckDlgButton(window_, static_cast<int>(toggle), BST_CHECKED); // the checked toggle stays checked
+        return;
+    }
+    for (ControlId other : kToggles)
+        if (other != toggle)
+            CheckDlgButton(window_, static_cast<int>(other), BST_UNCHECKED);
+}
+
+MergePolicy MainWindow::checkedPolicy() const {
+    if (isChecked(ControlId::Overwrite))
+        return MergePolicy::Overwrite;
+    if (isChecked(ControlId::Keep))
+        return MergePolicy::Keep;
+    return MergePolicy::Glue;
+}
+
+bool MainWindow::isChecked(ControlId id) const {
+    return IsDlgButtonChecked(window_, static_cast<int>(id)) == BST_CHECKED;
+}
+
+std::wstring MainWindow::text(ControlId id) const {
+    const HWND field = control(id);
+    std::wstring out(static_cast<std::size_t>(GetWindowTextLengthW(field)) + 1, L'\0');
+    out.resize(static_cast<std::size_t>(GetWindowTextW(field, out.data(), static_cast<int>(out.size()))));
+    return out;
+}
+
+void MainWindow::setText(ControlId id, const std::wstring& text) { SetWindowTextW(control(id), text.c_str()); }
+
+void MainWindow::message(const std::string& text) { presenter_.show(window_, text); }
+
+} // namespace brindlemark

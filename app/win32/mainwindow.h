@@ -1,0 +1,105 @@
+#pragma once
+
+#include "app/appstate.h"
+#include "core/messagesink.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace brindlemark {
+
+class FileChooser;
+class MessagePresenter;
+
+// The window's controls by their numbers in the dialog template (brindlemark.rc).
+enum class ControlId : int {
+    ChooseMain = 1, // also the window's default command, which Enter gives
+    Cancel = 2,     // hidden; Esc, the close box and the system menu's close item reach it
+    AddSideFile = 3,
+    Clear = 4,
+    Replace = 5,
+    Merge = 6,
+    SaveIdList = 7,
+    MainPath = 1000,
+    ReplaceListPath = 1001,
+    SideFiles = 1002,
+    ReplaceBackups = 1003,
+    ChooseReplaceList = 1004,
+    Renames = 1005,
+    AddedPath = 1006,
+    ChooseAdded = 1007,
+    MergeBackups = 1008,
+    Overwrite = 1009,
+    Glue = 1010,
+    Keep = 1011,
+};
+
+// The system menu's About item; every command id whose low four bits cleared give this opens the About box.
+inline constexpr UINT kAboutCommand = 16;
+inline constexpr const wchar_t* kAboutItemText = L"О программе Brindlemark...";
+inline constexpr COLORREF kListGrey = RGB(172, 172, 172);
+inline constexpr int kRenameColumnWidth = 45; // pixels
+
+// Where the icon of a minimised window is drawn in a client area of `clientWidth` x `clientHeight` pixels.
+POINT minimisedIconPosition(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
+
+// The program's one window, a dialog made from the IDD_MAINWINDOW template. It reads its controls, hands them to
+// AppState's commands, shows the commands' messages and fills its lists; it keeps nothing of its own beyond its
+// controls.
+class MainWindow : private MessageSink {
+public:
+    MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& presenter);
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Runs the window modally until it is closed. False when the window could not be created.
+    bool run(HWND owner = nullptr);
+    // Creates the window without running it, for a caller that drives it through messages; it stays until the
+    // cancel command or the MainWindow's end. Null on failure.
+    HWND create(HWND owner = nullptr);
+
+    HWND handle() const { return window_; }
+    HWND control(ControlId id) const { return GetDlgItem(window_, static_cast<int>(id)); }
+
+private:
+    static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void initialise();
+    void onCommand(ControlId id, UINT code);
+    bool paintMinimised();
+    void close();
+
+    // What the buttons run.
+    void chooseMainBundle();
+    void chooseReplaceList();
+    void chooseAddedBundle();
+    void addSideFile();
+    void saveIdListAs();
+    void replaceIdentifiers();
+    void mergeObjectFiles();
+
+    // Enables the three command buttons from the lengths of the three path fields.
+    void updateButtons();
+    // Keeps exactly one policy toggle checked after `toggle` was clicked.
+    void toggleClicked(ControlId toggle);
+    MergePolicy checkedPolicy() const;
+    bool isChecked(ControlId id) const;
+    std::wstring text(ControlId id) const;
+    void setText(ControlId id, const std::wstring& text);
+
+    void message(const std::string& text) override;
+
+    AppState& state_;
+    FileChooser& chooser_;
+    MessagePresenter& presenter_;
+    HWND window_ = nullptr;
+    HICON icon_ = nullptr;
+    bool modal_ = false;
+};
+
+// Shows the About box modally over `owner` and returns when it closes (Enter, Esc or its close box).
+void openAboutBox(HWND owner);
+
+} // namespace brindlemark

@@ -1,0 +1,43 @@
+#include "map/mapsupport.h"
+
+#include <string>
+
+namespace brindlemark {
+
+namespace {
+
+// The name as UTF-8 with ASCII letters in lower case; a name the system's code page cannot spell still compares.
+std::string lowerName(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    std::string out(text.begin(), text.end());
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 0x20);
+    return out;
+}
+
+} // namespace
+
+bool isMapArchive(const std::filesystem::path& path) {
+    const std::string ext = lowerName(path.extension());
+    return ext == ".w3x" || ext == ".w3m";
+}
+
+bool isMapFolder(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(path, ec))
+        return false;
+    if (isMapArchive(path))
+        return true;
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+        if (lowerName(it->path().filename()) == "war3map.w3i")
+            return true;
+    return false;
+}
+
+bool isMap(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec) ? isMapFolder(path) : isMapArchive(path);
+}
+
+} // namespace brindlemark

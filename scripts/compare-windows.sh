@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Runs the Linux brindlemark-cli and the Windows brindlemark-cli.exe (under wine) on the same inputs and compares
+# the bytes each writes: every object file of the corpus normalized, and a Replace and a Merge with side files
+# and backups. Every path holds Cyrillic letters and spaces.
+#   scripts/compare-windows.sh LINUX_CLI WINDOWS_CLI [CORPUS]
+set -euo pipefail
+
+linux_cli=$(realpath "$1")
+windows_cli=$(realpath "$2")
+corpus=${3:-$(dirname "$(realpath "$0")")/../../shared/corpus}
+export WINEDEBUG=-all
+
+if [[ ! -d $corpus ]]; then
+    echo "compare-windows: no corpus at $corpus; nothing compared"
+    exit 0
+fi
+corpus=$(realpath "$corpus")
+
+# The wine folder ready and its server kept up for the whole run, so that no run of the Windows program meets a
+# server that is shutting down.
+wineserver -p 120 >/dev/null 2>&1 || true
+wineboot --init >/dev/null 2>&1 || true
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+work="$scratch/Карты с пробелами"
+mkdir -p "$work/linux" "$work/windows"
+
+# A path as the Windows program sees it under wine: the root folder is drive Z:.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+run_linux() { "$linux_cli" "$@"; }
+run_windows() {
+    local args=() arg
+    for arg in "$@"; do
+        if [[ $arg == /* ]]; then args+=("$(windows_path "$arg")"); else args+=("$arg"); fi
+    done
+    wine "$windows_cli" "${args[@]}"
+}
+
+failures=0
+# The two folders must hold the same files, byte for byte.
+compare_folders() {
+    if ! diff -r "$work/linux" "$work/windows" >&2; then
+        echo "compare-windows: $1: the files written differ" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+# Every object file, normalized: a bundle or a single-kind file read and written back.
+count=0
+while IFS= read -r -d '' file; do
+    ext=${file##*.}
+    count=$((count + 1))
+    out="файл $count.$ext"
+    linux_status=0 windows_status=0
+    run_linux normalize "$file" -o "$work/linux/$out" 2>/dev/null || linux_status=$?
+    run_windows normalize "$file" -o "$work/windows/$out" 2>/dev/null || windows_status=$?
+    if [[ $linux_status != "$windows_status" ]]; then
+        echo "compare-windows: $file: exit status $linux_status on Linux, $windows_status on Windows" >&2
+        failures=$((failures + 1))
+    fi
+done < <(find "$corpus" -type f \( -iname '*.w3o' -o -iname '*.w3u' -o -iname '*.w3t' -o -iname '*.w3b' \
+            -o -iname '*.w3d' -o -iname '*.w3a' -o -iname '*.w3h' -o -iname '*.w3q' \) -print0 | sort -z)
+compare_folders "normalize"
+echo "compare-windows: normalized $count object files"
+
+# Replace in a bundle of objects with a map's trigger files beside it, backups on.
+units=
+while IFS= read -r candidate; do
+    if compgen -G "$(dirname "$candidate")/*.wtg" >/dev/null; then
+        units=$candidate
+        break
+    fi
+done < <(find "$corpus" -type f -iname '*.w3u' -size +1k | sort)
+if [[ -z $units ]]; then
+    echo "compare-windows: the corpus has no unit file beside trigger files" >&2
+    exit 1
+fi
+triggers=$(find "$(dirname "$units")" -maxdepth 1 -type f \( -iname '*.wtg' -o -iname '*.wct' \) | sort)
+rm -rf "$work/linux"/* "$work/windows"/*
+for side in linux windows; do
+    cp "$units" "$work/$side/карта war3map.w3u"
+    while IFS= read -r trigger; do
+        [[ -n $trigger ]] && cp "$trigger" "$work/$side/триггеры $(basename "$trigger")"
+    done <<< "$triggers"
+done
+chmod -R u+w "$work" # the corpus may be read-only, and a read-only file is not written over
+# Every custom identifier the file holds gets a new first letter.
+run_linux idlist "$work/linux/карта war3map.w3u" -o "$scratch/ids.txt"
+awk 'length($1) == 4 { print $1, "Z" substr($1, 2) }' "$scratch/ids.txt" | head -40 > "$scratch/list.txt"
+cp "$scratch/list.txt" "$work/linux/список замены.txt"
+cp "$scratch/list.txt" "$work/windows/список замены.txt"
+for side in linux windows; do
+    args=(replace "$work/$side/карта war3map.w3u" --list "$work/$side/список замены.txt")
+    for trigger in "$work/$side"/триггеры*; do args+=(--side "$trigger"); done
+    if [[ $side == linux ]]; then run_linux "${args[@]}" >/dev/null; else run_windows "${args[@]}" >/dev/null; fi
+done
+compare_folders "replace"
+echo "compare-windows: replace with $(wc -l < "$scratch/list.txt") renames and $(grep -c . <<< "$triggers" || true) side files"
+
+# Merge two files of one kind, each policy in turn, backups on.
+second=$(find "$corpus" -type f -iname '*.w3u' -size +1k | sort | grep -vxF "$units" | head -1)
+for policy in overwrite glue keep; do
+    rm -rf "$work/linux"/* "$work/windows"/*
+    for side in linux windows; do
+        cp "$units" "$work/$side/основной.w3u"
+        cp "$second" "$work/$side/добавленный.w3u"
+    done
+    chmod -R u+w "$work"
+    run_linux merge "$work/linux/основной.w3u" "$work/linux/добавленный.w3u" --policy $policy 2>/dev/null
+    run_windows merge "$work/windows/основной.w3u" "$work/windows/добавленный.w3u" --policy $policy 2>/dev/null
+    compare_folders "merge --policy $policy"
+done
+echo "compare-windows: merge with every policy"
+
+if ((failures > 0)); then
+    echo "compare-windows: $failures differences" >&2
+    exit 1
+fi
+echo "compare-windows: the Linux and the Windows program wrote the same bytes"
