@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <cwctype>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -689,31 +690,35 @@ bool FileLock::acquire(const fs::path& path, std::string& error, std::chrono::mi
         return false;
     };
 #ifdef _WIN32
-    for (;;) {
-        HANDLE handle = CreateFileW(winPath(path).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD code = GetLastError();
-            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
-                return true;
-            error = pathText(path) + ": cannot open the file (" +
-                    std::system_category().message(static_cast<int>(code)) + ")";
-            return false;
-        }
-        // A byte far past the end: the lock keeps other runs out without blocking anyone's reads.
-        OVERLAPPED where{};
-        where.Offset = 0xFFFFFFF0u;
-        where.OffsetHigh = 0x7FFFFFFFu;
-        if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
-            handle_ = handle;
-            return true;
-        }
-        CloseHandle(handle);
-        if (std::chrono::steady_clock::now() >= until)
-            return busy();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Windows cannot replace a file that a lock holds open, so the lock is a named mutex of the session, named
+    // after the file; it leaves nothing on disk.
+    (void)until;
+    std::error_code ec;
+    if (!fs::exists(path, ec))
+        return true;
+    fs::path key = fs::weakly_canonical(path, ec);
+    if (ec)
+        key = fs::absolute(path, ec);
+    std::uint64_t hash = 14695981039346656037ull;
+    for (wchar_t c : key.native()) {
+        hash ^= static_cast<std::uint64_t>(towlower(c));
+        hash *= 1099511628211ull;
     }
+    wchar_t name[64];
+    swprintf(name, 64, L"Local\\brindlemark-lock-%016llx", static_cast<unsigned long long>(hash));
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    if (!mutex) {
+        error = pathText(path) + ": cannot lock the file (" +
+                std::system_category().message(static_cast<int>(GetLastError())) + ")";
+        return false;
+    }
+    const DWORD waited = WaitForSingleObject(mutex, static_cast<DWORD>(wait.count()));
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+        handle_ = mutex;
+        return true;
+    }
+    CloseHandle(mutex);
+    return busy();
 #else
     for (;;) {
         const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -751,6 +756,7 @@ bool FileLock::acquire(const fs::path& path, std::string& error, std::chrono::mi
 void FileLock::release() {
 #ifdef _WIN32
     if (handle_) {
+        ReleaseMutex(static_cast<HANDLE>(handle_));
         CloseHandle(static_cast<HANDLE>(handle_));
         handle_ = nullptr;
     }
