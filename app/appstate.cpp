@@ -41,13 +41,16 @@ class CompletionNote final : public MessageSink {
 
 // What the Replace completion message adds for a map whose script the renames did not touch.
 std::string scriptNote(const std::filesystem::path& map) {
-    MapContents contents;
-    std::string error;
-    if (!contents.open(map, error))
-        return {};
-    for (const char* script : {"war3map.j", "war3map.lua"})
-        if (contents.contains(script))
-            return std::string("\nСценарий карты ") + script + " оставлен без изменений.";
+    if constexpr (kMapsSupported) {
+        MapContents contents;
+        std::string error;
+        if (!contents.open(map, error))
+            return {};
+        for (const char* script : {"war3map.j", "war3map.lua"})
+            if (contents.contains(script))
+                return std::string("\nСценарий карты ") + script + " оставлен без изменений.";
+    }
+    (void)map;
     return {};
 }
 
@@ -102,7 +105,12 @@ void AppState::chooseMainBundle(const std::filesystem::path& path, MessageSink& 
     if (mainIsMap) {
         bundlePath = splitPath(path);
         std::string error;
-        mainLoaded = loadMapBundle(path, bundle, mapStrings, error);
+        if constexpr (kMapsSupported) {
+            mainLoaded = loadMapBundle(path, bundle, mapStrings, error);
+        } else {
+            mainLoaded = false;
+            error = pathText(path) + ": " + std::string(kMapsUnsupported);
+        }
         if (!mainLoaded) {
             bundle.clear(); // what loaded before the damage is not the map
             sink.message(error);
@@ -138,10 +146,17 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
         mapRequest.sideFiles = request.sideFiles;
         mapRequest.writeWithoutBackups = request.writeWithoutBackups;
         CompletionNote noted(sink, scriptNote(bundlePath.fullPath));
-        const ReplaceReport report = replaceInMap(mapRequest, noted);
-        if (report.bundleWritten)
-            reloadMap(sink);
-        return report;
+        if constexpr (kMapsSupported) {
+            const ReplaceReport report = replaceInMap(mapRequest, noted);
+            if (report.bundleWritten)
+                reloadMap(sink);
+            return report;
+        } else {
+            ReplaceReport report;
+            report.failed = true;
+            noted.message(std::string(kMapsUnsupported));
+            return report;
+        }
     }
     FileLock lock;
     std::string error;
@@ -167,11 +182,19 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     if (mainIsMap) { // the map command locks the map itself
         if (!request.enabled)
             return {};
-        const MergeReport report =
-            mergeIntoMap(bundlePath.fullPath, request.addedFile, request.policy, request.takeBackup, sink);
-        if (report.bundleWritten)
-            reloadMap(sink);
-        return report;
+        if constexpr (kMapsSupported) {
+            const MergeReport report =
+                mergeIntoMap(bundlePath.fullPath, request.addedFile, request.policy, request.takeBackup, sink);
+            if (report.bundleWritten)
+                reloadMap(sink);
+            return report;
+        } else {
+            MergeReport report;
+            report.ran = true;
+            report.failed = true;
+            sink.message(std::string(kMapsUnsupported));
+            return report;
+        }
     }
     FileLock lock;
     std::string error;
@@ -191,17 +214,21 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
 }
 
 void AppState::reloadMap(MessageSink& sink) {
-    mainStamp = stampFile(bundlePath.fullPath);
-    ObjectBundle fresh;
-    fresh.warningSink = bundle.warningSink;
-    StringTable strings;
-    std::string error;
-    if (!loadMapBundle(bundlePath.fullPath, fresh, strings, error)) {
-        sink.message(error);
-        return;
+    if constexpr (kMapsSupported) {
+        mainStamp = stampFile(bundlePath.fullPath);
+        ObjectBundle fresh;
+        fresh.warningSink = bundle.warningSink;
+        StringTable strings;
+        std::string error;
+        if (!loadMapBundle(bundlePath.fullPath, fresh, strings, error)) {
+            sink.message(error);
+            return;
+        }
+        bundle = std::move(fresh);
+        mapStrings = std::move(strings);
+    } else {
+        (void)sink;
     }
-    bundle = std::move(fresh);
-    mapStrings = std::move(strings);
 }
 
 std::filesystem::path AppState::chooserFolder(Chooser chooser) const {

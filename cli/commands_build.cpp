@@ -108,9 +108,14 @@ int runBuild(const ParsedArguments& args) {
     }
     doc = nullptr;
     if (into) {
-        ConsoleSink sink;
-        return putObjectFilesIntoMap(into->path, bundle, !args.has("--no-backup"), sink) ? kExitSuccess
-                                                                                         : kExitFailure;
+        if constexpr (kMapsSupported) {
+            ConsoleSink sink;
+            return putObjectFilesIntoMap(into->path, bundle, !args.has("--no-backup"), sink) ? kExitSuccess
+                                                                                             : kExitFailure;
+        } else {
+            printError(into->text + ": " + std::string(kMapsUnsupported));
+            return kExitFailure;
+        }
     }
     const std::optional<ObjectKind> kind = singleKindOf(out->path);
     if (kind && !fitsSingleKind(bundle, *kind, name, *out))
