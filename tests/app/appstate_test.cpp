@@ -2,7 +2,10 @@
 
 #include "core/fileio.h"
 #include "map/maparchive.h"
+#include "map/mapsupport.h"
+#if BRINDLEMARK_HAVE_MAPS
 #include "tests/map/archivebuilder.h"
+#endif
 #include "tests/replace/bundlefixtures.h"
 
 #include "tests/support/recordingsink.h"
@@ -106,6 +109,7 @@ TEST(AppState, IdListFailureIsReported) {
                                        " (No such file or directory)"});
 }
 
+#if BRINDLEMARK_HAVE_MAPS
 // A map with a custom unit 'h000' named through its string table, triggers and a script that name it.
 struct MapScene {
     TempDir dir;
@@ -233,6 +237,8 @@ TEST(AppStateMap, ADamagedMapIsReportedAndLeavesTheBundleEmpty) {
     EXPECT_FALSE(state.mainLoaded);
     EXPECT_EQ(state.bundle.kind(ObjectKind::Units).present, 0);
 }
+
+#endif // BRINDLEMARK_HAVE_MAPS
 
 TEST(AppState, ChoosersOpenWhereTheyLastConfirmedAndTheIdListBesideTheMainFile) {
     RunFolderMemory memory;
