@@ -406,7 +406,8 @@ TEST_F(Win32Window, FullReplaceRenamesPatchesAndWrites) {
     EXPECT_EQ(commandButtons(), "5-7");
     click(5);
 
-    EXPECT_EQ(presenter.messages, std::vector<std::string>{kReplaceDone});
+    ASSERT_EQ(presenter.messages.size(), 1u);
+    EXPECT_EQ(presenter.messages[0], kReplaceDone + " Переименовано идентификаторов: 2, изменено файлов: 2.");
     EXPECT_EQ(rows(1005, 0), (std::vector<std::string>{"h000", "A000"}));
     EXPECT_EQ(rows(1005, 1), (std::vector<std::string>{"h00Z", "A00Z"}));
     EXPECT_EQ(readAll(folder / fs::path(u8"BACKUP_война.w3o")), before);
