@@ -40,6 +40,14 @@ const Argument* ParsedArguments::value(std::string_view longName) const {
     return nullptr;
 }
 
+std::vector<std::filesystem::path> ParsedArguments::paths(std::string_view longName) const {
+    std::vector<std::filesystem::path> out;
+    for (const auto& [name, value] : options)
+        if (name == longName)
+            out.push_back(value.path);
+    return out;
+}
+
 bool parseArguments(std::span<const Argument> args, std::span<const OptionSpec> optionSpecs, ParsedArguments& out,
                     std::string& error) {
     bool optionsEnded = false;

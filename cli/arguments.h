@@ -55,6 +55,8 @@ struct ParsedArguments {
     bool has(std::string_view longName) const;
     // The value of the last occurrence of the option, or null.
     const Argument* value(std::string_view longName) const;
+    // The values of every occurrence of the option, as paths, in the order given.
+    std::vector<std::filesystem::path> paths(std::string_view longName) const;
 };
 
 // Splits `args` into options and positional arguments. "--" ends the options; "-" alone is positional;

@@ -21,9 +21,7 @@ int runImport(const ParsedArguments& args) {
         request.added = args.positional[1].path;
         if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, request.policy))
             return policyError("import", p->text);
-        for (const auto& [name, value] : args.options)
-            if (name == "--side")
-                request.sideFiles.push_back(value.path);
+        request.sideFiles = args.paths("--side");
         if (const Argument* list = args.value("--list-out")) {
             if (!checkOutput("import", *list, args.positional, false))
                 return kExitFailure;

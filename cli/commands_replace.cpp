@@ -70,9 +70,7 @@ int runReplaceInMap(const ParsedArguments& args, MergePolicy policy) {
         MapReplaceRequest request;
         request.map = args.positional[0].path;
         request.replaceList = args.value("--list")->path;
-        for (const auto& [name, value] : args.options)
-            if (name == "--side")
-                request.sideFiles.push_back(value.path);
+        request.sideFiles = args.paths("--side");
         request.keepBackups = !args.has("--no-backup");
         request.writeWithoutBackups = true;
         request.patchScript = args.has("--patch-script");
@@ -114,9 +112,7 @@ int runReplace(const ParsedArguments& args) {
 
     ReplaceRequest request;
     request.replaceList = args.value("--list")->path;
-    for (const auto& [name, value] : args.options)
-        if (name == "--side")
-            request.sideFiles.push_back(value.path);
+    request.sideFiles = args.paths("--side");
     request.keepBackups = !args.has("--no-backup");
     request.writeWithoutBackups = true;
     if (dryRun)
