@@ -22,12 +22,13 @@ inline constexpr std::string_view kBundleChooserFilter =
     "Warcraft 3 Object File, (*.W3O)|*.w3o|"
     "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q)|"
     "*.w3u;*.w3t;*.w3b;*.w3d;*.w3a;*.w3h;*.w3q||";
-// What the main-file chooser offers: the same, and map archives as a third entry.
+// What the main-file chooser offers: the same, and maps as a third entry: archives, and a map folder through
+// the war3map.w3i it holds.
 inline constexpr std::string_view kMainChooserFilter =
     "Warcraft 3 Object File, (*.W3O)|*.w3o|"
     "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q)|"
     "*.w3u;*.w3t;*.w3b;*.w3d;*.w3a;*.w3h;*.w3q|"
-    "Warcraft 3 Map, (*.W3X,*.W3M)|*.w3x;*.w3m||";
+    "Warcraft 3 Map, (*.W3X,*.W3M,WAR3MAP.W3I)|*.w3x;*.w3m;war3map.w3i||";
 inline constexpr std::string_view kTriggerFilter =
     "Warcraft Trigger Files, (*.WCT,*.WTG)|*.WCT;*.WTG|All Files, (*.*)|*.*||";
 inline constexpr std::string_view kTextFilter = "TXT File, (*.TXT)|*.txt|All Files, (*.*)|*.*||";
@@ -88,8 +89,8 @@ public:
     // The folder a chooser opens in: the identifier-list chooser in the main file's folder, the others where a
     // file was last confirmed in them. Empty for the platform's usual folder.
     std::filesystem::path chooserFolder(Chooser chooser) const;
-    // Remembers the folder of `file`, just confirmed in `chooser`.
-    void chooserConfirmed(Chooser chooser, const std::filesystem::path& file);
+    // Remembers the folder of `answer`, just confirmed in `chooser` (for the main file, of the map it stands for).
+    void chooserConfirmed(Chooser chooser, const std::filesystem::path& answer);
 
     // The names the side-file and the text choosers propose: "%s.wct" and "%s_IdList.txt" of the bundle's name.
     std::filesystem::path proposedSideFileName() const;

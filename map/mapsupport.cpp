@@ -40,4 +40,11 @@ bool isMap(const std::filesystem::path& path) {
     return std::filesystem::is_directory(path, ec) ? isMapFolder(path) : isMapArchive(path);
 }
 
+std::filesystem::path chosenMainFile(const std::filesystem::path& chosen) {
+    if (lowerName(chosen.filename()) == "war3map.w3i" && chosen.has_parent_path() &&
+        isMapFolder(chosen.parent_path()))
+        return chosen.parent_path();
+    return chosen;
+}
+
 } // namespace brindlemark

@@ -23,5 +23,8 @@ bool isMapArchive(const std::filesystem::path& path);
 bool isMapFolder(const std::filesystem::path& path);
 // Whether the path names a map, an archive or a folder.
 bool isMap(const std::filesystem::path& path);
+// What a file chooser's answer stands for. A file chooser cannot return a folder, so a map folder is chosen
+// through the war3map.w3i it holds: that answer stands for the folder. Any other answer stands for itself.
+std::filesystem::path chosenMainFile(const std::filesystem::path& chosen);
 
 } // namespace brindlemark

@@ -8,6 +8,7 @@
 #include "app/qt/qtpaths.h"
 #include "app/qt/systemmenu.h"
 #include "app/qt/wrappingcheckbox.h"
+#include "map/mapsupport.h"
 
 #include <QAction>
 #include <QGroupBox>
@@ -277,7 +278,7 @@ void MainWindow::chooseMainBundle() {
     const std::optional<QString> path =
         askFile(Chooser::MainFile, false, kMainChooserFilter, QString::fromUtf8(kBundleChooserName));
     if (path)
-        openMainFile(toPath(*path));
+        openMainFile(chosenMainFile(toPath(*path)));
 }
 
 void MainWindow::openMainFile(const std::filesystem::path& path) {

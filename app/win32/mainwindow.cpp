@@ -5,6 +5,7 @@
 #include "app/win32/resource.h"
 #include "app/win32/widetext.h"
 #include "core/objectid.h"
+#include "map/mapsupport.h"
 
 #include <commctrl.h>
 
@@ -205,12 +206,14 @@ void MainWindow::close() {
 
 void MainWindow::chooseMainBundle() {
     const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, kBundleChooserFilter, std::string(kBundleChooserName));
+        chooser_.openFile(window_, kMapsSupported ? kMainChooserFilter : kBundleChooserFilter,
+                          std::string(kBundleChooserName));
     if (!path)
         return;
-    setText(ControlId::MainPath, wideFromPath(*path));
+    const std::filesystem::path main = chosenMainFile(*path);
+    setText(ControlId::MainPath, wideFromPath(main));
     updateButtons();
-    state_.chooseMainBundle(*path, *this);
+    state_.chooseMainBundle(main, *this);
 }
 
 void MainWindow::chooseReplaceList() {

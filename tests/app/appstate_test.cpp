@@ -238,6 +238,48 @@ TEST(AppStateMap, ADamagedMapIsReportedAndLeavesTheBundleEmpty) {
     EXPECT_EQ(state.bundle.kind(ObjectKind::Units).present, 0);
 }
 
+// A map saved as a folder, known by the war3map.w3i it holds, is chosen through that file; a Replace then
+// writes into the folder, backing up only the files it changes.
+TEST(AppStateMap, AMapFolderIsChosenThroughItsInfoFileAndWrittenLikeAnArchive) {
+    TempDir dir;
+    const fs::path folder = dir / "Карта";
+    fs::create_directories(folder);
+    ObjectBundle units;
+    put(units, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "TRIGSTR_001")}));
+    writeAll(folder / "war3map.w3i", std::string("info"));
+    writeAll(folder / "War3map.w3u", units.objectFileBytes(ObjectKind::Units));
+    writeAll(folder / "war3map.wts", std::string("STRING 1\r\n{\r\nGate Guard\r\n}\r\n"));
+    writeAll(folder / "war3map.j", std::string("call CreateUnit('h000')"));
+    writeAll(dir / "list.txt", std::string("h000 u000"));
+
+    EXPECT_EQ(chosenMainFile(folder / "WAR3MAP.W3I"), folder);
+    EXPECT_EQ(chosenMainFile(folder / "War3map.w3u"), folder / "War3map.w3u");
+    EXPECT_EQ(chosenMainFile(dir / "list.txt"), dir / "list.txt");
+    RunFolderMemory memory;
+    AppState state;
+    state.folderMemory = &memory;
+    state.chooserConfirmed(Chooser::MainFile, folder / "war3map.w3i");
+    EXPECT_EQ(state.chooserFolder(Chooser::MainFile), dir.path()); // beside the folder, not inside it
+
+    RecordingSink sink;
+    state.chooseMainBundle(chosenMainFile(folder / "war3map.w3i"), sink);
+    ASSERT_TRUE(sink.messages.empty()) << sink.messages[0];
+    EXPECT_TRUE(state.mainIsMap);
+    EXPECT_EQ(idList(state, dir / "ids.txt"), "h000\th000\t// Gate Guard\r\n");
+    const ReplaceReport report = state.replace(replaceRequest(dir / "list.txt", {}, true), sink);
+    ASSERT_EQ(report.renames.size(), 1u);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_THAT(sink.messages[0], ::testing::HasSubstr("war3map.j holds 1 occurrences of renamed identifiers"));
+    EXPECT_EQ(readAll(folder / "war3map.j"), Bytes(std::string_view("call CreateUnit('h000')").begin(),
+                                                     std::string_view("call CreateUnit('h000')").end()));
+    EXPECT_TRUE(fs::exists(dir / "BACKUP_Карта" / "War3map.w3u"));
+    EXPECT_FALSE(fs::exists(dir / "BACKUP_Карта" / "war3map.j"));
+    ObjectBundle renamed;
+    ASSERT_TRUE(renamed.load(folder / "War3map.w3u"));
+    EXPECT_EQ(tableIds(renamed.kind(ObjectKind::Units).file.customTable), std::vector<std::string>{"u000"});
+    EXPECT_EQ(idList(state, dir / "ids.txt"), "u000\tu000\t// Gate Guard\r\n"); // the window shows it renamed
+}
+
 #endif // BRINDLEMARK_HAVE_MAPS
 
 TEST(AppState, ChoosersOpenWhereTheyLastConfirmedAndTheIdListBesideTheMainFile) {

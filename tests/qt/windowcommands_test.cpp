@@ -153,7 +153,8 @@ void WindowCommandsTest::choosersProposeNamesFromTheMainBundle() {
         "Warcraft 3 Object File, (*.W3O) (*.w3o);;"
         "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q) "
         "(*.w3u *.w3t *.w3b *.w3d *.w3a *.w3h *.w3q)");
-    const QString mainFilter = bundleFilter + QStringLiteral(";;Warcraft 3 Map, (*.W3X,*.W3M) (*.w3x *.w3m)");
+    const QString mainFilter =
+        bundleFilter + QStringLiteral(";;Warcraft 3 Map, (*.W3X,*.W3M,WAR3MAP.W3I) (*.w3x *.w3m war3map.w3i)");
     const QString triggerFilter =
         QStringLiteral("Warcraft Trigger Files, (*.WCT,*.WTG) (*.WCT *.WTG);;All Files, (*.*) (*.*)");
     const QString textFilter = QStringLiteral("TXT File, (*.TXT) (*.txt);;All Files, (*.*) (*.*)");
@@ -185,6 +186,16 @@ void WindowCommandsTest::choosersProposeNamesFromTheMainBundle() {
     QVERIFY(w.get<QLineEdit>(1006)->text().isEmpty());
     QCOMPARE(w.get<QListWidget>(1002)->count(), 0);
     QVERIFY(!fs::exists(dir / "maps" / "war_IdList.txt"));
+
+    // A map folder is chosen through the war3map.w3i it holds: the folder is the main file.
+    const fs::path folder = dir / "maps" / "Карта.w3x";
+    fs::create_directories(folder);
+    writeAll(folder / "war3map.w3i", std::string("info"));
+    choose(w, 1, folder / "war3map.w3i");
+    QCOMPARE(w.get<QLineEdit>(1000)->text(), toQString(folder));
+    QCOMPARE(w.state.bundlePath.fullPath, folder);
+    click(w, 7);
+    QCOMPARE(w.chooser.calls.back().initialName, QStringLiteral("Карта_IdList.txt"));
 }
 
 void WindowCommandsTest::cancellingTheMainChooserKeepsEverything() {

@@ -7,6 +7,7 @@
 #include "app/win32/messagepresenter.h"
 #include "app/win32/widetext.h"
 #include "core/fileio.h"
+#include "map/mapsupport.h"
 #include "tests/replace/bundlefixtures.h"
 #include "tests/support/testsupport.h"
 #include "tests/win32/pngfile.h"
@@ -345,7 +346,7 @@ TEST_F(Win32Window, ChoosersGetTheirFiltersAndProposedNames) {
         EXPECT_EQ(chooser.calls[i].filter, filter);
         EXPECT_EQ(pathText(chooser.calls[i].initialName), name);
     };
-    expectCall(0, false, kBundleChooserFilter, "*.w3o");
+    expectCall(0, false, kMapsSupported ? kMainChooserFilter : kBundleChooserFilter, "*.w3o");
     expectCall(1, false, kBundleChooserFilter, "*.w3o");
     expectCall(2, false, "Warcraft Trigger Files, (*.WCT,*.WTG)|*.WCT;*.WTG|All Files, (*.*)|*.*||", ".wct");
     expectCall(3, false, "TXT File, (*.TXT)|*.txt|All Files, (*.*)|*.*||", "_IdList.txt");
@@ -366,6 +367,14 @@ TEST_F(Win32Window, ChoosersGetTheirFiltersAndProposedNames) {
     EXPECT_EQ(pathText(chooser.calls[0].initialName), "war.wct");
     EXPECT_EQ(pathText(chooser.calls[1].initialName), "war_IdList.txt");
     EXPECT_EQ(pathText(chooser.calls[2].initialName), "war_IdList.txt");
+
+    // A map folder is chosen through the war3map.w3i it holds: the folder is the main file.
+    const fs::path folder = dir / fs::path(u8"Карта.w3x");
+    fs::create_directories(folder);
+    writeAll(folder / "war3map.w3i", std::string("info"));
+    choose(1, folder / "war3map.w3i");
+    EXPECT_EQ(text(1000), pathText(folder));
+    presenter.messages.clear(); // a build without maps says it cannot read one
 
     // Side files stand newest first, a file chosen twice twice.
     for (const char* name : {"a.wct", "b.wtg", "a.wct", "в.wct"})
