@@ -544,6 +544,19 @@ bool FileTransaction::stage(const fs::path& target, std::span<const std::uint8_t
     return true;
 }
 
+bool FileTransaction::stageStreamed(
+    const fs::path& target, const std::function<void(const std::function<void(const std::uint8_t*, std::size_t)>&)>& write,
+    std::string& error) {
+    auto staged = std::make_unique<Staged>(target);
+    if (!staged->file.open(error))
+        return false;
+    write([&file = staged->file](const std::uint8_t* data, std::size_t size) { file.write(data, size); });
+    if (!staged->file.finish(error))
+        return false;
+    files_.push_back(std::move(staged));
+    return true;
+}
+
 bool FileTransaction::stageCopy(const fs::path& from, const fs::path& to, std::string& error) {
     if (!stepAllowed(FileStep::Copy, to)) {
         error = pathText(to) + ": cannot copy " + pathText(from) + " there (" + errorText(errno) + ")";

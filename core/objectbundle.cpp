@@ -199,17 +199,22 @@ std::vector<std::uint8_t> ObjectBundle::toBytes() const {
     return std::move(out.buffer());
 }
 
-bool ObjectBundle::save(const std::filesystem::path& path, std::string& error) const {
-    SaveFile file(path);
-    if (!file.open(error))
-        return false;
+void ObjectBundle::writeTo(std::optional<ObjectKind> k,
+                           const std::function<void(const std::uint8_t*, std::size_t)>& put) const {
     ByteWriter out;
-    out.sink = [&file](const std::uint8_t* data, std::size_t size) { file.write(data, size); };
-    if (const std::optional<ObjectKind> k = singleKindOf(path))
+    out.sink = put;
+    if (k)
         kind(*k).file.write(out);
     else
         write(out);
     out.flush();
+}
+
+bool ObjectBundle::save(const std::filesystem::path& path, std::string& error) const {
+    SaveFile file(path);
+    if (!file.open(error))
+        return false;
+    writeTo(singleKindOf(path), [&file](const std::uint8_t* data, std::size_t size) { file.write(data, size); });
     return file.commit(error);
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -81,6 +82,9 @@ public:
     std::vector<std::uint8_t> toBytes() const;
     // The bytes of one kind's object file.
     std::vector<std::uint8_t> objectFileBytes(ObjectKind kind) const;
+    // The bytes of the bundle, or with `kind` of that kind's object file, handed to `put` piece by piece.
+    void writeTo(std::optional<ObjectKind> kind,
+                 const std::function<void(const std::uint8_t*, std::size_t)>& put) const;
     // Streams the bytes to `out` (whose sink, if any, receives them in pieces).
     void write(ByteWriter& out) const;
 

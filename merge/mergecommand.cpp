@@ -98,8 +98,7 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
         return fail(loadFailureMessage(loaded, request.addedFile));
 
     const std::optional<ObjectKind> single = singleKindOf(main);
-    const std::vector<std::uint8_t> bytes = single ? bundle.objectFileBytes(*single) : bundle.toBytes();
-    if (!files.stage(main, bytes, error))
+    if (!files.stageStreamed(main, [&](const auto& put) { bundle.writeTo(single, put); }, error))
         return fail("Failed to write object file " + pathText(main) + " (" + reasonOf(error) + ")");
     if (!files.commit(error))
         return fail("Failed to write object file " + pathText(main) + ": " + error);

@@ -36,6 +36,8 @@ public:
 
     bool unique() const { return unique_; }
     const std::vector<RenameEntry>& entries() const { return entries_; }
+    // For changing what an entry says besides its identifiers (its order stays).
+    RenameEntry& entryAt(std::size_t i) { return entries_[i]; }
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
 

@@ -167,7 +167,12 @@ std::vector<RenameEngine::Place> RenameEngine::PlaceLists::take(std::uint32_t wo
     return std::exchange(places_[lists_[slot] - 1], {});
 }
 
-RenameEngine::RenameEngine(ObjectBundle& bundle) : bundle_(bundle) {
+RenameEngine::RenameEngine(ObjectBundle& bundle) : bundle_(bundle) {}
+
+void RenameEngine::ensureIndexed() {
+    if (indexed_)
+        return;
+    indexed_ = true;
     for (ObjectKind k : kAllObjectKinds) {
         ObjectFile& file = bundle_.kind(k).file;
         for (ObjectTable* table : {&file.standardTable, &file.customTable})
@@ -229,19 +234,194 @@ void RenameEngine::merged(ObjectRecord& record) {
         indexRecord(it->second);
 }
 
-void RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameList& list,
-                               std::vector<ValueCounts>* counts) {
+namespace {
+
+bool isPlainWord(ObjectId id) {
+    for (std::uint8_t b : id.bytes)
+        if (b == 0 || b == '%' || isDelimiter(b))
+            return false;
+    return true;
+}
+
+// The whole words of the text that the map renames, left to right: `hit(offset, entry)`.
+template <typename Map, typename Hit>
+void forEachRenamedWord(const Map& map, const std::uint8_t* text, std::size_t length, Hit&& hit) {
+    if (length < 4)
+        return;
+    for (std::size_t i = 0; i + 4 <= length; ++i) {
+        if (i != 0 && !isDelimiter(text[i - 1]))
+            continue;
+        if (i + 4 != length && !isDelimiter(text[i + 4]))
+            continue;
+        if (const std::int64_t k = map.find(load32(text + i)); k >= 0) {
+            hit(i, static_cast<std::size_t>(k));
+            i += 4; // the delimiter after the word is passed over with it
+        }
+    }
+}
+
+} // namespace
+
+void RenameEngine::WordMap::clear() {
+    keys_.clear();
+    values_.clear();
+    used_ = 0;
+}
+
+std::size_t RenameEngine::WordMap::slotOf(std::uint32_t key) const {
+    // Multiplicative hashing takes the high bits of the product: identifiers that differ only in their last
+    // character differ only in their high bits.
+    std::size_t at = static_cast<std::size_t>((std::uint64_t(key) * 0x9E3779B97F4A7C15ull) >> 32) & (keys_.size() - 1);
+    while (keys_[at] != 0 && keys_[at] != key)
+        at = (at + 1) & (keys_.size() - 1);
+    return at;
+}
+
+void RenameEngine::WordMap::insert(std::uint32_t key, std::uint32_t value) {
+    if (2 * (used_ + 1) > keys_.size()) {
+        std::vector<std::uint32_t> keys = std::move(keys_);
+        std::vector<std::uint32_t> values = std::move(values_);
+        keys_.assign(std::max<std::size_t>(64, 2 * keys.size()), 0);
+        values_.assign(keys_.size(), 0);
+        used_ = 0;
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] != 0)
+                insert(keys[i], values[i]);
+    }
+    const std::size_t at = slotOf(key);
+    if (keys_[at] == key)
+        return; // the first entry of an identifier does its rewriting; the others find nothing left
+    keys_[at] = key;
+    values_[at] = value;
+    ++used_;
+}
+
+std::int64_t RenameEngine::WordMap::find(std::uint32_t key) const {
+    if (keys_.empty() || hasZeroByte(key)) // no plain word holds a NUL; 0 marks a free slot
+        return -1;
+    const std::size_t at = slotOf(key);
+    return keys_[at] == key ? std::int64_t(values_[at]) : -1;
+}
+
+bool RenameEngine::renamesWithoutMerging(ObjectId pattern, ObjectId replacement) const {
+    for (ObjectKind k : kAllObjectKinds) {
+        const ObjectFile& file = bundle_.kind(k).file;
+        int renamed = 0;
+        for (const ObjectTable* table : {&file.standardTable, &file.customTable}) {
+            if (const std::size_t at = table->indexOf(replacement);
+                at < table->count() && table->at(at).effectiveId() == replacement)
+                return false;
+            if (const std::size_t at = table->indexOf(pattern);
+                at < table->count() && table->at(at).effectiveId() == pattern)
+                ++renamed;
+        }
+        if (renamed > 1)
+            return false;
+    }
+    return true;
+}
+
+bool RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameList& list,
+                               std::vector<ValueCounts>* counts, bool mayDefer) {
+    // Deferring keeps the bytes only when no rename's result is another deferred rename's pattern, and when
+    // words keep their boundaries: plain identifiers, no NUL written. Once the index is built, rewriting must
+    // keep it whole: nothing is deferred any more.
+    // Nor may the pair merge objects: a merged object's values would be counted otherwise.
+    const bool defer = mayDefer && !indexed_ && isPlainWord(pattern) && isPlainWord(replacement) &&
+                       replacement != kSentinelId && deferredFrom_.find(pattern.value()) < 0 &&
+                       deferredTo_.find(pattern.value()) < 0 && renamesWithoutMerging(pattern, replacement);
+    if (!defer) {
+        rewriteDeferred();
+        ensureIndexed();
+    }
     if (hasWildcard(pattern))
         planByVisitingAll(pattern, replacement, list);
     else
         planByBisection(pattern, replacement, list);
     if (counts)
         counts->clear();
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (defer) {
+            // The object's name as the renames before would have left it.
+            if (std::optional<std::string>& name = list.entryAt(i).displayName; name && !deferred_.empty())
+                forEachRenamedWord(deferredFrom_, reinterpret_cast<const std::uint8_t*>(name->data()),
+                                   textLength(*name), [&](std::size_t at, std::size_t e) {
+                                       std::memcpy(name->data() + at, deferred_[e].toId.bytes.data(), 4);
+                                   });
+        }
+    }
     for (const RenameEntry& entry : list.entries()) {
+        if (defer) {
+            deferredFrom_.insert(entry.fromId.value(), static_cast<std::uint32_t>(deferred_.size()));
+            deferredTo_.insert(entry.toId.value(), 0);
+            deferred_.push_back(entry);
+            if (counts)
+                counts->push_back({});
+            continue;
+        }
         const ValueCounts changed = rewriteReferences(entry.fromId, entry.toId);
         if (counts)
             counts->push_back(changed);
     }
+    return defer;
+}
+
+
+void RenameEngine::rewriteDeferred() {
+    if (deferred_.empty())
+        return;
+    // Each deferred rename turns its pattern into a plain word that no other deferred rename looks for, and no
+    // plain word changes where words begin or end: one pass that renames every word once gives the bytes that
+    // the renames one after the other would.
+    const WordMap& map = deferredFrom_;
+    std::vector<ValueCounts> counts(deferred_.size());
+    std::vector<std::size_t> touched;
+    for (ObjectKind k : kAllObjectKinds) {
+        ObjectFile& file = bundle_.kind(k).file;
+        for (ObjectTable* table : {&file.standardTable, &file.customTable})
+            for (std::size_t r = 0; r < table->count(); ++r) {
+                ObjectRecord& record = table->at(r);
+                // Stored values are looked at where they stand: only an object with a renamed word is unpacked.
+                bool holds = false;
+                record.visitValues([&](std::size_t, const ObjectRecord::ValueView& v) {
+                    if (holds)
+                        return;
+                    if (v.valueType == ModValueType::Integer)
+                        holds = map.find(static_cast<std::uint32_t>(v.intValue)) >= 0;
+                    else if (v.valueType == ModValueType::String)
+                        forEachRenamedWord(map, reinterpret_cast<const std::uint8_t*>(v.text.data()),
+                                           textLength(v.text), [&](std::size_t, std::size_t) { holds = true; });
+                });
+                if (!holds)
+                    continue;
+                for (std::size_t i = 0; i < record.modificationCount(); ++i) {
+                    Modification& m = record.modificationAt(i);
+                    if (m.valueType == ModValueType::Integer) {
+                        if (const std::int64_t e = map.find(static_cast<std::uint32_t>(m.intValue)); e >= 0) {
+                            m.intValue = static_cast<std::int32_t>(deferred_[static_cast<std::size_t>(e)].toId.value());
+                            ++counts[static_cast<std::size_t>(e)].integers;
+                        }
+                        continue;
+                    }
+                    if (m.valueType != ModValueType::String)
+                        continue;
+                    auto* text = reinterpret_cast<std::uint8_t*>(m.stringValue.data());
+                    touched.clear();
+                    forEachRenamedWord(map, text, textLength(m.stringValue), [&](std::size_t at, std::size_t e) {
+                        std::memcpy(text + at, deferred_[e].toId.bytes.data(), 4);
+                        touched.push_back(e);
+                    });
+                    std::sort(touched.begin(), touched.end());
+                    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+                    for (std::size_t e : touched)
+                        ++counts[e].strings;
+                }
+            }
+    }
+    deferredCounts_.insert(deferredCounts_.end(), counts.begin(), counts.end());
+    deferred_.clear();
+    deferredFrom_.clear();
+    deferredTo_.clear();
 }
 
 void RenameEngine::planByBisection(ObjectId pattern, ObjectId replacement, RenameList& list) {

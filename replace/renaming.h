@@ -63,8 +63,22 @@ public:
 
     // Applies one pair to the whole bundle and fills `list` with its renames. With `counts`, it receives per
     // entry of the list how many values the entry's rewriting changed.
-    void applyRename(ObjectId pattern, ObjectId replacement, RenameList& list,
-                     std::vector<ValueCounts>* counts = nullptr);
+    //
+    // With `mayDefer`, the rewriting of references may be left for later, when that gives the same bytes: the
+    // pair's identifiers hold no wildcard, NUL or delimiter, its replacement is not the sentinel, and its pattern
+    // is none of the identifiers of the renames already left for later, no pair before it was rewritten at
+    // once, and it merges no objects. Renames left for later are rewritten
+    // together, in one pass over the bundle, when a pair that cannot be deferred comes or finishDeferred() is
+    // called; `counts` then holds zeros for them. Returns whether the rewriting was deferred. The caller must not
+    // defer a pair that renames an object onto another one (a collision).
+    bool applyRename(ObjectId pattern, ObjectId replacement, RenameList& list,
+                     std::vector<ValueCounts>* counts = nullptr, bool mayDefer = false);
+    // Rewrites the renames left for later now.
+    void rewriteDeferred();
+    bool hasDeferred() const { return !deferred_.empty(); }
+    // Per rename deferred since the engine was made and rewritten since (in the order of the entries of the
+    // lists), how many values its rewriting changed.
+    const std::vector<ValueCounts>& deferredCounts() const { return deferredCounts_; }
 
 private:
     // Where a word stands: modification `mod` of the object in slot `slot`, at byte `offset` of its string, or
@@ -94,6 +108,28 @@ private:
         std::vector<std::vector<Place>> places_;
     };
 
+    // Words found through open addressing, each with a number; 0 is never a key (a plain word holds no NUL).
+    class WordMap {
+    public:
+        // Keeps the first number given for a word.
+        void insert(std::uint32_t key, std::uint32_t value);
+        // The word's number, or -1.
+        std::int64_t find(std::uint32_t key) const;
+        void clear();
+
+    private:
+        std::size_t slotOf(std::uint32_t key) const;
+
+        std::vector<std::uint32_t> keys_;
+        std::vector<std::uint32_t> values_;
+        std::size_t used_ = 0;
+    };
+
+    // Whether the pair renames at most one object of each kind, to an identifier no object of that kind has.
+    bool renamesWithoutMerging(ObjectId pattern, ObjectId replacement) const;
+    // Builds the word index on first use: an engine whose renames are all deferred never needs it.
+    void ensureIndexed();
+
     void destroying(const ObjectRecord& record) override;
     void merged(ObjectRecord& record) override;
 
@@ -122,6 +158,12 @@ private:
     PlaceLists holders_;
     // The string values (slot and modification) that may hold a NUL byte, which ends their text before its size.
     std::unordered_set<std::uint64_t> nulValues_;
+    bool indexed_ = false;
+    // Renames whose rewriting was left for later, in order, and the counts of those already rewritten.
+    std::vector<RenameEntry> deferred_;
+    WordMap deferredFrom_; // the pattern of each deferred entry, numbered by its first entry
+    WordMap deferredTo_;   // the identifiers they rename to
+    std::vector<ValueCounts> deferredCounts_;
 };
 
 // Applies one pair to the bundle (a RenameEngine used once).

@@ -139,8 +139,7 @@ ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundleP
             return fail("Failed to create backup file " + pathText(backup) + ", replace aborted (" + reasonOf(error) + ")");
     }
     const std::optional<ObjectKind> single = singleKindOf(main);
-    const std::vector<std::uint8_t> bytes = single ? bundle.objectFileBytes(*single) : bundle.toBytes();
-    if (!files.stage(main, bytes, error))
+    if (!files.stageStreamed(main, [&](const auto& put) { bundle.writeTo(single, put); }, error))
         return fail("Failed to write object file " + pathText(main) + " (" + reasonOf(error) + ")");
     std::size_t changed = 1;
     if (!stageSideFiles(sides, !plan.renames.empty(), backups, files, changed, error))

@@ -70,11 +70,20 @@ ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const 
     std::vector<std::unique_ptr<RenameEngine>> engines;
     for (ObjectBundle* bundle : bundles)
         engines.push_back(std::make_unique<RenameEngine>(*bundle));
+    // Per bundle, the planned rename that each deferred entry's counts belong to, in the engine's order.
+    std::vector<std::vector<std::size_t>> deferredTo(bundles.size());
     for (const auto& [pattern, replacement] : pairs) {
         const std::size_t first = plan.renames.size();
         const std::size_t firstCollision = plan.collisions.size();
         for (std::size_t b = 0; b < bundles.size(); ++b) {
-            for (Collision& c : findCollisions(*bundles[b], pattern, replacement)) {
+            std::vector<Collision> collisions = findCollisions(*bundles[b], pattern, replacement);
+            if (!collisions.empty() && engines[b]->hasDeferred()) {
+                // The existing object's name as the renames before leave it.
+                engines[b]->rewriteDeferred();
+                collisions = findCollisions(*bundles[b], pattern, replacement);
+            }
+            const bool mayDefer = collisions.empty();
+            for (Collision& c : collisions) {
                 bool known = false;
                 for (std::size_t i = firstCollision; i < plan.collisions.size(); ++i)
                     known = known || (plan.collisions[i].kind == c.kind && plan.collisions[i].entry.fromId == c.entry.fromId &&
@@ -84,7 +93,7 @@ ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const 
             }
             RenameList list(false);
             std::vector<ValueCounts> counts;
-            engines[b]->applyRename(pattern, replacement, list, &counts);
+            const bool deferred = engines[b]->applyRename(pattern, replacement, list, &counts, mayDefer);
             const std::size_t known = plan.renames.size();
             for (std::size_t i = 0; i < list.size(); ++i) {
                 const RenameEntry& e = list.entries()[i];
@@ -92,6 +101,8 @@ ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const 
                 while (at < known && !(plan.renames[at].entry.fromId == e.fromId &&
                                        plan.renames[at].entry.toId == e.toId))
                     ++at;
+                if (deferred)
+                    deferredTo[b].push_back(at == known ? plan.renames.size() : at);
                 if (at == known) {
                     plan.renames.push_back({e, counts[i], {}});
                     continue;
@@ -102,6 +113,14 @@ ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const 
                 same.values.strings += counts[i].strings;
                 same.values.integers += counts[i].integers;
             }
+        }
+    }
+    for (std::size_t b = 0; b < bundles.size(); ++b) {
+        engines[b]->rewriteDeferred();
+        const std::vector<ValueCounts>& counts = engines[b]->deferredCounts();
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            plan.renames[deferredTo[b][i]].values.strings += counts[i].strings;
+            plan.renames[deferredTo[b][i]].values.integers += counts[i].integers;
         }
     }
     patchSideTexts(plan.renames, sides);
