@@ -21,6 +21,49 @@ const Modification* ObjectRecord::find(ObjectId fieldId) const {
     return nullptr;
 }
 
+std::optional<ObjectRecord::ValueView> ObjectRecord::findValue(ObjectId fieldId) const {
+    if (!stored_.bytes) {
+        const Modification* m = find(fieldId);
+        if (!m)
+            return std::nullopt;
+        return ValueView{m->valueType, m->intValue, m->stringValue};
+    }
+    // The same bisection as find(), over the stored modifications' field ids.
+    static thread_local std::vector<std::pair<ObjectId, ValueView>> values;
+    values.clear();
+    const std::uint8_t* p = stored_.bytes;
+    visitValues([&](std::size_t, const ValueView& v) {
+        ObjectId field;
+        std::memcpy(field.bytes.data(), p, 4);
+        values.push_back({field, v});
+        p += (stored_.hasLevels ? 16 : 8) + (v.valueType == ModValueType::String ? v.text.size() + 1 : 4) + 4;
+    });
+    std::size_t lo = 0;
+    std::size_t hi = values.size();
+    while (lo != hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        const int c = compareIds(fieldId, values[mid].first);
+        if (c == 0)
+            return values[mid].second;
+        if (c < 0)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return std::nullopt;
+}
+
+std::uint8_t* ObjectRecord::ownStoredBytes() {
+    if (!stored_.own || stored_.owner.use_count() != 1) {
+        std::shared_ptr<std::uint8_t[]> copy(new std::uint8_t[stored_.size]);
+        std::memcpy(copy.get(), stored_.bytes, stored_.size);
+        stored_.bytes = copy.get();
+        stored_.owner = std::move(copy);
+        stored_.own = true;
+    }
+    return const_cast<std::uint8_t*>(stored_.bytes);
+}
+
 std::size_t ObjectRecord::replaceTarget(const Modification& m, std::size_t& insertPos) const {
     // Files list modifications in field order, so most go after the last one.
     if (mods_.empty() || compareIds(m.fieldId, mods_.back().fieldId) > 0) {

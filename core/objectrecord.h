@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +48,13 @@ public:
     };
     // Calls `visit(index, view)` for every modification in order.
     template <typename Visit> void visitValues(Visit&& visit) const;
+    // What find() would find, without unpacking stored modifications.
+    std::optional<ValueView> findValue(ObjectId fieldId) const;
+    // Calls `patch(type, bytes, size)` for every integer value (its four bytes, least significant first) and
+    // every string value (its bytes, without the NUL that ends it); `patch` may change those bytes in place but must
+    // not write a NUL into a string. Stored modifications stay stored: their bytes are copied once, when other
+    // objects or the file still share them.
+    template <typename Patch> void patchValues(Patch&& patch);
 
     // The modification whose field id matches `fieldId`, found by bisection (with several, the first one the
     // search meets), or null.
@@ -74,7 +82,11 @@ private:
         std::uint32_t count = 0;
         bool hasLevels = false;
         ObjectId marker;
+        bool own = false; // `owner` is a copy made for this object
     };
+
+    // Makes the stored bytes this object's alone, copying them when they are shared; returns them.
+    std::uint8_t* ownStoredBytes();
 
     // Turns stored modifications into Modification values (nothing when there are none).
     void unpack() const {
@@ -123,6 +135,42 @@ template <typename Visit> void ObjectRecord::visitValues(Visit&& visit) const {
         }
         p += 4; // the end marker
         visit(static_cast<std::size_t>(i), view);
+    }
+}
+
+template <typename Patch> void ObjectRecord::patchValues(Patch&& patch) {
+    if (!stored_.bytes) {
+        for (Modification& m : mods_) {
+            if (m.valueType == ModValueType::String) {
+                patch(ModValueType::String, reinterpret_cast<std::uint8_t*>(m.stringValue.data()),
+                      m.stringValue.size());
+            } else if (m.valueType == ModValueType::Integer) {
+                const auto v = static_cast<std::uint32_t>(m.intValue);
+                std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
+                                     std::uint8_t(v >> 24)};
+                patch(ModValueType::Integer, b, std::size_t(4));
+                m.intValue = static_cast<std::int32_t>(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 |
+                                                       std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24);
+            }
+        }
+        return;
+    }
+    std::uint8_t* p = ownStoredBytes();
+    const std::size_t header = stored_.hasLevels ? 16 : 8;
+    for (std::uint32_t i = 0; i < stored_.count; ++i) {
+        const auto type = static_cast<ModValueType>(std::uint32_t(p[4]) | std::uint32_t(p[5]) << 8 |
+                                                    std::uint32_t(p[6]) << 16 | std::uint32_t(p[7]) << 24);
+        p += header;
+        if (type == ModValueType::String) {
+            const std::size_t length = std::strlen(reinterpret_cast<const char*>(p));
+            patch(ModValueType::String, p, length);
+            p += length + 1;
+        } else {
+            if (type == ModValueType::Integer)
+                patch(ModValueType::Integer, p, std::size_t(4));
+            p += 4;
+        }
+        p += 4; // the end marker
     }
 }
 

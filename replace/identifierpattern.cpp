@@ -9,23 +9,7 @@ namespace {
 
 constexpr std::uint8_t kWildcard = '%';
 
-constexpr std::array<bool, 256> makeDelimiterTable() {
-    std::array<bool, 256> table{};
-    for (int c = 0x09; c <= 0x0D; ++c)
-        table[c] = true;
-    table[0x20] = true;
-    for (int c = 0x21; c <= 0x2F; ++c)
-        table[c] = true;
-    for (int c = 0x3A; c <= 0x40; ++c)
-        table[c] = true;
-    for (int c = 0x5B; c <= 0x60; ++c)
-        table[c] = true;
-    for (int c = 0x7B; c <= 0x7E; ++c)
-        table[c] = true;
-    return table;
-}
-
-constexpr std::array<bool, 256> kDelimiters = makeDelimiterTable();
+constexpr const std::array<bool, 256>& kDelimiters = detail::kDelimiters;
 
 bool agrees(const std::uint8_t* window, const ObjectId& pattern) {
     for (int j = 0; j < 4; ++j) {
@@ -43,10 +27,6 @@ void writeReplacement(std::uint8_t* window, const ObjectId& replacement) {
 }
 
 } // namespace
-
-bool isDelimiter(std::uint8_t byte) {
-    return kDelimiters[byte];
-}
 
 void substituteInText(std::span<std::uint8_t> text, ObjectId pattern, ObjectId replacement) {
     const std::size_t n = text.size();

@@ -12,15 +12,35 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <span>
 #include <string>
 
 namespace brindlemark {
 
+namespace detail {
+constexpr std::array<bool, 256> makeDelimiterTable() {
+    std::array<bool, 256> table{};
+    for (int c = 0x09; c <= 0x0D; ++c)
+        table[c] = true;
+    table[0x20] = true;
+    for (int c = 0x21; c <= 0x2F; ++c)
+        table[c] = true;
+    for (int c = 0x3A; c <= 0x40; ++c)
+        table[c] = true;
+    for (int c = 0x5B; c <= 0x60; ++c)
+        table[c] = true;
+    for (int c = 0x7B; c <= 0x7E; ++c)
+        table[c] = true;
+    return table;
+}
+inline constexpr std::array<bool, 256> kDelimiters = makeDelimiterTable();
+} // namespace detail
+
 // White space (0x09 to 0x0D, 0x20) or punctuation (0x21 to 0x2F, 0x3A to 0x40, 0x5B to 0x60, 0x7B to 0x7E),
 // as the "C" locale classifies them. Letters, digits, the other control bytes and every byte from 0x80 up are
 // not delimiters.
-bool isDelimiter(std::uint8_t byte);
+inline bool isDelimiter(std::uint8_t byte) { return detail::kDelimiters[byte]; }
 
 // Rewrites, in place and left to right, every whole-word occurrence of `pattern` in the text. After a hit the
 // four written bytes and the delimiter after them are passed over, so hits never overlap and a window that

@@ -47,9 +47,9 @@ bool writesNul(ObjectId replacement) {
 
 std::optional<std::string> findDisplayName(const ObjectRecord& record) {
     for (ObjectId field : kNameFields) {
-        if (const Modification* m = record.find(field)) {
-            if (m->valueType == ModValueType::String)
-                return m->stringValue;
+        if (const std::optional<ObjectRecord::ValueView> v = record.findValue(field)) {
+            if (v->valueType == ModValueType::String)
+                return std::string(v->text);
             return std::nullopt;
         }
     }
@@ -381,7 +381,7 @@ void RenameEngine::rewriteDeferred() {
         for (ObjectTable* table : {&file.standardTable, &file.customTable})
             for (std::size_t r = 0; r < table->count(); ++r) {
                 ObjectRecord& record = table->at(r);
-                // Stored values are looked at where they stand: only an object with a renamed word is unpacked.
+                // Stored values are looked at where they stand: only an object with a renamed word is copied.
                 bool holds = false;
                 record.visitValues([&](std::size_t, const ObjectRecord::ValueView& v) {
                     if (holds)
@@ -394,28 +394,26 @@ void RenameEngine::rewriteDeferred() {
                 });
                 if (!holds)
                     continue;
-                for (std::size_t i = 0; i < record.modificationCount(); ++i) {
-                    Modification& m = record.modificationAt(i);
-                    if (m.valueType == ModValueType::Integer) {
-                        if (const std::int64_t e = map.find(static_cast<std::uint32_t>(m.intValue)); e >= 0) {
-                            m.intValue = static_cast<std::int32_t>(deferred_[static_cast<std::size_t>(e)].toId.value());
+                // Values are rewritten where they stand: stored ones stay stored, nothing is unpacked.
+                record.patchValues([&](ModValueType type, std::uint8_t* bytes, std::size_t size) {
+                    if (type == ModValueType::Integer) {
+                        if (const std::int64_t e = map.find(load32(bytes)); e >= 0) {
+                            std::memcpy(bytes, deferred_[static_cast<std::size_t>(e)].toId.bytes.data(), 4);
                             ++counts[static_cast<std::size_t>(e)].integers;
                         }
-                        continue;
+                        return;
                     }
-                    if (m.valueType != ModValueType::String)
-                        continue;
-                    auto* text = reinterpret_cast<std::uint8_t*>(m.stringValue.data());
                     touched.clear();
-                    forEachRenamedWord(map, text, textLength(m.stringValue), [&](std::size_t at, std::size_t e) {
-                        std::memcpy(text + at, deferred_[e].toId.bytes.data(), 4);
+                    const std::size_t length = textLength(std::string_view(reinterpret_cast<char*>(bytes), size));
+                    forEachRenamedWord(map, bytes, length, [&](std::size_t at, std::size_t e) {
+                        std::memcpy(bytes + at, deferred_[e].toId.bytes.data(), 4);
                         touched.push_back(e);
                     });
                     std::sort(touched.begin(), touched.end());
                     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
                     for (std::size_t e : touched)
                         ++counts[e].strings;
-                }
+                });
             }
     }
     deferredCounts_.insert(deferredCounts_.end(), counts.begin(), counts.end());

@@ -3,6 +3,9 @@
 #include "core/fileio.h"
 #include "replace/replacelist.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <map>
 
 namespace brindlemark {
@@ -31,11 +34,38 @@ bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& 
             return false;
         }
         out.paths.push_back(row);
-        out.original.push_back(side.bytes);
         out.texts.push_back(std::move(side));
     }
     return true;
 }
+
+namespace {
+
+// Whether the file holds exactly these bytes: read piece by piece, so that no second copy of a large file is kept.
+bool holdsBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+    std::FILE* file = openFile(path, "rb");
+    if (!file)
+        return false;
+    std::vector<std::uint8_t> buffer(std::min<std::size_t>(bytes.size() + 1, std::size_t(1) << 20));
+    std::size_t at = 0;
+    bool same = true;
+    for (;;) {
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (got == 0) {
+            same = at == bytes.size() && !std::ferror(file);
+            break;
+        }
+        if (got > bytes.size() - at || std::memcmp(buffer.data(), bytes.data() + at, got) != 0) {
+            same = false;
+            break;
+        }
+        at += got;
+    }
+    std::fclose(file);
+    return same;
+}
+
+} // namespace
 
 bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, FileTransaction& files,
                     std::size_t& changed, std::string& error) {
@@ -44,7 +74,8 @@ bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, File
     for (std::size_t i = 0; i < sides.paths.size(); ++i) {
         const std::filesystem::path& path = sides.paths[i];
         std::string why;
-        const bool patched = sides.texts[i].bytes != sides.original[i];
+        // Patching may have written back what stood there: compared with the file, which nothing changed yet.
+        const bool patched = !holdsBytes(path, sides.texts[i].bytes);
         if (backups) {
             const std::filesystem::path backup = backupName(splitPath(path));
             if (!(patched ? files.stageBackupOfReplaced(path, backup, why) : files.stageCopy(path, backup, why))) {

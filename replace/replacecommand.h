@@ -48,7 +48,6 @@ ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundleP
 // row and rename.
 struct SideFileSet {
     std::vector<std::filesystem::path> paths;     // per file, the first row that names it
-    std::vector<std::vector<std::uint8_t>> original;
     std::vector<SideText> texts;                  // patched in memory by the plan
 };
 

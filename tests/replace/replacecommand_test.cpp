@@ -485,12 +485,17 @@ TEST(ReplacePlan, RewritingRenamesTogetherMatchesRewritingThemOneAfterAnother) {
     for (unsigned seed = 0; seed < 1500; ++seed) {
         RandomCase gen(seed, seed % 4 != 0);
         gen.seedPool();
-        ObjectBundle together = gen.bundle();
+        // Loaded from a file, the objects keep their modifications as the file's bytes, which the copy shares.
+        TempDir dir;
+        std::string error;
+        ASSERT_TRUE(gen.bundle().save(dir / "map.w3o", error));
+        ObjectBundle together;
+        together.warningSink = [](const std::string&) {};
+        ASSERT_TRUE(together.load(dir / "map.w3o"));
         together.mergePolicy = gen.policy();
         ObjectBundle oneByOne = together;
         const std::string text = gen.list();
         ReplaceListContents list;
-        std::string error;
         ASSERT_TRUE(parseReplaceList(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
                                      "list", list, error));
         std::vector<SideText> noSides;
