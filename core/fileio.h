@@ -108,6 +108,8 @@ private:
     std::FILE* file_ = nullptr;
     bool finished_ = false;
     int errorNumber_ = 0;
+    std::uint64_t written_ = 0;     // bytes written so far
+    std::uint64_t writtenBack_ = 0; // of those, the ones already sent on their way to the disk
 };
 
 // Writes bytes to `target` through a SaveFile.
