@@ -4,21 +4,32 @@
 
 namespace brindlemark {
 
-const Modification* ObjectRecord::find(ObjectId fieldId) const {
-    unpack();
+namespace {
+
+// The index of an entry whose field id (`fieldAt(i)`) matches, found by bisection (with several, the first one
+// the search meets), or `count` when there is none.
+template <typename FieldAt> std::size_t bisectField(ObjectId fieldId, std::size_t count, FieldAt fieldAt) {
     std::size_t lo = 0;
-    std::size_t hi = mods_.size();
+    std::size_t hi = count;
     while (lo != hi) {
         const std::size_t mid = (lo + hi) / 2;
-        const int c = compareIds(fieldId, mods_[mid].fieldId);
+        const int c = compareIds(fieldId, fieldAt(mid));
         if (c == 0)
-            return &mods_[mid];
+            return mid;
         if (c < 0)
             hi = mid;
         else
             lo = mid + 1;
     }
-    return nullptr;
+    return count;
+}
+
+} // namespace
+
+const Modification* ObjectRecord::find(ObjectId fieldId) const {
+    unpack();
+    const std::size_t at = bisectField(fieldId, mods_.size(), [&](std::size_t i) { return mods_[i].fieldId; });
+    return at < mods_.size() ? &mods_[at] : nullptr;
 }
 
 std::optional<ObjectRecord::ValueView> ObjectRecord::findValue(ObjectId fieldId) const {
@@ -38,19 +49,10 @@ std::optional<ObjectRecord::ValueView> ObjectRecord::findValue(ObjectId fieldId)
         values.push_back({field, v});
         p += (stored_.hasLevels ? 16 : 8) + (v.valueType == ModValueType::String ? v.text.size() + 1 : 4) + 4;
     });
-    std::size_t lo = 0;
-    std::size_t hi = values.size();
-    while (lo != hi) {
-        const std::size_t mid = (lo + hi) / 2;
-        const int c = compareIds(fieldId, values[mid].first);
-        if (c == 0)
-            return values[mid].second;
-        if (c < 0)
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    return std::nullopt;
+    const std::size_t at = bisectField(fieldId, values.size(), [&](std::size_t i) { return values[i].first; });
+    if (at == values.size())
+        return std::nullopt;
+    return values[at].second;
 }
 
 std::uint8_t* ObjectRecord::ownStoredBytes() {
