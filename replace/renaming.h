@@ -65,12 +65,12 @@ public:
     // entry of the list how many values the entry's rewriting changed.
     //
     // With `mayDefer`, the rewriting of references may be left for later, when that gives the same bytes: the
-    // pair's identifiers hold no wildcard, NUL or delimiter, its replacement is not the sentinel, and its pattern
-    // is none of the identifiers of the renames already left for later, no pair before it was rewritten at
-    // once, and it merges no objects. Renames left for later are rewritten
-    // together, in one pass over the bundle, when a pair that cannot be deferred comes or finishDeferred() is
-    // called; `counts` then holds zeros for them. Returns whether the rewriting was deferred. The caller must not
-    // defer a pair that renames an object onto another one (a collision).
+    // pair's identifiers hold no wildcard, NUL or delimiter, its replacement is not the sentinel, its pattern is
+    // none of the identifiers of the renames already left for later, no pair before it was rewritten at once,
+    // and it merges no objects. Renames left for later are rewritten together, in one pass over the bundle,
+    // when a pair that cannot be deferred comes or rewriteDeferred() is called; `counts` then holds zeros for
+    // them, and deferredCounts() the real figures afterwards. Returns whether the rewriting was deferred. The
+    // caller must not defer a pair that renames an object onto another one (a collision).
     bool applyRename(ObjectId pattern, ObjectId replacement, RenameList& list,
                      std::vector<ValueCounts>* counts = nullptr, bool mayDefer = false);
     // Rewrites the renames left for later now.
