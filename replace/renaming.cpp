@@ -324,9 +324,9 @@ bool RenameEngine::renamesWithoutMerging(ObjectId pattern, ObjectId replacement)
 bool RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameList& list,
                                std::vector<ValueCounts>* counts, bool mayDefer) {
     // Deferring keeps the bytes only when no rename's result is another deferred rename's pattern, and when
-    // words keep their boundaries: plain identifiers, no NUL written. Once the index is built, rewriting must
-    // keep it whole: nothing is deferred any more.
-    // Nor may the pair merge objects: a merged object's values would be counted otherwise.
+    // words keep their boundaries: plain identifiers, no NUL written. Nor may the pair merge objects: the values
+    // of a merged object would be counted otherwise. Once the index is built, rewriting must keep it whole:
+    // nothing is deferred any more.
     const bool defer = mayDefer && !indexed_ && isPlainWord(pattern) && isPlainWord(replacement) &&
                        replacement != kSentinelId && deferredFrom_.find(pattern.value()) < 0 &&
                        deferredTo_.find(pattern.value()) < 0 && renamesWithoutMerging(pattern, replacement);
@@ -340,16 +340,13 @@ bool RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameLis
         planByBisection(pattern, replacement, list);
     if (counts)
         counts->clear();
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (defer) {
-            // The object's name as the renames before would have left it.
-            if (std::optional<std::string>& name = list.entryAt(i).displayName; name && !deferred_.empty())
-                forEachRenamedWord(deferredFrom_, reinterpret_cast<const std::uint8_t*>(name->data()),
-                                   textLength(*name), [&](std::size_t at, std::size_t e) {
-                                       std::memcpy(name->data() + at, deferred_[e].toId.bytes.data(), 4);
-                                   });
-        }
-    }
+    // An object's name as the renames left for later would have left it when this pair met the object.
+    for (std::size_t i = 0; defer && !deferred_.empty() && i < list.size(); ++i)
+        if (std::optional<std::string>& name = list.entryAt(i).displayName)
+            forEachRenamedWord(deferredFrom_, reinterpret_cast<const std::uint8_t*>(name->data()), textLength(*name),
+                               [&](std::size_t at, std::size_t e) {
+                                   std::memcpy(name->data() + at, deferred_[e].toId.bytes.data(), 4);
+                               });
     for (const RenameEntry& entry : list.entries()) {
         if (defer) {
             deferredFrom_.insert(entry.fromId.value(), static_cast<std::uint32_t>(deferred_.size()));
