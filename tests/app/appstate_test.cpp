@@ -270,8 +270,7 @@ TEST(AppStateMap, AMapFolderIsChosenThroughItsInfoFileAndWrittenLikeAnArchive) {
     ASSERT_EQ(report.renames.size(), 1u);
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_THAT(sink.messages[0], ::testing::HasSubstr("war3map.j holds 1 occurrences of renamed identifiers"));
-    EXPECT_EQ(readAll(folder / "war3map.j"), Bytes(std::string_view("call CreateUnit('h000')").begin(),
-                                                     std::string_view("call CreateUnit('h000')").end()));
+    EXPECT_EQ(textOf(readAll(folder / "war3map.j")), "call CreateUnit('h000')");
     EXPECT_TRUE(fs::exists(dir / "BACKUP_Карта" / "War3map.w3u"));
     EXPECT_FALSE(fs::exists(dir / "BACKUP_Карта" / "war3map.j"));
     ObjectBundle renamed;

@@ -14,18 +14,6 @@ using namespace testing;
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-void save(const ObjectBundle& bundle, const fs::path& path) {
-    std::string error;
-    ASSERT_TRUE(bundle.save(path, error)) << error;
-}
-
-ObjectBundle load(const fs::path& path) {
-    ObjectBundle bundle;
-    bundle.warningSink = [](const std::string&) {};
-    EXPECT_TRUE(bundle.load(path)) << path;
-    return bundle;
-}
-
 ObjectBundle sampleBundle() {
     ObjectBundle b;
     put(b, ObjectKind::Units, makeObject("hfoo", "", {textField("unam", "Footman")}));

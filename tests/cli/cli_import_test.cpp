@@ -47,18 +47,6 @@ TEST(ImportPlan, NumbersFreeIdentifiersAsTheEditorDoes) {
     EXPECT_EQ(texts, (std::vector<std::string>{"A000>A004", "A001>A005"}));
 }
 
-void save(const ObjectBundle& bundle, const fs::path& path) {
-    std::string error;
-    ASSERT_TRUE(bundle.save(path, error)) << error;
-}
-
-ObjectBundle load(const fs::path& path) {
-    ObjectBundle bundle;
-    bundle.warningSink = [](const std::string&) {};
-    EXPECT_TRUE(bundle.load(path)) << path;
-    return bundle;
-}
-
 // Added's A000 refers to its own A001, and main has both: after the import the references follow the renames.
 TEST(CliImport, ReferencesInsideTheAddedObjectsFollowTheirRenames) {
     TempDir dir;

@@ -237,11 +237,6 @@ ObjectBundle diffSide(bool second) {
     return b;
 }
 
-void save(const ObjectBundle& bundle, const fs::path& path) {
-    std::string error;
-    ASSERT_TRUE(bundle.save(path, error)) << error;
-}
-
 TEST(CliDiff, ListsObjectsOnOneSideAndChangedFieldsByIdentifierAndName) {
     TempDir dir;
     save(diffSide(false), dir / "a.w3o");

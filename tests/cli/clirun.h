@@ -21,8 +21,6 @@ extern char** environ;
 
 namespace brindlemark::testing {
 
-inline std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
 struct CliRun {
     int status = -1; // the exit status, or -1 when the program did not exit normally
     std::string out;

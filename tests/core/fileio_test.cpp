@@ -14,12 +14,11 @@ namespace brindlemark {
 namespace {
 
 using testing::Bytes;
+using testing::bytesOf;
 using testing::readAll;
 using testing::TempDir;
 using testing::writeAll;
 namespace fs = std::filesystem;
-
-Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 std::size_t entriesIn(const fs::path& dir) {
     std::size_t n = 0;

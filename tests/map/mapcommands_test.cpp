@@ -14,7 +14,6 @@ namespace {
 using namespace testing;
 namespace fs = std::filesystem;
 
-std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 // A map whose units file holds the footman 'hfoo' and the custom unit 'h000' (named through the string table in
 // the skin file), with triggers and a script that name them.
@@ -84,10 +83,10 @@ TEST_F(MapFixture, ReplaceRenamesObjectFilesSkinAndTriggersInsideTheMap) {
     ASSERT_EQ(report.renames.size(), 2u);
     EXPECT_EQ(readAll(dir / "BACKUP_Карта.w3x"), original);
 
-    EXPECT_EQ(text(file("war3map.wtg")), "WTG! CreateUnit u000 h001");
-    EXPECT_EQ(text(file("war3map.wct")), "custom text u000");
-    EXPECT_EQ(text(file("war3map.j")), script); // the script only when asked
-    EXPECT_EQ(text(file("war3mapImported\\model.mdx")), "model bytes h000");
+    EXPECT_EQ(textOf(file("war3map.wtg")), "WTG! CreateUnit u000 h001");
+    EXPECT_EQ(textOf(file("war3map.wct")), "custom text u000");
+    EXPECT_EQ(textOf(file("war3map.j")), script); // the script only when asked
+    EXPECT_EQ(textOf(file("war3mapImported\\model.mdx")), "model bytes h000");
 
     ObjectBundle units;
     const Bytes w3u = file("war3map.w3u");
@@ -108,7 +107,7 @@ TEST_F(MapFixture, ScriptIsPatchedWhenAsked) {
     request.replaceList = dir / "list.txt";
     request.patchScript = true;
     replaceInMap(request, sink);
-    EXPECT_EQ(text(file("war3map.j")), "call CreateUnit('u000')");
+    EXPECT_EQ(textOf(file("war3map.j")), "call CreateUnit('u000')");
 }
 
 TEST_F(MapFixture, DryRunCountsAndChangesNothing) {
@@ -131,7 +130,7 @@ TEST_F(MapFixture, DryRunCountsAndChangesNothing) {
     EXPECT_EQ(sides[3].name, "war3map.j (not patched)");
     EXPECT_EQ(renames[0].occurrences, (std::vector<std::size_t>{1, 1, 2, 1}));
     EXPECT_EQ(readAll(map), original);
-    EXPECT_EQ(text(readAll(dir / "outside.txt")), "h000 h000");
+    EXPECT_EQ(textOf(readAll(dir / "outside.txt")), "h000 h000");
 }
 
 TEST_F(MapFixture, DamagedMapIsRefusedAndLeftAlone) {
@@ -167,7 +166,7 @@ TEST_F(MapFixture, MergeAddsABundleToTheObjectFiles) {
     EXPECT_EQ(idValueOf(custom.at(0), "ubui"), "hfoo"); // glued: kept
     EXPECT_EQ(custom.at(0).find(id("uhpm"))->intValue, 50);
     EXPECT_EQ(readAll(dir / "BACKUP_Карта.w3x"), original);
-    EXPECT_EQ(text(file("war3map.wtg")), wtg);
+    EXPECT_EQ(textOf(file("war3map.wtg")), wtg);
 }
 
 TEST_F(MapFixture, MergeOfAKindTheMapLacksAddsItsFile) {
@@ -250,7 +249,7 @@ TEST(FolderMap, GivesTheSameBytesAsTheArchiveAndLeavesUntouchedFilesAlone) {
             ASSERT_TRUE(inFolder.read(f.name, y, error)) << error;
             EXPECT_EQ(x, y) << f.name;
         }
-        EXPECT_EQ(text(readAll(folder / "war3map.j")).find("X000") != std::string::npos, patchScript);
+        EXPECT_EQ(textOf(readAll(folder / "war3map.j")).find("X000") != std::string::npos, patchScript);
         // Untouched files keep their bytes and their time; the backup folder holds only the files that changed.
         EXPECT_EQ(readAll(folder / "war3mapSkin.w3b"), readAll(source / "war3mapSkin.w3b"));
         EXPECT_EQ(fs::last_write_time(folder / "war3mapSkin.w3b"), oldTime);

@@ -15,11 +15,6 @@ namespace fs = std::filesystem;
 
 const std::string kDone = "Процесс обьединения завершен!";
 
-void save(const ObjectBundle& bundle, const fs::path& path) {
-    std::string error;
-    ASSERT_TRUE(bundle.save(path, error)) << error;
-}
-
 // Main: unit 'h000' with fields a and c, and an ability. Added: 'h000' with fields a and b, and unit 'h001'.
 struct MergeFixture : ::testing::Test {
     void SetUp() override {

@@ -5,6 +5,8 @@
 #include "core/objectbundle.h"
 #include "tests/support/testsupport.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -62,6 +64,20 @@ inline std::string textOf(const ObjectRecord& r, const char* field) {
 inline std::string idValueOf(const ObjectRecord& r, const char* field) {
     const Modification* m = r.find(id(field));
     return m ? ObjectId::fromValue(static_cast<std::uint32_t>(m->intValue)).text() : std::string("<none>");
+}
+
+// Saves the bundle, failing the test with the reason when it cannot.
+inline void save(const ObjectBundle& bundle, const std::filesystem::path& path) {
+    std::string error;
+    ASSERT_TRUE(bundle.save(path, error)) << error;
+}
+
+// The bundle in the file, its load warnings dropped; a failed load fails the test.
+inline ObjectBundle load(const std::filesystem::path& path) {
+    ObjectBundle bundle;
+    bundle.warningSink = [](const std::string&) {};
+    EXPECT_TRUE(bundle.load(path)) << path;
+    return bundle;
 }
 
 } // namespace brindlemark::testing

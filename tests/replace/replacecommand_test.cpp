@@ -28,7 +28,6 @@ namespace fs = std::filesystem;
 
 const std::string kDone = "Процесс изменения завершен!";
 
-std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // The one message of a run that completed: the completion text and what was done.
 ::testing::Matcher<const std::vector<std::string>&> completed(std::size_t renamed, std::size_t files) {
@@ -169,7 +168,7 @@ TEST(ReplaceCommand, AFailureBeforeWritingLeavesEveryFileAsItWas) {
         EXPECT_TRUE(report.failed) << c.what;
         EXPECT_FALSE(report.bundleWritten) << c.what;
         EXPECT_EQ(readAll(main.path.fullPath), mainBytes) << c.what;
-        EXPECT_EQ(text(readAll(dir / "trig.wct")), "hfoo hkni") << c.what;
+        EXPECT_EQ(textOf(readAll(dir / "trig.wct")), "hfoo hkni") << c.what;
         for (const char* name : {"BACKUP_map.w3o", "BACKUP_trig.wct", "BACKUP_readonly.wtg", "missing.wtg"})
             EXPECT_FALSE(fs::exists(dir / name)) << c.what << ": " << name;
     }
@@ -549,7 +548,7 @@ TEST(ReplaceCommand, AFailureAtEveryStepLeavesEachFileOldOrWhollyNew) {
                                                         {dir / "list.txt", {dir / "a.wtg", dir / "b.wct"}, true}, sink);
         setFaultHook(nullptr);
         sawSuccess = !report.failed;
-        const std::vector<std::string> after = {"", text(readAll(dir / "a.wtg")), text(readAll(dir / "b.wct"))};
+        const std::vector<std::string> after = {"", textOf(readAll(dir / "a.wtg")), textOf(readAll(dir / "b.wct"))};
         EXPECT_TRUE(after[1] == "h000 h001" || after[1] == "h00A h00B") << after[1];
         EXPECT_TRUE(after[2] == "call h001" || after[2] == "call h00B") << after[2];
         ObjectBundle written;

@@ -14,7 +14,9 @@ namespace brindlemark {
 namespace {
 
 using testing::Bytes;
+using testing::bytesOf;
 using testing::id;
+using testing::textOf;
 using testing::readAll;
 using testing::TempDir;
 using testing::writeAll;
@@ -46,12 +48,6 @@ Bytes fastPasses(Bytes bytes, const std::vector<SidePass>& passes) {
     return bytes;
 }
 
-Bytes bytesOf(std::string_view text) {
-    return Bytes(text.begin(), text.end());
-}
-std::string textOf(const Bytes& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
 
 // The file's content after one patchSideFile pass over `content`.
 std::string patchedFile(std::string_view content, std::string_view from, std::string_view to) {

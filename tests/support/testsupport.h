@@ -57,6 +57,9 @@ inline void writeAll(const std::filesystem::path& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+inline Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
 inline void writeAll(const std::filesystem::path& path, std::string_view text) {
     writeAll(path, Bytes(text.begin(), text.end()));
 }
