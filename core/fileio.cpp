@@ -560,14 +560,7 @@ FileTransaction::FileTransaction() = default;
 FileTransaction::~FileTransaction() = default;
 
 bool FileTransaction::stage(const fs::path& target, std::span<const std::uint8_t> bytes, std::string& error) {
-    auto staged = std::make_unique<Staged>(target);
-    if (!staged->file.open(error))
-        return false;
-    staged->file.write(bytes.data(), bytes.size());
-    if (!staged->file.finish(error))
-        return false;
-    files_.push_back(std::move(staged));
-    return true;
+    return stageStreamed(target, [bytes](const auto& put) { put(bytes.data(), bytes.size()); }, error);
 }
 
 bool FileTransaction::stageStreamed(

@@ -40,19 +40,24 @@ std::optional<ObjectRecord::ValueView> ObjectRecord::findValue(ObjectId fieldId)
         return ValueView{m->valueType, m->intValue, m->stringValue};
     }
     // The same bisection as find(), over the stored modifications' field ids.
-    static thread_local std::vector<std::pair<ObjectId, ValueView>> values;
-    values.clear();
-    const std::uint8_t* p = stored_.bytes;
-    visitValues([&](std::size_t, const ValueView& v) {
+    static thread_local std::vector<const std::uint8_t*> starts;
+    starts.clear();
+    walkStored(stored_.bytes, stored_.count, stored_.hasLevels,
+               [&](std::size_t, const std::uint8_t* first, ModValueType, const std::uint8_t*, std::size_t) {
+                   starts.push_back(first);
+               });
+    const std::size_t at = bisectField(fieldId, starts.size(), [&](std::size_t i) {
         ObjectId field;
-        std::memcpy(field.bytes.data(), p, 4);
-        values.push_back({field, v});
-        p += (stored_.hasLevels ? 16 : 8) + (v.valueType == ModValueType::String ? v.text.size() + 1 : 4) + 4;
+        std::memcpy(field.bytes.data(), starts[i], 4);
+        return field;
     });
-    const std::size_t at = bisectField(fieldId, values.size(), [&](std::size_t i) { return values[i].first; });
-    if (at == values.size())
+    if (at == starts.size())
         return std::nullopt;
-    return values[at].second;
+    std::optional<ValueView> found;
+    walkStored(starts[at], 1, stored_.hasLevels,
+               [&](std::size_t, const std::uint8_t*, ModValueType type, const std::uint8_t* value,
+                   std::size_t length) { found = storedView(type, value, length); });
+    return found;
 }
 
 std::uint8_t* ObjectRecord::ownStoredBytes() {

@@ -13,6 +13,12 @@
 
 namespace brindlemark {
 
+namespace detail {
+inline std::uint32_t loadLittle32(const std::uint8_t* at) {
+    return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16 | std::uint32_t(at[3]) << 24;
+}
+} // namespace detail
+
 // One object: its two identifiers and its modifications, kept in identifier order of their field ids (among
 // matching field ids, in the order they were added).
 //
@@ -85,6 +91,19 @@ private:
         bool own = false; // `owner` is a copy made for this object
     };
 
+    // Walks stored modifications: `step(index, first, type, value, length)` receives each one's first byte, its
+    // value type, the first byte of its value and the value's length (a string's without its NUL, else 4).
+    template <typename Byte, typename Step>
+    static void walkStored(Byte* bytes, std::uint32_t count, bool hasLevels, Step&& step);
+    // What a stored value holds, from walkStored()'s account of it.
+    static ValueView storedView(ModValueType type, const std::uint8_t* value, std::size_t length) {
+        ValueView view{type, 0, {}};
+        if (type == ModValueType::String)
+            view.text = std::string_view(reinterpret_cast<const char*>(value), length);
+        else if (type == ModValueType::Integer)
+            view.intValue = static_cast<std::int32_t>(detail::loadLittle32(value));
+        return view;
+    }
     // Makes the stored bytes this object's alone, copying them when they are shared; returns them.
     std::uint8_t* ownStoredBytes();
 
@@ -106,6 +125,21 @@ private:
     mutable Stored stored_;
 };
 
+template <typename Byte, typename Step>
+void ObjectRecord::walkStored(Byte* bytes, std::uint32_t count, bool hasLevels, Step&& step) {
+    // Stored modifications were checked when read: every one is whole, of a known type, and in order.
+    Byte* p = bytes;
+    const std::size_t header = hasLevels ? 16 : 8;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const auto type = static_cast<ModValueType>(detail::loadLittle32(p + 4));
+        Byte* value = p + header;
+        const std::size_t length =
+            type == ModValueType::String ? std::strlen(reinterpret_cast<const char*>(value)) : 4;
+        step(static_cast<std::size_t>(i), p, type, value, length);
+        p = value + length + (type == ModValueType::String ? 1 : 0) + 4; // the value, then the end marker
+    }
+}
+
 template <typename Visit> void ObjectRecord::visitValues(Visit&& visit) const {
     if (!stored_.bytes) {
         for (std::size_t i = 0; i < mods_.size(); ++i) {
@@ -114,28 +148,9 @@ template <typename Visit> void ObjectRecord::visitValues(Visit&& visit) const {
         }
         return;
     }
-    // Stored modifications were checked when read: every one is whole, of a known type, and in order.
-    const std::uint8_t* p = stored_.bytes;
-    const std::size_t header = stored_.hasLevels ? 16 : 8;
-    for (std::uint32_t i = 0; i < stored_.count; ++i) {
-        auto load32 = [](const std::uint8_t* at) {
-            return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16 |
-                   std::uint32_t(at[3]) << 24;
-        };
-        ValueView view{static_cast<ModValueType>(load32(p + 4)), 0, {}};
-        p += header;
-        if (view.valueType == ModValueType::String) {
-            const std::size_t length = std::strlen(reinterpret_cast<const char*>(p));
-            view.text = std::string_view(reinterpret_cast<const char*>(p), length);
-            p += length + 1;
-        } else {
-            if (view.valueType == ModValueType::Integer)
-                view.intValue = static_cast<std::int32_t>(load32(p));
-            p += 4;
-        }
-        p += 4; // the end marker
-        visit(static_cast<std::size_t>(i), view);
-    }
+    walkStored(stored_.bytes, stored_.count, stored_.hasLevels,
+               [&](std::size_t i, const std::uint8_t*, ModValueType type, const std::uint8_t* value,
+                   std::size_t length) { visit(i, storedView(type, value, length)); });
 }
 
 template <typename Patch> void ObjectRecord::patchValues(Patch&& patch) {
@@ -149,29 +164,16 @@ template <typename Patch> void ObjectRecord::patchValues(Patch&& patch) {
                 std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
                                      std::uint8_t(v >> 24)};
                 patch(ModValueType::Integer, b, std::size_t(4));
-                m.intValue = static_cast<std::int32_t>(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 |
-                                                       std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24);
+                m.intValue = static_cast<std::int32_t>(detail::loadLittle32(b));
             }
         }
         return;
     }
-    std::uint8_t* p = ownStoredBytes();
-    const std::size_t header = stored_.hasLevels ? 16 : 8;
-    for (std::uint32_t i = 0; i < stored_.count; ++i) {
-        const auto type = static_cast<ModValueType>(std::uint32_t(p[4]) | std::uint32_t(p[5]) << 8 |
-                                                    std::uint32_t(p[6]) << 16 | std::uint32_t(p[7]) << 24);
-        p += header;
-        if (type == ModValueType::String) {
-            const std::size_t length = std::strlen(reinterpret_cast<const char*>(p));
-            patch(ModValueType::String, p, length);
-            p += length + 1;
-        } else {
-            if (type == ModValueType::Integer)
-                patch(ModValueType::Integer, p, std::size_t(4));
-            p += 4;
-        }
-        p += 4; // the end marker
-    }
+    walkStored(ownStoredBytes(), stored_.count, stored_.hasLevels,
+               [&](std::size_t, std::uint8_t*, ModValueType type, std::uint8_t* value, std::size_t length) {
+                   if (type == ModValueType::String || type == ModValueType::Integer)
+                       patch(type, value, length);
+               });
 }
 
 // The smallest number of bytes one modification takes in a file.
