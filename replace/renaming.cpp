@@ -124,47 +124,18 @@ bool collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, 
     return renamedInPlace;
 }
 
-std::size_t RenameEngine::PlaceLists::slotOf(std::uint32_t word) const {
-    // Fibonacci hashing spreads identifiers, whose bytes differ mostly at the end, over the table.
-    const std::size_t mask = lists_.size() - 1;
-    std::size_t slot = static_cast<std::size_t>((word * 0x9E3779B97F4A7C15ull) >> 32) & mask;
-    while (lists_[slot] != 0 && words_[slot] != word)
-        slot = (slot + 1) & mask;
-    return slot;
-}
-
-void RenameEngine::PlaceLists::grow() {
-    std::vector<std::uint32_t> words(std::max<std::size_t>(lists_.size() * 2, 1024));
-    std::vector<std::uint32_t> lists(words.size());
-    words_.swap(words);
-    lists_.swap(lists);
-    for (std::size_t i = 0; i < lists.size(); ++i)
-        if (lists[i] != 0) {
-            const std::size_t slot = slotOf(words[i]);
-            words_[slot] = words[i];
-            lists_[slot] = lists[i];
-        }
-}
-
 std::vector<RenameEngine::Place>& RenameEngine::PlaceLists::operator[](std::uint32_t word) {
-    if (2 * (places_.size() + 1) > lists_.size())
-        grow();
-    const std::size_t slot = slotOf(word);
-    if (lists_[slot] == 0) {
-        words_[slot] = word;
+    const std::uint32_t list = lists_.insert(word, static_cast<std::uint32_t>(places_.size()));
+    if (list == places_.size())
         places_.emplace_back();
-        lists_[slot] = static_cast<std::uint32_t>(places_.size());
-    }
-    return places_[lists_[slot] - 1];
+    return places_[list];
 }
 
 std::vector<RenameEngine::Place> RenameEngine::PlaceLists::take(std::uint32_t word) {
-    if (lists_.empty())
+    const std::int64_t list = lists_.find(word);
+    if (list < 0)
         return {};
-    const std::size_t slot = slotOf(word);
-    if (lists_[slot] == 0)
-        return {};
-    return std::exchange(places_[lists_[slot] - 1], {});
+    return std::exchange(places_[static_cast<std::size_t>(list)], {});
 }
 
 RenameEngine::RenameEngine(ObjectBundle& bundle) : bundle_(bundle) {}
@@ -277,7 +248,7 @@ std::size_t RenameEngine::WordMap::slotOf(std::uint32_t key) const {
     return at;
 }
 
-void RenameEngine::WordMap::insert(std::uint32_t key, std::uint32_t value) {
+std::uint32_t RenameEngine::WordMap::insert(std::uint32_t key, std::uint32_t value) {
     if (2 * (used_ + 1) > keys_.size()) {
         std::vector<std::uint32_t> keys = std::move(keys_);
         std::vector<std::uint32_t> values = std::move(values_);
@@ -290,10 +261,11 @@ void RenameEngine::WordMap::insert(std::uint32_t key, std::uint32_t value) {
     }
     const std::size_t at = slotOf(key);
     if (keys_[at] == key)
-        return; // the first entry of an identifier does its rewriting; the others find nothing left
+        return values_[at];
     keys_[at] = key;
     values_[at] = value;
     ++used_;
+    return value;
 }
 
 std::int64_t RenameEngine::WordMap::find(std::uint32_t key) const {
@@ -349,6 +321,7 @@ bool RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameLis
                                });
     for (const RenameEntry& entry : list.entries()) {
         if (defer) {
+            // The first entry of an identifier does its rewriting; the others find nothing left.
             deferredFrom_.insert(entry.fromId.value(), static_cast<std::uint32_t>(deferred_.size()));
             deferredTo_.insert(entry.toId.value(), 0);
             deferred_.push_back(entry);

@@ -91,28 +91,12 @@ private:
     };
     static constexpr std::uint32_t kIntegerPlace = 0xffffffffu;
 
-    // A list of places per word, found through an open-addressing table.
-    class PlaceLists {
-    public:
-        // The word's list, made empty when it has none.
-        std::vector<Place>& operator[](std::uint32_t word);
-        // Hands the word's list over, leaving it empty.
-        std::vector<Place> take(std::uint32_t word);
-
-    private:
-        std::size_t slotOf(std::uint32_t word) const;
-        void grow();
-
-        std::vector<std::uint32_t> words_;
-        std::vector<std::uint32_t> lists_; // per table slot: 0 when free, else the list's index plus one
-        std::vector<std::vector<Place>> places_;
-    };
-
-    // Words found through open addressing, each with a number; 0 is never a key (a plain word holds no NUL).
+    // Words found through open addressing, each with a number. No word holds a NUL byte (a text ends at its
+    // first NUL, and integers with one are never listed), so 0 marks a free slot.
     class WordMap {
     public:
-        // Keeps the first number given for a word.
-        void insert(std::uint32_t key, std::uint32_t value);
+        // Gives the word `value` unless it has a number already; returns the word's number.
+        std::uint32_t insert(std::uint32_t key, std::uint32_t value);
         // The word's number, or -1.
         std::int64_t find(std::uint32_t key) const;
         void clear();
@@ -123,6 +107,19 @@ private:
         std::vector<std::uint32_t> keys_;
         std::vector<std::uint32_t> values_;
         std::size_t used_ = 0;
+    };
+
+    // A list of places per word.
+    class PlaceLists {
+    public:
+        // The word's list, made empty when it has none.
+        std::vector<Place>& operator[](std::uint32_t word);
+        // Hands the word's list over, leaving it empty.
+        std::vector<Place> take(std::uint32_t word);
+
+    private:
+        WordMap lists_; // per word, the index of its list
+        std::vector<std::vector<Place>> places_;
     };
 
     // Whether the pair renames at most one object of each kind, to an identifier no object of that kind has.
