@@ -88,7 +88,8 @@ done
 chmod -R u+w "$work" # the corpus may be read-only, and a read-only file is not written over
 # Every custom identifier the file holds gets a new first letter.
 run_linux idlist "$work/linux/карта war3map.w3u" -o "$scratch/ids.txt"
-awk 'length($1) == 4 { print $1, "Z" substr($1, 2) }' "$scratch/ids.txt" | head -40 > "$scratch/list.txt"
+# (No pipe into head: under pipefail a writer cut off early fails the script with SIGPIPE.)
+awk 'length($1) == 4 && n < 40 { print $1, "Z" substr($1, 2); n++ }' "$scratch/ids.txt" > "$scratch/list.txt"
 cp "$scratch/list.txt" "$work/linux/список замены.txt"
 cp "$scratch/list.txt" "$work/windows/список замены.txt"
 for side in linux windows; do
@@ -100,7 +101,14 @@ compare_folders "replace"
 echo "compare-windows: replace with $(wc -l < "$scratch/list.txt") renames and $(grep -c . <<< "$triggers" || true) side files"
 
 # Merge two files of one kind, each policy in turn, backups on.
-second=$(find "$corpus" -type f -iname '*.w3u' -size +1k | sort | grep -vxF "$units" | head -1)
+mapfile -t unit_files < <(find "$corpus" -type f -iname '*.w3u' -size +1k | sort)
+second=
+for candidate in "${unit_files[@]}"; do
+    if [[ $candidate != "$units" ]]; then
+        second=$candidate
+        break
+    fi
+done
 for policy in overwrite glue keep; do
     rm -rf "$work/linux"/* "$work/windows"/*
     for side in linux windows; do
