@@ -37,16 +37,10 @@ int runNormalize(const ParsedArguments& args) {
         }
         return kExitSuccess;
     }
-    ByteWriter writer;
     bool written = true;
-    writer.sink = [&written](const std::uint8_t* data, std::size_t size) {
+    bundle.writeTo(singleKindOf(out->path), [&written](const std::uint8_t* data, std::size_t size) {
         written = written && std::fwrite(data, 1, size, stdout) == size;
-    };
-    if (const std::optional<ObjectKind> single = singleKindOf(out->path))
-        bundle.kind(*single).file.write(writer);
-    else
-        bundle.write(writer);
-    writer.flush();
+    });
     if (!written || std::fflush(stdout) != 0) {
         printError("cannot write to standard output");
         return kExitFailure;

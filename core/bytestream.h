@@ -108,6 +108,12 @@ private:
 // Little-endian output into a growing buffer; a sink may drain the buffer while writing goes on.
 class ByteWriter {
 public:
+    using Sink = std::function<void(const std::uint8_t*, std::size_t)>;
+
+    ByteWriter() = default;
+    // Output handed to `sink` in pieces through a small buffer that is reused, never grown.
+    explicit ByteWriter(Sink sink) : sink_(std::move(sink)) { buffer_.reserve(kDrainBytes + kDirectBytes); }
+
     std::vector<std::uint8_t>& buffer() { return buffer_; }
     const std::vector<std::uint8_t>& buffer() const { return buffer_; }
 
@@ -124,6 +130,11 @@ public:
     void writeId(ObjectId id) { buffer_.insert(buffer_.end(), id.bytes.begin(), id.bytes.end()); }
     void writeBytes(const void* data, std::size_t size) {
         const auto* p = static_cast<const std::uint8_t*>(data);
+        if (sink_ && size >= kDirectBytes) {
+            flush();
+            sink_(p, size);
+            return;
+        }
         buffer_.insert(buffer_.end(), p, p + size);
     }
     void writeCString(const std::string& text) {
@@ -131,23 +142,24 @@ public:
         buffer_.push_back(0);
     }
 
-    // Where drain() and flush() send the buffered bytes; without a sink the buffer keeps everything.
-    std::function<void(const std::uint8_t*, std::size_t)> sink;
-
-    // Hands the buffer to the sink once it has grown past a threshold.
+    // Hands the buffer to the sink once it has grown past a threshold. Without a sink the buffer keeps
+    // everything.
     void drain() {
-        if (sink && buffer_.size() >= kDrainBytes)
+        if (sink_ && buffer_.size() >= kDrainBytes)
             flush();
     }
     void flush() {
-        if (sink && !buffer_.empty()) {
-            sink(buffer_.data(), buffer_.size());
+        if (sink_ && !buffer_.empty()) {
+            sink_(buffer_.data(), buffer_.size());
             buffer_.clear();
         }
     }
 
 private:
-    static constexpr std::size_t kDrainBytes = 1 << 20;
+    // The buffer stays small enough to be reused while it is in the cache; larger pieces go to the sink directly.
+    static constexpr std::size_t kDrainBytes = 256 << 10;
+    static constexpr std::size_t kDirectBytes = 64 << 10;
+    Sink sink_;
     std::vector<std::uint8_t> buffer_;
 };
 

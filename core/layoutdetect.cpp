@@ -16,8 +16,8 @@ struct Attempt {
 
 std::size_t recoveredIn(const ParsedObjectFile& file) {
     std::size_t n = 0;
-    for (const ObjectRecord& r : file.objects)
-        for (const Modification& m : r.modifications())
+    for (const auto& r : file.objects)
+        for (const Modification& m : r->modifications())
             n += m.recovered ? 1 : 0;
     return n;
 }

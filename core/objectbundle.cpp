@@ -201,8 +201,7 @@ std::vector<std::uint8_t> ObjectBundle::toBytes() const {
 
 void ObjectBundle::writeTo(std::optional<ObjectKind> k,
                            const std::function<void(const std::uint8_t*, std::size_t)>& put) const {
-    ByteWriter out;
-    out.sink = put;
+    ByteWriter out(put);
     if (k)
         kind(*k).file.write(out);
     else

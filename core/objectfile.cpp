@@ -22,8 +22,8 @@ bool parseObjectFile(ByteReader& in, bool hasLevels, ParsedObjectFile& out) {
             return in.countTooLarge(countAt, count, "objects");
         out.objects.reserve(out.objects.size() + count);
         for (std::uint32_t i = 0; i < count; ++i) {
-            ObjectRecord record;
-            if (!record.read(in, hasLevels, out.version))
+            auto record = std::make_unique<ObjectRecord>();
+            if (!record->read(in, hasLevels, out.version))
                 return false;
             out.objects.push_back(std::move(record));
         }
@@ -33,9 +33,13 @@ bool parseObjectFile(ByteReader& in, bool hasLevels, ParsedObjectFile& out) {
 }
 
 bool ObjectFile::fileObject(ObjectRecord&& record, MergePolicy policy, const WarningSink& warn) {
-    const ObjectId id = record.effectiveId();
-    const bool standard = id == record.baseId;
-    if (standard && record.modificationCount() == 0)
+    return fileObject(std::make_unique<ObjectRecord>(std::move(record)), policy, warn);
+}
+
+bool ObjectFile::fileObject(std::unique_ptr<ObjectRecord> record, MergePolicy policy, const WarningSink& warn) {
+    const ObjectId id = record->effectiveId();
+    const bool standard = id == record->baseId;
+    if (standard && record->modificationCount() == 0)
         return false;
     if (warn && standardTable.contains(id) && customTable.contains(id))
         warn("WARNING: COLLISION OF EXISTANCE FOR ID " + id.text());
@@ -43,15 +47,15 @@ bool ObjectFile::fileObject(ObjectRecord&& record, MergePolicy policy, const War
         standardTable.add(std::move(record), policy);
         return true;
     }
-    if (idsMatch(record.baseId, record.newId))
-        record.baseId = ObjectId{};
+    if (idsMatch(record->baseId, record->newId))
+        record->baseId = ObjectId{};
     customTable.add(std::move(record), policy);
     return true;
 }
 
 void ObjectFile::take(ParsedObjectFile&& parsed, MergePolicy policy, const WarningSink& warn) {
     version = parsed.version;
-    for (ObjectRecord& record : parsed.objects)
+    for (std::unique_ptr<ObjectRecord>& record : parsed.objects)
         fileObject(std::move(record), policy, warn);
     parsed.objects.clear();
 }

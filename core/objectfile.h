@@ -3,6 +3,7 @@
 #include "core/objecttable.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ using WarningSink = std::function<void(const std::string&)>;
 // An object file read from bytes whose objects are not yet filed into tables.
 struct ParsedObjectFile {
     std::int32_t version = 0;
-    std::vector<ObjectRecord> objects; // both sections, in file order
+    std::vector<std::unique_ptr<ObjectRecord>> objects; // both sections, in file order; filed without a copy
 };
 
 // The highest object file version this program reads and writes.
@@ -34,6 +35,7 @@ struct ObjectFile {
     // Files an object that was just read into one of the two tables. A modified standard object without
     // modifications is dropped (false); custom objects are kept even when empty.
     bool fileObject(ObjectRecord&& record, MergePolicy policy, const WarningSink& warn);
+    bool fileObject(std::unique_ptr<ObjectRecord> record, MergePolicy policy, const WarningSink& warn);
     // Takes the version and files every object of `parsed`, in order.
     void take(ParsedObjectFile&& parsed, MergePolicy policy, const WarningSink& warn);
     // Writes the object file in the layout of its own version.

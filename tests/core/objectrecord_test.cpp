@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 namespace brindlemark {
 namespace {
@@ -69,6 +70,37 @@ TEST(ObjectRecord, ModificationsAreHeldInCaseInsensitiveFieldOrder) {
     ASSERT_TRUE(readObject(written, false, 2, again));
     EXPECT_EQ(fieldOrder(again), fieldOrder(r));
     EXPECT_EQ(written.size(), file.size());
+}
+
+TEST(ObjectRecord, StreamedWritingKeepsLargeAndSmallObjectsInFileOrder) {
+    // A large object's stored bytes bypass the writer's buffer; the small ones around it must not overtake it.
+    Builder file;
+    for (int object = 0; object < 3; ++object) {
+        const int count = object == 1 ? 6000 : 2;
+        file.id("hfoo").id("h00" + std::to_string(object)).u32(static_cast<std::uint32_t>(count));
+        for (int m = 0; m < count; ++m)
+            file.id(std::string{'f', char('a' + m / 676), char('a' + m / 26 % 26), char('a' + m % 26)})
+                .i32(0).i32(m).id("hfoo");
+    }
+    const auto bytes = std::make_shared<Bytes>(file.bytes);
+    ByteReader in(*bytes);
+    in.keepAlive = bytes;
+    std::vector<ObjectRecord> objects(3);
+    for (ObjectRecord& r : objects)
+        ASSERT_TRUE(r.read(in, false, 2));
+    Bytes streamed;
+    std::size_t pieces = 0;
+    ByteWriter out([&](const std::uint8_t* data, std::size_t size) {
+        streamed.insert(streamed.end(), data, data + size);
+        ++pieces;
+    });
+    for (const ObjectRecord& r : objects) {
+        r.write(out, 2);
+        out.drain();
+    }
+    out.flush();
+    EXPECT_EQ(streamed, *bytes);
+    EXPECT_EQ(pieces, 3u); // the first object's header, the large object, the rest
 }
 
 TEST(ObjectRecord, RepeatedFieldWithoutLevelsKeepsTheLaterValue) {
