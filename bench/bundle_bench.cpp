@@ -2,8 +2,8 @@
 // for two shapes of about 30 MB each: string-heavy (40 % of the modifications strings, the default generated
 // bundle) and integer-heavy (85 % integers, 5 % strings). Prints its figures and how they compare with the
 // targets: a whole `brindlemark-cli normalize` process at most 4 times a `cp` of the same file (the two run
-// interleaved, so that both see the same load on the machine; judged on the medians, since a cp whose earlier
-// copy never reached the disk is freed for nothing and its best time is a lucky outlier), and at most 1.5 times
+// interleaved, so that both see the same load on the machine, each after a sync; judged on the medians, since
+// cp's best time is an outlier at about half its median), and at most 1.5 times
 // the file size of memory to load it. A `dd conv=fsync` copy is timed beside them: a copy that, like normalize,
 // is on the disk when it ends (in a series of its own after them). Linux: uses posix_spawn, getrusage and glibc's malloc_usable_size.
 //
@@ -456,12 +456,16 @@ int main(int argc, char** argv) {
         std::vector<double> copying;
         std::vector<double> syncing;
         long rss = 0;
+        // Every run starts with nothing left to write back from the run before, so that no process pays for
+        // flushing what another one left dirty (cp leaves its whole copy to be written later).
         for (int i = 0; i < runs; ++i) {
+            sync();
             const ChildResult r = runChild({cli, "normalize", file.string(), "-o", normalised.string()}, "/dev/null");
             if (r.status != 0)
                 fail("brindlemark-cli normalize failed");
             seconds.push_back(r.seconds);
             rss = std::max(rss, r.maxRssKiB);
+            sync();
             const ChildResult c = runChild({"/bin/cp", file.string(), copied.string()}, "/dev/null");
             if (c.status != 0)
                 fail("cp failed");
@@ -469,6 +473,7 @@ int main(int argc, char** argv) {
         }
         // The durable copy in a series of its own, so that its flushing does not slow the cp runs.
         for (int i = 0; i < runs; ++i) {
+            sync();
             const ChildResult d = runChild({"/bin/dd", "if=" + file.string(), "of=" + synced.string(), "bs=4M",
                                             "conv=fsync", "status=none"},
                                            "/dev/null");
