@@ -1,11 +1,11 @@
 // Speed and memory of loading and saving a large bundle, against plain file reads and writes of the same bytes,
 // for two shapes of about 30 MB each: string-heavy (40 % of the modifications strings, the default generated
 // bundle) and integer-heavy (85 % integers, 5 % strings). Prints its figures and how they compare with the
-// targets: a whole `brindlemark-cli normalize` process at most 4 times a `cp` of the same file (the two run
-// interleaved, so that both see the same load on the machine, each after a sync; judged on the medians, since
-// cp's best time is an outlier at about half its median), and at most 1.5 times
-// the file size of memory to load it. A `dd conv=fsync` copy is timed beside them: a copy that, like normalize,
-// is on the disk when it ends (in a series of its own after them). Linux: uses posix_spawn, getrusage and glibc's malloc_usable_size.
+// targets: a whole `brindlemark-cli normalize` process at most 4 times a `cp` of the same file, and at most 1.5
+// times the file size of memory to load it. Normalize and cp run interleaved, so that both see the same load on
+// the machine, each after a sync, and are judged on the medians: cp's best time is an outlier at about half its
+// median. A `dd conv=fsync` copy, which like normalize is on the disk when it ends, is timed beside them in a
+// series of its own. Linux: uses posix_spawn, getrusage and glibc's malloc_usable_size.
 //
 // usage: brindlemark_bench_bundle [--shape strings|integers] [--objects N] [--modifications N] [--runs N]
 //                                 [--dir FOLDER] [--cli PATH]
