@@ -199,8 +199,7 @@ std::vector<std::uint8_t> ObjectBundle::toBytes() const {
     return std::move(out.buffer());
 }
 
-void ObjectBundle::writeTo(std::optional<ObjectKind> k,
-                           const std::function<void(const std::uint8_t*, std::size_t)>& put) const {
+void ObjectBundle::writeTo(std::optional<ObjectKind> k, const ByteWriter::Sink& put) const {
     ByteWriter out(put);
     if (k)
         kind(*k).file.write(out);
@@ -215,6 +214,11 @@ bool ObjectBundle::save(const std::filesystem::path& path, std::string& error) c
         return false;
     writeTo(singleKindOf(path), [&file](const std::uint8_t* data, std::size_t size) { file.write(data, size); });
     return file.commit(error);
+}
+
+bool ObjectBundle::stage(FileTransaction& files, const std::filesystem::path& path, std::string& error) const {
+    const std::optional<ObjectKind> single = singleKindOf(path);
+    return files.stageStreamed(path, [&](const auto& put) { writeTo(single, put); }, error);
 }
 
 void ObjectBundle::clear() {

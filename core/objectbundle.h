@@ -14,6 +14,8 @@
 
 namespace brindlemark {
 
+class FileTransaction;
+
 // The seven kinds of object data, in the order in which they stand in a bundle file.
 enum class ObjectKind { Units, Items, Destructables, Doodads, Abilities, Buffs, Upgrades };
 
@@ -78,13 +80,14 @@ public:
     // Writes the bundle, or for a single-kind file name the object file of that kind alone, through a temporary
     // file that then replaces `path`. False with the reason; the file at `path` is then unchanged.
     bool save(const std::filesystem::path& path, std::string& error) const;
+    // The same contents for `path` staged in `files`, streamed: the file changes only when `files` commits.
+    [[nodiscard]] bool stage(FileTransaction& files, const std::filesystem::path& path, std::string& error) const;
     // The bytes of the whole bundle.
     std::vector<std::uint8_t> toBytes() const;
     // The bytes of one kind's object file.
     std::vector<std::uint8_t> objectFileBytes(ObjectKind kind) const;
     // The bytes of the bundle, or with `kind` of that kind's object file, handed to `put` piece by piece.
-    void writeTo(std::optional<ObjectKind> kind,
-                 const std::function<void(const std::uint8_t*, std::size_t)>& put) const;
+    void writeTo(std::optional<ObjectKind> kind, const ByteWriter::Sink& put) const;
     // Streams the bytes to `out` (whose sink, if any, receives them in pieces).
     void write(ByteWriter& out) const;
 

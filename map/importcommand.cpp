@@ -190,8 +190,7 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
                 return fail("Failed to create backup file " + pathText(copy) + ", nothing was written (" +
                             reasonOf(error) + ")");
         }
-        const std::vector<std::uint8_t> bytes = mainIsSingle ? target.objectFileBytes(mainKind) : target.toBytes();
-        if (!files.stage(request.main, bytes, error))
+        if (!target.stage(files, request.main, error))
             return fail("Failed to write object file " + pathText(request.main) + " (" + reasonOf(error) + ")");
         changed = 1;
     }

@@ -97,8 +97,7 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
     if (const LoadResult loaded = mergeAddedFile(bundle, added, request.addedFile); !loaded)
         return fail(loadFailureMessage(loaded, request.addedFile));
 
-    const std::optional<ObjectKind> single = singleKindOf(main);
-    if (!files.stageStreamed(main, [&](const auto& put) { bundle.writeTo(single, put); }, error))
+    if (!bundle.stage(files, main, error))
         return fail("Failed to write object file " + pathText(main) + " (" + reasonOf(error) + ")");
     if (!files.commit(error))
         return fail("Failed to write object file " + pathText(main) + ": " + error);

@@ -169,8 +169,7 @@ ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundleP
         if (!files.stageBackupOfReplaced(main, backup, error))
             return fail("Failed to create backup file " + pathText(backup) + ", replace aborted (" + reasonOf(error) + ")");
     }
-    const std::optional<ObjectKind> single = singleKindOf(main);
-    if (!files.stageStreamed(main, [&](const auto& put) { bundle.writeTo(single, put); }, error))
+    if (!bundle.stage(files, main, error))
         return fail("Failed to write object file " + pathText(main) + " (" + reasonOf(error) + ")");
     std::size_t changed = 1;
     if (!stageSideFiles(sides, !plan.renames.empty(), backups, files, changed, error))
