@@ -217,8 +217,6 @@ bool isPlainWord(ObjectId id) {
 // The whole words of the text that the map renames, left to right: `hit(offset, entry)`.
 template <typename Map, typename Hit>
 void forEachRenamedWord(const Map& map, const std::uint8_t* text, std::size_t length, Hit&& hit) {
-    if (length < 4)
-        return;
     for (std::size_t i = 0; i + 4 <= length; ++i) {
         if (i != 0 && !isDelimiter(text[i - 1]))
             continue;
@@ -335,7 +333,6 @@ bool RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameLis
     }
     return defer;
 }
-
 
 void RenameEngine::rewriteDeferred() {
     if (deferred_.empty())
