@@ -28,7 +28,6 @@ namespace fs = std::filesystem;
 
 const std::string kDone = "Процесс изменения завершен!";
 
-
 // The one message of a run that completed: the completion text and what was done.
 ::testing::Matcher<const std::vector<std::string>&> completed(std::size_t renamed, std::size_t files) {
     return ::testing::ElementsAre(kDone + " Переименовано идентификаторов: " + std::to_string(renamed) +
@@ -486,15 +485,13 @@ TEST(ReplacePlan, RewritingRenamesTogetherMatchesRewritingThemOneAfterAnother) {
         gen.seedPool();
         // Loaded from a file, the objects keep their modifications as the file's bytes, which the copy shares.
         TempDir dir;
-        std::string error;
-        ASSERT_TRUE(gen.bundle().save(dir / "map.w3o", error));
-        ObjectBundle together;
-        together.warningSink = [](const std::string&) {};
-        ASSERT_TRUE(together.load(dir / "map.w3o"));
+        save(gen.bundle(), dir / "map.w3o");
+        ObjectBundle together = load(dir / "map.w3o");
         together.mergePolicy = gen.policy();
         ObjectBundle oneByOne = together;
         const std::string text = gen.list();
         ReplaceListContents list;
+        std::string error;
         ASSERT_TRUE(parseReplaceList(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
                                      "list", list, error));
         std::vector<SideText> noSides;
