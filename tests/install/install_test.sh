@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix and checks what a user gets there: the programs run, the desktop
-# entry validates, the file types and icons are in place, the manual page renders.
+# Installs the build into a temporary prefix and checks what a user gets there: the programs run and are stripped,
+# the desktop entry validates and names the installed program, the file types and icons are in place, the manual
+# pages render.
 # Usage: install_test.sh BUILD_DIR WITH_WINDOW(ON|OFF)
 set -uo pipefail
 build=$1
@@ -25,15 +26,21 @@ expect_output "usage: brindlemark-cli COMMAND" "$prefix/bin/brindlemark-cli" --h
 
 files=(share/man/man1/brindlemark-cli.1 share/bash-completion/completions/brindlemark-cli
        share/zsh/vendor-completions/_brindlemark-cli)
+programs=(bin/brindlemark-cli)
 if [[ $window == ON ]]; then
     expect_output "brindlemark $version" "$prefix/bin/brindlemark" --version
-    files+=(share/applications/brindlemark.desktop share/mime/packages/brindlemark.xml)
+    programs+=(bin/brindlemark)
+    files+=(share/applications/brindlemark.desktop share/mime/packages/brindlemark.xml share/man/man1/brindlemark.1)
     for size in 16 32 48 64 128 256; do
         files+=("share/icons/hicolor/${size}x${size}/apps/brindlemark.png")
     done
 fi
 for file in "${files[@]}"; do
     [[ -s $prefix/$file ]] || fail "$file is not installed"
+done
+
+for program in "${programs[@]}"; do
+    readelf -S "$prefix/$program" 2>/dev/null | grep -q -e '\.symtab' -e '\.debug_info' && fail "$program is not stripped"
 done
 
 # A tool that is missing here skips its check with a note; scripts/install-deps.sh installs them all.
@@ -50,19 +57,28 @@ if [[ $window == ON ]]; then
             grep -q "\*\.$glob$" "$prefix/share/mime/globs" || fail "no file type for .$glob"
         done
     fi
+    exec_line=$(sed -n 's/^Exec=//p' "$prefix/share/applications/brindlemark.desktop")
+    [[ $exec_line == "\"$prefix/bin/brindlemark\" %f" ]] || fail "the desktop entry starts '$exec_line'"
     entry_types=$(sed -n 's/^MimeType=//p' "$prefix/share/applications/brindlemark.desktop" | tr ';' '\n' | grep . | sort -u)
     defined_types=$(sed -n 's/.*<mime-type type="\([^"]*\)".*/\1/p' "$prefix/share/mime/packages/brindlemark.xml" |
                     sort -u)
     [[ $entry_types == "$defined_types" ]] || fail "the desktop entry opens '$entry_types', defined: '$defined_types'"
 fi
 
-if have man; then
-    page=$(MANWIDTH=100 man --warnings -l "$prefix/share/man/man1/brindlemark-cli.1" 2>"$prefix/man-errors")
-    [[ -s $prefix/man-errors ]] && fail "man: $(cat "$prefix/man-errors")"
-    for text in "brindlemark-cli - rename object identifiers" "replace BUNDLE|MAP --list LIST" \
-                "--patch-script" "with a map: also patch its script" "EXIT STATUS"; do
-        [[ $page == *"$text"* ]] || fail "the manual page lacks '$text'"
+manual_page_has() { # page texts...
+    local page_file=$prefix/share/man/man1/$1 page text
+    shift
+    page=$(MANWIDTH=100 man --warnings -l "$page_file" 2>"$prefix/man-errors")
+    [[ -s $prefix/man-errors ]] && fail "man $page_file: $(cat "$prefix/man-errors")"
+    for text in "$@"; do
+        [[ $page == *"$text"* ]] || fail "the manual page $page_file lacks '$text'"
     done
+}
+if have man; then
+    manual_page_has brindlemark-cli.1 "brindlemark-cli - rename object identifiers" "replace BUNDLE|MAP --list LIST" \
+                    "--patch-script" "with a map: also patch its script" "EXIT STATUS"
+    [[ $window == ON ]] && manual_page_has brindlemark.1 "brindlemark - the window" "brindlemark [FILE]" "--version" \
+                                           "SEE ALSO"
 fi
 
 ((failures == 0)) || exit 1
