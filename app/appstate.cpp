@@ -237,11 +237,17 @@ std::filesystem::path AppState::chooserFolder(Chooser chooser) const {
     return folderMemory ? folderMemory->folder(chooserName(chooser)) : std::filesystem::path();
 }
 
-void AppState::chooserConfirmed(Chooser chooser, const std::filesystem::path& answer) {
+std::string AppState::chooserFilter(Chooser chooser) const {
+    return folderMemory ? folderMemory->filter(chooserName(chooser)) : std::string();
+}
+
+void AppState::chooserConfirmed(Chooser chooser, const std::filesystem::path& answer, std::string_view filter) {
     // A map folder chosen through its war3map.w3i: the chooser opens next beside the folder, not inside it.
     const std::filesystem::path file = chooser == Chooser::MainFile ? chosenMainFile(answer) : answer;
     if (folderMemory && file.has_parent_path())
         folderMemory->setFolder(chooserName(chooser), file.parent_path());
+    if (folderMemory && !filter.empty())
+        folderMemory->setFilter(chooserName(chooser), filter);
 }
 
 std::filesystem::path AppState::proposedSideFileName() const {

@@ -89,8 +89,11 @@ public:
     // The folder a chooser opens in: the identifier-list chooser in the main file's folder, the others where a
     // file was last confirmed in them. Empty for the platform's usual folder.
     std::filesystem::path chooserFolder(Chooser chooser) const;
-    // Remembers the folder of `answer`, just confirmed in `chooser` (for the main file, of the map it stands for).
-    void chooserConfirmed(Chooser chooser, const std::filesystem::path& answer);
+    // The filter entry a chooser selects at first: the one last confirmed in it, or empty for the first entry.
+    std::string chooserFilter(Chooser chooser) const;
+    // Remembers the folder of `answer`, just confirmed in `chooser` (for the main file, of the map it stands for),
+    // and the filter entry `filter` that was selected then (none when empty).
+    void chooserConfirmed(Chooser chooser, const std::filesystem::path& answer, std::string_view filter = {});
 
     // The names the side-file and the text choosers propose: "%s.wct" and "%s_IdList.txt" of the bundle's name.
     std::filesystem::path proposedSideFileName() const;

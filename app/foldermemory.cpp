@@ -27,4 +27,13 @@ void RunFolderMemory::setFolder(std::string_view chooser, const std::filesystem:
     folders_[std::string(chooser)] = folder;
 }
 
+std::string RunFolderMemory::filter(std::string_view chooser) const {
+    const auto it = filters_.find(chooser);
+    return it == filters_.end() ? std::string() : it->second;
+}
+
+void RunFolderMemory::setFilter(std::string_view chooser, std::string_view filter) {
+    filters_[std::string(chooser)] = filter;
+}
+
 } // namespace brindlemark

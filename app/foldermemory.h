@@ -1,8 +1,8 @@
 #pragma once
 
 // Where the window's file choosers open. Each chooser remembers the folder of the last file confirmed in it,
-// between runs; the platform keeps the folders (QSettings on Linux, the registry on Windows) behind
-// FolderMemory.
+// and the filter entry that was selected then, between runs; the platform keeps them (QSettings on Linux, the
+// registry on Windows) behind FolderMemory.
 
 #include <filesystem>
 #include <map>
@@ -17,23 +17,29 @@ enum class Chooser { MainFile, AddedFile, SideFile, ReplaceList, IdList };
 // The name a chooser's folder is kept under: "mainFile", "addedFile", "sideFile", "replaceList", "idList".
 std::string_view chooserName(Chooser chooser);
 
-// Folders by chooser name, kept between runs.
+// Folders and filter entries by chooser name, kept between runs.
 class FolderMemory {
   public:
     virtual ~FolderMemory() = default;
     // The folder last remembered under `chooser`, or an empty path.
     virtual std::filesystem::path folder(std::string_view chooser) const = 0;
     virtual void setFolder(std::string_view chooser, const std::filesystem::path& folder) = 0;
+    // The filter entry (its label and patterns, UTF-8) last remembered under `chooser`, or an empty text.
+    virtual std::string filter(std::string_view chooser) const = 0;
+    virtual void setFilter(std::string_view chooser, std::string_view filter) = 0;
 };
 
-// Folders kept for the run only.
+// Folders and filters kept for the run only.
 class RunFolderMemory final : public FolderMemory {
   public:
     std::filesystem::path folder(std::string_view chooser) const override;
     void setFolder(std::string_view chooser, const std::filesystem::path& folder) override;
+    std::string filter(std::string_view chooser) const override;
+    void setFilter(std::string_view chooser, std::string_view filter) override;
 
   private:
     std::map<std::string, std::filesystem::path, std::less<>> folders_;
+    std::map<std::string, std::string, std::less<>> filters_;
 };
 
 } // namespace brindlemark

@@ -267,10 +267,12 @@ void MainWindow::connectControls() {
 std::optional<QString> MainWindow::askFile(Chooser which, bool save, std::string_view filter,
                                            const QString& initialName) {
     const QString folder = toQString(state_.chooserFolder(which));
-    const std::optional<QString> path = save ? chooser_.saveFile(this, filterFor(filter), initialName, folder)
-                                             : chooser_.openFile(this, filterFor(filter), initialName, folder);
+    QString nameFilter = QString::fromStdString(state_.chooserFilter(which));
+    const std::optional<QString> path =
+        save ? chooser_.saveFile(this, filterFor(filter), initialName, folder, nameFilter)
+             : chooser_.openFile(this, filterFor(filter), initialName, folder, nameFilter);
     if (path)
-        state_.chooserConfirmed(which, toPath(*path));
+        state_.chooserConfirmed(which, toPath(*path), nameFilter.toStdString());
     return path;
 }
 
@@ -282,9 +284,13 @@ void MainWindow::chooseMainBundle() {
 }
 
 void MainWindow::openMainFile(const std::filesystem::path& path) {
-    mainPath_->setText(toQString(path));
+    // "maps/../MyMap.w3x/" is shown and opened as "MyMap.w3x".
+    std::filesystem::path file = path.lexically_normal();
+    if (!file.has_filename() && file.has_relative_path())
+        file = file.parent_path();
+    mainPath_->setText(toQString(file));
     updateButtons();
-    state_.chooseMainBundle(path, *this);
+    state_.chooseMainBundle(file, *this);
 }
 
 void MainWindow::chooseReplaceList() {

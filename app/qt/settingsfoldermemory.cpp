@@ -6,9 +6,16 @@ namespace brindlemark {
 
 namespace {
 
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 QString keyOf(std::string_view chooser) {
-    return QStringLiteral("folders/") +
-           QString::fromUtf8(chooser.data(), static_cast<qsizetype>(chooser.size()));
+    return QStringLiteral("folders/") + fromUtf8(chooser);
+}
+
+QString filterKeyOf(std::string_view chooser) {
+    return QStringLiteral("filters/") + fromUtf8(chooser);
 }
 
 } // namespace
@@ -26,6 +33,15 @@ std::filesystem::path SettingsFolderMemory::folder(std::string_view chooser) con
 
 void SettingsFolderMemory::setFolder(std::string_view chooser, const std::filesystem::path& folder) {
     settings_.setValue(keyOf(chooser), toQString(folder));
+    settings_.sync();
+}
+
+std::string SettingsFolderMemory::filter(std::string_view chooser) const {
+    return settings_.value(filterKeyOf(chooser)).toString().toStdString();
+}
+
+void SettingsFolderMemory::setFilter(std::string_view chooser, std::string_view filter) {
+    settings_.setValue(filterKeyOf(chooser), fromUtf8(filter));
     settings_.sync();
 }
 

@@ -6,7 +6,7 @@
 
 namespace brindlemark {
 
-// The choosers' folders in Qt's settings: the program's settings file (QSettings' usual place for the
+// The choosers' folders and filters in Qt's settings: the program's settings file (QSettings' usual place for the
 // organisation and application name), or a given file.
 class SettingsFolderMemory final : public FolderMemory {
   public:
@@ -15,6 +15,8 @@ class SettingsFolderMemory final : public FolderMemory {
 
     std::filesystem::path folder(std::string_view chooser) const override;
     void setFolder(std::string_view chooser, const std::filesystem::path& folder) override;
+    std::string filter(std::string_view chooser) const override;
+    void setFilter(std::string_view chooser, std::string_view filter) override;
 
   private:
     mutable QSettings settings_;

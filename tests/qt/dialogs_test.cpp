@@ -82,6 +82,11 @@ void DialogsTest::openChooserAcceptsOnlyExistingFiles() {
     bool sawDialog = false;
     QFileDialog::FileMode mode = QFileDialog::AnyFile;
     QFileDialog::AcceptMode accept = QFileDialog::AcceptSave;
+    // The entry remembered from the last time is selected at first; the one the user leaves selected comes back.
+    const QString objectFilter = QStringLiteral("Warcraft 3 Object File, (*.W3O) (*.w3o)");
+    const QString mapFilter = QStringLiteral("Warcraft 3 Map, (*.W3X) (*.w3x)");
+    QString selectedAtFirst;
+    QString nameFilter = QStringLiteral("All Files, (*.*) (*.*)");
     QStringList filters;
     QString proposed;
     ModalCloser closer([&](QWidget* modal) {
@@ -94,17 +99,22 @@ void DialogsTest::openChooserAcceptsOnlyExistingFiles() {
         filters = dialog->nameFilters();
         if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
             proposed = edit->text();
+        selectedAtFirst = dialog->selectedNameFilter();
+        dialog->selectNameFilter(mapFilter);
         dialog->selectFile(toQString(file));
         static_cast<QDialog*>(dialog)->accept();
     });
     const std::optional<QString> chosen = DialogFileChooser().openFile(
-        &parent, QStringLiteral("Warcraft 3 Object File, (*.W3O) (*.w3o)"), QStringLiteral("*.w3o"), QString());
+        &parent, objectFilter + QStringLiteral(";;") + mapFilter + QStringLiteral(";;All Files, (*.*) (*.*)"),
+        QStringLiteral("*.w3o"), QString(), nameFilter);
     QCOMPARE(closer.closed(), 1);
     QVERIFY(sawDialog);
     QCOMPARE(mode, QFileDialog::ExistingFile);
     QCOMPARE(accept, QFileDialog::AcceptOpen);
-    QCOMPARE(filters, QStringList{QStringLiteral("Warcraft 3 Object File, (*.W3O) (*.w3o)")});
+    QCOMPARE(filters, QStringList({objectFilter, mapFilter, QStringLiteral("All Files, (*.*) (*.*)")}));
     QCOMPARE(proposed, QStringLiteral("*.w3o"));
+    QCOMPARE(selectedAtFirst, QStringLiteral("All Files, (*.*) (*.*)"));
+    QCOMPARE(nameFilter, mapFilter);
     QVERIFY(chosen.has_value());
     QVERIFY(fs::equivalent(toPath(*chosen), file));
 }
@@ -128,9 +138,10 @@ void DialogsTest::saveChooserAsksBeforeOverwriting() {
             proposed = edit->text();
         dialog->reject();
     });
+    QString nameFilter = QStringLiteral("No such entry");
     const std::optional<QString> chosen = DialogFileChooser().saveFile(
         &parent, QStringLiteral("TXT File, (*.TXT) (*.txt);;All Files, (*.*) (*.*)"),
-        QStringLiteral("war_IdList.txt"), QString());
+        QStringLiteral("war_IdList.txt"), QString(), nameFilter);
     QCOMPARE(closer.closed(), 1);
     QVERIFY(sawDialog);
     QVERIFY(confirms);
@@ -139,6 +150,7 @@ void DialogsTest::saveChooserAsksBeforeOverwriting() {
                                    QStringLiteral("All Files, (*.*) (*.*)")}));
     QCOMPARE(proposed, QStringLiteral("war_IdList.txt"));
     QVERIFY(!chosen.has_value()); // cancelled
+    QCOMPARE(nameFilter, QStringLiteral("No such entry"));
 }
 
 void DialogsTest::aboutBoxLayout() {

@@ -460,6 +460,7 @@ void WindowCommandsTest::choosersOpenInTheFoldersRememberedBetweenRuns() {
         SettingsFolderMemory memory(settingsFile);
         WindowUnderTest w;
         w.state.folderMemory = &memory;
+        w.chooser.nameFilterAnswers = {QStringLiteral("All Files, (*.*)")};
         choose(w, 1004, dir / "lists" / "war_IdList.txt");
         choose(w, 3, dir / "lists" / "war.wct");
         click(w, 1007); // cancelled: remembers nothing
@@ -480,12 +481,17 @@ void WindowCommandsTest::choosersOpenInTheFoldersRememberedBetweenRuns() {
         folders.append(call.folder);
     QCOMPARE(folders, QStringList({qtext(dir / "lists"), qtext(dir / "lists"), QString(), QString(), QString(),
                                    qtext(dir / "maps"), qtext(dir / "maps")}));
+    // The replace list's chooser selects the filter entry it was last confirmed with; the others their first.
+    QCOMPARE(w.chooser.calls[0].nameFilter, QStringLiteral("All Files, (*.*)"));
+    QCOMPARE(w.chooser.calls[1].nameFilter, QString());
 }
 
 void WindowCommandsTest::aFileGivenAtStartIsTheMainFile() {
     ReplaceScene scene;
     WindowUnderTest w;
-    w.window.openMainFile(scene.bundle);
+    // Given as "folder/../folder/file", it is shown and opened as "folder/file".
+    w.window.openMainFile(scene.bundle.parent_path() / ".." / scene.bundle.parent_path().filename() /
+                          scene.bundle.filename());
     QCOMPARE(w.get<QLineEdit>(1000)->text(), qtext(scene.bundle));
     QVERIFY(w.get<QPushButton>(7)->isEnabled());
     QVERIFY(w.state.mainLoaded);

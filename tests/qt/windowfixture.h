@@ -27,6 +27,7 @@ struct ChooserCall {
     QString filter;
     QString initialName;
     QString folder;
+    QString nameFilter; // the filter entry selected at first
 };
 
 // Answers each chooser with the next queued answer; with none queued the user cancels.
@@ -34,20 +35,21 @@ class ScriptedChooser final : public FileChooser {
 public:
     std::vector<ChooserCall> calls;
     std::deque<std::optional<QString>> answers;
+    std::deque<QString> nameFilterAnswers; // the filter entries the user selects, one per confirmed answer
 
     std::optional<QString> openFile(QWidget*, const QString& filter, const QString& initialName,
-                                    const QString& folder) override {
-        return answer(false, filter, initialName, folder);
+                                    const QString& folder, QString& nameFilter) override {
+        return answer(false, filter, initialName, folder, nameFilter);
     }
     std::optional<QString> saveFile(QWidget*, const QString& filter, const QString& initialName,
-                                    const QString& folder) override {
-        return answer(true, filter, initialName, folder);
+                                    const QString& folder, QString& nameFilter) override {
+        return answer(true, filter, initialName, folder, nameFilter);
     }
 
 private:
     std::optional<QString> answer(bool save, const QString& filter, const QString& initialName,
-                                  const QString& folder) {
-        calls.push_back({save, filter, initialName, folder});
+                                  const QString& folder, QString& nameFilter) {
+        calls.push_back({save, filter, initialName, folder, nameFilter});
         if (answers.empty())
             return std::nullopt;
         const bool confirmed = answers.front().has_value();
@@ -55,6 +57,10 @@ private:
         answers.pop_front();
         if (!confirmed)
             return std::nullopt;
+        if (!nameFilterAnswers.empty()) {
+            nameFilter = nameFilterAnswers.front();
+            nameFilterAnswers.pop_front();
+        }
         return path;
     }
 };
