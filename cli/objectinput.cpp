@@ -9,10 +9,10 @@
 
 namespace brindlemark::cli {
 
-bool loadObjectInput(const Argument& file, ObjectInput& input) {
+bool loadObjectInput(const Argument& file, ObjectInput& input, bool skinApart) {
     if (isMap(file.path)) {
         input.form = ObjectInput::Form::Map;
-        return loadBundle(input.bundle, file, &input.strings);
+        return loadBundle(input.bundle, file, &input.strings, skinApart ? &input.skin : nullptr);
     }
     const std::optional<ObjectKind> single = singleKindOf(file.path);
     std::string ext = file.path.extension().string();
