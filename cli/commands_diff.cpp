@@ -26,9 +26,9 @@ struct Sides {
     }
     // The name in B, or in A when B lacks the object or its name.
     std::optional<std::string> name(const ObjectChange& c) const {
-        std::optional<std::string> n = c.after ? objectName(*c.after, b.strings) : std::nullopt;
+        std::optional<std::string> n = c.after ? objectName(b, c.kind, *c.after) : std::nullopt;
         if (!n && c.before)
-            n = objectName(*c.before, a.strings);
+            n = objectName(a, c.kind, *c.before);
         return n;
     }
     const ObjectRecord& record(const ObjectChange& c) const { return c.after ? *c.after : *c.before; }

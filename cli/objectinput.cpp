@@ -61,4 +61,18 @@ std::optional<std::string> objectName(const ObjectRecord& record, const StringTa
     return name;
 }
 
+std::optional<std::string> objectName(const ObjectInput& input, ObjectKind kind, const ObjectRecord& record) {
+    if (std::optional<std::string> name = objectName(record, input.strings))
+        return name;
+    for (const ObjectBundle* other : {&input.bundle, &input.skin}) {
+        const ObjectFile& file = other->kind(kind).file;
+        for (const ObjectTable* table : {&file.standardTable, &file.customTable})
+            if (const std::size_t at = table->indexOf(record.effectiveId());
+                at != table->count() && &table->at(at) != &record)
+                if (std::optional<std::string> name = objectName(table->at(at), input.strings))
+                    return name;
+    }
+    return std::nullopt;
+}
+
 } // namespace brindlemark::cli

@@ -35,5 +35,8 @@ std::optional<ObjectKind> kindLabel(const ObjectInput& input, ObjectKind kind);
 
 // The object's name, with references into the string table resolved.
 std::optional<std::string> objectName(const ObjectRecord& record, const StringTable& strings);
+// The same for an object of the input's main objects or its skin, taken from the other when the object has none
+// (a map's names often stand in its skin files).
+std::optional<std::string> objectName(const ObjectInput& input, ObjectKind kind, const ObjectRecord& record);
 
 } // namespace brindlemark::cli

@@ -168,8 +168,15 @@ TEST_F(CliMap, BuildWritesEditedJsonIntoTheMapAndDiffShowsIt) {
     EXPECT_EQ(diff.status, 1) << diff.err;
     EXPECT_EQ(diff.out, "changed: units custom h000 \"Sergeant\"\n"
                         "  unam: string \"TRIGSTR_004\" -> string \"Sergeant\"\n"
-                        "changed: skin units custom h000\n"
+                        "changed: skin units custom h000 \"Sergeant\"\n"
                         "  umdl: string \"units\\\\captain.mdx\" -> string \"units\\\\major.mdx\"\n");
+    EXPECT_THAT(runCli({"diff", pathText(dir / "old.w3x"), pathText(map), "--json"}).out,
+                HasSubstr(R"("skin": true)"));
+    // A bundle cannot hold skin objects apart.
+    const CliRun bundle = runCli({"build", pathText(json), "-o", pathText(dir / "objects.w3o")});
+    EXPECT_EQ(bundle.status, 1);
+    EXPECT_THAT(bundle.err, HasSubstr("the JSON holds skin objects"));
+    EXPECT_FALSE(fs::exists(dir / "objects.w3o"));
 }
 
 // A kind in the JSON replaces the map's: a build that would drop objects is refused unless asked for, or the JSON
