@@ -56,9 +56,11 @@ void printError(std::string_view message);
 void printOut(std::string_view text);
 
 // Loads `file` into `bundle`, which should be empty: a bundle, an object file of one kind, or the object files of
-// a map archive (whose string table then goes to `strings` when given). Warnings go to standard error, naming
-// the file. On failure prints the reason and returns false; the bundle is then unchanged.
-bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings = nullptr);
+// a map archive (whose string table then goes to `strings` when given, and whose skin files go to `skin` when
+// given, else are glued into `bundle`). Warnings go to standard error, naming the file. On failure prints the
+// reason and returns false; the bundle is then unchanged.
+bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings = nullptr,
+                ObjectBundle* skin = nullptr);
 
 // Checks that OUT may be written: it is not one of `inputs` (however spelled, links resolved) unless
 // `mayBeInput`, and it is standard output ("-"), a new file or a regular file. Prints the reason and returns false

@@ -5,9 +5,11 @@
 
 #include "core/fileio.h"
 #include "core/objectbundle.h"
+#include "core/objectdiff.h"
 #include "map/mapcommands.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,9 +39,10 @@ bool readInput(const Argument& file, std::vector<std::uint8_t>& bytes, std::stri
     return true;
 }
 
-bool parseInput(const std::vector<std::uint8_t>& bytes, const std::string& name, OrderedJson& doc) {
+bool parseInput(const std::vector<std::uint8_t>& bytes, const std::string& name, OrderedJson& doc,
+                std::vector<JsonProblem>& problems) {
     try {
-        doc = OrderedJson::parse(bytes.begin(), bytes.end());
+        doc = parseObjectJson(bytes, problems);
         return true;
     } catch (const OrderedJson::parse_error& e) {
         // The library's message starts with its own tag: "[json.exception.parse_error.101] parse error at ...".
@@ -49,6 +52,54 @@ bool parseInput(const std::vector<std::uint8_t>& bytes, const std::string& name,
         printError(name + ": not JSON, at byte " + std::to_string(e.byte) + ": " + what);
         return false;
     }
+}
+
+void printProblems(const std::vector<JsonProblem>& problems, const std::string& name) {
+    for (std::size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
+        printError(name + ": " + problems[i].path + ": " + problems[i].message);
+    if (problems.size() > kProblemsShown)
+        printError(name + ": and " + std::to_string(problems.size() - kProblemsShown) + " more problems" +
+                   (problems.size() == 100 ? " or more" : ""));
+}
+
+std::size_t objectCount(const ObjectBundle& bundle, ObjectKind k) {
+    const ObjectFile& file = bundle.kind(k).file;
+    return bundle.kind(k).present == 0 ? 0 : file.standardTable.count() + file.customTable.count();
+}
+
+// Prints, for every kind that `from` holds, the map's objects before and after the build with what was added,
+// removed and changed. Returns the objects removed, and in `removedText` where ("313 units, 2 skin buffs").
+std::size_t printBuildReport(const ObjectBundle& before, const ObjectBundle& after, const ObjectBundle& from,
+                             const char* label, std::string& removedText) {
+    const BundleDiff diff = diffBundles(before, after);
+    std::size_t removedAll = 0;
+    std::string text;
+    for (ObjectKind k : kAllObjectKinds) {
+        if (from.kind(k).present == 0)
+            continue;
+        std::size_t added = 0;
+        std::size_t removed = 0;
+        std::size_t changed = 0;
+        for (const ObjectChange& c : diff.objects)
+            if (c.kind == k)
+                ++(!c.before ? added : !c.after ? removed : changed);
+        const std::string kind = label + std::string(kindName(k));
+        text += kind + ": " + std::to_string(objectCount(before, k)) + " -> " +
+                std::to_string(objectCount(after, k)) + " objects (" + std::to_string(added) + " added, " +
+                std::to_string(removed) + " removed, " + std::to_string(changed) + " changed)\n";
+        if (removed != 0)
+            removedText += (removedText.empty() ? "" : ", ") + std::to_string(removed) + " " + kind;
+        removedAll += removed;
+    }
+    printOut(text);
+    return removedAll;
+}
+
+bool holdsAnyKind(const ObjectBundle& bundle) {
+    for (ObjectKind k : kAllObjectKinds)
+        if (bundle.kind(k).present != 0)
+            return true;
+    return false;
 }
 
 // For a single-kind OUT, whether the bundle holds that kind and no other; reported when not.
@@ -65,14 +116,72 @@ bool fitsSingleKind(const ObjectBundle& bundle, ObjectKind kind, const std::stri
     return false;
 }
 
+int usage(const std::string& message) {
+    printError(message);
+    std::fprintf(stderr, "usage: %s %s\n", kProgramName, buildCommand().synopsis.data());
+    return kExitUsage;
+}
+
+// build --into MAP: the JSON's kinds replace the map's or are merged into them; a build that would remove objects
+// needs --replace.
+int buildIntoMap(const ParsedArguments& args, const std::string& name, const ObjectBundle& main,
+                 const ObjectBundle& skin) {
+    const Argument& into = *args.value("--into");
+    std::optional<MergePolicy> policy;
+    if (const Argument* p = args.value("--policy")) {
+        MergePolicy chosen = MergePolicy::Glue;
+        if (!parsePolicy(p->text, chosen))
+            return policyError("build", p->text);
+        policy = chosen;
+    }
+    if constexpr (kMapsSupported) {
+        const bool dryRun = args.has("--dry-run");
+        bool refused = false;
+        const auto approve = [&](const MapObjectsBuild& build) {
+            std::string where;
+            const std::size_t removed = printBuildReport(build.before.main, build.main, main, "", where) +
+                                        printBuildReport(build.before.skin, build.skin, skin, "skin ", where);
+            if (removed != 0 && !args.has("--replace")) {
+                printError("build: " + name + " would remove " + std::to_string(removed) + " objects from " +
+                           into.text + " (" + where + "): a kind in the JSON replaces the map's kind; add --replace "
+                           "to replace them, or --policy overwrite|glue|keep to merge into them; nothing was "
+                           "written");
+                refused = true;
+                return false;
+            }
+            return !dryRun;
+        };
+        ConsoleSink sink;
+        std::size_t written = 0;
+        if (!putObjectFilesIntoMap(into.path, main, skin, policy, !args.has("--no-backup"), approve, written, sink))
+            return kExitFailure;
+        if (refused)
+            return kExitFailure;
+        if (dryRun)
+            printOut("dry run: nothing was written\n");
+        else if (written == 0)
+            printOut(into.text + " already holds these objects; nothing was written\n");
+        else
+            printOut(into.text + ": " + std::to_string(written) + " object file" + (written == 1 ? "" : "s") +
+                     " written\n");
+        return kExitSuccess;
+    } else {
+        printError(into.text + ": " + std::string(kMapsUnsupported));
+        return kExitFailure;
+    }
+}
+
 int runBuild(const ParsedArguments& args) {
     const Argument* out = args.value("--output");
     const Argument* into = args.value("--into");
-    if ((out != nullptr) == (into != nullptr)) {
-        printError("build: give either -o OUT or --into MAP");
-        std::fprintf(stderr, "usage: %s build JSON (-o OUT | --into MAP [--no-backup])\n", kProgramName);
-        return kExitUsage;
-    }
+    if ((out != nullptr) == (into != nullptr))
+        return usage("build: give either -o OUT or --into MAP");
+    if (!into)
+        for (const char* option : {"--policy", "--replace", "--dry-run"})
+            if (args.has(option))
+                return usage(std::string("build: ") + option + " goes with --into MAP");
+    if (args.has("--policy") && args.has("--replace"))
+        return usage("build: give either --policy (merge into the map's kinds) or --replace (replace them)");
     if (out && isMap(out->path)) {
         printError("build: " + out->text + " is a map: write into it with --into");
         return kExitUsage;
@@ -92,30 +201,24 @@ int runBuild(const ParsedArguments& args) {
     std::vector<std::uint8_t> bytes;
     std::string name;
     OrderedJson doc;
-    if (!readInput(args.positional[0], bytes, name) || !parseInput(bytes, name, doc))
+    std::vector<JsonProblem> problems;
+    if (!readInput(args.positional[0], bytes, name) || !parseInput(bytes, name, doc, problems))
         return kExitFailure;
     bytes = {};
     ObjectBundle bundle;
-    std::vector<JsonProblem> problems;
+    ObjectBundle skin;
     const WarningSink warn = [&name](const std::string& line) { printError(name + ": " + line); };
-    if (!bundleFromJson(doc, bundle, problems, warn)) {
-        for (std::size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
-            printError(name + ": " + problems[i].path + ": " + problems[i].message);
-        if (problems.size() > kProblemsShown)
-            printError(name + ": and " + std::to_string(problems.size() - kProblemsShown) + " more problems" +
-                       (problems.size() == 100 ? " or more" : ""));
+    if (!problems.empty() || !bundleFromJson(doc, bundle, skin, problems, warn)) {
+        printProblems(problems, name);
         return kExitFailure;
     }
     doc = nullptr;
-    if (into) {
-        if constexpr (kMapsSupported) {
-            ConsoleSink sink;
-            return putObjectFilesIntoMap(into->path, bundle, !args.has("--no-backup"), sink) ? kExitSuccess
-                                                                                             : kExitFailure;
-        } else {
-            printError(into->text + ": " + std::string(kMapsUnsupported));
-            return kExitFailure;
-        }
+    if (into)
+        return buildIntoMap(args, name, bundle, skin);
+    if (holdsAnyKind(skin)) {
+        printError(name + ": the JSON holds skin objects (\"skin\"), which only a map keeps apart from its "
+                          "objects; build it --into a map, or move them into \"kinds\"");
+        return kExitFailure;
     }
     const std::optional<ObjectKind> kind = singleKindOf(out->path);
     if (kind && !fitsSingleKind(bundle, *kind, name, *out))
@@ -129,10 +232,22 @@ constexpr OptionSpec kBuildOptions[] = {
              "it may not be JSON itself",
      .value = ValueKind::ObjectFile},
     {.longName = "--into", .shortName = "", .takesValue = true, .valueName = "MAP", .required = false,
-     .help = "write the object file of every kind the JSON holds into the map (.w3x, .w3m, or a map folder) as "
-             "war3map.<ext>, after copying the map to BACKUP_<name>; the map's other files, skin files and object "
-             "files of other kinds stay as they are",
+     .help = "write the kinds the JSON holds into the map (.w3x, .w3m, or a map folder): each kind in \"kinds\" "
+             "replaces the map's war3map.<ext>, each kind in \"skin\" its war3mapSkin.<ext>, after copying the map "
+             "to BACKUP_<name>; the map's other files and the kinds the JSON lacks stay as they are. Prints, per "
+             "kind, the objects before and after with those added, removed and changed. A build that would remove "
+             "objects is refused unless --replace or --policy is given",
      .value = ValueKind::ObjectFileOrMap},
+    {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep",
+     .required = false,
+     .help = "with --into, merge the JSON's objects into the map's kinds instead of replacing them: where an "
+             "identifier stands in both, overwrite takes the JSON's object, glue merges its field changes into "
+             "the map's object, keep leaves the map's object as it is",
+     .value = ValueKind::Words},
+    {.longName = "--replace", .shortName = "",
+     .help = "with --into, let the JSON's kinds replace the map's even where that removes objects"},
+    {.longName = "--dry-run", .shortName = "",
+     .help = "with --into, print what the build would change and write nothing"},
     {.longName = "--no-backup", .shortName = "", .help = "with --into, write the map without the backup copy"},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::AnyFile};
@@ -142,7 +257,8 @@ constexpr ValueKind kPositionals[] = {ValueKind::AnyFile};
 const Command& buildCommand() {
     static const Command command{
         .name = "build",
-        .synopsis = "build JSON (-o OUT | --into MAP [--no-backup])",
+        .synopsis = "build JSON (-o OUT | --into MAP [--policy overwrite|glue|keep | --replace] [--dry-run] "
+                    "[--no-backup])",
         .summary = "Writes a bundle, object file or map's object files from JSON.",
         .details =
             "Reads the JSON that dump --json writes (JSON may be - for standard input) and writes OUT: an\n"
@@ -156,14 +272,25 @@ const Command& buildCommand() {
             "effectiveId, bits when value is given, level and column (0), setFlag (0). The input is checked\n"
             "against the layout that docs/objectdata.schema.json describes; every value that breaks a rule\n"
             "is reported with its place, as in $.kinds.abilities.custom[12].modifications[3].level, and\n"
-            "nothing is written.\n",
+            "nothing is written. A document may also leave out its version (1), a kind's present (1) and\n"
+            "version (3), and empty standard and custom tables. A name given twice in one object is refused\n"
+            "with its place, since one of the two would be lost.\n"
+            "\n"
+            "With --into MAP, a kind in the JSON replaces the map's kind: objects of the map that the JSON\n"
+            "lacks are removed. The dump of a map keeps its skin files (war3mapSkin.<ext>) apart under\n"
+            "\"skin\", and they go back to those files, so dump --json MAP and build --into MAP without edits\n"
+            "change nothing. The build prints, per kind, the map's objects before -> after (added, removed,\n"
+            "changed). A build that would remove objects is refused, naming how many, unless --replace is\n"
+            "given; --policy merges the JSON's objects into the map's kinds instead, so a JSON with one new\n"
+            "unit adds that unit. --dry-run prints the same and writes nothing.\n",
         .options = kBuildOptions,
         .minPositional = 1,
         .maxPositional = 1,
         .run = &runBuild,
         .examples = "brindlemark-cli dump war3map.w3u --json > units.json\n"
                     "brindlemark-cli build units.json -o war3map.w3u\n"
-                    "brindlemark-cli build objects.json --into MyMap.w3x",
+                    "brindlemark-cli build objects.json --into MyMap.w3x --dry-run\n"
+                    "brindlemark-cli build new-units.json --into MyMap.w3x --policy glue",
         .positionals = kPositionals,
     };
     return command;

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include <string>
+#include <utility>
 
 namespace brindlemark::cli {
 
@@ -54,24 +55,26 @@ int runCheck(const ParsedArguments& args) {
         return kExitFailure;
     }
     ObjectBundle bundle;
-    if (!loadBundle(bundle, file))
+    ObjectBundle skin; // a map's skin files, kept apart
+    if (!loadBundle(bundle, file, nullptr, &skin))
         return kExitFailure;
     // An object file of one kind has no bundle version of its own.
     const bool single = !isMap(file.path) && singleKindOf(file.path).has_value();
     std::string text = single ? "" : "bundle version: " + std::to_string(bundle.version) + "\n";
-    for (ObjectKind k : kAllObjectKinds) {
-        const ObjectBundle::Kind& kind = bundle.kind(k);
-        if (kind.present == 0)
-            continue;
-        const ObjectFile& file = kind.file;
-        text += std::string(kindName(k)) + ": object file version " + std::to_string(file.version) +
-                ", standard objects " + std::to_string(file.standardTable.count()) + ", custom objects " +
-                std::to_string(file.customTable.count()) + ", modifications " +
-                std::to_string(modificationTotal(file.standardTable) + modificationTotal(file.customTable));
-        if (kind.present != 1)
-            text += ", presence flag " + std::to_string(kind.present);
-        text += "\n";
-    }
+    for (const auto& [from, label] : {std::pair{&bundle, ""}, std::pair{&skin, "skin "}})
+        for (ObjectKind k : kAllObjectKinds) {
+            const ObjectBundle::Kind& kind = from->kind(k);
+            if (kind.present == 0)
+                continue;
+            const ObjectFile& file = kind.file;
+            text += label + std::string(kindName(k)) + ": object file version " + std::to_string(file.version) +
+                    ", standard objects " + std::to_string(file.standardTable.count()) + ", custom objects " +
+                    std::to_string(file.customTable.count()) + ", modifications " +
+                    std::to_string(modificationTotal(file.standardTable) + modificationTotal(file.customTable));
+            if (kind.present != 1)
+                text += ", presence flag " + std::to_string(kind.present);
+            text += "\n";
+        }
     printOut(text);
     return kExitSuccess;
 }
@@ -89,6 +92,7 @@ const Command& checkCommand() {
                    "file, its modified standard objects, its custom objects and their modifications, counted as\n"
                    "they are after loading (objects with matching identifiers glued together, standard objects\n"
                    "without modifications dropped). A presence flag other than 1 is shown.\n"
+                   "A map's skin files (war3mapSkin.<ext>) are counted apart, as \"skin units\" and so on.\n"
                    "An object file of one kind has no bundle version line. A file that is not object data is\n"
                    "named for what it is where that can be told (a string table, a trigger file, a folder that is\n"
                    "not a map), with exit status 1.\n"

@@ -5,6 +5,7 @@
 #include "cli/objecttext.h"
 
 #include "core/objectdiff.h"
+#include "map/mapsupport.h"
 
 #include <cstdio>
 #include <string>
@@ -25,9 +26,9 @@ struct Sides {
     }
     // The name in B, or in A when B lacks the object or its name.
     std::optional<std::string> name(const ObjectChange& c) const {
-        std::optional<std::string> n = c.after ? objectName(*c.after, b.strings) : std::nullopt;
+        std::optional<std::string> n = c.after ? objectName(b, c.kind, *c.after) : std::nullopt;
         if (!n && c.before)
-            n = objectName(*c.before, a.strings);
+            n = objectName(a, c.kind, *c.before);
         return n;
     }
     const ObjectRecord& record(const ObjectChange& c) const { return c.after ? *c.after : *c.before; }
@@ -51,16 +52,17 @@ std::vector<HeaderChange> headerChanges(const ObjectRecord& a, const ObjectRecor
     return changes;
 }
 
-std::string diffText(const BundleDiff& diff, const Sides& sides) {
+// `label` stands before each kind: "skin " for a map's skin files.
+std::string diffText(const BundleDiff& diff, const Sides& sides, const std::string& label) {
     std::string text;
     for (const VersionChange& v : diff.versions) {
         const std::optional<ObjectKind> kind = sides.label(v.kind);
-        text += (kind ? std::string(kindName(*kind)) + ": object file" : std::string("object file")) +
+        text += label + (kind ? std::string(kindName(*kind)) + ": object file" : std::string("object file")) +
                 " version " + std::to_string(v.before) + " in A, " + std::to_string(v.after) + " in B\n";
     }
     for (const ObjectChange& c : diff.objects) {
         const char* what = !c.after ? "only in A: " : !c.before ? "only in B: " : "changed: ";
-        text += what + objectText(sides.label(c.kind), c.table, sides.record(c), sides.name(c)) + "\n";
+        text += what + label + objectText(sides.label(c.kind), c.table, sides.record(c), sides.name(c)) + "\n";
         if (!c.before || !c.after)
             continue;
         for (const HeaderChange& h : headerChanges(*c.before, *c.after))
@@ -93,47 +95,57 @@ OrderedJson objectJson(const ObjectChange& c, const Sides& sides) {
     return j;
 }
 
-std::string diffJson(const BundleDiff& diff, const Sides& sides) {
+// The changes of a map's object files and, when given, of its skin files, whose entries are marked "skin": true.
+std::string diffJson(const BundleDiff& diff, const BundleDiff* skinDiff, const Sides& sides) {
     OrderedJson doc;
-    doc["equal"] = diff.empty();
+    doc["equal"] = diff.empty() && (!skinDiff || skinDiff->empty());
     doc["versions"] = OrderedJson::array();
-    for (const VersionChange& v : diff.versions) {
-        OrderedJson j;
-        if (const std::optional<ObjectKind> kind = sides.label(v.kind))
-            j["kind"] = kindName(*kind);
-        j["old"] = v.before;
-        j["new"] = v.after;
-        doc["versions"].push_back(j);
-    }
     OrderedJson onlyA = OrderedJson::array();
     OrderedJson onlyB = OrderedJson::array();
     OrderedJson changed = OrderedJson::array();
-    for (const ObjectChange& c : diff.objects) {
-        OrderedJson j = objectJson(c, sides);
-        if (!c.after) {
-            onlyA.push_back(std::move(j));
+    for (const BundleDiff* from : {&diff, skinDiff}) {
+        if (!from)
             continue;
+        const bool skin = from == skinDiff;
+        for (const VersionChange& v : from->versions) {
+            OrderedJson j;
+            if (const std::optional<ObjectKind> kind = sides.label(v.kind))
+                j["kind"] = kindName(*kind);
+            if (skin)
+                j["skin"] = true;
+            j["old"] = v.before;
+            j["new"] = v.after;
+            doc["versions"].push_back(j);
         }
-        if (!c.before) {
-            onlyB.push_back(std::move(j));
-            continue;
-        }
-        for (const HeaderChange& h : headerChanges(*c.before, *c.after))
-            j[h.key] = {{"old", h.before}, {"new", h.after}};
-        j["fields"] = OrderedJson::array();
-        for (const FieldChange& f : c.fields) {
-            const Modification& slot = f.before ? *f.before : *f.after;
-            OrderedJson field;
-            field["field"] = escapedBytes(slot.fieldId);
-            if (slot.hasLevels) {
-                field["level"] = slot.level;
-                field["column"] = slot.dataColumn;
+        for (const ObjectChange& c : from->objects) {
+            OrderedJson j = objectJson(c, sides);
+            if (skin)
+                j["skin"] = true;
+            if (!c.after) {
+                onlyA.push_back(std::move(j));
+                continue;
             }
-            field["old"] = valueJson(f.before);
-            field["new"] = valueJson(f.after);
-            j["fields"].push_back(std::move(field));
+            if (!c.before) {
+                onlyB.push_back(std::move(j));
+                continue;
+            }
+            for (const HeaderChange& h : headerChanges(*c.before, *c.after))
+                j[h.key] = {{"old", h.before}, {"new", h.after}};
+            j["fields"] = OrderedJson::array();
+            for (const FieldChange& f : c.fields) {
+                const Modification& slot = f.before ? *f.before : *f.after;
+                OrderedJson field;
+                field["field"] = escapedBytes(slot.fieldId);
+                if (slot.hasLevels) {
+                    field["level"] = slot.level;
+                    field["column"] = slot.dataColumn;
+                }
+                field["old"] = valueJson(f.before);
+                field["new"] = valueJson(f.after);
+                j["fields"].push_back(std::move(field));
+            }
+            changed.push_back(std::move(j));
         }
-        changed.push_back(std::move(j));
     }
     doc["onlyInA"] = std::move(onlyA);
     doc["onlyInB"] = std::move(onlyB);
@@ -142,18 +154,23 @@ std::string diffJson(const BundleDiff& diff, const Sides& sides) {
 }
 
 int runDiff(const ParsedArguments& args) {
+    // Two maps compare their skin files apart; a map against a bundle or object file compares as the bundle
+    // normalize would write, skin glued in.
+    const bool maps = isMap(args.positional[0].path) && isMap(args.positional[1].path);
     ObjectInput a;
     ObjectInput b;
-    if (!loadObjectInput(args.positional[0], a) || !loadObjectInput(args.positional[1], b))
+    if (!loadObjectInput(args.positional[0], a, maps) || !loadObjectInput(args.positional[1], b, maps))
         return kExitTrouble;
     const BundleDiff diff = diffBundles(a.bundle, b.bundle);
+    const BundleDiff skinDiff = diffBundles(a.skin, b.skin);
     const Sides sides{a, b};
-    printOut(args.has("--json") ? diffJson(diff, sides) : diffText(diff, sides));
+    printOut(args.has("--json") ? diffJson(diff, maps ? &skinDiff : nullptr, sides)
+                                : diffText(diff, sides, "") + diffText(skinDiff, sides, "skin "));
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         printError("cannot write to standard output");
         return kExitTrouble;
     }
-    return diff.empty() ? kExitSuccess : kExitDifferent;
+    return diff.empty() && skinDiff.empty() ? kExitSuccess : kExitDifferent;
 }
 
 constexpr OptionSpec kDiffOptions[] = {
@@ -161,7 +178,8 @@ constexpr OptionSpec kDiffOptions[] = {
      .help = "write JSON: {equal, versions: [{kind, old, new}], onlyInA: [objects], onlyInB: [objects], changed: "
              "[{kind, table, id, name, baseId, newId, setFlag, fields: [{field, level, column, old, new}]}]}; an "
              "object is {kind, table, id, name}, baseId, newId and setFlag appear as {old, new} when they changed, "
-             "and old and new of a field are its value as dump --json writes it ({type, value, ...}) or null."},
+             "and old and new of a field are its value as dump --json writes it ({type, value, ...}) or null. "
+             "Entries of two maps' skin files carry \"skin\": true."},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap, ValueKind::ObjectFileOrMap};
 
@@ -180,6 +198,9 @@ const Command& diffCommand() {
             "levels), the value in A and the value in B (\"none\" where a side lacks the field). An object is\n"
             "named by kind, table (standard or custom), identifier and name. Object file versions that\n"
             "differ are listed too; bundle versions and presence flags are not compared.\n"
+            "Two maps' skin files (war3mapSkin.<ext>) are compared apart from their object files, and their\n"
+            "entries are labelled \"skin\"; a map compared with a bundle or object file is taken with its\n"
+            "skin files glued in, as normalize writes it.\n"
             "\n"
             "Exit status: 0 equal, 1 different, 2 trouble (a file that cannot be read; a wrong command line).\n",
         .options = kDiffOptions,

@@ -29,13 +29,12 @@ void printTableText(const ObjectTable& table, const char* which) {
     }
 }
 
-void printText(const ObjectBundle& bundle) {
-    printOut("bundle version: " + std::to_string(bundle.version) + "\n");
+void printKindsText(const ObjectBundle& bundle, const char* label) {
     for (ObjectKind k : kAllObjectKinds) {
         const ObjectBundle::Kind& kind = bundle.kind(k);
         if (kind.present == 0)
             continue;
-        printOut(std::string(kindName(k)) + ": presence flag " + std::to_string(kind.present) +
+        printOut(label + std::string(kindName(k)) + ": presence flag " + std::to_string(kind.present) +
                  ", object file version " + std::to_string(kind.file.version) + "\n");
         printTableText(kind.file.standardTable, "standard");
         printTableText(kind.file.customTable, "custom");
@@ -44,12 +43,16 @@ void printText(const ObjectBundle& bundle) {
 
 int runDump(const ParsedArguments& args) {
     ObjectBundle bundle;
-    if (!loadBundle(bundle, args.positional[0]))
+    ObjectBundle skin; // a map's skin files, kept apart
+    if (!loadBundle(bundle, args.positional[0], nullptr, &skin))
         return kExitFailure;
-    if (args.has("--json"))
-        writeBundleJson(bundle, printOut);
-    else
-        printText(bundle);
+    if (args.has("--json")) {
+        writeBundleJson(bundle, printOut, &skin);
+    } else {
+        printOut("bundle version: " + std::to_string(bundle.version) + "\n");
+        printKindsText(bundle, "");
+        printKindsText(skin, "skin ");
+    }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         printError("cannot write to standard output");
         return kExitFailure;
@@ -66,7 +69,9 @@ constexpr OptionSpec kDumpOptions[] = {
              "null when it is not finite), typeCode for a type the program does not know, escaped and strayBefore "
              "only when they apply (strayBefore: four bytes found before a modification of an unknown value "
              "type). Each modification stands on a line of its own, so that line-wise diffs of two dumps show the "
-             "changed fields. build reads this JSON back; docs/objectdata.schema.json describes it."},
+             "changed fields. The dump of a map keeps its skin files (war3mapSkin.<ext>) apart: their kinds follow "
+             "as \"skin\", in the layout of \"kinds\". build reads this JSON back; docs/objectdata.schema.json "
+             "describes it."},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap};
 
@@ -88,7 +93,10 @@ const Command& dumpCommand() {
             "String values are 8-bit text in any code page. In the text listing they stand in double quotes,\n"
             "with \\\" \\\\ \\n \\r \\t and \\xNN escapes. In JSON a string that is valid UTF-8 is written as it is;\n"
             "any other string is marked \"escaped\": true, and its value has each byte that is not part of\n"
-            "valid UTF-8 as the text \\xNN and each backslash doubled. The output is always valid JSON.\n",
+            "valid UTF-8 as the text \\xNN and each backslash doubled. The output is always valid JSON.\n"
+            "\n"
+            "A map's skin files (war3mapSkin.<ext>, where the current editor keeps names and art) are listed\n"
+            "apart from its object files, their kinds labelled \"skin units\" and so on.\n",
         .options = kDumpOptions,
         .minPositional = 1,
         .maxPositional = 1,

@@ -16,7 +16,7 @@ void printError(std::string_view message) {
 
 void printOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings) {
+bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings, ObjectBundle* skin) {
     const std::string name = pathText(file.path);
     // Warnings must not reach standard output, where they would mix with a listing or JSON.
     bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
@@ -27,7 +27,7 @@ bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings
         } else {
             StringTable unused;
             std::string error;
-            if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error)) {
+            if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error, skin)) {
                 printError(error);
                 return false;
             }

@@ -9,12 +9,15 @@
 #include <initializer_list>
 #include <limits>
 #include <optional>
+#include <set>
 
 namespace brindlemark::cli {
 
 namespace {
 
 constexpr std::size_t kMaxProblems = 100;
+// What a document without a version gets: the version of the bundles the editor writes.
+constexpr std::int32_t kDefaultBundleVersion = 1;
 
 const char* const kTypeNames[] = {"integer", "real", "unreal", "string"};
 
@@ -98,35 +101,19 @@ public:
 
     bool ok() const { return problems_.empty(); }
 
-    void bundle(const OrderedJson& doc, ObjectBundle& out) {
+    void bundle(const OrderedJson& doc, ObjectBundle& out, ObjectBundle& skin) {
         const std::string root = "$";
-        if (!objectWith(doc, root, {"version", "kinds", "file"}))
+        if (!objectWith(doc, root, {"version", "kinds", "skin", "file"}))
             return;
-        if (const OrderedJson* v = required(doc, root, "version"))
+        out.version = kDefaultBundleVersion;
+        if (const OrderedJson* v = optional(doc, "version"))
             int32(*v, memberPath(root, "version"), out.version);
         if (const OrderedJson* file = doc.contains("file") ? &doc.at("file") : nullptr; file && !file->is_string())
             problem(memberPath(root, "file"), "must be a string");
-        const OrderedJson* kinds = required(doc, root, "kinds");
-        if (!kinds)
-            return;
-        const std::string kindsPath = memberPath(root, "kinds");
-        if (!kinds->is_object()) {
-            problem(kindsPath, "must be an object");
-            return;
-        }
-        for (const auto& [name, value] : kinds->items()) {
-            std::optional<ObjectKind> kind;
-            for (ObjectKind k : kAllObjectKinds)
-                if (name == kindName(k))
-                    kind = k;
-            if (!kind)
-                problem(memberPath(kindsPath, name),
-                        "is not a kind (units, items, destructables, doodads, abilities, buffs, upgrades)");
-        }
-        // Kinds in file order, whatever order the document gives them.
-        for (ObjectKind k : kAllObjectKinds)
-            if (kinds->contains(kindName(k)))
-                kindOf(kinds->at(kindName(k)), memberPath(kindsPath, kindName(k)), k, out.kind(k));
+        if (const OrderedJson* kinds = required(doc, root, "kinds"))
+            kindsOf(*kinds, memberPath(root, "kinds"), out);
+        if (const OrderedJson* kinds = optional(doc, "skin"))
+            kindsOf(*kinds, memberPath(root, "skin"), skin);
     }
 
 private:
@@ -192,17 +179,39 @@ private:
         return true;
     }
 
+    void kindsOf(const OrderedJson& kinds, const std::string& kindsPath, ObjectBundle& out) {
+        if (!kinds.is_object()) {
+            problem(kindsPath, "must be an object");
+            return;
+        }
+        for (const auto& [name, value] : kinds.items()) {
+            std::optional<ObjectKind> kind;
+            for (ObjectKind k : kAllObjectKinds)
+                if (name == kindName(k))
+                    kind = k;
+            if (!kind)
+                problem(memberPath(kindsPath, name),
+                        "is not a kind (units, items, destructables, doodads, abilities, buffs, upgrades)");
+        }
+        // Kinds in file order, whatever order the document gives them.
+        for (ObjectKind k : kAllObjectKinds)
+            if (kinds.contains(kindName(k)))
+                kindOf(kinds.at(kindName(k)), memberPath(kindsPath, kindName(k)), k, out.kind(k));
+    }
+
     void kindOf(const OrderedJson& value, const std::string& path, ObjectKind k, ObjectBundle::Kind& out) {
         if (!objectWith(value, path, {"present", "version", "hasLevels", "standard", "custom"}))
             return;
-        if (const OrderedJson* present = required(value, path, "present");
+        out.present = 1;
+        if (const OrderedJson* present = optional(value, "present");
             present && int32(*present, memberPath(path, "present"), out.present) && out.present == 0)
             problem(memberPath(path, "present"), "must not be 0 (leave the kind out instead)");
-        std::optional<std::int32_t> version;
-        if (const OrderedJson* v = required(value, path, "version")) {
+        std::optional<std::int32_t> version = kMaxObjectFileVersion;
+        if (const OrderedJson* v = optional(value, "version")) {
             std::int32_t number = 0;
-            if (int32(*v, memberPath(path, "version"), number, 0, kMaxObjectFileVersion))
-                version = number;
+            version = int32(*v, memberPath(path, "version"), number, 0, kMaxObjectFileVersion)
+                          ? std::optional(number)
+                          : std::nullopt;
         }
         out.file.version = version.value_or(0);
         if (const OrderedJson* levels = optional(value, "hasLevels")) {
@@ -214,7 +223,7 @@ private:
                                                            kindName(k));
         }
         for (const char* table : {"standard", "custom"}) {
-            const OrderedJson* objects = required(value, path, table);
+            const OrderedJson* objects = optional(value, table);
             const std::string tablePath = memberPath(path, table);
             if (!objects)
                 continue;
@@ -449,11 +458,60 @@ private:
 
 } // namespace
 
-bool bundleFromJson(const OrderedJson& doc, ObjectBundle& bundle, std::vector<JsonProblem>& problems,
-                    const WarningSink& warn) {
+OrderedJson parseObjectJson(std::span<const std::uint8_t> bytes, std::vector<JsonProblem>& problems) {
+    // The parser keeps the last of two members of one name; each object's names are tracked to catch the first.
+    struct Frame {
+        bool array = false;
+        std::string path;
+        std::size_t index = 0;
+        std::string key;
+        std::set<std::string> keys;
+    };
+    std::vector<Frame> frames;
+    const auto childPath = [&frames] {
+        if (frames.empty())
+            return std::string("$");
+        const Frame& parent = frames.back();
+        return parent.array ? indexPath(parent.path, parent.index) : memberPath(parent.path, parent.key);
+    };
+    const auto elementDone = [&frames] {
+        if (!frames.empty() && frames.back().array)
+            ++frames.back().index;
+    };
+    using Event = OrderedJson::parse_event_t;
+    const auto track = [&](int, Event event, OrderedJson& parsed) {
+        switch (event) {
+        case Event::object_start:
+        case Event::array_start:
+            frames.push_back({.array = event == Event::array_start, .path = childPath()});
+            break;
+        case Event::object_end:
+        case Event::array_end:
+            frames.pop_back();
+            elementDone();
+            break;
+        case Event::key: {
+            Frame& frame = frames.back();
+            frame.key = parsed.get<std::string>();
+            if (!frame.keys.insert(frame.key).second && problems.size() < kMaxProblems)
+                problems.push_back({memberPath(frame.path, frame.key),
+                                    "is given more than once in its object; each name may stand once"});
+            break;
+        }
+        case Event::value:
+            elementDone();
+            break;
+        }
+        return true;
+    };
+    return OrderedJson::parse(bytes.begin(), bytes.end(), track);
+}
+
+bool bundleFromJson(const OrderedJson& doc, ObjectBundle& bundle, ObjectBundle& skin,
+                    std::vector<JsonProblem>& problems, const WarningSink& warn) {
     problems.clear();
     Reader reader(problems, warn);
-    reader.bundle(doc, bundle);
+    reader.bundle(doc, bundle, skin);
     return reader.ok();
 }
 

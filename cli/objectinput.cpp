@@ -9,10 +9,10 @@
 
 namespace brindlemark::cli {
 
-bool loadObjectInput(const Argument& file, ObjectInput& input) {
+bool loadObjectInput(const Argument& file, ObjectInput& input, bool skinApart) {
     if (isMap(file.path)) {
         input.form = ObjectInput::Form::Map;
-        return loadBundle(input.bundle, file, &input.strings);
+        return loadBundle(input.bundle, file, &input.strings, skinApart ? &input.skin : nullptr);
     }
     const std::optional<ObjectKind> single = singleKindOf(file.path);
     std::string ext = file.path.extension().string();
@@ -59,6 +59,20 @@ std::optional<std::string> objectName(const ObjectRecord& record, const StringTa
     if (name)
         name = strings.resolve(*name);
     return name;
+}
+
+std::optional<std::string> objectName(const ObjectInput& input, ObjectKind kind, const ObjectRecord& record) {
+    if (std::optional<std::string> name = objectName(record, input.strings))
+        return name;
+    for (const ObjectBundle* other : {&input.bundle, &input.skin}) {
+        const ObjectFile& file = other->kind(kind).file;
+        for (const ObjectTable* table : {&file.standardTable, &file.customTable})
+            if (const std::size_t at = table->indexOf(record.effectiveId());
+                at != table->count() && &table->at(at) != &record)
+                if (std::optional<std::string> name = objectName(table->at(at), input.strings))
+                    return name;
+    }
+    return std::nullopt;
 }
 
 } // namespace brindlemark::cli

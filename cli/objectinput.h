@@ -22,16 +22,21 @@ struct ObjectInput {
     ObjectKind kind = ObjectKind::Units;
     bool kindKnown = true;
     ObjectBundle bundle;
+    ObjectBundle skin;   // a map's skin files, when kept apart
     StringTable strings; // a map's string table
 };
 
 // Loads the file; on failure prints the reason and returns false. An empty file told by its bytes holds nothing.
-[[nodiscard]] bool loadObjectInput(const Argument& file, ObjectInput& input);
+// A map's skin files go to `skin` with `skinApart`, else they are glued into `bundle`.
+[[nodiscard]] bool loadObjectInput(const Argument& file, ObjectInput& input, bool skinApart = false);
 
 // The kind to name in messages about the input, or none when the input's kind is not known.
 std::optional<ObjectKind> kindLabel(const ObjectInput& input, ObjectKind kind);
 
 // The object's name, with references into the string table resolved.
 std::optional<std::string> objectName(const ObjectRecord& record, const StringTable& strings);
+// The same for an object of the input's main objects or its skin, taken from the other when the object has none
+// (a map's names often stand in its skin files).
+std::optional<std::string> objectName(const ObjectInput& input, ObjectKind kind, const ObjectRecord& record);
 
 } // namespace brindlemark::cli

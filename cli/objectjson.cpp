@@ -108,8 +108,10 @@ void writeTable(const ObjectTable& table, const std::function<void(std::string_v
 
 } // namespace
 
-void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out) {
-    out("{\n \"version\": " + std::to_string(bundle.version) + ",\n \"kinds\": {");
+namespace {
+
+// The kinds the bundle holds, as the members of an object: ",\n  \"units\": {...}" each.
+void writeKindsJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out) {
     const char* separator = "\n  ";
     for (ObjectKind k : kAllObjectKinds) {
         const ObjectBundle::Kind& kind = bundle.kind(k);
@@ -124,7 +126,27 @@ void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::s
         out("\n  }");
         separator = ",\n  ";
     }
-    out(*separator == ',' ? "\n }\n}\n" : "}\n}\n");
+    out(*separator == ',' ? "\n }" : "}");
+}
+
+bool holdsAnyKind(const ObjectBundle& bundle) {
+    for (ObjectKind k : kAllObjectKinds)
+        if (bundle.kind(k).present != 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out,
+                     const ObjectBundle* skin) {
+    out("{\n \"version\": " + std::to_string(bundle.version) + ",\n \"kinds\": {");
+    writeKindsJson(bundle, out);
+    if (skin && holdsAnyKind(*skin)) {
+        out(",\n \"skin\": {");
+        writeKindsJson(*skin, out);
+    }
+    out("\n}\n");
 }
 
 } // namespace brindlemark::cli

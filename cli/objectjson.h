@@ -8,7 +8,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,8 +27,10 @@ std::string inlineJson(const OrderedJson& value);
 // Text for JSON: well-formed UTF-8 as it is, any other text with its bytes escaped (see textescape.h).
 std::string jsonSafe(std::string_view text);
 
-// Writes the whole bundle in pieces, so that a large bundle needs no large document in memory.
-void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out);
+// Writes the whole bundle in pieces, so that a large bundle needs no large document in memory. A map's skin files,
+// when given and not empty, follow as "skin", in the layout of "kinds".
+void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out,
+                     const ObjectBundle* skin = nullptr);
 
 // A value of the input that breaks a rule of the layout: where it stands ("$.kinds.units.custom[2].baseId")
 // and what is wrong.
@@ -35,10 +39,16 @@ struct JsonProblem {
     std::string message;
 };
 
-// Builds `bundle` (which should be empty) from a document of the layout. Modifications are filed and objects
-// sorted into their tables as loading files them; loading warnings go to `warn`. On a document that breaks
-// the layout's rules, returns false with every problem found; the bundle is then unusable.
-[[nodiscard]] bool bundleFromJson(const OrderedJson& doc, ObjectBundle& bundle, std::vector<JsonProblem>& problems,
-                                  const WarningSink& warn);
+// Parses JSON text; throws OrderedJson::parse_error on text that is not JSON. A name that an object gives more
+// than once is reported in `problems` with its path ("$.kinds.units"); the document then holds the last.
+OrderedJson parseObjectJson(std::span<const std::uint8_t> bytes, std::vector<JsonProblem>& problems);
+
+// Builds `bundle` and `skin` (which should be empty) from a document of the layout: "kinds" into `bundle`, a map's
+// skin files ("skin", of the same layout) into `skin`. Left out are defaults: the version (1), a kind's present
+// (1) and version (3), and empty tables. Modifications are filed and objects sorted into their tables as loading
+// files them; loading warnings go to `warn`. On a document that breaks the layout's rules, returns false with
+// every problem found; the bundles are then unusable.
+[[nodiscard]] bool bundleFromJson(const OrderedJson& doc, ObjectBundle& bundle, ObjectBundle& skin,
+                                  std::vector<JsonProblem>& problems, const WarningSink& warn);
 
 } // namespace brindlemark::cli

@@ -250,15 +250,15 @@ bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out,
     return true;
 }
 
-bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings,
-                   std::string& error) {
+bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error,
+                   ObjectBundle* skinApart) {
     MapContents map;
     if (!map.open(path, error))
         return false;
     MapObjects objects;
     if (!loadMapObjects(map, MergePolicy::Glue, objects, error, bundle.warningSink))
         return false;
-    // Glue the skin files on top: in the current editor's maps they hold the names.
+    // Unless kept apart, the skin files are glued on top: in the current editor's maps they hold the names.
     const std::vector<std::uint8_t> main = objects.main.toBytes();
     const std::vector<std::uint8_t> skin = objects.skin.toBytes();
     bundle.mergePolicy = MergePolicy::Glue;
@@ -266,7 +266,9 @@ bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, Stri
         error = r.error;
         return false;
     }
-    if (const LoadResult r = bundle.loadBytes(skin, pathText(path)); !r) {
+    ObjectBundle& skinInto = skinApart ? *skinApart : bundle;
+    skinInto.mergePolicy = MergePolicy::Glue;
+    if (const LoadResult r = skinInto.loadBytes(skin, pathText(path)); !r) {
         error = r.error;
         return false;
     }
@@ -417,44 +419,61 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     return report;
 }
 
-bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle& bundle, bool takeBackup,
+bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle& main, const ObjectBundle& skin,
+                           std::optional<MergePolicy> policy, bool takeBackup,
+                           const std::function<bool(const MapObjectsBuild&)>& approve, std::size_t& written,
                            MessageSink& sink) {
+    written = 0;
     FileLock lock;
-    MapContents archive;
+    MapContents map;
     std::string error;
-    if ((!isMapFolder(path) && !lock.acquire(path, error)) || !archive.open(path, error)) {
+    if ((!isMapFolder(path) && !lock.acquire(path, error)) || !map.open(path, error)) {
         sink.message(error);
         return false;
     }
+    MapObjectsBuild build;
+    const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
+    if (!loadMapObjects(map, MergePolicy::Glue, build.before, error, warn)) {
+        sink.message(error);
+        return false;
+    }
+    build.main = build.before.main;
+    build.skin = build.before.skin;
+    for (bool isSkin : {false, true}) {
+        const ObjectBundle& from = isSkin ? skin : main;
+        ObjectBundle& into = isSkin ? build.skin : build.main;
+        for (ObjectKind k : kAllObjectKinds) {
+            if (from.kind(k).present == 0)
+                continue;
+            if (!policy || into.kind(k).present == 0) {
+                into.kind(k) = from.kind(k);
+                continue;
+            }
+            into.mergePolicy = *policy;
+            const std::string name = pathText(path) + ":" + mapObjectFileName(k, isSkin);
+            if (const LoadResult r = into.loadObjectFileBytes(from.objectFileBytes(k), k, name); !r) {
+                sink.message(r.error);
+                return false;
+            }
+        }
+    }
+    if (!approve(build))
+        return true;
     std::map<std::string, std::vector<std::uint8_t>> replaced;
     std::map<std::string, std::vector<std::uint8_t>> added;
-    for (ObjectKind k : kAllObjectKinds) {
-        if (bundle.kind(k).present == 0)
-            continue;
-        const std::string name = mapObjectFileName(k, false);
-        std::vector<std::uint8_t> bytes = bundle.objectFileBytes(k);
-        if (!archive.contains(name)) {
-            added[name] = std::move(bytes);
-            continue;
-        }
-        std::vector<std::uint8_t> was;
-        if (!archive.read(name, was, error)) {
-            sink.message(error);
-            return false;
-        }
-        if (was != bytes)
-            replaced[name] = std::move(bytes);
-    }
+    changedObjectFiles(build.main, false, build.before, replaced, added);
+    changedObjectFiles(build.skin, true, build.before, replaced, added);
     if (replaced.empty() && added.empty())
         return true;
     FileTransaction files;
     std::size_t changed = 0;
-    if (!stageMapFiles(archive, replaced, added, takeBackup, files, changed, sink))
+    if (!stageMapFiles(map, replaced, added, takeBackup, files, changed, sink))
         return false;
     if (!files.commit(error)) {
         sink.message("Failed to write map " + pathText(path) + ": " + error);
         return false;
     }
+    written = replaced.size() + added.size();
     return true;
 }
 

@@ -15,7 +15,9 @@
 #include "replace/stringtable.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,10 +76,11 @@ void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects&
 bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out, std::string& error,
                     const WarningSink& warn);
 
-// Reads a map for looking at: its object files and skin files glued into one bundle, and its string table
-// (war3map.wts) when it has one. False with the reason.
+// Reads a map for looking at: its object files and skin files glued into one bundle, or with `skinApart` the skin
+// files into that bundle of their own; and its string table (war3map.wts) when it has one. False with the reason.
 // Loading warnings go to the bundle's warning sink.
-bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error);
+bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error,
+                   ObjectBundle* skinApart = nullptr);
 
 // What to rename in a map.
 struct MapReplaceRequest {
@@ -120,11 +123,23 @@ bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, Mes
 MergeReport mergeIntoMap(const std::filesystem::path& map, const std::filesystem::path& added, MergePolicy policy,
                          bool takeBackup, MessageSink& sink);
 
-// Puts the object file of every kind the bundle holds into the map as war3map.<ext>, in place of the map's own or
-// as a new file, and writes the map back (after its backup copy when `takeBackup`); a map whose object files
-// already hold these bytes is not written. The map's other files, its skin files and the object files of kinds
-// the bundle lacks stay as they are. False (reported) on failure; the map is then unchanged.
-[[nodiscard]] bool putObjectFilesIntoMap(const std::filesystem::path& map, const ObjectBundle& bundle, bool takeBackup,
-                                         MessageSink& sink);
+// A map's object data before and after putting a bundle's kinds into it.
+struct MapObjectsBuild {
+    MapObjects before;
+    ObjectBundle main; // the object files after
+    ObjectBundle skin; // the skin files after
+};
+
+// Puts the kinds that `main` and `skin` hold into the map's object files (war3map.<ext>) and skin files
+// (war3mapSkin.<ext>): without `policy` each kind replaces the map's, with it the objects are merged into the map's
+// kind under that policy. Kinds the bundles lack and the map's other files stay as they are. `approve` sees the
+// plan before anything is staged; when it answers false nothing is written. Files whose objects do not change keep
+// their bytes, and a map with nothing to change is not written; `written` counts the object files written (after
+// the map's backup copy when `takeBackup`). False (reported) on failure; the map is then unchanged.
+[[nodiscard]] bool putObjectFilesIntoMap(const std::filesystem::path& map, const ObjectBundle& main,
+                                         const ObjectBundle& skin, std::optional<MergePolicy> policy,
+                                         bool takeBackup,
+                                         const std::function<bool(const MapObjectsBuild&)>& approve,
+                                         std::size_t& written, MessageSink& sink);
 
 } // namespace brindlemark

@@ -18,7 +18,12 @@ namespace {
 
 using namespace testing;
 namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::ContainsRegex;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 struct CliMap : ::testing::Test {
     void SetUp() override {
@@ -26,8 +31,12 @@ struct CliMap : ::testing::Test {
         put(units, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "TRIGSTR_004")}));
         put(units, ObjectKind::Units, makeObject("hkni", "h001", {idField("ubui", "h000")}));
         units.kind(ObjectKind::Units).file.version = 2;
+        ObjectBundle skin;
+        put(skin, ObjectKind::Units, makeObject("hfoo", "h000", {textField("umdl", "units\\captain.mdx")}));
+        skin.kind(ObjectKind::Units).file.version = 3;
         const std::vector<mpq::File> files = {
             {"war3map.w3u", units.objectFileBytes(ObjectKind::Units)},
+            {"war3mapSkin.w3u", skin.objectFileBytes(ObjectKind::Units)},
             mpq::textFile("war3map.wtg", "trigger h000 h001"),
             mpq::textFile("war3map.wct", "h000"),
             mpq::textFile("war3map.lua", "CreateUnit(FourCC('h000'))"),
@@ -55,7 +64,8 @@ struct CliMap : ::testing::Test {
 TEST_F(CliMap, LooksIntoTheMapWithNamesFromItsStringTable) {
     const CliRun check = runCli({"check", pathText(map)});
     EXPECT_EQ(check.status, 0) << check.err;
-    EXPECT_THAT(check.out, HasSubstr("units: object file version 2"));
+    EXPECT_THAT(check.out, HasSubstr("\nunits: object file version 2, standard objects 0, custom objects 2"));
+    EXPECT_THAT(check.out, HasSubstr("\nskin units: object file version 3, standard objects 0, custom objects 1"));
     const CliRun ids = runCli({"idlist", pathText(map), "-o", pathText(dir / "ids.txt")});
     EXPECT_EQ(ids.status, 0) << ids.err;
     EXPECT_EQ(textOf(readAll(dir / "ids.txt")), "h000\th000\t// Captain\r\nh001\th001\r\n");
@@ -139,10 +149,17 @@ TEST_F(CliMap, BuildWritesEditedJsonIntoTheMapAndDiffShowsIt) {
     std::string text = textOf(readAll(json));
     const std::size_t at = text.find("TRIGSTR_004");
     ASSERT_NE(at, std::string::npos) << text;
-    writeAll(json, text.replace(at, 11, "Sergeant"));
+    text.replace(at, 11, "Sergeant");
+    const std::size_t model = text.find("captain.mdx");
+    ASSERT_NE(model, std::string::npos) << text;
+    writeAll(json, text.replace(model, 7, "major"));
     const CliRun run = runCli({"build", pathText(json), "--into", pathText(map)});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_THAT(inside("war3map.w3u"), HasSubstr("Sergeant"));
+    EXPECT_EQ(run.out, "units: 2 -> 2 objects (0 added, 0 removed, 1 changed)\n"
+                       "skin units: 1 -> 1 objects (0 added, 0 removed, 1 changed)\n" +
+                           pathText(map) + ": 2 object files written\n");
+    EXPECT_THAT(inside("war3map.w3u"), AllOf(HasSubstr("Sergeant"), Not(HasSubstr("mdx"))));
+    EXPECT_THAT(inside("war3mapSkin.w3u"), AllOf(HasSubstr("major.mdx"), Not(HasSubstr("Sergeant"))));
     EXPECT_EQ(inside("war3map.wtg"), "trigger h000 h001");
     EXPECT_EQ(readAll(dir / "BACKUP_Тест.w3x"), original);
 
@@ -150,7 +167,112 @@ TEST_F(CliMap, BuildWritesEditedJsonIntoTheMapAndDiffShowsIt) {
     const CliRun diff = runCli({"diff", pathText(dir / "old.w3x"), pathText(map)});
     EXPECT_EQ(diff.status, 1) << diff.err;
     EXPECT_EQ(diff.out, "changed: units custom h000 \"Sergeant\"\n"
-                        "  unam: string \"TRIGSTR_004\" -> string \"Sergeant\"\n");
+                        "  unam: string \"TRIGSTR_004\" -> string \"Sergeant\"\n"
+                        "changed: skin units custom h000 \"Sergeant\"\n"
+                        "  umdl: string \"units\\\\captain.mdx\" -> string \"units\\\\major.mdx\"\n");
+    EXPECT_THAT(runCli({"diff", pathText(dir / "old.w3x"), pathText(map), "--json"}).out,
+                HasSubstr(R"("skin": true)"));
+    // A bundle cannot hold skin objects apart.
+    const CliRun bundle = runCli({"build", pathText(json), "-o", pathText(dir / "objects.w3o")});
+    EXPECT_EQ(bundle.status, 1);
+    EXPECT_THAT(bundle.err, HasSubstr("the JSON holds skin objects"));
+    EXPECT_FALSE(fs::exists(dir / "objects.w3o"));
+}
+
+// A kind in the JSON replaces the map's: a build that would drop objects is refused unless asked for, or the JSON
+// is merged into the map's kinds; the skin files, which the JSON leaves out, stay.
+TEST_F(CliMap, BuildIntoTheMapSaysWhatItReplacesAndRemovesNothingUnasked) {
+    const fs::path json = dir / "new.json";
+    writeAll(json, std::string_view(R"({"kinds": {"units": {"custom": [
+        {"baseId": "hfoo", "newId": "h002", "modifications": []}]}}})"));
+    const std::string replaced = "units: 2 -> 1 objects (1 added, 2 removed, 0 changed)\n";
+    struct Case {
+        std::vector<std::string> options;
+        int status;
+        std::string out;
+        std::vector<std::string> units; // after the run; empty: the map is unchanged
+        std::string err = {};
+    };
+    const std::vector<Case> cases = {
+        {{}, 1, replaced, {},
+         "brindlemark-cli: build: " + pathText(json) + " would remove 2 objects from " + pathText(map) +
+             " (2 units): a kind in the JSON replaces the map's kind; add --replace to replace them, or --policy "
+             "overwrite|glue|keep to merge into them; nothing was written\n"},
+        {{"--dry-run"}, 1, replaced, {}, "brindlemark-cli: build: " + pathText(json) + " would remove 2 objects"},
+        {{"--replace", "--dry-run"}, 0, replaced + "dry run: nothing was written\n", {}},
+        {{"--policy", "glue", "--dry-run"}, 0,
+         "units: 2 -> 3 objects (1 added, 0 removed, 0 changed)\ndry run: nothing was written\n", {}},
+        {{"--policy", "keep"}, 0,
+         "units: 2 -> 3 objects (1 added, 0 removed, 0 changed)\n" + pathText(map) + ": 1 object file written\n",
+         {"h000", "h001", "h002"}},
+        {{"--replace"}, 0, replaced + pathText(map) + ": 1 object file written\n", {"h002"}},
+        {{"--policy", "merge"}, 2, "", {}, "brindlemark-cli: build: unknown policy 'merge'"},
+    };
+    const std::string skin = inside("war3mapSkin.w3u");
+    for (const Case& c : cases) {
+        writeAll(map, original);
+        fs::remove(dir / "BACKUP_Тест.w3x");
+        std::vector<std::string> args = {"build", pathText(json), "--into", pathText(map)};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const CliRun run = runCli(args);
+        const std::string what = c.options.empty() ? "no option" : c.options[0];
+        EXPECT_EQ(run.status, c.status) << what << ": " << run.err;
+        EXPECT_EQ(run.out, c.out) << what;
+        EXPECT_THAT(run.err, StartsWith(c.err)) << what;
+        if (c.units.empty()) {
+            EXPECT_EQ(readAll(map), original) << what;
+            EXPECT_FALSE(fs::exists(dir / "BACKUP_Тест.w3x")) << what;
+            continue;
+        }
+        ObjectBundle units;
+        const std::string w3u = inside("war3map.w3u");
+        ASSERT_TRUE(units.loadObjectFileBytes(Bytes(w3u.begin(), w3u.end()), ObjectKind::Units, "w3u"));
+        EXPECT_EQ(tableIds(units.kind(ObjectKind::Units).file.customTable), c.units) << what;
+        EXPECT_EQ(inside("war3mapSkin.w3u"), skin) << what;
+    }
+}
+
+// dump --json of a map built back into it changes no byte, for every map the corpus's object files make, as a map
+// folder and as an archive.
+TEST(CliMapCorpus, DumpBuiltIntoTheSameMapChangesNothing) {
+    const fs::path corpus = corpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus folder";
+    TempDir dir;
+    std::size_t maps = 0;
+    for (const auto& set : fs::directory_iterator(corpus)) {
+        if (!set.is_directory())
+            continue;
+        std::vector<mpq::File> files;
+        for (const auto& entry : fs::directory_iterator(set.path())) {
+            const std::string name = pathText(entry.path().filename());
+            if ((name.starts_with("war3map.") || name.starts_with("war3mapSkin.")) && singleKindOf(entry.path()))
+                files.push_back({name, readAll(entry.path())});
+        }
+        if (files.empty())
+            continue;
+        ++maps;
+        const fs::path folder = dir / (pathText(set.path().filename()) + ".w3x");
+        fs::create_directory(folder);
+        for (const mpq::File& f : files)
+            writeAll(folder / f.name, f.data);
+        const fs::path archive = dir / (pathText(set.path().filename()) + ".w3m");
+        writeAll(archive, mpq::build(dir / "scratch.mpq", files));
+        const Bytes archiveBytes = readAll(archive);
+        for (const fs::path& map : {folder, archive}) {
+            const fs::path json = dir / "dump.json";
+            ASSERT_EQ(runCli({"dump", pathText(map), "--json"}, json).status, 0) << pathText(map);
+            const CliRun run = runCli({"build", pathText(json), "--into", pathText(map)});
+            EXPECT_EQ(run.status, 0) << pathText(map) << ": " << run.err;
+            EXPECT_THAT(run.out, EndsWith(pathText(map) + " already holds these objects; nothing was written\n"));
+            EXPECT_THAT(run.out, Not(ContainsRegex("[1-9][0-9]* (added|removed|changed)"))) << run.out;
+        }
+        for (const mpq::File& f : files)
+            EXPECT_EQ(readAll(folder / f.name), f.data) << f.name;
+        EXPECT_EQ(readAll(archive), archiveBytes) << pathText(archive);
+        EXPECT_FALSE(fs::exists(dir / ("BACKUP_" + pathText(folder.filename()))));
+    }
+    EXPECT_GT(maps, 0u);
 }
 
 } // namespace

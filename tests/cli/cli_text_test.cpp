@@ -86,14 +86,16 @@ TEST(CliBuild, DumpBuildsBackEveryOddityByteForByte) {
 
 TEST(CliBuild, HandEditedJsonIsFiledAsLoadingFilesIt) {
     TempDir dir;
-    // Modifications out of order, a field twice, plain UTF-8, and everything derivable left out.
-    writeAll(dir / "edited.json", std::string_view(R"({"version": 1, "kinds": {"abilities": {"present": 1,
+    // Modifications out of order, a field twice, plain UTF-8, and everything derivable left out; the buffs leave
+    // out what a dump would write as the default (the bundle's version too).
+    writeAll(dir / "edited.json", std::string_view(R"({"kinds": {"abilities": {"present": 1,
         "version": 2, "standard": [], "custom": [{"baseId": "AHbz", "newId": "A000", "modifications": [
         {"field": "anam", "type": "string", "value": "Буря"},
         {"field": "Hbz1", "level": 2, "type": "real", "value": 0.1},
         {"field": "Hbz1", "level": 1, "typeCode": 1, "bits": "0x40000000"},
         {"field": "alev", "type": "integer", "value": 1},
-        {"field": "alev", "type": "integer", "value": 3}]}]}}})"));
+        {"field": "alev", "type": "integer", "value": 3}]}]},
+        "buffs": {"custom": [{"baseId": "BHbd", "newId": "B000", "modifications": []}]}}})"));
     const CliRun run = runCli({"build", pathText(dir / "edited.json"), "-o", pathText(dir / "out.w3o")});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
@@ -113,6 +115,8 @@ TEST(CliBuild, HandEditedJsonIsFiledAsLoadingFilesIt) {
     expected.version = 1;
     put(expected, ObjectKind::Abilities, makeObject("AHbz", "A000", mods));
     expected.kind(ObjectKind::Abilities).file.version = 2;
+    put(expected, ObjectKind::Buffs, makeObject("BHbd", "B000", {}));
+    expected.kind(ObjectKind::Buffs).file.version = 3;
     EXPECT_EQ(readAll(dir / "out.w3o"), expected.toBytes());
 }
 
@@ -129,6 +133,10 @@ TEST(CliBuild, RefusesJsonThatBreaksTheLayoutNamingThePlace) {
     struct Case {
         std::function<void(json&)> edit;
         std::string problem;
+        std::function<void(std::string&)> editText = {}; // on the written text, for what a json cannot hold
+    };
+    const auto twice = [](std::string from, std::string to) {
+        return [from, to](std::string& text) { text.replace(text.find(from), from.size(), to); };
     };
     auto units = [](json& doc) -> json& { return doc["kinds"]["units"]["custom"][0]; };
     auto hp = [units](json& doc) -> json& { return units(doc)["modifications"][1]; };
@@ -142,7 +150,11 @@ TEST(CliBuild, RefusesJsonThatBreaksTheLayoutNamingThePlace) {
          unit + ".baseId: must be an identifier of four bytes, each printable ASCII but the backslash, or \\xNN; "
                 "not \"hfo\""},
         {[&](json& d) { units(d).erase("newId"); }, unit + ".newId: is missing"},
-        {[&](json& d) { d.erase("version"); }, "$.version: is missing"},
+        {[&](json& d) { d.erase("version"); d["kinds"]["units"].erase("present"); },
+         unit + ".modifications[0].field: is given more than once in its object; each name may stand once",
+         twice(R"("field":"unam")", R"("field":"unam","field":"unam")")},
+        {[&](json&) {}, "$.kinds.units: is given more than once in its object; each name may stand once",
+         twice(R"("kinds":{)", R"("kinds":{"units":{},)")},
         {[&](json& d) { d["kinds"]["units"]["version"] = 4; }, "$.kinds.units.version: must be an integer from 0 to 3"},
         {[&](json& d) { d["kinds"]["unit"] = d["kinds"]["units"]; },
          "$.kinds.unit: is not a kind (units, items, destructables, doodads, abilities, buffs, upgrades)"},
@@ -179,7 +191,10 @@ TEST(CliBuild, RefusesJsonThatBreaksTheLayoutNamingThePlace) {
     for (const Case& c : cases) {
         json doc = valid;
         c.edit(doc);
-        writeAll(input, doc.dump());
+        std::string text = doc.dump();
+        if (c.editText)
+            c.editText(text);
+        writeAll(input, text);
         const CliRun run = runCli({"build", pathText(input), "-o", pathText(out)});
         EXPECT_EQ(run.status, 1) << c.problem;
         EXPECT_EQ(run.err, "brindlemark-cli: " + pathText(input) + ": " + c.problem + "\n");
@@ -200,6 +215,9 @@ TEST(CliBuild, RefusesWhatItCannotWrite) {
     const std::string name = pathText(input);
     const std::vector<Case> cases = {
         {{"build", name}, 2, "build: give either -o OUT or --into MAP"},
+        {{"build", name, "-o", pathText(dir / "a.w3o"), "--replace"}, 2, "build: --replace goes with --into MAP"},
+        {{"build", name, "--into", pathText(dir / "a.w3x"), "--policy", "glue", "--replace"}, 2,
+         "build: give either --policy (merge into the map's kinds) or --replace (replace them)"},
         {{"build", name, "-o", pathText(dir / "a.w3a")}, 1,
          name + ": " + pathText(dir / "a.w3a") + " holds abilities only, but the JSON holds units"},
         {{"build", name, "-o", pathText(dir / "a.w3x")}, 2, "build: " + pathText(dir / "a.w3x") +
