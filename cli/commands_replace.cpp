@@ -24,15 +24,13 @@ void printCollisions(const std::vector<Collision>& collisions) {
 }
 
 // Plans the run and prints what it would change; nothing is written.
-int runDryRun(ObjectBundle& bundle, const ReplaceRequest& request, MessageSink& sink) {
+int runDryRun(ObjectBundle& bundle, const ReplaceRequest& request) {
     ReplaceListContents list;
     std::string error;
     if (!readReplaceList(request.replaceList, list, error)) {
         printError(error);
         return kExitFailure;
     }
-    for (const std::string& warning : list.warnings)
-        sink.warning(warning);
     SideFileSet sides;
     if (!readSideFiles(request.sideFiles, sides, error)) {
         printError(error);
@@ -116,7 +114,7 @@ int runReplace(const ParsedArguments& args) {
     request.keepBackups = !args.has("--no-backup");
     request.writeWithoutBackups = true;
     if (dryRun)
-        return runDryRun(bundle, request, sink);
+        return runDryRun(bundle, request);
     return finish(replaceIdentifiers(bundle, path, loaded, request, sink));
 }
 
@@ -151,6 +149,8 @@ const Command& replaceCommand() {
         .details =
             "LIST holds pairs of four-character identifiers: the old one (where % stands for any character)\n"
             "and the new one (where % keeps the character). Text after / up to the line end is a comment.\n"
+            "Each line holds whole pairs: a list with a line that does not (one identifier alone, a word of\n"
+            "five characters) is refused, naming every such line, and nothing changes.\n"
             "Each pair renames the matching objects of BUNDLE (a modified standard object becomes a custom\n"
             "one) and rewrites every reference to them in the objects' text and integer values. Every rename\n"
             "is then patched byte for byte into each side file (typically war3map.wtg and war3map.wct), and\n"
@@ -167,7 +167,7 @@ const Command& replaceCommand() {
             "\n"
             "Each rename written is printed on standard output as: old identifier, TAB, new identifier.\n"
             "Messages go to standard error, among them each rename onto an identifier that another object\n"
-            "already held (the two meet by the policy), and each line of LIST that is not a pair.\n",
+            "already held: of the same kind, the two meet by the policy; of another kind, both keep it.\n",
         .options = kReplaceOptions,
         .minPositional = 1,
         .maxPositional = 1,

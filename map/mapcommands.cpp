@@ -25,6 +25,7 @@ struct Run {
     MapContents map;
     MapObjects objects;
     ReplaceListContents list;
+    StringTable strings; // the map's texts, which name the objects in messages
     std::vector<std::string> triggerNames;
     std::vector<std::vector<std::uint8_t>> triggers;
     std::string scriptName; // the script that is not patched, when the map has one
@@ -32,8 +33,8 @@ struct Run {
     SideFileSet outside;
 };
 
-// Opens the map, reads its object files, its trigger files, the replace list and the side files outside.
-// False (reported) on failure.
+// Opens the map, reads its object files, its trigger files, the replace list, its string table and the side
+// files outside. False (reported) on failure.
 bool prepare(const MapReplaceRequest& request, Run& run, MessageSink& sink) {
     std::string error;
     if (!run.map.open(request.map, error)) {
@@ -66,8 +67,13 @@ bool prepare(const MapReplaceRequest& request, Run& run, MessageSink& sink) {
         sink.message(error);
         return false;
     }
-    for (const std::string& warning : run.list.warnings)
-        sink.warning(warning);
+    if (run.map.contains("war3map.wts")) {
+        std::vector<std::uint8_t> table;
+        if (run.map.read("war3map.wts", table, error))
+            run.strings = StringTable::parse(table);
+        else
+            sink.warning(error + "; names are shown as the object files give them");
+    }
     if (!checkSideFilesApart(request.sideFiles, request.map, request.replaceList, error) ||
         !readSideFiles(request.sideFiles, run.outside, error)) {
         sink.message(error);
@@ -86,7 +92,9 @@ ReplacePlan plan(Run& run, std::vector<SideText>& sides) {
     if (!run.scriptName.empty())
         sides.push_back({run.scriptName + " (not patched)", run.script, 1});
     ObjectBundle* const bundles[] = {&run.objects.main, &run.objects.skin};
-    return planReplace(bundles, run.list.pairs, sides);
+    ReplacePlan planned = planReplace(bundles, run.list.pairs, sides);
+    resolveCollisionNames(planned.collisions, run.strings);
+    return planned;
 }
 
 std::size_t occurrencesIn(const ReplacePlan& plan, std::size_t side) {
@@ -362,15 +370,8 @@ bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, Mes
     Run run;
     if (!prepare(request, run, sink))
         return false;
-    if (run.map.contains("war3map.wts")) {
-        std::vector<std::uint8_t> table;
-        std::string error;
-        if (run.map.read("war3map.wts", table, error))
-            out.strings = StringTable::parse(table);
-        else
-            sink.warning(error + "; names are shown as the object files give them");
-    }
     out.plan = plan(run, out.sides);
+    out.strings = run.strings;
     out.scriptObserved = !run.scriptName.empty();
     return true;
 }

@@ -7,11 +7,13 @@ namespace brindlemark {
 
 namespace {
 
-void appendWithCrLf(std::string& out, const std::string& text) {
-    for (char c : text) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
+// The name on one line: each line break in it (CR LF, LF or CR) becomes one space, so that the list stays a
+// list whose every line is a unit.
+void appendOnOneLine(std::string& out, const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
     }
 }
 
@@ -39,7 +41,7 @@ std::string idListText(const ObjectBundle& bundle, const StringTable* strings) {
         out += id;
         if (entry.displayName) {
             out += "\t// ";
-            appendWithCrLf(out, strings ? strings->resolve(*entry.displayName) : *entry.displayName);
+            appendOnOneLine(out, strings ? strings->resolve(*entry.displayName) : *entry.displayName);
         }
         out += "\r\n";
     }

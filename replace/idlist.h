@@ -10,8 +10,8 @@
 namespace brindlemark {
 
 // The identifier list: every object identifier of the bundle once, in byte-exact order, each on a line of its
-// own mapped to itself ("%s\t%s" and, when the object has a name, "\t// %s"), with CR LF line ends (a line feed
-// inside a name too). It is a replace list that renames nothing, ready to be edited and fed back.
+// own mapped to itself ("%s\t%s" and, when the object has a name, "\t// %s"), with CR LF line ends; a line break
+// inside a name is written as a space. It is a replace list that renames nothing, ready to be edited and fed back.
 // Names that refer into a string table ("TRIGSTR_012") are shown as the table's text when `strings` has it.
 std::string idListText(const ObjectBundle& bundle, const StringTable* strings = nullptr);
 

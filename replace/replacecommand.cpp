@@ -138,8 +138,6 @@ ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundleP
     if (!readReplaceList(request.replaceList, list, error))
         return fail(error);
     report.listOpened = true;
-    for (const std::string& warning : list.warnings)
-        sink.warning(warning);
 
     SideFileSet sides;
     if (write) {

@@ -103,9 +103,10 @@ std::vector<std::uint8_t> utf16ToUtf8(std::span<const std::uint8_t> bytes, bool 
     return out;
 }
 
-std::string tokenText(const ObjectId& token) {
+// The bytes quoted, those other than printable ASCII as hex escapes.
+std::string quotedBytes(std::span<const std::uint8_t> bytes) {
     std::string text = "'";
-    for (std::uint8_t b : token.bytes) {
+    for (std::uint8_t b : bytes) {
         if (b >= 0x20 && b < 0x7F) {
             text += static_cast<char>(b);
         } else {
@@ -127,86 +128,67 @@ bool parseReplaceList(std::span<const std::uint8_t> input, const std::string& na
         converted = utf16ToUtf8(input, input[0] == 0xFE);
         bytes = converted;
     }
-    // The tokens, as readReplaceToken reads them, with where each starts and whether it looks like an identifier.
-    struct Token {
-        ObjectId id;
-        std::size_t start = 0;
-        bool wellFormed = true;
-    };
-    std::vector<Token> tokens;
-    const std::size_t n = bytes.size();
-    std::size_t pos = 0;
-    for (;;) {
-        if (pos >= n)
-            break;
-        const std::uint8_t c = bytes[pos++];
-        std::size_t start = pos - 1;
-        if (c == 0xEF) {
-            if (pos + 2 + 4 > n)
-                break;
-            pos += 2;
-            start = pos;
-        } else if (c == '/') {
-            while (pos < n && bytes[pos] != '\n')
-                ++pos;
-            if (pos >= n)
-                break;
-            ++pos;
-            continue;
-        } else if (isSpace(c)) {
-            continue;
-        } else if (start + 4 > n) {
-            break;
-        }
-        Token token;
-        token.start = start;
-        std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(start),
-                  bytes.begin() + static_cast<std::ptrdiff_t>(start + 4), token.id.bytes.begin());
-        pos = start + 4;
-        for (std::uint8_t b : token.id.bytes)
-            if (isSpace(b) || b == '/')
-                token.wellFormed = false;
-        if (pos < n && !isSpace(bytes[pos]) && bytes[pos] != '/')
-            token.wellFormed = false;
-        tokens.push_back(token);
-    }
-
-    std::vector<std::size_t> lineStarts = {0};
-    for (std::size_t i = 0; i < n; ++i)
-        if (bytes[i] == '\n')
-            lineStarts.push_back(i + 1);
-    const auto lineOf = [&](std::size_t offset) {
-        return static_cast<std::size_t>(std::upper_bound(lineStarts.begin(), lineStarts.end(), offset) -
-                                        lineStarts.begin());
-    };
-
+    // Each line is read on its own by the token rules, a comment running to its end. Where every line holds
+    // whole tokens in pairs, this gives the tokens that reading the file as one stream gives; a line that does
+    // not is refused rather than paired with its neighbours.
     ReplaceListContents result;
-    for (const Token& t : tokens)
-        if (std::find(t.id.bytes.begin(), t.id.bytes.end(), 0) != t.id.bytes.end()) {
-            error = name + ", line " + std::to_string(lineOf(t.start)) +
-                    ": a NUL byte inside an identifier; the list is refused";
-            return false;
-        }
-    for (std::size_t i = 0; i + 1 < tokens.size(); i += 2)
-        result.pairs.emplace_back(tokens[i].id, tokens[i + 1].id);
-
-    // A line is malformed when a token on it is not four characters standing alone, when it holds an odd number
-    // of tokens, or when its first token ends a pair that an earlier line began.
-    std::size_t i = 0;
-    while (i < tokens.size()) {
-        const std::size_t line = lineOf(tokens[i].start);
-        std::size_t j = i;
-        bool wellFormed = true;
+    std::vector<std::string> badLines;
+    const std::size_t n = bytes.size();
+    std::size_t lineNumber = 0;
+    // The UTF-8 mark that starts a file saved "with BOM" is skipped whatever follows it: a comment or a line end.
+    const bool utf8Mark = n >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF;
+    for (std::size_t lineStart = utf8Mark ? 3 : 0; lineStart < n;) {
+        ++lineNumber;
+        const std::size_t lineEnd = static_cast<std::size_t>(
+            std::find(bytes.begin() + static_cast<std::ptrdiff_t>(lineStart), bytes.end(), std::uint8_t('\n')) -
+            bytes.begin());
+        std::vector<ObjectId> tokens;
+        bool whole = true;
+        bool nul = false;
         std::string read;
-        while (j < tokens.size() && lineOf(tokens[j].start) == line) {
-            wellFormed = wellFormed && tokens[j].wellFormed;
-            read += (read.empty() ? "" : " ") + tokenText(tokens[j].id);
-            ++j;
+        for (std::size_t pos = lineStart; pos < lineEnd;) {
+            const std::uint8_t c = bytes[pos];
+            if (isSpace(c)) {
+                ++pos;
+                continue;
+            }
+            if (c == '/')
+                break;
+            // Elsewhere a byte 0xEF is taken as a mark: the token follows its three bytes directly.
+            const std::size_t start = c == 0xEF ? pos + 3 : pos;
+            if (start + 4 > lineEnd) {
+                std::size_t cutEnd = lineEnd;
+                while (cutEnd > pos && isSpace(bytes[cutEnd - 1]))
+                    --cutEnd;
+                read += (read.empty() ? "" : " ") + quotedBytes(bytes.subspan(pos, cutEnd - pos)) + " cut short";
+                whole = false;
+                break;
+            }
+            ObjectId token;
+            std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(start),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(start + 4), token.bytes.begin());
+            for (std::uint8_t b : token.bytes) {
+                whole = whole && !isSpace(b) && b != '/';
+                nul = nul || b == 0; // no identifier holds one
+            }
+            read += (read.empty() ? "" : " ") + quotedBytes(token.bytes);
+            tokens.push_back(token);
+            pos = start + 4;
         }
-        if (!wellFormed || (j - i) % 2 != 0 || i % 2 != 0)
-            result.warnings.push_back(name + ", line " + std::to_string(line) +
-                                      ": not a pair of four-character identifiers; read as " + read);
-        i = j;
+        if (nul || !whole || tokens.size() % 2 != 0)
+            badLines.push_back(name + ", line " + std::to_string(lineNumber) + ": " +
+                               (nul ? "a NUL byte inside an identifier" : "not a pair of four-character identifiers") +
+                               "; read as " + read);
+        for (std::size_t i = 0; i + 1 < tokens.size(); i += 2)
+            result.pairs.emplace_back(tokens[i], tokens[i + 1]);
+        lineStart = lineEnd + 1;
+    }
+    if (!badLines.empty()) {
+        error = "Replace list " + name + " is refused, nothing was changed: each line must hold whole pairs of "
+                "four-character identifiers, the old one and the new one.";
+        for (const std::string& line : badLines)
+            error += "\n" + line;
+        return false;
     }
     out = std::move(result);
     return true;

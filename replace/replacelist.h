@@ -29,16 +29,18 @@ bool readReplaceToken(std::FILE* file, ObjectId& token);
 
 namespace brindlemark {
 
-// A replace list read whole: its pairs, by the token rules above, and a warning for each line that is not a
-// pair of four-character identifiers (read on all the same, by those rules).
+// A replace list read whole: its pairs, by the token rules above, each line on its own. A line is a unit: it
+// holds whole pairs (any number, none for a blank or comment line), so a line never pairs with its neighbour.
 struct ReplaceListContents {
     std::vector<std::pair<ObjectId, ObjectId>> pairs;
-    std::vector<std::string> warnings;
 };
 
-// Reads the pairs of a list from its bytes; `name` names the list in warnings and errors. A list saved as UTF-16
-// (with its byte-order mark, as Notepad saves "Unicode") is read as the same text in UTF-8. False with the reason
-// when a NUL byte stands inside a token: no identifier holds one, so such a list is refused with its line.
+// Reads the pairs of a list from its bytes; `name` names the list in errors. A list saved as UTF-16 (with its
+// byte-order mark, as Notepad saves "Unicode") is read as the same text in UTF-8; the UTF-8 mark that starts a
+// file is skipped, so that a comment or a blank line may follow it. False, with one message that
+// names every such line and what was read there, when a line does not hold whole pairs of four-character
+// identifiers (an odd number of tokens, a token with white space, "/" or a NUL byte inside, a token cut short
+// by the line end): such a list is refused whole, before anything is renamed.
 [[nodiscard]] bool parseReplaceList(std::span<const std::uint8_t> bytes, const std::string& name,
                                     ReplaceListContents& out, std::string& error);
 

@@ -16,26 +16,56 @@ const char* policyPastTense(MergePolicy policy) {
     return "";
 }
 
+const char* kindNoun(ObjectKind kind) {
+    switch (kind) {
+    case ObjectKind::Units:
+        return "unit";
+    case ObjectKind::Items:
+        return "item";
+    case ObjectKind::Destructables:
+        return "destructable";
+    case ObjectKind::Doodads:
+        return "doodad";
+    case ObjectKind::Abilities:
+        return "ability";
+    case ObjectKind::Buffs:
+        return "buff";
+    case ObjectKind::Upgrades:
+        return "upgrade";
+    }
+    return "";
+}
+
 // Whether the pair renames the object to `newId` while `table` holds another object under that identifier
-// which the pair leaves alone.
+// which the pair leaves alone. Across kinds only the same four bytes are the same identifier: the tables'
+// matching merges objects of one kind only.
 void checkTarget(const ObjectTable& table, const ObjectRecord& moving, const RenameEntry& entry, ObjectId pattern,
-                 ObjectId replacement, ObjectKind kind, MergePolicy policy, std::vector<Collision>& out) {
+                 ObjectId replacement, ObjectKind kind, ObjectKind tableKind, MergePolicy policy,
+                 std::vector<Collision>& out) {
     const std::size_t at = table.indexOf(entry.toId);
     if (at == table.count())
         return;
     const ObjectRecord& existing = table.at(at);
     if (&existing == &moving || planRename(existing, pattern, replacement).isChange())
         return;
-    out.push_back({entry, kind, findDisplayName(existing), policy});
+    if (tableKind != kind && existing.effectiveId() != entry.toId)
+        return;
+    out.push_back({entry, kind, tableKind, findDisplayName(existing), policy});
 }
 
 } // namespace
 
 std::string collisionText(const Collision& c) {
-    std::string text = c.entry.fromId.text() + " -> " + c.entry.toId.text() + " collides with the existing " +
-                       c.entry.toId.text();
+    const bool acrossKinds = c.existingKind != c.kind;
+    std::string text = acrossKinds ? std::string(kindNoun(c.kind)) + " " : std::string();
+    text += c.entry.fromId.text() + " -> " + c.entry.toId.text() + " collides with the existing ";
+    if (acrossKinds)
+        text += std::string(kindNoun(c.existingKind)) + " ";
+    text += c.entry.toId.text();
     if (c.existingName)
         text += " '" + *c.existingName + "'";
+    if (acrossKinds)
+        return text + "; two objects now carry " + c.entry.toId.text();
     return text + "; " + policyPastTense(c.policy);
 }
 
@@ -46,12 +76,23 @@ std::vector<Collision> findCollisions(const ObjectBundle& bundle, ObjectId patte
     for (ObjectKind k : kAllObjectKinds) {
         const ObjectFile& file = bundle.kind(k).file;
         for (const ObjectTable* table : {&file.standardTable, &file.customTable}) {
-            // Standard objects move to the custom table; custom objects stay in theirs.
-            const ObjectTable& destination = file.customTable;
             const auto visit = [&](const ObjectRecord& record) {
                 const RenameEntry entry = planRename(record, pattern, replacement);
-                if (entry.isChange())
-                    checkTarget(destination, record, entry, pattern, replacement, k, bundle.mergePolicy, out);
+                if (!entry.isChange())
+                    return;
+                // Standard objects move to the custom table; custom objects stay in theirs.
+                checkTarget(file.customTable, record, entry, pattern, replacement, k, k, bundle.mergePolicy, out);
+                for (ObjectKind other : kAllObjectKinds) {
+                    if (other == k)
+                        continue;
+                    const ObjectFile& otherFile = bundle.kind(other).file;
+                    const std::size_t before = out.size();
+                    checkTarget(otherFile.customTable, record, entry, pattern, replacement, k, other,
+                                bundle.mergePolicy, out);
+                    if (out.size() == before)
+                        checkTarget(otherFile.standardTable, record, entry, pattern, replacement, k, other,
+                                    bundle.mergePolicy, out);
+                }
             };
             if (hasWildcard(pattern)) {
                 for (std::size_t i = 0; i < table->count(); ++i)
@@ -62,6 +103,15 @@ std::vector<Collision> findCollisions(const ObjectBundle& bundle, ObjectId patte
         }
     }
     return out;
+}
+
+void resolveCollisionNames(std::vector<Collision>& collisions, const StringTable& strings) {
+    for (Collision& c : collisions) {
+        if (c.existingName)
+            c.existingName = strings.resolve(*c.existingName);
+        if (c.entry.displayName)
+            c.entry.displayName = strings.resolve(*c.entry.displayName);
+    }
 }
 
 ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const std::pair<ObjectId, ObjectId>> pairs,
@@ -86,7 +136,9 @@ ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const 
             for (Collision& c : collisions) {
                 bool known = false;
                 for (std::size_t i = firstCollision; i < plan.collisions.size(); ++i)
-                    known = known || (plan.collisions[i].kind == c.kind && plan.collisions[i].entry.fromId == c.entry.fromId &&
+                    known = known || (plan.collisions[i].kind == c.kind &&
+                                      plan.collisions[i].existingKind == c.existingKind &&
+                                      plan.collisions[i].entry.fromId == c.entry.fromId &&
                                       plan.collisions[i].entry.toId == c.entry.toId);
                 if (!known)
                     plan.collisions.push_back(std::move(c));

@@ -7,6 +7,7 @@
 #include "core/objectbundle.h"
 #include "replace/dryrun.h"
 #include "replace/renaming.h"
+#include "replace/stringtable.h"
 
 #include <optional>
 #include <span>
@@ -16,20 +17,28 @@
 
 namespace brindlemark {
 
-// A rename whose new identifier already belonged to another object of the same table; the two met by the policy.
+// A rename whose new identifier already belonged to another object that the pair leaves alone. In the same
+// table the two met by the policy; an object of another kind keeps the identifier beside the renamed one, so
+// that two objects carry it (identifiers are shared by all kinds in the game).
 struct Collision {
     RenameEntry entry;
-    ObjectKind kind = ObjectKind::Units;
-    std::optional<std::string> existingName; // the object that held the identifier
+    ObjectKind kind = ObjectKind::Units;         // the renamed object's kind
+    ObjectKind existingKind = ObjectKind::Units; // the kind of the object that held the identifier
+    std::optional<std::string> existingName;     // the object that held the identifier
     MergePolicy policy = MergePolicy::Glue;
 };
 
-// "A001 -> A002 collides with the existing A002 'Short Sword'; glued"
+// "A001 -> A002 collides with the existing A002 'Short Sword'; glued", or across kinds
+// "ability A072 -> I000 collides with the existing item I000 'Claws'; two objects now carry I000".
 std::string collisionText(const Collision& collision);
 
-// The objects of the bundle that the pair would rename onto an identifier that another object of the same table
-// holds (and keeps), as they stand before the pair is applied.
+// The objects of the bundle that the pair would rename onto an identifier that another object holds (and
+// keeps): in the same table under the merge's matching, in another kind when the identifier is the same bytes.
+// As they stand before the pair is applied.
 std::vector<Collision> findCollisions(const ObjectBundle& bundle, ObjectId pattern, ObjectId replacement);
+
+// Shows the names of the collisions' objects as `strings` resolves them ("TRIGSTR_012" becomes its text).
+void resolveCollisionNames(std::vector<Collision>& collisions, const StringTable& strings);
 
 struct ReplacePlan {
     std::vector<PlannedRename> renames; // in order, with what each changed in the bundles and the side texts

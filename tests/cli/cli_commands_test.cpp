@@ -30,8 +30,7 @@ TEST(CliReplace, RenamesBundleAndTriggerFilesWithBackups) {
     // A byte-order mark directly before the first token, comments, and a wildcard pair.
     writeAll(dir / "list.txt", std::string("\xEF\xBB\xBFh000 u000 // guard\r\n"
                                            "// the workers\n"
-                                           "h%%% w%%%\n"
-                                           "hfoo\n")); // a last token without partner is ignored
+                                           "h%%% w%%%\n"));
     writeAll(dir / "war3map.wtg", std::string("CreateUnit(h000) h001 hfoo h000h000"));
     writeAll(dir / "war3map.wct", std::string("call h001"));
 
@@ -71,6 +70,24 @@ TEST(CliReplace, ReportsFailuresWithExitStatusOne) {
     const CliRun badPolicy =
         runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"), "--policy", "mix"});
     EXPECT_EQ(badPolicy.status, 2);
+
+    // A list with lines that are not pairs is refused whole, every such line named, in a dry run too.
+    const Bytes before = readAll(dir / "war3map.w3o");
+    writeAll(dir / "bad.txt", std::string("h000\t// guard\r\nh001 w001\r\nhfoo hfoo1\r\n"));
+    for (const bool dryRun : {false, true}) {
+        std::vector<std::string> args = {"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "bad.txt")};
+        if (dryRun)
+            args.push_back("--dry-run");
+        const CliRun badList = runCli(args);
+        EXPECT_EQ(badList.status, 1) << dryRun;
+        EXPECT_EQ(badList.out, "") << dryRun;
+        EXPECT_THAT(badList.err, HasSubstr("Replace list " + pathText(dir / "bad.txt") + " is refused")) << dryRun;
+        EXPECT_THAT(badList.err, HasSubstr(pathText(dir / "bad.txt") + ", line 1: not a pair")) << dryRun;
+        EXPECT_THAT(badList.err, HasSubstr(pathText(dir / "bad.txt") + ", line 3: not a pair")) << dryRun;
+        EXPECT_THAT(badList.err, Not(HasSubstr("line 2"))) << dryRun;
+        EXPECT_EQ(readAll(dir / "war3map.w3o"), before) << dryRun;
+        EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o")) << dryRun;
+    }
 
     writeAll(dir / "cut.w3o", std::string("\x01\x00\x00\x00", 4));
     const CliRun damaged = runCli({"replace", pathText(dir / "cut.w3o"), "--list", pathText(dir / "list.txt")});

@@ -95,6 +95,13 @@ TEST_F(CliMap, DryRunOnAMapNamesObjectsAndWritesNothing) {
                        "total: 1 rename, 0 strings, 1 integer; war3map.wtg 1, war3map.wct 1, "
                        "war3map.lua (not patched) 1\n");
     EXPECT_EQ(readAll(map), original);
+
+    // A collision names the object that held the identifier by its text, not its string reference.
+    writeAll(dir / "list.txt", std::string("h001 h000\n"));
+    const CliRun collision = runCli({"replace", pathText(map), "--list", pathText(dir / "list.txt"), "--dry-run"});
+    EXPECT_EQ(collision.status, 0) << collision.err;
+    EXPECT_THAT(collision.out, HasSubstr("\nh001 -> h000 collides with the existing h000 'Captain'; glued\n"));
+    EXPECT_EQ(readAll(map), original);
 }
 
 TEST_F(CliMap, DamagedMapIsRefusedAndUnchanged) {

@@ -141,6 +141,10 @@ TEST(ReplaceCommand, AFailureBeforeWritingLeavesEveryFileAsItWas) {
          "Side file {dir}/./list.txt is the replace list itself; nothing was written"},
         {"read-only side file", "list.txt", {"readonly.wtg", "trig.wct"},
          "Failed to patch file {dir}/readonly.wtg, replace aborted (the file is read-only)"},
+        {"a list line without its pair", "bad.txt", {"trig.wct"},
+         "Replace list {dir}/bad.txt is refused, nothing was changed: each line must hold whole pairs of "
+         "four-character identifiers, the old one and the new one.\n"
+         "{dir}/bad.txt, line 2: not a pair of four-character identifiers; read as 'hkni'"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -148,6 +152,7 @@ TEST(ReplaceCommand, AFailureBeforeWritingLeavesEveryFileAsItWas) {
         const Bytes mainBytes = readAll(main.path.fullPath);
         writeAll(dir / "list.txt", std::string("hfoo h001 hkni h002"));
         writeAll(dir / "trig.wct", std::string("hfoo hkni"));
+        writeAll(dir / "bad.txt", std::string("hfoo h001\r\nhkni\t// knight\r\n"));
         writeAll(dir / "readonly.wtg", std::string("hfoo"));
         fs::permissions(dir / "readonly.wtg", fs::perms(0444));
         fs::create_directory(dir / "folder");
@@ -173,24 +178,32 @@ TEST(ReplaceCommand, AFailureBeforeWritingLeavesEveryFileAsItWas) {
     }
 }
 
-TEST(ReplaceCommand, CollisionsAndMalformedLinesAreReported) {
+TEST(ReplaceCommand, CollisionsInTheSameKindAndAcrossKindsAreReported) {
     TempDir dir;
     ObjectBundle content;
     put(content, ObjectKind::Items, makeObject("ratf", "A001", {textField("unam", "Long Sword")}));
     put(content, ObjectKind::Items, makeObject("ratf", "A002", {textField("unam", "Short Sword")}));
     put(content, ObjectKind::Items, makeObject("ratf", "A003", {textField("unam", "Dagger")}));
+    put(content, ObjectKind::Items, makeObject("ratf", "I000", {textField("unam", "Claws")}));
+    put(content, ObjectKind::Items, makeObject("ratf", "I001", {textField("unam", "Gloves")}));
+    put(content, ObjectKind::Abilities, makeObject("AHbz", "A072", {textField("anam", "Blizzard")}));
+    put(content, ObjectKind::Abilities, makeObject("AHbz", "A073", {}));
+    put(content, ObjectKind::Units, makeObject("hfoo", "", {intField("uhpm", 1)}));
     MainBundle main(dir, content);
-    // A001 lands on A002, which stays; A003 -> A004 -> A003 lands on nothing.
-    writeAll(dir / "list.txt", std::string("A001 A002\nA003 A004\nA004 A003\nA0011 A002\n"));
+    // A001 lands on A002, which stays; A003 -> A004 -> A003 lands on nothing. The ability A072 lands on the
+    // item I000, and the standard unit hfoo on the item A003; identifiers differing in case are two identifiers.
+    writeAll(dir / "list.txt", std::string("A001 A002\nA003 A004\nA004 A003\nA072 I000\nA073 i001\nhfoo A003\n"));
     RecordingSink sink;
     const ReplaceReport report = replaceIdentifiers(main.bundle, main.path, true, {dir / "list.txt", {}, true}, sink);
-    ASSERT_EQ(report.collisions.size(), 1u);
-    EXPECT_EQ(collisionText(report.collisions[0]), "A001 -> A002 collides with the existing A002 'Short Sword'; glued");
-    ASSERT_EQ(sink.messages.size(), 2u);
-    EXPECT_EQ(sink.messages[0], pathText(dir / "list.txt") +
-                                    ", line 4: not a pair of four-character identifiers; read as 'A001' '1 A0'");
-    EXPECT_EQ(sink.messages[1], kDone + " Переименовано идентификаторов: 3, изменено файлов: 1. "
-                                        "Переименований на уже занятый идентификатор: 1.");
+    std::vector<std::string> texts;
+    for (const Collision& c : report.collisions)
+        texts.push_back(collisionText(c));
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "A001 -> A002 collides with the existing A002 'Short Sword'; glued",
+                         "ability A072 -> I000 collides with the existing item I000 'Claws'; two objects now carry I000",
+                         "unit hfoo -> A003 collides with the existing item A003 'Dagger'; two objects now carry A003"}));
+    EXPECT_EQ(sink.messages, std::vector<std::string>{kDone + " Переименовано идентификаторов: 6, изменено файлов: "
+                                                              "1. Переименований на уже занятый идентификатор: 3."});
 }
 
 TEST(ReplaceCommand, NeverWritesOverAMainFileThatDidNotLoad) {
@@ -260,11 +273,11 @@ TEST(ReplaceCommand, FailedSaveIsReportedInsteadOfCompletion) {
 
 TEST(IdList, ListsEveryIdentifierOnceInByteOrderWithNames) {
     ObjectBundle bundle;
-    put(bundle, ObjectKind::Units, makeObject("hfoo", "", {textField("unam", "Foot\nman")}));
+    put(bundle, ObjectKind::Units, makeObject("hfoo", "", {textField("unam", "Foot\r\nman\nat\rarms")}));
     put(bundle, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 1)}));
     put(bundle, ObjectKind::Items, makeObject("ratf", "Hpal", {textField("unam", "Paladin item")}));
     put(bundle, ObjectKind::Items, makeObject("ratf", "hfoo", {textField("unam", "second hfoo")}));
-    EXPECT_EQ(idListText(bundle), "Hpal\tHpal\t// Paladin item\r\nh000\th000\r\nhfoo\thfoo\t// Foot\r\nman\r\n");
+    EXPECT_EQ(idListText(bundle), "Hpal\tHpal\t// Paladin item\r\nh000\th000\r\nhfoo\thfoo\t// Foot man at arms\r\n");
     EXPECT_EQ(idListText(ObjectBundle{}), "");
 
     TempDir dir;
@@ -280,12 +293,15 @@ TEST(IdList, FedBackAsAReplaceListChangesNothing) {
     TempDir dir;
     ObjectBundle content = footmanBundle();
     put(content, ObjectKind::Abilities, makeObject("AHbz", "A001", {idField("aord", "hfoo")}));
+    // A name on two lines, whose second line would read as a pair.
+    put(content, ObjectKind::Abilities, makeObject("AHbz", "A002", {textField("anam", "Storm\r\nA001 A003")}));
     MainBundle main(dir, content);
     const Bytes before = readAll(main.path.fullPath);
     std::string error;
     ASSERT_TRUE(writeIdList(main.bundle, dir / "ids.txt", error));
     RecordingSink sink;
     const ReplaceReport report = replaceIdentifiers(main.bundle, main.path, true, {dir / "ids.txt", {}, true}, sink);
+    EXPECT_FALSE(report.failed);
     EXPECT_TRUE(report.renames.empty());
     EXPECT_EQ(readAll(main.path.fullPath), before);
 }

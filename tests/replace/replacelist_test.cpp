@@ -127,6 +127,8 @@ TEST(ReplaceList, TheFileIsLeftJustAfterTheToken) {
 namespace brindlemark {
 namespace {
 
+using namespace std::string_literals;
+
 std::vector<std::string> pairsText(const ReplaceListContents& list) {
     std::vector<std::string> out;
     for (const auto& [from, to] : list.pairs)
@@ -143,37 +145,62 @@ std::string utf16(std::string_view ascii, bool bigEndian) {
     return out;
 }
 
-TEST(ReplaceList, ReadsPairsWarnsOfMalformedLinesAndRefusesNulBytes) {
+// A line is a unit: lists whose every line holds whole pairs are read as the token rules read them; a list with
+// any other line is refused, every such line named in one message.
+TEST(ReplaceList, ReadsWholePairsPerLineAndRefusesEveryOtherLine) {
     struct Case {
         std::string content;
         std::vector<std::string> pairs;
-        std::vector<std::string> warnings; // line numbers
-        std::string error;
+        std::vector<std::string> badLines; // refused when not empty
     };
     const std::vector<Case> cases = {
-        {"hfoo h001\r\nhkni h002 // knight\n", {"hfoo>h001", "hkni>h002"}, {}, ""},
-        {utf16("hfoo h001\r\nhkni h002\r\n", false), {"hfoo>h001", "hkni>h002"}, {}, ""},
-        {utf16("hfoo h001\n", true), {"hfoo>h001"}, {}, ""},
-        {"H0011 X0011\nhfoo h001\n", {"H001>1 X0", "011\n>hfoo"}, {"1", "2"}, ""},
-        {"hfoo\nh001 hkni h002\n", {"hfoo>h001", "hkni>h002"}, {"1", "2"}, ""},
-        {"hfoo h01\n", {"hfoo>h01\n"}, {"1"}, ""},
-        {std::string("hfoo h001\nA") + '\0' + "00 B000\n", {}, {}, "list.txt, line 2: a NUL byte inside an identifier; the list is refused"},
+        {"hfoo h001\r\nhkni h002 // knight\n", {"hfoo>h001", "hkni>h002"}, {}},
+        {utf16("hfoo h001\r\nhkni h002\r\n", false), {"hfoo>h001", "hkni>h002"}, {}},
+        {utf16("hfoo h001\n", true), {"hfoo>h001"}, {}},
+        {"\xEF\xBB\xBFhfoo h001\r\n", {"hfoo>h001"}, {}},
+        {"hfooh001\nhkni\th002 hpea h003\n", {"hfoo>h001", "hkni>h002", "hpea>h003"}, {}},
+        {"// header\n\n  \r\nhfoo h001/c\n// last line without a line feed", {"hfoo>h001"}, {}},
+        {"h%%% x%%%\n", {"h%%%>x%%%"}, {}},
+        // The second column deleted to skip an object: that line alone, not the ones after it.
+        {"h00A\th00A\t// a\r\nh00B\t// b\r\nh00C\th00C\r\n", {}, {"2"}},
+        // A five-character typo, in either column.
+        {"H0011 X001\nhfoo h001\nhkni h0022\n", {}, {"1", "3"}},
+        {"hfoo h001 hkni\n", {}, {"1"}},
+        {"hfo h001\n", {}, {"1"}},
+        {"hfoo\r\nh001\r\n", {}, {"1", "2"}},
+        {"hfoo h001\nhkni h0", {}, {"2"}},
+        {"\xEF\xBB\xBF// saved with a mark\r\n\r\nhfoo h001\r\n", {"hfoo>h001"}, {}},
+        {"hfoo h001 \xEF\xBB\xBF\n", {}, {"1"}},
+        {utf16("hfoo\r\nhkni h002\r\n", false), {}, {"1"}},
+        {std::string("hfoo h001\nA") + '\0' + "00 B000\n", {}, {"2"}},
     };
     for (const Case& c : cases) {
         ReplaceListContents list;
         std::string error;
         const bool ok = parseReplaceList(std::vector<std::uint8_t>(c.content.begin(), c.content.end()), "list.txt",
                                          list, error);
-        EXPECT_EQ(ok, c.error.empty()) << c.content;
-        EXPECT_EQ(error, c.error);
-        if (!ok)
+        EXPECT_EQ(ok, c.badLines.empty()) << c.content;
+        if (ok) {
+            EXPECT_EQ(pairsText(list), c.pairs) << c.content;
             continue;
-        EXPECT_EQ(pairsText(list), c.pairs) << c.content;
+        }
         std::vector<std::string> lines;
-        for (const std::string& w : list.warnings)
-            lines.push_back(w.substr(std::string("list.txt, line ").size(), w.find(':') - 15));
-        EXPECT_EQ(lines, c.warnings) << c.content;
+        for (std::size_t at = 0; (at = error.find("\nlist.txt, line ", at)) != std::string::npos;) {
+            at += 16;
+            lines.push_back(error.substr(at, error.find(':', at) - at));
+        }
+        EXPECT_EQ(lines, c.badLines) << c.content;
     }
+
+    ReplaceListContents list;
+    std::string error;
+    const std::string text = "h00A\t// a\nh00AB h00C\nA\0\0\0 B000\nhfoo h001"s;
+    ASSERT_FALSE(parseReplaceList(std::vector<std::uint8_t>(text.begin(), text.end()), "ids.txt", list, error));
+    EXPECT_EQ(error, "Replace list ids.txt is refused, nothing was changed: each line must hold whole pairs of "
+                     "four-character identifiers, the old one and the new one.\n"
+                     "ids.txt, line 1: not a pair of four-character identifiers; read as 'h00A'\n"
+                     "ids.txt, line 2: not a pair of four-character identifiers; read as 'h00A' 'B h0' '0C' cut short\n"
+                     "ids.txt, line 3: a NUL byte inside an identifier; read as 'A\\x00\\x00\\x00' 'B000'");
 }
 
 } // namespace

@@ -44,7 +44,7 @@ TEST(StringTable, GivesTheIdentifierListItsNames) {
     put(bundle, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "TRIGSTR_007")}));
     put(bundle, ObjectKind::Units, makeObject("hfoo", "h001", {textField("unam", "TRIGSTR_999")}));
     const StringTable t = table("STRING 7\n{\nTwo\nlines\n}\n");
-    EXPECT_EQ(idListText(bundle, &t), "h000\th000\t// Two\r\nlines\r\nh001\th001\t// TRIGSTR_999\r\n");
+    EXPECT_EQ(idListText(bundle, &t), "h000\th000\t// Two lines\r\nh001\th001\t// TRIGSTR_999\r\n");
     EXPECT_EQ(idListText(bundle), "h000\th000\t// TRIGSTR_007\r\nh001\th001\t// TRIGSTR_999\r\n");
 }
 
