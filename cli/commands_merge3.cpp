@@ -275,7 +275,8 @@ const Command& merge3Command() {
             "when the merged files hold others.\n"
             "\n"
             "Exit status: 0 merged, 1 merged with conflicts (git then marks the file as conflicted),\n"
-            "2 trouble (a file that cannot be read or written; a wrong command line).\n",
+            "2 trouble (a file that cannot be read or written; files whose form nothing names, or that\n"
+            "disagree with it; a wrong command line).\n",
         .options = kMerge3Options,
         .minPositional = 3,
         .maxPositional = 3,
