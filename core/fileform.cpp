@@ -20,8 +20,9 @@ std::string lowerExtension(std::string_view fileName) {
 }
 
 bool startsWith(std::span<const std::uint8_t> bytes, std::string_view magic) {
-    return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin(),
-                                                      [](char m, std::uint8_t b) { return static_cast<std::uint8_t>(m) == b; });
+    return bytes.size() >= magic.size() &&
+           std::equal(magic.begin(), magic.end(), bytes.begin(),
+                      [](char m, std::uint8_t b) { return static_cast<std::uint8_t>(m) == b; });
 }
 
 } // namespace
@@ -37,8 +38,8 @@ FileForm fileFormOf(std::span<const std::uint8_t> head, std::string_view fileNam
         return FileForm::StringTable;
     if (ext == ".j" || ext == ".lua")
         return FileForm::Script;
-    // Object data starts with small 32-bit numbers (a version, a presence flag, a count): zero bytes among its
-    // first four or eight. Text has none, or a UTF-16 byte order mark.
+    // Object data starts with small 32-bit numbers (a version, a presence flag, a count): zero bytes among
+    // its first four or eight. Text has none, or a UTF-16 byte order mark.
     const std::span<const std::uint8_t> start = head.first(std::min<std::size_t>(head.size(), 64));
     if (startsWith(head, "\xFF\xFE") || startsWith(head, "\xFE\xFF") ||
         (head.size() >= 4 && std::find(start.begin(), start.end(), 0) == start.end()))
@@ -50,13 +51,15 @@ FileForm fileFormOf(const std::filesystem::path& path) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         const std::string ext = lowerExtension(pathText(path.filename().empty() ? path.parent_path() : path));
-        const bool map = ext == ".w3x" || ext == ".w3m" || std::filesystem::is_regular_file(path / "war3map.w3i", ec);
+        const bool map =
+            ext == ".w3x" || ext == ".w3m" || std::filesystem::is_regular_file(path / "war3map.w3i", ec);
         return map ? FileForm::Map : FileForm::Folder;
     }
     std::ifstream in(path, std::ios::binary);
     std::uint8_t head[64] = {};
     in.read(reinterpret_cast<char*>(head), sizeof head);
-    return fileFormOf(std::span<const std::uint8_t>(head, static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0))),
+    return fileFormOf(std::span<const std::uint8_t>(
+                          head, static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0))),
                       pathText(path));
 }
 
