@@ -66,6 +66,10 @@ bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings
 // `mayBeInput`, and it is standard output ("-"), a new file or a regular file. Prints the reason and returns false
 // otherwise.
 bool checkOutput(std::string_view command, const Argument& out, std::span<const Argument> inputs, bool mayBeInput);
+// Checks that the form OUT's extension names holds `data` whole: OUT is not a map, and an object file of one kind
+// only for data that holds no other kind. Prints the reason, naming `dataName`, and returns false otherwise.
+bool checkOutputForm(std::string_view command, const Argument& out, const ObjectBundle& data,
+                     std::string_view dataName);
 // Writes bytes to OUT: standard output for "-", else through a temporary file that replaces OUT whole. Prints
 // the reason and returns false on failure.
 bool writeOutput(const Argument& out, std::span<const std::uint8_t> bytes);

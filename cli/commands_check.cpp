@@ -5,8 +5,6 @@
 #include "core/objectbundle.h"
 #include "map/mapcommands.h"
 
-#include <algorithm>
-
 #include <string>
 #include <utility>
 
@@ -21,30 +19,12 @@ std::size_t modificationTotal(const ObjectTable& table) {
     return total;
 }
 
-// What a file that is not object data is, where its name or first bytes tell; empty when they do not.
+// A folder that is not a map, told apart here for the hint; files of another form are named as loading refuses
+// them.
 std::string otherKindOfFile(const std::filesystem::path& path) {
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        return isMapFolder(path) ? "" : "a folder that is not a map (no war3map.w3i in it, and its name does not end in "
-                                        ".w3x or .w3m)";
-    if (isMap(path) || singleKindOf(path))
-        return "";
-    std::string ext = path.extension().string();
-    for (char& c : ext)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
-    std::vector<std::uint8_t> head;
-    std::string error;
-    if (ext != ".w3o" && readFile(path, head, error, std::uint64_t{1} << 30)) {
-        const std::string start(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(head.size(), 16)));
-        if (start.starts_with("WTG!"))
-            return "a trigger file (war3map.wtg), not object data";
-        if (start.starts_with("STRING") || start.starts_with("\xEF\xBB\xBFSTRING") || ext == ".wts")
-            return "a string table (war3map.wts), not object data";
-        if (ext == ".wct")
-            return "a custom script file (war3map.wct), not object data";
-        if (ext == ".j" || ext == ".lua")
-            return "a map script, not object data";
-    }
+    if (std::filesystem::is_directory(path, ec) && !isMapFolder(path))
+        return "a folder that is not a map (no war3map.w3i in it, and its name does not end in .w3x or .w3m)";
     return "";
 }
 
@@ -94,8 +74,8 @@ const Command& checkCommand() {
                    "without modifications dropped). A presence flag other than 1 is shown.\n"
                    "A map's skin files (war3mapSkin.<ext>) are counted apart, as \"skin units\" and so on.\n"
                    "An object file of one kind has no bundle version line. A file that is not object data is\n"
-                   "named for what it is where that can be told (a string table, a trigger file, a folder that is\n"
-                   "not a map), with exit status 1.\n"
+                   "named for what it is where that can be told (a map, a trigger file, a string table, text, a\n"
+                   "folder that is not a map), with exit status 1.\n"
                    "Exits with 1 and the reason, with the byte offset of the damage, when the file is refused.\n",
         .options = {},
         .minPositional = 1,

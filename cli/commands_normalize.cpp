@@ -27,7 +27,7 @@ int runNormalize(const ParsedArguments& args) {
         printError(error);
         return kExitFailure;
     }
-    if (!loadBundle(bundle, in))
+    if (!loadBundle(bundle, in) || !checkOutputForm("normalize", *out, bundle, in.text))
         return kExitFailure;
     // The bytes are streamed out as they are made: a large bundle never stands in memory twice.
     if (out->text != "-") {
@@ -65,6 +65,9 @@ const Command& normalizeCommand() {
                    "moves to the custom objects, objects with matching identifiers are glued together, standard\n"
                    "objects without modifications are dropped, modifications are sorted by field, and every\n"
                    "end marker becomes the object's base identifier unless the file had a stray one there.\n"
+                   "OUT is a bundle, or the object file of one kind its extension names (refused when FILE holds\n"
+                   "other kinds too), never a map. A bundle made from a map or an object file has bundle version\n"
+                   "1, as the editor writes them.\n"
                    "OUT may be FILE itself, unless FILE is a map; - writes to standard output. OUT is replaced\n"
                    "only once the whole bundle is written; a refused FILE or a failed write leaves it as it was\n"
                    "(exit status 1, with the reason).\n",

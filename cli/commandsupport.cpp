@@ -59,6 +59,29 @@ bool checkOutput(std::string_view command, const Argument& out, std::span<const 
     return true;
 }
 
+bool checkOutputForm(std::string_view command, const Argument& out, const ObjectBundle& data,
+                     std::string_view dataName) {
+    if (out.text == "-")
+        return true;
+    if (isMapArchive(out.path)) {
+        printError(std::string(command) + ": " + out.text + " is a map; " + std::string(command) +
+                   " writes a bundle (.w3o) or an object file, so nothing was written");
+        return false;
+    }
+    const std::optional<ObjectKind> single = singleKindOf(out.path);
+    if (!single)
+        return true;
+    std::string others;
+    for (ObjectKind k : kAllObjectKinds)
+        if (k != *single && data.kind(k).present != 0)
+            others += (others.empty() ? "" : ", ") + std::string(kindName(k));
+    if (others.empty())
+        return true;
+    printError(std::string(command) + ": " + out.text + " holds " + kindName(*single) + " only, but " +
+               std::string(dataName) + " holds " + others + "; nothing was written");
+    return false;
+}
+
 bool writeOutput(const Argument& out, std::span<const std::uint8_t> bytes) {
     if (out.text == "-") {
         const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;

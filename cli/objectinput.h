@@ -1,8 +1,8 @@
 #pragma once
 
 // Object data named on the command line for comparing and merging: a bundle, an object file of one kind or a
-// map, by the extension; a file whose extension says nothing (such as the temporary files of a merge driver)
-// by its bytes.
+// map, by the extension; a file whose extension says nothing by its bytes, which is fit for showing, not for
+// writing back (merge3 has its files' form named instead: see commands_merge3.cpp).
 
 #include "cli/arguments.h"
 

@@ -1,5 +1,7 @@
 #include "core/layoutdetect.h"
 
+#include "core/fileform.h"
+
 #include <array>
 #include <optional>
 
@@ -53,11 +55,34 @@ Attempt attempt(std::span<const std::uint8_t> bytes, FileLayout layout) {
     return a;
 }
 
+constexpr std::array<FileLayout, 3> layouts = {FileLayout::Bundle, FileLayout::ObjectFile,
+                                               FileLayout::ObjectFileWithLevels};
+
+// Whether `a` reads the bytes better than `b`.
+bool readsBetter(const Attempt& a, const Attempt& b) {
+    if (!a.read || !b.read)
+        return a.read && !b.read;
+    if (a.toTheEnd != b.toTheEnd)
+        return a.toTheEnd;
+    return a.recovered < b.recovered;
+}
+
 } // namespace
 
+std::optional<FileLayout> betterLayout(std::span<const std::uint8_t> bytes, FileLayout layout) {
+    const Attempt named = attempt(bytes, layout);
+    std::optional<FileLayout> better;
+    Attempt best = named;
+    for (FileLayout other : layouts)
+        if (other != layout)
+            if (const Attempt a = attempt(bytes, other); readsBetter(a, best)) {
+                best = a;
+                better = other;
+            }
+    return better;
+}
+
 bool detectLayout(std::span<const std::uint8_t> bytes, FileLayout& layout, ReadError& error) {
-    constexpr std::array<FileLayout, 3> layouts = {FileLayout::Bundle, FileLayout::ObjectFile,
-                                                   FileLayout::ObjectFileWithLevels};
     std::array<Attempt, 3> attempts;
     for (std::size_t i = 0; i < layouts.size(); ++i)
         attempts[i] = attempt(bytes, layouts[i]);
@@ -86,9 +111,12 @@ ObjectKind standInKind(FileLayout layout) {
 LoadResult loadDetected(ObjectBundle& bundle, std::span<const std::uint8_t> bytes, const std::string& fileName,
                         FileLayout& layout) {
     ReadError error;
-    if (!detectLayout(bytes, layout, error))
+    if (!detectLayout(bytes, layout, error)) {
+        if (std::string other = wrongFormMessage(fileFormOf(bytes, fileName), fileName); !other.empty())
+            return {LoadResult::Outcome::Refused, std::move(other), 0};
         return {LoadResult::Outcome::Refused,
                 fileName + ": neither a bundle nor an object file: " + error.message, error.offset};
+    }
     if (layout == FileLayout::Bundle)
         return bundle.loadBytes(bytes, fileName);
     return bundle.loadObjectFileBytes(bytes, standInKind(layout), fileName);

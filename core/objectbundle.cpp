@@ -4,6 +4,7 @@
 
 #include "core/fileio.h"
 #include "core/filebuffer.h"
+#include "core/fileform.h"
 
 #include <cstdio>
 #include <optional>
@@ -65,12 +66,25 @@ std::optional<ObjectKind> singleKindOf(const std::filesystem::path& path) {
     return std::nullopt;
 }
 
+namespace {
+
+// A refused file that is of another form altogether is named as such; the read error would only mislead.
+LoadResult refusal(std::span<const std::uint8_t> bytes, const std::string& fileName, const ReadError& error) {
+    if (std::string other = wrongFormMessage(fileFormOf(bytes, fileName), fileName); !other.empty())
+        return {LoadResult::Outcome::Refused, std::move(other), 0};
+    return {LoadResult::Outcome::Refused, fileName + ": " + error.message, error.offset};
+}
+
+} // namespace
+
 ObjectBundle::ObjectBundle() {
     for (ObjectKind k : kAllObjectKinds)
         kind(k).file.hasLevels = kindHasLevels(k);
 }
 
 LoadResult ObjectBundle::load(const std::filesystem::path& path) {
+    if (std::error_code ec; std::filesystem::is_directory(path, ec))
+        return {LoadResult::Outcome::Refused, wrongFormMessage(fileFormOf(path), pathText(path)), 0};
     // The file's bytes stay in memory for as long as objects keep their modifications as read.
     if (std::shared_ptr<const FileBuffer> buffer = FileBuffer::read(path, kMaxObjectFileSize)) {
         const std::span<const std::uint8_t> bytes = buffer->bytes();
@@ -103,7 +117,7 @@ LoadResult ObjectBundle::loadObjectFile(std::span<const std::uint8_t> bytes, Obj
     in.place.kindName = kindName(k);
     ParsedObjectFile parsed;
     if (!parseObjectFile(in, kindHasLevels(k), parsed))
-        return {LoadResult::Outcome::Refused, fileName + ": " + in.error().message, in.error().offset};
+        return refusal(bytes, fileName, in.error());
     const bool wasPresent = kind(k).present != 0;
     if (!wasPresent)
         kind(k).present = 1;
@@ -123,9 +137,7 @@ LoadResult ObjectBundle::loadBundle(std::span<const std::uint8_t> bytes, const s
     };
     std::array<Staged, kObjectKindCount> staged;
 
-    auto refused = [&] {
-        return LoadResult{LoadResult::Outcome::Refused, fileName + ": " + in.error().message, in.error().offset};
-    };
+    auto refused = [&] { return refusal(bytes, fileName, in.error()); };
     in.place.what = "the bundle version";
     if (!in.readI32(fileVersion))
         return refused();

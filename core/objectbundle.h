@@ -49,6 +49,10 @@ struct LoadResult {
     explicit operator bool() const { return outcome == Outcome::Loaded; }
 };
 
+// The bundle version of the bundles this program makes from object files, maps or JSON, as every bundle the
+// editor writes has it. A bundle read from a file keeps the version it has.
+inline constexpr std::int32_t kNewBundleVersion = 1;
+
 // The in-memory form of a .w3o object bundle: a version and, per kind, a presence flag and its object file.
 class ObjectBundle {
 public:
@@ -59,7 +63,7 @@ public:
 
     ObjectBundle();
 
-    std::int32_t version = 0;
+    std::int32_t version = kNewBundleVersion;
     // Decides every insertion into a table that already holds the identifier: loads, merges, renaming moves.
     MergePolicy mergePolicy = MergePolicy::Glue;
     // Where loading writes its warnings (collisions, bytes after the end); nowhere unless set.
@@ -70,7 +74,8 @@ public:
 
     // Reads the file on top of what the bundle holds: a bundle, or the object file of the one kind its extension
     // names (singleKindOf). All or nothing: a file that cannot be opened, or that is damaged anywhere, leaves
-    // the bundle exactly as it was.
+    // the bundle exactly as it was. A refused file of another form (a map, a trigger file, text) is named as
+    // such (core/fileform.h) rather than by the read error.
     LoadResult load(const std::filesystem::path& path);
     // As load() of a bundle, from bytes in memory; `fileName` names them in messages.
     LoadResult loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName);

@@ -1,5 +1,6 @@
 #include "merge/mergecommand.h"
 
+#include "core/fileform.h"
 #include "core/fileio.h"
 
 namespace brindlemark {
@@ -18,6 +19,10 @@ std::string loadFailureMessage(const LoadResult& result, const std::filesystem::
 
 bool readAddedFile(const std::filesystem::path& path, AddedFile& out, std::string& error) {
     std::string why;
+    if (std::error_code ec; std::filesystem::is_directory(path, ec)) {
+        error = wrongFormMessage(fileFormOf(path), pathText(path));
+        return false;
+    }
     if (!readFile(path, out.bytes, why, kMaxObjectFileSize)) {
         error = loadFailureMessage({LoadResult::Outcome::CannotOpen, why, 0}, path);
         return false;

@@ -71,6 +71,31 @@ TEST_F(CliMap, LooksIntoTheMapWithNamesFromItsStringTable) {
     EXPECT_EQ(textOf(readAll(dir / "ids.txt")), "h000\th000\t// Captain\r\nh001\th001\r\n");
 }
 
+// A map is not a bare bundle: it is refused as ADDED and as a bundle's name, and its objects written out as a
+// bundle carry the bundle version the editor writes.
+TEST_F(CliMap, AMapIsNamedWhereABundleBelongsAndItsBundleHasVersionOne) {
+    const std::string name = pathText(map);
+    const std::string bundle = pathText(dir / "objects.w3o");
+    ASSERT_EQ(runCli({"normalize", name, "-o", bundle}).status, 0);
+    EXPECT_THAT(runCli({"check", bundle}).out, ::testing::StartsWith("bundle version: 1\n"));
+    writeAll(dir / "Copy.w3x", original);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"normalize", name, "-o", pathText(dir / "Out.w3x")}, pathText(dir / "Out.w3x") + " is a map"},
+        {{"merge", bundle, name, "--policy", "glue"}, name + " is a map"},
+        {{"merge", name, pathText(dir / "Copy.w3x"), "--policy", "glue"}, pathText(dir / "Copy.w3x") + " is a map"},
+    };
+    const Bytes before = readAll(dir / "objects.w3o");
+    for (const auto& [args, said] : cases) {
+        const CliRun run = runCli(args);
+        EXPECT_EQ(run.status, 1) << said;
+        EXPECT_THAT(run.err, HasSubstr(said));
+    }
+    for (const char* made : {"Out.w3x", "BACKUP_objects.w3o", "BACKUP_Тест.w3x"})
+        EXPECT_FALSE(fs::exists(dir / fs::path(std::u8string(reinterpret_cast<const char8_t*>(made))))) << made;
+    EXPECT_EQ(readAll(dir / "objects.w3o"), before);
+    EXPECT_EQ(readAll(map), original);
+}
+
 TEST_F(CliMap, ReplaceRewritesTheMapAndKeepsABackup) {
     writeAll(dir / "list.txt", std::string("h000 u000\n"));
     const CliRun run = runCli({"replace", pathText(map), "--list", pathText(dir / "list.txt"), "--patch-script"});

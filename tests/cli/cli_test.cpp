@@ -640,28 +640,64 @@ namespace {
 
 using namespace testing;
 
-TEST(CliCheck, SaysWhatAFileIsWhenItIsNotObjectData) {
+// A file of another form given where object data belongs is named for what it is, and an output whose name
+// names another form than the data is refused; either way nothing is written.
+TEST(CliForms, WrongFormsAreNamedAndOutputsMustMatchTheirNames) {
     TempDir dir;
+    const auto file = [&dir](const char* name) { return pathText(dir / name); };
     writeAll(dir / "war3map.wtg", std::string("WTG!\x07\x00\x00\x00", 8));
     writeAll(dir / "war3map.wts", std::string("STRING 1\r\n{\r\nx\r\n}\r\n"));
+    writeAll(dir / "notes.txt", std::string("hfoo h000\r\n"));
+    writeAll(dir / "Added.w3x", std::string("MPQ\x1a\x20\x00\x00\x00\x00\x10\x00\x00", 12));
+    writeAll(dir / "renamed.w3o", std::string("HM3W\x00\x00\x00\x00Map\x00", 12));
     std::filesystem::create_directory(dir / "plain folder");
+    writeAll(dir / "list.txt", std::string("hfoo h001\n"));
     ObjectBundle units;
     put(units, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 1)}));
     std::string error;
     ASSERT_TRUE(units.save(dir / "units.w3u", error));
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"war3map.wtg", "a trigger file (war3map.wtg), not object data"},
-        {"war3map.wts", "a string table (war3map.wts), not object data"},
-        {"plain folder", "a folder that is not a map"},
+    ObjectBundle both = units;
+    put(both, ObjectKind::Abilities, makeObject("AHbz", "A000", {}));
+    ASSERT_TRUE(both.save(dir / "both.w3o", error));
+    const Bytes bundleBefore = testing::readAll(dir / "both.w3o");
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string said;
     };
-    for (const auto& [name, said] : cases) {
-        const CliRun run = runCli({"check", pathText(dir / name)});
-        EXPECT_EQ(run.status, 1) << name;
-        EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+    const std::vector<Case> cases = {
+        {{"check", file("war3map.wtg")}, file("war3map.wtg") + " is a trigger file"},
+        {{"check", file("war3map.wts")}, file("war3map.wts") + " is not object data (a string table)"},
+        {{"check", file("notes.txt")}, file("notes.txt") + " is not object data (text)"},
+        {{"check", file("plain folder")}, file("plain folder") + ": a folder that is not a map"},
+        {{"dump", file("renamed.w3o")}, file("renamed.w3o") + " is a map"},
+        {{"replace", file("war3map.wtg"), "--list", file("list.txt")}, file("war3map.wtg") + " is a trigger file"},
+        {{"merge", file("both.w3o"), file("Added.w3x"), "--policy", "glue"}, file("Added.w3x") + " is a map"},
+        {{"merge", file("both.w3o"), file("notes.txt"), "--policy", "glue"}, file("notes.txt") + " is not object data"},
+        {{"normalize", file("units.w3u"), "-o", file("Copy.w3x")},
+         "normalize: " + file("Copy.w3x") + " is a map; normalize writes a bundle (.w3o) or an object file"},
+        {{"normalize", file("both.w3o"), "-o", file("out.w3u")},
+         "normalize: " + file("out.w3u") + " holds units only, but " + file("both.w3o") + " holds abilities"},
+        {{"normalize", file("units.w3u"), "-o", file("out.w3a")},
+         "normalize: " + file("out.w3a") + " holds abilities only, but " + file("units.w3u") + " holds units"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.status, 1) << c.said;
+        EXPECT_THAT(run.err, HasSubstr(c.said)) << run.err;
     }
-    const CliRun single = runCli({"check", pathText(dir / "units.w3u")});
+    for (const char* name : {"Copy.w3x", "out.w3u", "out.w3a", "BACKUP_both.w3o", "BACKUP_war3map.wtg"})
+        EXPECT_FALSE(std::filesystem::exists(dir / name)) << name;
+    EXPECT_EQ(testing::readAll(dir / "both.w3o"), bundleBefore);
+
+    const CliRun single = runCli({"check", file("units.w3u")});
     EXPECT_EQ(single.status, 0);
     EXPECT_EQ(single.out, "units: object file version 0, standard objects 0, custom objects 1, modifications 1\n");
+    // A bundle made from an object file has the bundle version the editor writes.
+    ASSERT_EQ(runCli({"normalize", file("units.w3u"), "-o", file("out.w3o")}).status, 0);
+    EXPECT_EQ(runCli({"check", file("out.w3o")}).out,
+              "bundle version: 1\nunits: object file version 0, standard objects 0, custom objects 1, "
+              "modifications 1\n");
 }
 
 } // namespace

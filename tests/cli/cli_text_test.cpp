@@ -307,34 +307,69 @@ ObjectBundle guardUnits(const char* name, std::int32_t hp, std::int32_t speed) {
     return b;
 }
 
-TEST(CliMerge3, MergesFilesToldByTheirBytesAndListsConflicts) {
+TEST(CliMerge3, MergesGitsTemporaryFilesInTheFormThePathNamesAndListsConflicts) {
     TempDir dir;
     // Named as a merge driver's temporary files are: no extension says what they hold.
     const fs::path base = dir / ".merge_file_a";
     const fs::path ours = dir / ".merge_file_b";
     const fs::path theirs = dir / ".merge_file_c";
+    const std::string files[] = {pathText(base), pathText(ours), pathText(theirs)};
+    auto merge3 = [&](std::vector<std::string> extra, const fs::path& out) {
+        std::vector<std::string> args = {"merge3", files[0], files[1], files[2], "-o", pathText(out)};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return runCli(args);
+    };
     writeAll(base, guardUnits("Guard", 5, 1).objectFileBytes(ObjectKind::Units));
     writeAll(ours, guardUnits("Guard", 6, 2).objectFileBytes(ObjectKind::Units));
     writeAll(theirs, guardUnits("Captain", 5, 3).objectFileBytes(ObjectKind::Units));
-    const CliRun run = runCli({"merge3", pathText(base), pathText(ours), pathText(theirs), "-o", pathText(ours)});
+    const Bytes oursBefore = readAll(ours);
+
+    // What cannot be merged as named is refused, and nothing is written.
+    struct Refusal {
+        std::vector<std::string> extra;
+        fs::path out;
+        std::string error;
+    };
+    const std::vector<Refusal> refusals = {
+        {{}, ours, "merge3: the names of the files do not say whether they hold a bundle or which kind of object "
+                   "file; give --path (git's %P) or --kind"},
+        {{"--kind", "spells"}, ours, "merge3: unknown kind 'spells'"},
+        {{"--path", "units/war3map.txt"}, ours, "merge3: units/war3map.txt names neither a bundle"},
+        {{"--path", "war3map.w3u", "--kind", "abilities"}, ours,
+         "merge3: --kind abilities names abilities, but war3map.w3u names units; merge3 merges files of one form"},
+        {{"--path", "war3map.w3o"}, ours, "merge3: war3map.w3o (base) holds an object file of a kind without level "
+                                          "columns (units, items, destructables, buffs), not a bundle"},
+        {{"--kind", "units"}, dir / "out.w3a",
+         "merge3: " + pathText(dir / "out.w3a") + " holds abilities only, but the merged data holds units"},
+        {{"--kind", "units"}, dir / "out.w3x", "merge3: " + pathText(dir / "out.w3x") + " is a map"},
+    };
+    for (const Refusal& r : refusals) {
+        const CliRun run = merge3(r.extra, r.out);
+        EXPECT_EQ(run.status, 2) << r.error;
+        EXPECT_THAT(run.err, ::testing::StartsWith("brindlemark-cli: " + r.error)) << run.err;
+        EXPECT_EQ(readAll(ours), oursBefore) << r.error;
+        EXPECT_FALSE(fs::exists(r.out) && r.out != ours) << r.error;
+    }
+
+    // Messages name the file the temporary copies stand for.
+    const CliRun run = merge3({"--path", "units/war3map.w3u"}, ours);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "brindlemark-cli: conflict: custom h000 \"Guard\" umvs: base integer 1, ours integer 2, "
-                       "theirs integer 3\n"
-                       "brindlemark-cli: 1 conflict; " + pathText(ours) + " holds ours there\n");
+    EXPECT_EQ(run.err, "brindlemark-cli: conflict: units/war3map.w3u: units custom h000 \"Guard\" umvs: base "
+                       "integer 1, ours integer 2, theirs integer 3\n"
+                       "brindlemark-cli: 1 conflict; units/war3map.w3u holds ours there\n");
     EXPECT_EQ(readAll(ours), guardUnits("Captain", 6, 2).objectFileBytes(ObjectKind::Units));
 
     // Both sides added the file alike: git hands over an empty base.
     writeAll(base, Bytes{});
     writeAll(theirs, readAll(ours));
-    const CliRun added = runCli({"merge3", pathText(base), pathText(ours), pathText(theirs), "-o", pathText(ours)});
+    const CliRun added = merge3({"--kind", "units"}, ours);
     EXPECT_EQ(added.status, 0) << added.err;
     EXPECT_EQ(readAll(ours), readAll(theirs));
 
-    writeAll(dir / "cut", Bytes{2, 0, 0, 0, 1});
-    const CliRun refused = runCli({"merge3", pathText(base), pathText(dir / "cut"), pathText(theirs), "-o",
-                                   pathText(dir / "out")});
+    writeAll(theirs, Bytes{2, 0, 0, 0, 1});
+    const CliRun refused = merge3({"--path", "war3map.w3u"}, dir / "out");
     EXPECT_EQ(refused.status, 2);
-    EXPECT_THAT(refused.err, HasSubstr("cut: neither a bundle nor an object file: the file ends at byte 5"));
+    EXPECT_THAT(refused.err, HasSubstr("war3map.w3u (theirs): the file ends at byte 5"));
     EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
@@ -363,10 +398,11 @@ struct CliGit : ::testing::Test {
         repo = dir / "repo";
         fs::create_directories(repo);
         ASSERT_EQ(git(repo, "init -q").status, 0);
-        writeAll(repo / ".gitattributes", std::string_view("*.w3u diff=brindlemark merge=brindlemark\n"));
+        writeAll(repo / ".gitattributes",
+                 std::string_view("*.w3u diff=brindlemark merge=brindlemark\n*.w3a merge=brindlemark\n"));
         const std::string cli = BRINDLEMARK_CLI;
         ASSERT_EQ(git(repo, "config diff.brindlemark.textconv \"" + cli + " dump\"").status, 0);
-        ASSERT_EQ(git(repo, "config merge.brindlemark.driver \"" + cli + " merge3 %O %A %B -o %A\"").status, 0);
+        ASSERT_EQ(git(repo, "config merge.brindlemark.driver \"" + cli + " merge3 %O %A %B -o %A --path %P\"").status, 0);
         units = repo / "war3map.w3u";
         writeAll(units, guardUnits("Guard", 5, 1).objectFileBytes(ObjectKind::Units));
         ASSERT_EQ(git(repo, "add . && git -c user.name=T -c user.email=t@e commit -q -m base").status, 0);
@@ -405,6 +441,31 @@ TEST_F(CliGit, MergeOfBranchesThatChangedDifferentFieldsHoldsBoth) {
     EXPECT_EQ(merge.status, 0) << merge.out;
     EXPECT_EQ(readAll(units), guardUnits("Captain", 9, 1).objectFileBytes(ObjectKind::Units));
     EXPECT_EQ(git(repo, "status --porcelain").out, "");
+}
+
+// Abilities whose objects carry no modifications read as well as units: only the path says they are abilities.
+TEST_F(CliGit, MergeOfAbilitiesWithoutModificationsKeepsTheirNewAbility) {
+    const fs::path abilities = repo / "war3map.w3a";
+    auto commitAbilities = [&](const std::vector<const char*>& ids, std::int32_t level, const char* message) {
+        ObjectBundle b;
+        for (const char* newId : ids)
+            put(b, ObjectKind::Abilities, makeObject("AHbz", newId, {}));
+        if (level != 0)
+            put(b, ObjectKind::Abilities, makeObject("AHbz", "A000", {intField("Hbz1", level)}));
+        writeAll(abilities, b.objectFileBytes(ObjectKind::Abilities));
+        return git(repo, std::string("add . && git -c user.name=T -c user.email=t@e commit -q -m ") + message).status;
+    };
+    ASSERT_EQ(commitAbilities({"A000"}, 0, "abilities"), 0);
+    ASSERT_EQ(git(repo, "checkout -q -b frost").status, 0);
+    ASSERT_EQ(commitAbilities({"A000", "A001"}, 0, "frost"), 0);
+    ASSERT_EQ(git(repo, "checkout -q -").status, 0);
+    ASSERT_EQ(commitAbilities({"A000"}, 2, "stronger"), 0);
+    const GitRun merge = git(repo, "merge -q --no-edit frost");
+    EXPECT_EQ(merge.status, 0) << merge.out;
+    ObjectBundle merged;
+    ASSERT_TRUE(merged.load(abilities));
+    EXPECT_EQ(tableIds(merged.kind(ObjectKind::Abilities).file.customTable), (std::vector<std::string>{"A000", "A001"}));
+    EXPECT_EQ(merged.kind(ObjectKind::Abilities).file.customTable.at(0).find(id("Hbz1"))->intValue, 2);
 }
 #endif
 
