@@ -48,5 +48,33 @@ TEST(StringTable, GivesTheIdentifierListItsNames) {
     EXPECT_EQ(idListText(bundle), "h000\th000\t// TRIGSTR_007\r\nh001\th001\t// TRIGSTR_999\r\n");
 }
 
+// Texts carried into a table that ends without a line end: its bytes stay, the new blocks follow in its CR LF;
+// with reuseMatching a number the target holds with the same text stays, and only the others move.
+TEST(StringTable, CarriesTextsBehindTheTargetsOwnBytes) {
+    ObjectBundle bundle;
+    put(bundle, ObjectKind::Units,
+        makeObject("hfoo", "h000", {textField("unam", "TRIGSTR_1"), textField("utip", "TRIGSTR_002"),
+                                    textField("utub", "TRIGSTR_9"), textField("ides", "plain")}));
+    const StringTable source = table("STRING 1\n{\nSame\n}\nSTRING 2\n{\nOther\n}\n");
+    const std::string target = "STRING 1\r\n{\r\nSame\r\n}\r\nSTRING 30\r\n{\r\nOwn\r\n}";
+    EXPECT_EQ(missingStrings(bundle, source).size(), 1u);
+    EXPECT_EQ(missingStrings(bundle, source)[0].reference, "TRIGSTR_9");
+
+    ObjectBundle resolved = bundle;
+    EXPECT_EQ(resolveStrings(resolved, source), 2u);
+    const ObjectRecord& r = resolved.kind(ObjectKind::Units).file.customTable.at(0);
+    EXPECT_EQ(r.find(id("unam"))->stringValue, "Same");
+    EXPECT_EQ(r.find(id("utub"))->stringValue, "TRIGSTR_9");
+
+    const CarriedStrings carried = carryStrings(bundle, source, bytesOf(target), true);
+    EXPECT_EQ(carried.added, 1u);
+    EXPECT_EQ(textOf(carried.table), target + "\r\nSTRING 31\r\n{\r\nOther\r\n}\r\n\r\n");
+    const ObjectRecord& c = bundle.kind(ObjectKind::Units).file.customTable.at(0);
+    EXPECT_EQ(c.find(id("unam"))->stringValue, "TRIGSTR_1");
+    EXPECT_EQ(c.find(id("utip"))->stringValue, "TRIGSTR_031");
+    EXPECT_EQ(c.find(id("utub"))->stringValue, "TRIGSTR_9");
+    EXPECT_EQ(c.find(id("ides"))->stringValue, "plain");
+}
+
 } // namespace
 } // namespace brindlemark
