@@ -98,7 +98,8 @@ int runBuild(const ParsedArguments& args) {
     ObjectBundle bundle;
     std::vector<JsonProblem> problems;
     const WarningSink warn = [&name](const std::string& line) { printError(name + ": " + line); };
-    if (!bundleFromJson(doc, bundle, problems, warn)) {
+    StringTable texts; // what references stood for in the map the JSON was dumped from
+    if (!bundleFromJson(doc, bundle, problems, warn, &texts)) {
         for (std::size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
             printError(name + ": " + problems[i].path + ": " + problems[i].message);
         if (problems.size() > kProblemsShown)
@@ -110,8 +111,8 @@ int runBuild(const ParsedArguments& args) {
     if (into) {
         if constexpr (kMapsSupported) {
             ConsoleSink sink;
-            return putObjectFilesIntoMap(into->path, bundle, !args.has("--no-backup"), sink) ? kExitSuccess
-                                                                                             : kExitFailure;
+            return putObjectFilesIntoMap(into->path, bundle, !args.has("--no-backup"), sink, &texts) ? kExitSuccess
+                                                                                                     : kExitFailure;
         } else {
             printError(into->text + ": " + std::string(kMapsUnsupported));
             return kExitFailure;
@@ -156,7 +157,12 @@ const Command& buildCommand() {
             "effectiveId, bits when value is given, level and column (0), setFlag (0). The input is checked\n"
             "against the layout that docs/objectdata.schema.json describes; every value that breaks a rule\n"
             "is reported with its place, as in $.kinds.abilities.custom[12].modifications[3].level, and\n"
-            "nothing is written.\n",
+            "nothing is written.\n"
+            "\n"
+            "A dump of a map gives each string value that refers to its string table (\"TRIGSTR_012\") the\n"
+            "text it stands for (\"text\"). Built --into a map whose war3map.wts holds that text under that\n"
+            "number, the reference stays; otherwise the text is added to the map's war3map.wts under a new\n"
+            "number and the value refers to it. The map's own texts keep their bytes.\n",
         .options = kBuildOptions,
         .minPositional = 1,
         .maxPositional = 1,

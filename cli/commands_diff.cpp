@@ -146,6 +146,10 @@ int runDiff(const ParsedArguments& args) {
     ObjectInput b;
     if (!loadObjectInput(args.positional[0], a) || !loadObjectInput(args.positional[1], b))
         return kExitTrouble;
+    // A map's references are compared by the texts they stand for: two maps number their texts each their own way.
+    for (ObjectInput* input : {&a, &b})
+        if (input->form == ObjectInput::Form::Map)
+            resolveStrings(input->bundle, input->strings);
     const BundleDiff diff = diffBundles(a.bundle, b.bundle);
     const Sides sides{a, b};
     printOut(args.has("--json") ? diffJson(diff, sides) : diffText(diff, sides));
@@ -179,7 +183,8 @@ const Command& diffCommand() {
             "and the changed objects with each changed field: its id, level and column (for kinds with\n"
             "levels), the value in A and the value in B (\"none\" where a side lacks the field). An object is\n"
             "named by kind, table (standard or custom), identifier and name. Object file versions that\n"
-            "differ are listed too; bundle versions and presence flags are not compared.\n"
+            "differ are listed too; bundle versions and presence flags are not compared. The string values\n"
+            "of a map that refer to its string table (\"TRIGSTR_012\") are compared as the texts they stand for.\n"
             "\n"
             "Exit status: 0 equal, 1 different, 2 trouble (a file that cannot be read; a wrong command line).\n",
         .options = kDiffOptions,

@@ -4,6 +4,7 @@
 #include "cli/objecttext.h"
 
 #include "core/objectbundle.h"
+#include "map/mapsupport.h"
 
 #include <cstdio>
 #include <string>
@@ -44,10 +45,14 @@ void printText(const ObjectBundle& bundle) {
 
 int runDump(const ParsedArguments& args) {
     ObjectBundle bundle;
-    if (!loadBundle(bundle, args.positional[0]))
+    StringTable strings;
+    if (!loadBundle(bundle, args.positional[0], &strings))
         return kExitFailure;
+    if (const std::vector<MissingString> missing = missingStrings(bundle, strings);
+        !missing.empty() && isMap(args.positional[0].path))
+        printError(missingStringsMessage(args.positional[0].path, strings.size() != 0, missing));
     if (args.has("--json"))
-        writeBundleJson(bundle, printOut);
+        writeBundleJson(bundle, printOut, &strings);
     else
         printText(bundle);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -61,11 +66,12 @@ constexpr OptionSpec kDumpOptions[] = {
     {.longName = "--json", .shortName = "", .takesValue = false, .valueName = "", .required = false,
      .help = "write JSON: {version, kinds: {units: {present, version, hasLevels, standard: [objects], custom: "
              "[objects]}, ...}}; an object is {effectiveId, baseId, newId, setFlag, modifications: [{field, level, "
-             "column, type, typeCode, value, bits, escaped, strayBefore}]}, where level and column appear for kinds "
+             "column, type, typeCode, value, bits, escaped, text, strayBefore}]}, where level and column appear for kinds "
              "with levels, bits for reals (value is then the shortest decimal of the single-precision number, or "
              "null when it is not finite), typeCode for a type the program does not know, escaped and strayBefore "
              "only when they apply (strayBefore: four bytes found before a modification of an unknown value "
-             "type). Each modification stands on a line of its own, so that line-wise diffs of two dumps show the "
+             "type), text for a value of a map that refers to its string table (TRIGSTR_012): the text it stands for. "
+             "Each modification stands on a line of its own, so that line-wise diffs of two dumps show the "
              "changed fields. build reads this JSON back; docs/objectdata.schema.json describes it."},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap};

@@ -5,6 +5,7 @@
 // the changed fields and nothing else.
 
 #include "core/objectbundle.h"
+#include "replace/stringtable.h"
 
 #include <nlohmann/json.hpp>
 
@@ -17,16 +18,19 @@ namespace brindlemark::cli {
 
 using OrderedJson = nlohmann::ordered_json;
 
-// A modification in its JSON form: {field, level, column, type, typeCode, value, bits, escaped, strayBefore},
-// with level and column only for kinds with levels, typeCode only for an unknown type, bits only for reals.
-OrderedJson modificationJson(const Modification& m);
+// A modification in its JSON form: {field, level, column, type, typeCode, value, bits, escaped, text,
+// strayBefore}, with level and column only for kinds with levels, typeCode only for an unknown type, bits only
+// for reals, text only for a string value that refers to a block `strings` holds (the block's text).
+OrderedJson modificationJson(const Modification& m, const StringTable* strings = nullptr);
 // JSON on one line with ", " between members and ": " after names.
 std::string inlineJson(const OrderedJson& value);
 // Text for JSON: well-formed UTF-8 as it is, any other text with its bytes escaped (see textescape.h).
 std::string jsonSafe(std::string_view text);
 
 // Writes the whole bundle in pieces, so that a large bundle needs no large document in memory.
-void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out);
+// A map's string table, given as `strings`, puts the text beside each reference to it.
+void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out,
+                     const StringTable* strings = nullptr);
 
 // A value of the input that breaks a rule of the layout: where it stands ("$.kinds.units.custom[2].baseId")
 // and what is wrong.
@@ -37,8 +41,9 @@ struct JsonProblem {
 
 // Builds `bundle` (which should be empty) from a document of the layout. Modifications are filed and objects
 // sorted into their tables as loading files them; loading warnings go to `warn`. On a document that breaks
-// the layout's rules, returns false with every problem found; the bundle is then unusable.
+// the layout's rules, returns false with every problem found; the bundle is then unusable. The texts given
+// beside references ("text") go to `texts` when given, by block number.
 [[nodiscard]] bool bundleFromJson(const OrderedJson& doc, ObjectBundle& bundle, std::vector<JsonProblem>& problems,
-                                  const WarningSink& warn);
+                                  const WarningSink& warn, StringTable* texts = nullptr);
 
 } // namespace brindlemark::cli

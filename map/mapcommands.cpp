@@ -279,6 +279,47 @@ bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, Stri
     return true;
 }
 
+bool readAddedMap(const std::filesystem::path& path, bool keepReferences, AddedFile& out, std::string& error) {
+    StringTable strings;
+    out.single.reset();
+    out.content.warningSink = [](const std::string&) {}; // its warnings come when it is merged
+    if (!loadMapBundle(path, out.content, strings, error))
+        return false;
+    if (!keepReferences) {
+        if (const std::vector<MissingString> missing = missingStrings(out.content, strings); !missing.empty()) {
+            error = missingStringsMessage(path, strings.size() != 0, missing) + "; nothing was written";
+            return false;
+        }
+        resolveStrings(out.content, strings);
+    }
+    out.bytes = out.content.toBytes();
+    return true;
+}
+
+bool carryStringsIntoMap(const MapContents& target, ObjectBundle& bundle, const StringTable& source,
+                         const std::filesystem::path& sourcePath, bool reuseMatching,
+                         std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                         std::map<std::string, std::vector<std::uint8_t>>& added, std::size_t& carried,
+                         std::string& error) {
+    carried = 0;
+    if (!reuseMatching)
+        if (const std::vector<MissingString> missing = missingStrings(bundle, source); !missing.empty()) {
+            error = missingStringsMessage(sourcePath, source.size() != 0, missing) +
+                    "; in another map they would stand for its own texts, so nothing was written";
+            return false;
+        }
+    const char* const name = "war3map.wts";
+    std::vector<std::uint8_t> table;
+    const bool had = target.contains(name);
+    if (had && !target.read(name, table, error))
+        return false;
+    CarriedStrings result = carryStrings(bundle, source, table, reuseMatching);
+    carried = result.added;
+    if (result.added != 0)
+        (had ? replaced : added)[name] = std::move(result.table);
+    return true;
+}
+
 std::vector<std::string> mapTriggerFiles(const MapContents& map, bool patchScript) {
     std::vector<std::string> names;
     std::vector<const char*> wanted = {"war3map.wtg", "war3map.wct"};
@@ -389,7 +430,10 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     if (sameFile(path, addedPath))
         return fail("The added file " + pathText(addedPath) + " is the map itself; nothing was written");
     AddedFile added;
-    if (!readAddedFile(addedPath, added, error))
+    StringTable addedStrings;
+    const bool addedIsMap = isMap(addedPath);
+    if (addedIsMap ? !loadMapBundle(addedPath, added.content, addedStrings, error)
+                   : !readAddedFile(addedPath, added, error))
         return fail(error);
     MapContents map;
     if (!map.open(path, error))
@@ -398,11 +442,19 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
     if (!loadMapObjects(map, MergePolicy::Glue, objects, error, warn))
         return fail(error);
+    std::map<std::string, std::vector<std::uint8_t>> replaced;
+    std::map<std::string, std::vector<std::uint8_t>> newFiles;
+    if (addedIsMap) {
+        // Another map's objects bring the texts they refer to into this map's string table.
+        std::size_t carried = 0;
+        if (!carryStringsIntoMap(map, added.content, addedStrings, addedPath, false, replaced, newFiles, carried,
+                                 error))
+            return fail(error);
+        added.bytes = added.content.toBytes();
+    }
     objects.main.mergePolicy = policy;
     if (const LoadResult loaded = mergeAddedFile(objects.main, added, addedPath); !loaded)
         return fail(loadFailureMessage(loaded, addedPath));
-    std::map<std::string, std::vector<std::uint8_t>> replaced;
-    std::map<std::string, std::vector<std::uint8_t>> newFiles;
     changedObjectFiles(objects.main, false, objects, replaced, newFiles);
     FileTransaction files;
     std::size_t changed = 0;
@@ -417,8 +469,8 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     return report;
 }
 
-bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle& bundle, bool takeBackup,
-                           MessageSink& sink) {
+bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle& given, bool takeBackup,
+                           MessageSink& sink, const StringTable* texts) {
     FileLock lock;
     MapContents archive;
     std::string error;
@@ -428,6 +480,18 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
     }
     std::map<std::string, std::vector<std::uint8_t>> replaced;
     std::map<std::string, std::vector<std::uint8_t>> added;
+    ObjectBundle carriedBundle;
+    const ObjectBundle* objects = &given;
+    if (texts && texts->size() != 0) {
+        carriedBundle = given;
+        std::size_t carried = 0;
+        if (!carryStringsIntoMap(archive, carriedBundle, *texts, path, true, replaced, added, carried, error)) {
+            sink.message(error);
+            return false;
+        }
+        objects = &carriedBundle;
+    }
+    const ObjectBundle& bundle = *objects;
     for (ObjectKind k : kAllObjectKinds) {
         if (bundle.kind(k).present == 0)
             continue;

@@ -217,9 +217,9 @@ TEST(CliUsage, WrongCommandLinesExitWithTwoAndOneUsageLine) {
         {{"dump", "a.w3o", "--xml"}, "dump: unknown option '--xml'", "usage: brindlemark-cli dump FILE [--json]"},
         {{"dump", "--json=yes", "a.w3o"}, "dump: option '--json' takes no value",
          "usage: brindlemark-cli dump FILE [--json]"},
-        {{"normalize", "a.w3o"}, "normalize: missing -o OUT", "usage: brindlemark-cli normalize FILE -o OUT"},
+        {{"normalize", "a.w3o"}, "normalize: missing -o OUT", "usage: brindlemark-cli normalize FILE -o OUT [--keep-string-refs]"},
         {{"normalize", "a.w3o", "-o"}, "normalize: option '-o' needs a value",
-         "usage: brindlemark-cli normalize FILE -o OUT"},
+         "usage: brindlemark-cli normalize FILE -o OUT [--keep-string-refs]"},
     };
     for (const Case& c : cases) {
         const CliRun run = runCli(c.args);
