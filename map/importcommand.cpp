@@ -175,7 +175,10 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     // A map's objects bring the texts their references stand for.
     std::map<std::string, std::vector<std::uint8_t>> replaced;
     std::map<std::string, std::vector<std::uint8_t>> newFiles;
-    if (addedIsMap) {
+    if (!addedIsMap && main.isMap) {
+        if (std::string note = referencesWithoutTableWarning(request.added, added, request.main); !note.empty())
+            sink.warning(note);
+    } else if (addedIsMap) {
         if (main.isMap) {
             if (!carryStringsIntoMap(main.archive, added, strings, request.added, false, replaced, newFiles,
                                      report.stringsCarried, error))

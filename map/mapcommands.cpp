@@ -296,6 +296,17 @@ bool readAddedMap(const std::filesystem::path& path, bool keepReferences, AddedF
     return true;
 }
 
+std::string referencesWithoutTableWarning(const std::filesystem::path& added, const ObjectBundle& objects,
+                                          const std::filesystem::path& map) {
+    const std::vector<MissingString> references = missingStrings(objects, StringTable());
+    if (references.empty())
+        return {};
+    return pathText(added) + " holds " + std::to_string(references.size()) +
+           " string values that refer to a string table (the first: " + references[0].reference + " in " +
+           kindName(references[0].kind) + " " + displayText(references[0].object) + ") and carries none; in " +
+           pathText(map) + " they stand for the map's own texts";
+}
+
 bool carryStringsIntoMap(const MapContents& target, ObjectBundle& bundle, const StringTable& source,
                          const std::filesystem::path& sourcePath, bool reuseMatching,
                          std::map<std::string, std::vector<std::uint8_t>>& replaced,
@@ -451,6 +462,8 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
                                  error))
             return fail(error);
         added.bytes = added.content.toBytes();
+    } else if (std::string note = referencesWithoutTableWarning(addedPath, added.content, path); !note.empty()) {
+        sink.warning(note);
     }
     objects.main.mergePolicy = policy;
     if (const LoadResult loaded = mergeAddedFile(objects.main, added, addedPath); !loaded)

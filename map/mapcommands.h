@@ -95,6 +95,11 @@ bool carryStringsIntoMap(const MapContents& target, ObjectBundle& bundle, const 
                          std::map<std::string, std::vector<std::uint8_t>>& added, std::size_t& carried,
                          std::string& error);
 
+// The warning for objects from a file without a string table (`added`) whose string values still refer to one:
+// in the map they stand for the map's own texts. Empty when they hold no reference.
+std::string referencesWithoutTableWarning(const std::filesystem::path& added, const ObjectBundle& objects,
+                                          const std::filesystem::path& map);
+
 // What to rename in a map.
 struct MapReplaceRequest {
     std::filesystem::path map;

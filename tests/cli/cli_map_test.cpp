@@ -298,6 +298,14 @@ TEST_F(MapStrings, TextsTravelWithTheObjects) {
             EXPECT_FALSE(fs::exists(dir / "BACKUP_target.w3x"));
         }
     }
+
+    // Kept as references on the way out, they are named when they go into a map, whose own texts they then mean.
+    nextCase();
+    const CliRun kept = runCli({"normalize", pathText(source()), "-o", pathText(dir / "refs.w3o"), "--keep-string-refs"});
+    EXPECT_THAT(kept.err, HasSubstr("3 string values stay references"));
+    const CliRun merged = runCli({"merge", pathText(target(false)), pathText(dir / "refs.w3o"), "--policy", "glue"});
+    EXPECT_EQ(merged.status, 0) << merged.err;
+    EXPECT_THAT(merged.out + merged.err, HasSubstr("refs.w3o holds 3 string values that refer to a string table"));
 }
 
 // A dump of a map gives each reference its text: built into the same map nothing changes, built into another
