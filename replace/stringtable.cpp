@@ -47,13 +47,13 @@ bool parseNumber(std::string_view s, std::uint64_t& out) {
     return true;
 }
 
-} // namespace
-
-StringTable StringTable::parse(std::span<const std::uint8_t> bytes) {
+// The blocks of a table; `cutOff` tells whether the last block runs to the end of the text without its "}".
+StringTable parseBlocks(std::span<const std::uint8_t> bytes, bool& cutOff) {
     std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);
     StringTable table;
+    cutOff = false;
     const std::vector<std::string_view> all = lines(text);
     for (std::size_t i = 0; i < all.size(); ++i) {
         const std::string_view head = trimmed(all[i]);
@@ -74,10 +74,18 @@ StringTable StringTable::parse(std::span<const std::uint8_t> bytes) {
                 value += "\n";
             value.append(all[k]);
         }
-        table.strings_[number] = std::move(value);
+        table.set(number, std::move(value));
+        cutOff = k >= all.size();
         i = k;
     }
     return table;
+}
+
+} // namespace
+
+StringTable StringTable::parse(std::span<const std::uint8_t> bytes) {
+    bool cutOff = false;
+    return parseBlocks(bytes, cutOff);
 }
 
 const std::string* StringTable::find(std::uint64_t number) const {
@@ -174,7 +182,8 @@ CarriedStrings carryStrings(ObjectBundle& bundle, const StringTable& source, std
                             bool reuseMatching) {
     CarriedStrings out;
     out.table.assign(targetBytes.begin(), targetBytes.end());
-    const StringTable target = StringTable::parse(targetBytes);
+    bool cutOff = false;
+    const StringTable target = parseBlocks(targetBytes, cutOff);
     const std::string_view text(reinterpret_cast<const char*>(targetBytes.data()), targetBytes.size());
     const std::string eol = text.empty() || text.find("\r\n") != std::string_view::npos ||
                                     text.find('\n') == std::string_view::npos
@@ -197,8 +206,14 @@ CarriedStrings carryStrings(ObjectBundle& bundle, const StringTable& source, std
         if (const auto it = given.find(number); it != given.end())
             return it->second;
         const std::string_view sofar(reinterpret_cast<const char*>(out.table.data()), out.table.size());
-        if (!sofar.ends_with('\n') && sofar != "\xEF\xBB\xBF")
+        if (cutOff) {
+            // The target's last block lacks its "}": closed first, with the text it had (a line end it ended
+            // with stays an empty last line), so that the new blocks do not run into it.
+            append(eol + "}" + eol);
+            cutOff = false;
+        } else if (!sofar.ends_with('\n') && sofar != "\xEF\xBB\xBF") {
             append(eol);
+        }
         const std::uint64_t fresh = next++;
         append("STRING " + std::to_string(fresh) + eol + "{" + eol);
         std::string_view rest = *carried;
