@@ -74,7 +74,8 @@ StringTable parseBlocks(std::span<const std::uint8_t> bytes, bool& cutOff) {
                 value += "\n";
             value.append(all[k]);
         }
-        table.set(number, std::move(value));
+        if (!table.find(number)) // as in the game, the first block of a number counts
+            table.set(number, std::move(value));
         cutOff = k >= all.size();
         i = k;
     }

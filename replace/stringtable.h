@@ -25,7 +25,8 @@ namespace brindlemark {
 class StringTable {
 public:
     // Reads the blocks of a table, with or without a UTF-8 byte-order mark, with LF or CR LF line ends. Text
-    // that is no block is passed over; a block cut off by the end of the file ends there.
+    // that is no block is passed over; a block cut off by the end of the file ends there. Of two blocks with one
+    // number the first counts, as in the game.
     static StringTable parse(std::span<const std::uint8_t> bytes);
 
     // The text of block `number`, or null.

@@ -18,7 +18,7 @@ TEST(StringTable, ReadsBlocksWithCommentsMarksAndEitherLineEnd) {
     const StringTable t = table("\xEF\xBB\xBFSTRING 1\r\n{\r\nFootman\r\n}\r\n\r\n"
                                 "STRING 12\n// Units: h000 (Guard), Name (Name)\n{\nGuard of the\nnorth gate\n}\n"
                                 "STRING 13\r\n{\r\n\r\n}\r\n"
-                                "garbage line\nSTRING x\n{\nnot a block\n}\n"
+                                "garbage line\nSTRING x\n{\nnot a block\n}\nSTRING 1\n{\nLater\n}\n"
                                 "STRING 20\n{\ncut off");
     EXPECT_EQ(t.size(), 4u);
     ASSERT_NE(t.find(1), nullptr);
