@@ -57,6 +57,10 @@ int runMerge(const ParsedArguments& args) {
         }
     }
     const MergeReport report = mergeObjectFiles(bundle, path, loaded, request, sink, addedIsMap ? &mapObjects : nullptr);
+    if (report.bundleWritten && addedIsMap && args.has("--keep-string-refs"))
+        if (const std::size_t kept = missingStrings(mapObjects.content, StringTable()).size(); kept != 0)
+            printError(std::to_string(kept) + " string values stay references into the string table of " +
+                       args.positional[1].text + " (--keep-string-refs)");
     return loaded && !report.failed ? kExitSuccess : kExitFailure;
 }
 
