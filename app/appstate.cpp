@@ -205,7 +205,23 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
         report.failed = true;
         return report;
     }
-    MergeReport report = mergeObjectFiles(bundle, bundlePath, mainLoaded, request, sink);
+    // A map's objects come with their texts in place of the references into its string table.
+    AddedFile mapObjects;
+    const bool addedIsMap = request.enabled && isMap(request.addedFile);
+    if (addedIsMap) {
+        MergeReport refused;
+        refused.ran = true;
+        refused.failed = true;
+        if constexpr (!kMapsSupported) {
+            sink.message(std::string(kMapsUnsupported));
+            return refused;
+        } else if (mainLoaded && !readAddedMap(request.addedFile, false, mapObjects, error)) {
+            sink.message(error);
+            return refused;
+        }
+    }
+    MergeReport report =
+        mergeObjectFiles(bundle, bundlePath, mainLoaded, request, sink, addedIsMap ? &mapObjects : nullptr);
     if (report.bundleWritten)
         mainStamp = stampFile(bundlePath.fullPath);
     else if (report.failed && mainLoaded)

@@ -125,7 +125,7 @@ int usage(const std::string& message) {
 // build --into MAP: the JSON's kinds replace the map's or are merged into them; a build that would remove objects
 // needs --replace.
 int buildIntoMap(const ParsedArguments& args, const std::string& name, const ObjectBundle& main,
-                 const ObjectBundle& skin) {
+                 const ObjectBundle& skin, const StringTable& texts) {
     const Argument& into = *args.value("--into");
     std::optional<MergePolicy> policy;
     if (const Argument* p = args.value("--policy")) {
@@ -153,7 +153,8 @@ int buildIntoMap(const ParsedArguments& args, const std::string& name, const Obj
         };
         ConsoleSink sink;
         std::size_t written = 0;
-        if (!putObjectFilesIntoMap(into.path, main, skin, policy, !args.has("--no-backup"), approve, written, sink))
+        if (!putObjectFilesIntoMap(into.path, main, skin, policy, !args.has("--no-backup"), approve, written, sink,
+                                   &texts))
             return kExitFailure;
         if (refused)
             return kExitFailure;
@@ -208,13 +209,14 @@ int runBuild(const ParsedArguments& args) {
     ObjectBundle bundle;
     ObjectBundle skin;
     const WarningSink warn = [&name](const std::string& line) { printError(name + ": " + line); };
-    if (!problems.empty() || !bundleFromJson(doc, bundle, skin, problems, warn)) {
+    StringTable texts; // what references stood for in the map the JSON was dumped from
+    if (!problems.empty() || !bundleFromJson(doc, bundle, skin, problems, warn, &texts)) {
         printProblems(problems, name);
         return kExitFailure;
     }
     doc = nullptr;
     if (into)
-        return buildIntoMap(args, name, bundle, skin);
+        return buildIntoMap(args, name, bundle, skin, texts);
     if (holdsAnyKind(skin)) {
         printError(name + ": the JSON holds skin objects (\"skin\"), which only a map keeps apart from its "
                           "objects; build it --into a map, or move them into \"kinds\"");
@@ -282,7 +284,12 @@ const Command& buildCommand() {
             "change nothing. The build prints, per kind, the map's objects before -> after (added, removed,\n"
             "changed). A build that would remove objects is refused, naming how many, unless --replace is\n"
             "given; --policy merges the JSON's objects into the map's kinds instead, so a JSON with one new\n"
-            "unit adds that unit. --dry-run prints the same and writes nothing.\n",
+            "unit adds that unit. --dry-run prints the same and writes nothing.\n"
+            "\n"
+            "A dump of a map gives each string value that refers to its string table (\"TRIGSTR_012\") the\n"
+            "text it stands for (\"text\"). Built --into a map whose war3map.wts holds that text under that\n"
+            "number, the reference stays; otherwise the text is added to the map's war3map.wts under a new\n"
+            "number and the value refers to it. The map's own texts keep their bytes.\n",
         .options = kBuildOptions,
         .minPositional = 1,
         .maxPositional = 1,

@@ -161,6 +161,12 @@ int runDiff(const ParsedArguments& args) {
     ObjectInput b;
     if (!loadObjectInput(args.positional[0], a, maps) || !loadObjectInput(args.positional[1], b, maps))
         return kExitTrouble;
+    // A map's references are compared by the texts they stand for: two maps number their texts each their own way.
+    for (ObjectInput* input : {&a, &b})
+        if (input->form == ObjectInput::Form::Map) {
+            resolveStrings(input->bundle, input->strings);
+            resolveStrings(input->skin, input->strings);
+        }
     const BundleDiff diff = diffBundles(a.bundle, b.bundle);
     const BundleDiff skinDiff = diffBundles(a.skin, b.skin);
     const Sides sides{a, b};
@@ -200,7 +206,8 @@ const Command& diffCommand() {
             "differ are listed too; bundle versions and presence flags are not compared.\n"
             "Two maps' skin files (war3mapSkin.<ext>) are compared apart from their object files, and their\n"
             "entries are labelled \"skin\"; a map compared with a bundle or object file is taken with its\n"
-            "skin files glued in, as normalize writes it.\n"
+            "skin files glued in, as normalize writes it. The string values of a map that refer to its string\n"
+            "table (\"TRIGSTR_012\") are compared as the texts they stand for.\n"
             "\n"
             "Exit status: 0 equal, 1 different, 2 trouble (a file that cannot be read; a wrong command line).\n",
         .options = kDiffOptions,

@@ -4,6 +4,7 @@
 #include "cli/objecttext.h"
 
 #include "core/objectbundle.h"
+#include "map/mapsupport.h"
 
 #include <cstdio>
 #include <string>
@@ -44,10 +45,18 @@ void printKindsText(const ObjectBundle& bundle, const char* label) {
 int runDump(const ParsedArguments& args) {
     ObjectBundle bundle;
     ObjectBundle skin; // a map's skin files, kept apart
-    if (!loadBundle(bundle, args.positional[0], nullptr, &skin))
+    StringTable strings;
+    if (!loadBundle(bundle, args.positional[0], &strings, &skin))
         return kExitFailure;
+    if (isMap(args.positional[0].path)) {
+        std::vector<MissingString> missing = missingStrings(bundle, strings);
+        const std::vector<MissingString> inSkin = missingStrings(skin, strings);
+        missing.insert(missing.end(), inSkin.begin(), inSkin.end());
+        if (!missing.empty())
+            printError(missingStringsMessage(args.positional[0].path, strings.size() != 0, missing));
+    }
     if (args.has("--json")) {
-        writeBundleJson(bundle, printOut, &skin);
+        writeBundleJson(bundle, printOut, &skin, &strings);
     } else {
         printOut("bundle version: " + std::to_string(bundle.version) + "\n");
         printKindsText(bundle, "");
@@ -64,11 +73,12 @@ constexpr OptionSpec kDumpOptions[] = {
     {.longName = "--json", .shortName = "", .takesValue = false, .valueName = "", .required = false,
      .help = "write JSON: {version, kinds: {units: {present, version, hasLevels, standard: [objects], custom: "
              "[objects]}, ...}}; an object is {effectiveId, baseId, newId, setFlag, modifications: [{field, level, "
-             "column, type, typeCode, value, bits, escaped, strayBefore}]}, where level and column appear for kinds "
+             "column, type, typeCode, value, bits, escaped, text, strayBefore}]}, where level and column appear for kinds "
              "with levels, bits for reals (value is then the shortest decimal of the single-precision number, or "
              "null when it is not finite), typeCode for a type the program does not know, escaped and strayBefore "
              "only when they apply (strayBefore: four bytes found before a modification of an unknown value "
-             "type). Each modification stands on a line of its own, so that line-wise diffs of two dumps show the "
+             "type), text for a value of a map that refers to its string table (TRIGSTR_012): the text it stands for. "
+             "Each modification stands on a line of its own, so that line-wise diffs of two dumps show the "
              "changed fields. The dump of a map keeps its skin files (war3mapSkin.<ext>) apart: their kinds follow "
              "as \"skin\", in the layout of \"kinds\". build reads this JSON back; docs/objectdata.schema.json "
              "describes it."},

@@ -29,6 +29,7 @@ int runImport(const ParsedArguments& args) {
         }
         request.dryRun = args.has("--dry-run");
         request.takeBackups = !args.has("--no-backup");
+        request.keepStringRefs = args.has("--keep-string-refs");
         ConsoleSink sink;
         const ImportReport report = importObjects(request, sink);
         if (report.failed)
@@ -39,6 +40,16 @@ int runImport(const ParsedArguments& args) {
                 out += c;
         printOut(out);
         printError(importSummary(report, request.policy));
+        if (report.stringsCarried != 0)
+            printError(std::to_string(report.stringsCarried) + " texts of " + args.positional[1].text +
+                       "'s string table go into the string table of " + args.positional[0].text +
+                       " under new numbers");
+        if (report.stringsResolved != 0)
+            printError(std::to_string(report.stringsResolved) + " string references of " + args.positional[1].text +
+                       " replaced by their texts");
+        if (report.stringsKept != 0)
+            printError(std::to_string(report.stringsKept) + " string values stay references into the string table "
+                       "of " + args.positional[1].text + " (--keep-string-refs)");
         if (!report.unresolved.empty()) {
             std::string ids;
             for (ObjectId id : report.unresolved)
@@ -57,6 +68,8 @@ constexpr OptionSpec kImportOptions[] = {
     {.longName = "--list-out", .shortName = "", .takesValue = true, .valueName = "LIST",
      .help = "also write the renames to LIST, a replace list for other files", .value = ValueKind::TextFile},
     {.longName = "--dry-run", .shortName = "", .help = "print the same and write nothing"},
+    {.longName = "--keep-string-refs", .shortName = "",
+     .help = "when ADDED is a map and MAIN is not, keep its TRIGSTR_ references instead of their texts"},
     {.longName = "--no-backup", .shortName = "", .help = "write without backup copies"},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap, ValueKind::ObjectFileOrMap};
@@ -79,6 +92,11 @@ const Command& importCommand() {
             "MAIN under the policy; modified standard objects that both sides hold meet by the policy too.\n"
             "ADDED itself is never written. MAIN and the side files are first copied to BACKUP_<name>, and\n"
             "nothing changes until everything can.\n"
+            "\n"
+            "The texts of a map ADDED (names, tooltips: values \"TRIGSTR_012\" that refer to its war3map.wts)\n"
+            "come along: into MAIN's war3map.wts under new numbers when MAIN is a map (MAIN's own texts keep\n"
+            "their bytes), in place of the references otherwise. A reference that ADDED's string table lacks\n"
+            "is refused, naming each.\n"
             "\n"
             "Every rename is printed on standard output as an identifier-list line: old, TAB, new, TAB,\n"
             "// name. The counts, and the identifiers ADDED refers to that neither side defines\n"

@@ -44,7 +44,23 @@ int runMerge(const ParsedArguments& args) {
     request.takeBackup = !args.has("--no-backup");
     request.addedFile = args.positional[1].path;
     request.policy = policy;
-    const MergeReport report = mergeObjectFiles(bundle, path, loaded, request, sink);
+    // A map's objects come with their texts in place of the references into its string table.
+    AddedFile mapObjects;
+    const bool addedIsMap = isMap(request.addedFile);
+    if (addedIsMap) {
+        if constexpr (!kMapsSupported) {
+            printError(pathText(request.addedFile) + ": " + std::string(kMapsUnsupported));
+            return kExitFailure;
+        } else if (loaded && !readAddedMap(request.addedFile, args.has("--keep-string-refs"), mapObjects, error)) {
+            sink.message(error);
+            return kExitFailure;
+        }
+    }
+    const MergeReport report = mergeObjectFiles(bundle, path, loaded, request, sink, addedIsMap ? &mapObjects : nullptr);
+    if (report.bundleWritten && addedIsMap && args.has("--keep-string-refs"))
+        if (const std::size_t kept = missingStrings(mapObjects.content, StringTable()).size(); kept != 0)
+            printError(std::to_string(kept) + " string values stay references into the string table of " +
+                       args.positional[1].text + " (--keep-string-refs)");
     return loaded && !report.failed ? kExitSuccess : kExitFailure;
 }
 
@@ -53,21 +69,26 @@ constexpr OptionSpec kMergeOptions[] = {
      .required = true, .help = "what happens to an identifier in both: overwrite, glue or keep",
      .value = ValueKind::Words},
     {.longName = "--no-backup", .shortName = "", .help = "merge without the backup copy"},
+    {.longName = "--keep-string-refs", .shortName = "",
+     .help = "when ADDED is a map and MAIN is not, keep its TRIGSTR_ references instead of their texts"},
 };
-constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap, ValueKind::ObjectFile};
+constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap, ValueKind::ObjectFileOrMap};
 
 } // namespace
 
 const Command& mergeCommand() {
     static const Command command{
         .name = "merge",
-        .synopsis = "merge MAIN|MAP ADDED --policy overwrite|glue|keep [--no-backup]",
+        .synopsis = "merge MAIN|MAP ADDED|MAP --policy overwrite|glue|keep [--no-backup] [--keep-string-refs]",
         .summary = "Merges the objects of ADDED into MAIN and writes MAIN back.",
         .details = "Where an identifier stands in both, the policy decides: overwrite takes ADDED's object,\n"
                    "glue merges ADDED's field changes into MAIN's object, keep leaves MAIN's object as it is.\n"
                    "Kinds that only MAIN holds stay. MAIN is first copied to BACKUP_<name> beside it.\n"
                    "MAIN and ADDED may be bundles (.w3o) or object files of one kind (.w3u, .w3a, ...);\n"
-                   "MAIN may be a map (.w3x, .w3m), whose object files then take ADDED's objects.\n",
+                   "MAIN may be a map (.w3x, .w3m), whose object files then take ADDED's objects.\n"
+                   "ADDED may be a map too: the texts its objects refer to (values \"TRIGSTR_012\" into its\n"
+                   "war3map.wts) come along, into MAIN's war3map.wts under new numbers when MAIN is a map,\n"
+                   "in place of the references otherwise. A reference that ADDED's table lacks is refused.\n",
         .options = kMergeOptions,
         .minPositional = 2,
         .maxPositional = 2,

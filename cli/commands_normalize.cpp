@@ -27,8 +27,23 @@ int runNormalize(const ParsedArguments& args) {
         printError(error);
         return kExitFailure;
     }
-    if (!loadBundle(bundle, in) || !checkOutputForm("normalize", *out, bundle, in.text))
+    StringTable strings;
+    if (!loadBundle(bundle, in, &strings) || !checkOutputForm("normalize", *out, bundle, in.text))
         return kExitFailure;
+    // A map's texts leave it with its objects: the output has no string table to refer to.
+    if (isMap(in.path)) {
+        if (args.has("--keep-string-refs")) {
+            if (const std::size_t kept = missingStrings(bundle, StringTable()).size(); kept != 0)
+                printError(std::to_string(kept) + " string values stay references into the string table of " +
+                           in.text + " (--keep-string-refs)");
+        } else if (const std::vector<MissingString> missing = missingStrings(bundle, strings); !missing.empty()) {
+            printError(missingStringsMessage(in.path, strings.size() != 0, missing) +
+                       "; nothing was written (--keep-string-refs keeps every reference as it is)");
+            return kExitFailure;
+        } else {
+            resolveStrings(bundle, strings);
+        }
+    }
     // The bytes are streamed out as they are made: a large bundle never stands in memory twice.
     if (out->text != "-") {
         if (!bundle.save(out->path, error)) {
@@ -51,6 +66,8 @@ int runNormalize(const ParsedArguments& args) {
 constexpr OptionSpec kNormalizeOptions[] = {
     {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true,
      .help = "where to write the bundle"},
+    {.longName = "--keep-string-refs", .shortName = "",
+     .help = "for a map, keep its TRIGSTR_ references instead of their texts"},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap};
 
@@ -59,7 +76,7 @@ constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap};
 const Command& normalizeCommand() {
     static const Command command{
         .name = "normalize",
-        .synopsis = "normalize FILE -o OUT",
+        .synopsis = "normalize FILE -o OUT [--keep-string-refs]",
         .summary = "Loads a bundle and writes it back to OUT in normal form.",
         .details = "Objects come out sorted by identifier, a custom object standing among the standard ones\n"
                    "moves to the custom objects, objects with matching identifiers are glued together, standard\n"
@@ -70,7 +87,10 @@ const Command& normalizeCommand() {
                    "1, as the editor writes them.\n"
                    "OUT may be FILE itself, unless FILE is a map; - writes to standard output. OUT is replaced\n"
                    "only once the whole bundle is written; a refused FILE or a failed write leaves it as it was\n"
-                   "(exit status 1, with the reason).\n",
+                   "(exit status 1, with the reason).\n"
+                   "The string values of a map that refer to its string table (\"TRIGSTR_012\" into war3map.wts)\n"
+                   "are written as their texts, as OUT has no string table; a reference the table lacks is\n"
+                   "refused, naming each, unless --keep-string-refs keeps the references as they are.\n",
         .options = kNormalizeOptions,
         .minPositional = 1,
         .maxPositional = 1,

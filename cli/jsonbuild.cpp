@@ -4,10 +4,12 @@
 
 #include "cli/objecttext.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -98,6 +100,8 @@ std::string indexPath(const std::string& path, std::size_t index) { return path 
 class Reader {
 public:
     Reader(std::vector<JsonProblem>& problems, const WarningSink& warn) : problems_(problems), warn_(warn) {}
+
+    StringTable& texts() { return texts_; }
 
     bool ok() const { return problems_.empty(); }
 
@@ -277,7 +281,8 @@ private:
 
     bool modification(const OrderedJson& value, const std::string& path, ObjectKind k, Modification& m) {
         if (!objectWith(value, path,
-                        {"field", "level", "column", "type", "typeCode", "value", "bits", "escaped", "strayBefore"}))
+                        {"field", "level", "column", "type", "typeCode", "value", "bits", "escaped", "text",
+                         "strayBefore"}))
             return false;
         const std::size_t before = problems_.size();
         m.hasLevels = kindHasLevels(k);
@@ -303,6 +308,8 @@ private:
             problem(memberPath(path, "bits"), "belongs to real values only");
         if (escaped && m.valueType != ModValueType::String)
             problem(memberPath(path, "escaped"), "belongs to string values only");
+        if (optional(value, "text") && m.valueType != ModValueType::String)
+            problem(memberPath(path, "text"), "belongs to string values only");
         switch (m.valueType) {
         case ModValueType::Integer:
             if (v || required(value, path, "value"))
@@ -315,6 +322,8 @@ private:
         case ModValueType::String:
             if (v || required(value, path, "value"))
                 stringValue(*v, escaped, path, m);
+            if (const OrderedJson* text = optional(value, "text"))
+                referenceText(*text, memberPath(path, "text"), m);
             break;
         default:
             if (v)
@@ -452,8 +461,39 @@ private:
             problem(valuePath, "is longer than " + std::to_string(kMaxStringBytes) + " bytes");
     }
 
+    // The text a reference stood for where the objects came from: one text for each block number.
+    void referenceText(const OrderedJson& value, const std::string& path, const Modification& m) {
+        const std::optional<std::uint64_t> number = stringReference(m.stringValue);
+        if (!value.is_string()) {
+            problem(path, "must be a string");
+            return;
+        }
+        if (!number)
+            return; // it only tells what a reference stood for; a value edited into a text needs none
+        const std::string& text = value.get_ref<const std::string&>();
+        for (std::size_t start = 0; start <= text.size();) {
+            const std::size_t end = std::min(text.find('\n', start), text.size());
+            const std::string_view line(text.data() + start, end - start);
+            const std::size_t first = line.find_first_not_of(" \t\r");
+            if (first != std::string_view::npos && line.substr(first, line.find_last_not_of(" \t\r") + 1 - first) == "}") {
+                problem(path, "has a line holding only }, which would end its block in the string table");
+                return;
+            }
+            start = end + 1;
+        }
+        const auto [at, fresh] = textPaths_.emplace(*number, path);
+        if (!fresh && texts_.find(*number) && *texts_.find(*number) != text) {
+            problem(path, "is " + OrderedJson(text).dump() + ", but " + at->second + " gives " + m.stringValue +
+                              " the text " + OrderedJson(*texts_.find(*number)).dump());
+            return;
+        }
+        texts_.set(*number, text);
+    }
+
     std::vector<JsonProblem>& problems_;
     const WarningSink& warn_;
+    StringTable texts_;
+    std::map<std::uint64_t, std::string> textPaths_; // where each block's text was first given
 };
 
 } // namespace
@@ -508,10 +548,12 @@ OrderedJson parseObjectJson(std::span<const std::uint8_t> bytes, std::vector<Jso
 }
 
 bool bundleFromJson(const OrderedJson& doc, ObjectBundle& bundle, ObjectBundle& skin,
-                    std::vector<JsonProblem>& problems, const WarningSink& warn) {
+                    std::vector<JsonProblem>& problems, const WarningSink& warn, StringTable* texts) {
     problems.clear();
     Reader reader(problems, warn);
     reader.bundle(doc, bundle, skin);
+    if (texts)
+        *texts = std::move(reader.texts());
     return reader.ok();
 }
 

@@ -11,7 +11,7 @@ namespace brindlemark::cli {
 
 std::string jsonSafe(std::string_view text) { return isUtf8(text) ? std::string(text) : escapeNonUtf8(text); }
 
-OrderedJson modificationJson(const Modification& m) {
+OrderedJson modificationJson(const Modification& m, const StringTable* strings) {
     OrderedJson j;
     j["field"] = escapedBytes(m.fieldId);
     if (m.hasLevels) {
@@ -39,6 +39,9 @@ OrderedJson modificationJson(const Modification& m) {
             j["value"] = escapeNonUtf8(m.stringValue);
             j["escaped"] = true;
         }
+        if (const std::optional<std::uint64_t> number = strings ? stringReference(m.stringValue) : std::nullopt)
+            if (const std::string* text = strings->find(*number))
+                j["text"] = jsonSafe(*text);
         break;
     default:
         j["typeCode"] = static_cast<std::int32_t>(m.valueType);
@@ -73,7 +76,8 @@ std::string inlineJson(const OrderedJson& value) {
 
 namespace {
 
-void writeTable(const ObjectTable& table, const std::function<void(std::string_view)>& out) {
+void writeTable(const ObjectTable& table, const std::function<void(std::string_view)>& out,
+                const StringTable* strings) {
     if (table.empty()) {
         out("[]");
         return;
@@ -95,7 +99,7 @@ void writeTable(const ObjectTable& table, const std::function<void(std::string_v
             const char* comma = "";
             for (const Modification& m : record.modifications()) {
                 text += comma;
-                text += "\n     " + inlineJson(modificationJson(m));
+                text += "\n     " + inlineJson(modificationJson(m, strings));
                 comma = ",";
             }
             text += "\n    ]}";
@@ -111,7 +115,8 @@ void writeTable(const ObjectTable& table, const std::function<void(std::string_v
 namespace {
 
 // The kinds the bundle holds, as the members of an object: ",\n  \"units\": {...}" each.
-void writeKindsJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out) {
+void writeKindsJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out,
+                    const StringTable* strings) {
     const char* separator = "\n  ";
     for (ObjectKind k : kAllObjectKinds) {
         const ObjectBundle::Kind& kind = bundle.kind(k);
@@ -120,9 +125,9 @@ void writeKindsJson(const ObjectBundle& bundle, const std::function<void(std::st
         out(separator + OrderedJson(kindName(k)).dump() + ": {\n   \"present\": " + std::to_string(kind.present) +
             ",\n   \"version\": " + std::to_string(kind.file.version) +
             ",\n   \"hasLevels\": " + (kind.file.hasLevels ? "true" : "false") + ",\n   \"standard\": ");
-        writeTable(kind.file.standardTable, out);
+        writeTable(kind.file.standardTable, out, strings);
         out(",\n   \"custom\": ");
-        writeTable(kind.file.customTable, out);
+        writeTable(kind.file.customTable, out, strings);
         out("\n  }");
         separator = ",\n  ";
     }
@@ -139,12 +144,12 @@ bool holdsAnyKind(const ObjectBundle& bundle) {
 } // namespace
 
 void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out,
-                     const ObjectBundle* skin) {
+                     const ObjectBundle* skin, const StringTable* strings) {
     out("{\n \"version\": " + std::to_string(bundle.version) + ",\n \"kinds\": {");
-    writeKindsJson(bundle, out);
+    writeKindsJson(bundle, out, strings);
     if (skin && holdsAnyKind(*skin)) {
         out(",\n \"skin\": {");
-        writeKindsJson(*skin, out);
+        writeKindsJson(*skin, out, strings);
     }
     out("\n}\n");
 }

@@ -72,6 +72,10 @@ std::size_t standardObjectsMet(const ObjectBundle& main, const ObjectBundle& add
     return n;
 }
 
+std::size_t countReferences(const ObjectBundle& bundle) {
+    return missingStrings(bundle, StringTable()).size();
+}
+
 std::string listText(const std::vector<RenameEntry>& renames, const StringTable& strings) {
     std::string out;
     for (const RenameEntry& e : renames) {
@@ -117,6 +121,14 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     StringTable strings;
     if (!loadAdded(request.added, added, strings, warn, error))
         return fail(error);
+    // A text a map's objects refer to and its table lacks would become another text: refused, by the added
+    // side's own identifiers.
+    const bool addedIsMap = isMap(request.added);
+    if (addedIsMap && (main.isMap || !request.keepStringRefs))
+        if (const std::vector<MissingString> missing = missingStrings(added, strings); !missing.empty())
+            return fail(missingStringsMessage(request.added, strings.size() != 0, missing) +
+                        (main.isMap ? "; in another map they would stand for its own texts, so nothing was written"
+                                    : "; nothing was written (--keep-string-refs keeps every reference as it is)"));
     // A main file of one kind holds that kind only.
     const std::optional<ObjectKind> single = main.isMap ? std::nullopt : singleKindOf(request.main);
     const bool mainIsSingle = single.has_value();
@@ -160,10 +172,28 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
         report.renames.push_back(r.entry);
     report.listText = listText(report.renames, strings);
 
+    // A map's objects bring the texts their references stand for.
+    std::map<std::string, std::vector<std::uint8_t>> replaced;
+    std::map<std::string, std::vector<std::uint8_t>> newFiles;
+    if (!addedIsMap && main.isMap) {
+        if (std::string note = referencesWithoutTableWarning(request.added, added, request.main); !note.empty())
+            sink.warning(note);
+    } else if (addedIsMap) {
+        if (main.isMap) {
+            if (!carryStringsIntoMap(main.archive, {&added}, strings, request.added, false, replaced, newFiles,
+                                     report.stringsCarried, error))
+                return fail(error);
+        } else if (request.keepStringRefs) {
+            report.stringsKept = countReferences(added);
+        } else {
+            report.stringsResolved = resolveStrings(added, strings);
+        }
+    }
+
     // The renamed objects join the main side as a merge would take them from a file.
     ObjectBundle& target = main.target();
     target.mergePolicy = request.policy;
-    const std::optional<ObjectKind> addedKind = isMap(request.added) ? std::nullopt : singleKindOf(request.added);
+    const std::optional<ObjectKind> addedKind = addedIsMap ? std::nullopt : singleKindOf(request.added);
     const LoadResult merged = addedKind
                                   ? target.loadObjectFileBytes(added.objectFileBytes(*addedKind), *addedKind,
                                                                pathText(request.added))
@@ -176,8 +206,6 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     FileTransaction files;
     std::size_t changed = 0;
     if (main.isMap) {
-        std::map<std::string, std::vector<std::uint8_t>> replaced;
-        std::map<std::string, std::vector<std::uint8_t>> newFiles;
         changedObjectFiles(target, false, main.objects, replaced, newFiles);
         if (!stageMapFiles(main.archive, replaced, newFiles, request.takeBackups, files, changed, sink)) {
             report.failed = true;

@@ -289,6 +289,65 @@ bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, Stri
     return true;
 }
 
+bool readAddedMap(const std::filesystem::path& path, bool keepReferences, AddedFile& out, std::string& error) {
+    StringTable strings;
+    out.single.reset();
+    out.content.warningSink = [](const std::string&) {}; // its warnings come when it is merged
+    if (!loadMapBundle(path, out.content, strings, error))
+        return false;
+    if (!keepReferences) {
+        if (const std::vector<MissingString> missing = missingStrings(out.content, strings); !missing.empty()) {
+            error = missingStringsMessage(path, strings.size() != 0, missing) + "; nothing was written";
+            return false;
+        }
+        resolveStrings(out.content, strings);
+    }
+    out.bytes = out.content.toBytes();
+    return true;
+}
+
+std::string referencesWithoutTableWarning(const std::filesystem::path& added, const ObjectBundle& objects,
+                                          const std::filesystem::path& map) {
+    const std::vector<MissingString> references = missingStrings(objects, StringTable());
+    if (references.empty())
+        return {};
+    return pathText(added) + " holds " + std::to_string(references.size()) +
+           " string values that refer to a string table (the first: " + references[0].reference + " in " +
+           kindName(references[0].kind) + " " + displayText(references[0].object) + ") and carries none; in " +
+           pathText(map) + " they stand for the map's own texts";
+}
+
+bool carryStringsIntoMap(const MapContents& target, std::initializer_list<ObjectBundle*> bundles,
+                         const StringTable& source,
+                         const std::filesystem::path& sourcePath, bool reuseMatching,
+                         std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                         std::map<std::string, std::vector<std::uint8_t>>& added, std::size_t& carried,
+                         std::string& error) {
+    carried = 0;
+    if (!reuseMatching) {
+        std::vector<MissingString> missing;
+        for (const ObjectBundle* bundle : bundles) {
+            const std::vector<MissingString> more = missingStrings(*bundle, source);
+            missing.insert(missing.end(), more.begin(), more.end());
+        }
+        if (!missing.empty()) {
+            error = missingStringsMessage(sourcePath, source.size() != 0, missing) +
+                    "; in another map they would stand for its own texts, so nothing was written";
+            return false;
+        }
+    }
+    const char* const name = "war3map.wts";
+    std::vector<std::uint8_t> table;
+    const bool had = target.contains(name);
+    if (had && !target.read(name, table, error))
+        return false;
+    CarriedStrings result = carryStrings(bundles, source, table, reuseMatching);
+    carried = result.added;
+    if (result.added != 0)
+        (had ? replaced : added)[name] = std::move(result.table);
+    return true;
+}
+
 std::vector<std::string> mapTriggerFiles(const MapContents& map, bool patchScript) {
     std::vector<std::string> names;
     std::vector<const char*> wanted = {"war3map.wtg", "war3map.wct"};
@@ -392,7 +451,10 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     if (sameFile(path, addedPath))
         return fail("The added file " + pathText(addedPath) + " is the map itself; nothing was written");
     AddedFile added;
-    if (!readAddedFile(addedPath, added, error))
+    StringTable addedStrings;
+    const bool addedIsMap = isMap(addedPath);
+    if (addedIsMap ? !loadMapBundle(addedPath, added.content, addedStrings, error)
+                   : !readAddedFile(addedPath, added, error))
         return fail(error);
     MapContents map;
     if (!map.open(path, error))
@@ -401,11 +463,21 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
     if (!loadMapObjects(map, MergePolicy::Glue, objects, error, warn))
         return fail(error);
+    std::map<std::string, std::vector<std::uint8_t>> replaced;
+    std::map<std::string, std::vector<std::uint8_t>> newFiles;
+    if (addedIsMap) {
+        // Another map's objects bring the texts they refer to into this map's string table.
+        std::size_t carried = 0;
+        if (!carryStringsIntoMap(map, {&added.content}, addedStrings, addedPath, false, replaced, newFiles, carried,
+                                 error))
+            return fail(error);
+        added.bytes = added.content.toBytes();
+    } else if (std::string note = referencesWithoutTableWarning(addedPath, added.content, path); !note.empty()) {
+        sink.warning(note);
+    }
     objects.main.mergePolicy = policy;
     if (const LoadResult loaded = mergeAddedFile(objects.main, added, addedPath); !loaded)
         return fail(loadFailureMessage(loaded, addedPath));
-    std::map<std::string, std::vector<std::uint8_t>> replaced;
-    std::map<std::string, std::vector<std::uint8_t>> newFiles;
     changedObjectFiles(objects.main, false, objects, replaced, newFiles);
     FileTransaction files;
     std::size_t changed = 0;
@@ -420,10 +492,10 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     return report;
 }
 
-bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle& main, const ObjectBundle& skin,
-                           std::optional<MergePolicy> policy, bool takeBackup,
+bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle& givenMain,
+                           const ObjectBundle& givenSkin, std::optional<MergePolicy> policy, bool takeBackup,
                            const std::function<bool(const MapObjectsBuild&)>& approve, std::size_t& written,
-                           MessageSink& sink) {
+                           MessageSink& sink, const StringTable* texts) {
     written = 0;
     FileLock lock;
     MapContents map;
@@ -432,6 +504,24 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
         sink.message(error);
         return false;
     }
+    // The texts the references stood for where the objects came from come along, under new numbers where the
+    // map holds them under another number or not at all.
+    std::map<std::string, std::vector<std::uint8_t>> replaced;
+    std::map<std::string, std::vector<std::uint8_t>> added;
+    ObjectBundle carriedMain;
+    ObjectBundle carriedSkin;
+    std::size_t carried = 0;
+    if (texts && texts->size() != 0) {
+        carriedMain = givenMain;
+        carriedSkin = givenSkin;
+        if (!carryStringsIntoMap(map, {&carriedMain, &carriedSkin}, *texts, path, true, replaced, added, carried,
+                                 error)) {
+            sink.message(error);
+            return false;
+        }
+    }
+    const ObjectBundle& main = carried != 0 ? carriedMain : givenMain;
+    const ObjectBundle& skin = carried != 0 ? carriedSkin : givenSkin;
     MapObjectsBuild build;
     const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
     if (!loadMapObjects(map, MergePolicy::Glue, build.before, error, warn)) {
@@ -460,8 +550,6 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
     }
     if (!approve(build))
         return true;
-    std::map<std::string, std::vector<std::uint8_t>> replaced;
-    std::map<std::string, std::vector<std::uint8_t>> added;
     changedObjectFiles(build.main, false, build.before, replaced, added);
     changedObjectFiles(build.skin, true, build.before, replaced, added);
     if (replaced.empty() && added.empty())
@@ -474,7 +562,7 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
         sink.message("Failed to write map " + pathText(path) + ": " + error);
         return false;
     }
-    written = replaced.size() + added.size();
+    written = replaced.size() + added.size() - (carried != 0 ? 1 : 0); // the string table is no object file
     return true;
 }
 

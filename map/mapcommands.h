@@ -82,6 +82,28 @@ bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out,
 bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error,
                    ObjectBundle* skinApart = nullptr);
 
+// Reads a map's objects (as loadMapBundle) as the added file of a merge. Unless `keepReferences`, the string
+// values that refer to its string table are resolved to their texts, for a main file that has no table of its
+// own; a reference the table lacks is then refused, naming each. False with the reason.
+bool readAddedMap(const std::filesystem::path& path, bool keepReferences, AddedFile& out, std::string& error);
+
+// Brings the texts that `bundle` (objects about to move into the map `target`) refers to in `source`, the string
+// table of the map `sourcePath`, into the target's string table (carryStrings()), and puts the new table among
+// the files to write: into `replaced`, or `added` when the target had none. Nothing changes when the bundle
+// refers to no text. With `reuseMatching`, references whose number the target holds with the same text stay.
+// False with the refusal when `source` lacks a referenced block: the texts would be another map's.
+bool carryStringsIntoMap(const MapContents& target, std::initializer_list<ObjectBundle*> bundles,
+                         const StringTable& source,
+                         const std::filesystem::path& sourcePath, bool reuseMatching,
+                         std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                         std::map<std::string, std::vector<std::uint8_t>>& added, std::size_t& carried,
+                         std::string& error);
+
+// The warning for objects from a file without a string table (`added`) whose string values still refer to one:
+// in the map they stand for the map's own texts. Empty when they hold no reference.
+std::string referencesWithoutTableWarning(const std::filesystem::path& added, const ObjectBundle& objects,
+                                          const std::filesystem::path& map);
+
 // What to rename in a map.
 struct MapReplaceRequest {
     std::filesystem::path map;
@@ -118,8 +140,9 @@ std::string scriptLeftBehindWarning(const std::string& scriptName, std::size_t o
 // the side files. Nothing is written. False with a message when the map, the list or a side file cannot be read.
 bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, MessageSink& sink);
 
-// Merges a bundle or single-kind file into the map's object files under `policy` and writes the map back
-// (after its backup copy unless `takeBackup` is false). Messages as the Merge command's.
+// Merges a bundle, single-kind file or another map into the map's object files under `policy` and writes the map
+// back (after its backup copy unless `takeBackup` is false). The texts that another map's objects refer to in its
+// string table come along (carryStringsIntoMap()). Messages as the Merge command's.
 MergeReport mergeIntoMap(const std::filesystem::path& map, const std::filesystem::path& added, MergePolicy policy,
                          bool takeBackup, MessageSink& sink);
 
@@ -136,10 +159,14 @@ struct MapObjectsBuild {
 // plan before anything is staged; when it answers false nothing is written. Files whose objects do not change keep
 // their bytes, and a map with nothing to change is not written; `written` counts the object files written (after
 // the map's backup copy when `takeBackup`). False (reported) on failure; the map is then unchanged.
+// With `texts` (the texts that references stood for where the objects came from, as a dump of a map records
+// them), a reference whose text the map holds under another number or not at all brings its text along as
+// carryStringsIntoMap() does with reuseMatching.
 [[nodiscard]] bool putObjectFilesIntoMap(const std::filesystem::path& map, const ObjectBundle& main,
                                          const ObjectBundle& skin, std::optional<MergePolicy> policy,
                                          bool takeBackup,
                                          const std::function<bool(const MapObjectsBuild&)>& approve,
-                                         std::size_t& written, MessageSink& sink);
+                                         std::size_t& written, MessageSink& sink,
+                                         const StringTable* texts = nullptr);
 
 } // namespace brindlemark

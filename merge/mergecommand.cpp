@@ -62,7 +62,7 @@ LoadResult mergeAddedFile(ObjectBundle& bundle, const AddedFile& added, const st
 }
 
 MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
-                             const MergeRequest& request, MessageSink& sink) {
+                             const MergeRequest& request, MessageSink& sink, const AddedFile* prepared) {
     MergeReport report;
     if (!request.enabled)
         return report;
@@ -81,10 +81,11 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
         return fail("The added file " + pathText(request.addedFile) + " is the main file itself; nothing was written");
 
     // Everything that can stop the merge is checked before any file changes.
-    AddedFile added;
+    AddedFile read;
     std::string error;
-    if (!readAddedFile(request.addedFile, added, error))
+    if (!prepared && !readAddedFile(request.addedFile, read, error))
         return fail(error);
+    const AddedFile& added = prepared ? *prepared : read;
     if (!checkKindsFit(singleKindOf(main), added, main, request.addedFile, error))
         return fail(error);
 

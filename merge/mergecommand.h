@@ -29,9 +29,11 @@ struct MergeReport {
 // (the bundle is cleared first, so the run starts from the file as it is on disk) under the policy in force,
 // makes `policy` the bundle's policy, loads the added file on top, and writes the result over the main file.
 // A main file that did not load, an added file that cannot be opened or is damaged, or one holding kinds that a
-// main file of one kind cannot hold, is reported and nothing is written.
+// main file of one kind cannot hold, is reported and nothing is written. `prepared` is the added file already
+// read (a map's objects, see readAddedMap()); without it the request's added file is read.
+struct AddedFile;
 MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
-                             const MergeRequest& request, MessageSink& sink);
+                             const MergeRequest& request, MessageSink& sink, const AddedFile* prepared = nullptr);
 
 // The message for a bundle file that did not load: "Sorry, can't open object file %s" and the reason when it
 // could not be opened, the damage with its byte offset when it was refused.

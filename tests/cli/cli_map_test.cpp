@@ -2,6 +2,7 @@
 #include "core/fileio.h"
 #include "core/objectbundle.h"
 #include "map/maparchive.h"
+#include "map/mapcommands.h"
 #include "tests/cli/clirun.h"
 #include "tests/map/archivebuilder.h"
 #include "tests/replace/bundlefixtures.h"
@@ -71,8 +72,8 @@ TEST_F(CliMap, LooksIntoTheMapWithNamesFromItsStringTable) {
     EXPECT_EQ(textOf(readAll(dir / "ids.txt")), "h000\th000\t// Captain\r\nh001\th001\r\n");
 }
 
-// A map is not a bare bundle: it is refused as ADDED and as a bundle's name, and its objects written out as a
-// bundle carry the bundle version the editor writes.
+// A map is not a bare bundle: an output named as a map is refused, and a map's objects written out as a bundle
+// carry the bundle version the editor writes.
 TEST_F(CliMap, AMapIsNamedWhereABundleBelongsAndItsBundleHasVersionOne) {
     const std::string name = pathText(map);
     const std::string bundle = pathText(dir / "objects.w3o");
@@ -81,8 +82,7 @@ TEST_F(CliMap, AMapIsNamedWhereABundleBelongsAndItsBundleHasVersionOne) {
     writeAll(dir / "Copy.w3x", original);
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"normalize", name, "-o", pathText(dir / "Out.w3x")}, pathText(dir / "Out.w3x") + " is a map"},
-        {{"merge", bundle, name, "--policy", "glue"}, name + " is a map"},
-        {{"merge", name, pathText(dir / "Copy.w3x"), "--policy", "glue"}, pathText(dir / "Copy.w3x") + " is a map"},
+        {{"normalize", bundle, "-o", pathText(dir / "Copy.w3x")}, pathText(dir / "Copy.w3x") + " is a map"},
     };
     const Bytes before = readAll(dir / "objects.w3o");
     for (const auto& [args, said] : cases) {
@@ -94,6 +94,7 @@ TEST_F(CliMap, AMapIsNamedWhereABundleBelongsAndItsBundleHasVersionOne) {
         EXPECT_FALSE(fs::exists(dir / fs::path(std::u8string(reinterpret_cast<const char8_t*>(made))))) << made;
     EXPECT_EQ(readAll(dir / "objects.w3o"), before);
     EXPECT_EQ(readAll(map), original);
+    EXPECT_EQ(readAll(dir / "Copy.w3x"), original);
 }
 
 TEST_F(CliMap, ReplaceRewritesTheMapAndKeepsABackup) {
@@ -199,7 +200,7 @@ TEST_F(CliMap, BuildWritesEditedJsonIntoTheMapAndDiffShowsIt) {
     const CliRun diff = runCli({"diff", pathText(dir / "old.w3x"), pathText(map)});
     EXPECT_EQ(diff.status, 1) << diff.err;
     EXPECT_EQ(diff.out, "changed: units custom h000 \"Sergeant\"\n"
-                        "  unam: string \"TRIGSTR_004\" -> string \"Sergeant\"\n"
+                        "  unam: string \"Captain\" -> string \"Sergeant\"\n"
                         "changed: skin units custom h000 \"Sergeant\"\n"
                         "  umdl: string \"units\\\\captain.mdx\" -> string \"units\\\\major.mdx\"\n");
     EXPECT_THAT(runCli({"diff", pathText(dir / "old.w3x"), pathText(map), "--json"}).out,
@@ -305,6 +306,186 @@ TEST(CliMapCorpus, DumpBuiltIntoTheSameMapChangesNothing) {
         EXPECT_FALSE(fs::exists(dir / ("BACKUP_" + pathText(folder.filename()))));
     }
     EXPECT_GT(maps, 0u);
+}
+
+// Maps that refer to texts in their string tables: "source" names its units by TRIGSTR_004 and TRIGSTR_7;
+// "target" has a text of its own under number 4, in LF line ends.
+struct MapStrings : ::testing::Test {
+    static constexpr const char* kTargetTable = "STRING 4\n{\nHeroic Type\n}\n";
+
+    // A map holding `units` and, unless empty, the string table `table`: an archive, or a folder.
+    fs::path makeMap(const std::string& name, const ObjectBundle& units, const std::string& table, bool folder) {
+        std::vector<mpq::File> files = {{"war3map.w3u", units.objectFileBytes(ObjectKind::Units)},
+                                        mpq::textFile("war3map.w3i", "info")};
+        if (!table.empty())
+            files.push_back(mpq::textFile("war3map.wts", table));
+        const fs::path path = dir / name;
+        if (!folder) {
+            writeAll(path, mpq::build(dir / (name + ".scratch"), files));
+            return path;
+        }
+        fs::create_directory(path);
+        for (const mpq::File& f : files)
+            writeAll(path / f.name, f.data);
+        return path;
+    }
+    fs::path source(const std::string& table = "\xEF\xBB\xBFSTRING 4\r\n{\r\nHoly Priest\r\n}\r\n"
+                                               "STRING 7\r\n{\r\nHeals\r\nallies\r\n}\r\n") {
+        ObjectBundle units;
+        put(units, ObjectKind::Units,
+            makeObject("hfoo", "h000", {textField("unam", "TRIGSTR_004"), textField("utub", "TRIGSTR_7")}));
+        put(units, ObjectKind::Units, makeObject("hkni", "h001", {textField("unam", "TRIGSTR_004")}));
+        return makeMap("source.w3x", units, table, false);
+    }
+    fs::path target(bool folder, bool withTable = true) {
+        ObjectBundle units;
+        put(units, ObjectKind::Units, makeObject("hpea", "h000", {textField("unam", "TRIGSTR_004")}));
+        return makeMap(folder ? "target" : "target.w3x", units, withTable ? kTargetTable : "", folder);
+    }
+    // The texts of the objects' fields in a map or a file: references resolved by the map's table.
+    static std::map<std::string, std::string> texts(const fs::path& path, StringTable* table = nullptr) {
+        ObjectBundle bundle;
+        StringTable strings;
+        std::string error;
+        if (isMap(path))
+            EXPECT_TRUE(loadMapBundle(path, bundle, strings, error)) << error;
+        else
+            bundle = load(path);
+        std::map<std::string, std::string> out;
+        for (const ObjectRecord& r : bundle.kind(ObjectKind::Units).file.customTable.objects())
+            for (const Modification& m : r.modifications())
+                out[r.effectiveId().text() + "." + m.fieldId.text()] = strings.resolve(m.stringValue);
+        if (table)
+            *table = strings;
+        return out;
+    }
+    static std::string wts(const fs::path& map) {
+        MapContents contents;
+        std::string error;
+        Bytes bytes;
+        EXPECT_TRUE(contents.open(map, error) && contents.read("war3map.wts", bytes, error)) << error;
+        return textOf(bytes);
+    }
+
+    // A fresh folder for the next case.
+    void nextCase() {
+        dir = root / std::to_string(++cases);
+        fs::create_directory(dir);
+    }
+
+    TempDir root;
+    int cases = 0;
+    fs::path dir = root / "0";
+    void SetUp() override { fs::create_directory(dir); }
+};
+
+// Objects that move out of a map take their texts along: into another map's table under new numbers (the
+// target's own bytes stay, new blocks follow in its line ends), or in place of the references in a file without
+// a table. A reference the source's table lacks stops every such run, and nothing is written.
+TEST_F(MapStrings, TextsTravelWithTheObjects) {
+    const std::map<std::string, std::string> moved = {
+        {"h002.unam", "Holy Priest"}, {"h002.utub", "Heals\nallies"}, {"h001.unam", "Holy Priest"}};
+    struct Case {
+        const char* command;
+        bool mainIsMap;
+        bool folder;
+    };
+    for (const Case& c : {Case{"import", true, false}, Case{"import", true, true}, Case{"merge", true, false},
+                          Case{"import", false, false}, Case{"merge", false, false}, Case{"normalize", false, false}}) {
+        SCOPED_TRACE(std::string(c.command) + (c.mainIsMap ? (c.folder ? " into a folder map" : " into a map") : " into a file"));
+        nextCase();
+        const fs::path from = source();
+        const fs::path main = c.mainIsMap ? target(c.folder) : dir / "main.w3o";
+        if (!c.mainIsMap) {
+            ObjectBundle own;
+            put(own, ObjectKind::Units, makeObject("hpea", "h000", {textField("unam", "Peasant")}));
+            save(own, main);
+        }
+        std::vector<std::string> args = {c.command, pathText(main), pathText(from)};
+        if (std::string(c.command) == "normalize")
+            args = {c.command, pathText(from), "-o", pathText(main)};
+        else if (std::string(c.command) == "merge")
+            args.insert(args.end(), {"--policy", "glue"});
+        const Bytes sourceBytes = readAll(from);
+        const CliRun run = runCli(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(readAll(from), sourceBytes);
+
+        StringTable table;
+        std::map<std::string, std::string> got = texts(main, &table);
+        if (std::string(c.command) == "import") {
+            for (const auto& [field, text] : moved)
+                EXPECT_EQ(got[field], text) << field;
+        } else { // merge and normalize keep the identifiers
+            EXPECT_EQ(got["h000.utub"], "Heals\nallies");
+            EXPECT_EQ(got["h001.unam"], "Holy Priest");
+        }
+        if (c.mainIsMap) {
+            // The target's own text keeps its number and bytes; each source text came once, numbered on.
+            const std::string table = wts(main);
+            EXPECT_TRUE(table.starts_with(kTargetTable)) << table;
+            EXPECT_EQ(table, std::string(kTargetTable) + "STRING 5\n{\nHoly Priest\n}\n\nSTRING 6\n{\nHeals\nallies\n}\n\n");
+            if (std::string(c.command) == "import") {
+                EXPECT_EQ(got["h000.unam"], "Heroic Type");
+            }
+        } else {
+            EXPECT_EQ(textOf(readAll(main)).find("TRIGSTR_"), std::string::npos);
+        }
+    }
+
+    // A missing text is refused by name, and so is one from a map without any string table.
+    for (const std::string& table : {std::string("STRING 7\n{\nHeals\n}\n"), std::string()}) {
+        for (const char* command : {"import", "merge", "normalize"}) {
+            SCOPED_TRACE(std::string(command) + (table.empty() ? " from a map without a table" : ""));
+            nextCase();
+            const fs::path from = source(table);
+            const fs::path main = target(false);
+            const Bytes before = readAll(main);
+            const CliRun run = std::string(command) == "normalize"
+                                   ? runCli({command, pathText(from), "-o", pathText(dir / "out.w3o")})
+                                   : runCli({command, pathText(main), pathText(from), "--policy", "glue"});
+            EXPECT_EQ(run.status, 1) << run.err;
+            EXPECT_THAT(run.err, HasSubstr("TRIGSTR_004 (units h000, field unam)"));
+            EXPECT_THAT(run.err, HasSubstr(table.empty() ? "that the map does not have" : "not in its string table"));
+            EXPECT_EQ(readAll(main), before);
+            EXPECT_FALSE(fs::exists(dir / "out.w3o"));
+            EXPECT_FALSE(fs::exists(dir / "BACKUP_target.w3x"));
+        }
+    }
+
+    // Kept as references on the way out, they are named when they go into a map, whose own texts they then mean.
+    nextCase();
+    const CliRun kept = runCli({"normalize", pathText(source()), "-o", pathText(dir / "refs.w3o"), "--keep-string-refs"});
+    EXPECT_THAT(kept.err, HasSubstr("3 string values stay references"));
+    const CliRun merged = runCli({"merge", pathText(target(false)), pathText(dir / "refs.w3o"), "--policy", "glue"});
+    EXPECT_EQ(merged.status, 0) << merged.err;
+    EXPECT_THAT(merged.out + merged.err, HasSubstr("refs.w3o holds 3 string values that refer to a string table"));
+}
+
+// A dump of a map gives each reference its text: built into the same map nothing changes, built into another
+// map the texts join its table; two maps that number the same texts differently are equal to diff.
+TEST_F(MapStrings, DumpBuildIntoAnotherMapAndDiffGoByTheTexts) {
+    const fs::path from = source();
+    const fs::path json = dir / "source.json";
+    ASSERT_EQ(runCli({"dump", pathText(from), "--json"}, json).status, 0);
+    EXPECT_THAT(textOf(readAll(json)), HasSubstr("\"value\": \"TRIGSTR_004\", \"text\": \"Holy Priest\""));
+
+    const Bytes sourceBytes = readAll(from);
+    const CliRun same = runCli({"build", pathText(json), "--into", pathText(from)});
+    EXPECT_EQ(same.status, 0) << same.err;
+    EXPECT_EQ(readAll(from), sourceBytes);
+
+    const fs::path into = target(true, false); // a folder map without a string table
+    const CliRun other = runCli({"build", pathText(json), "--into", pathText(into), "--no-backup"});
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_EQ(wts(into), "\xEF\xBB\xBFSTRING 1\r\n{\r\nHoly Priest\r\n}\r\n\r\n"
+                         "STRING 2\r\n{\r\nHeals\r\nallies\r\n}\r\n\r\n");
+    EXPECT_EQ(texts(into), texts(from));
+
+    const CliRun diff = runCli({"diff", pathText(from), pathText(into)});
+    EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
+    const CliRun differs = runCli({"diff", pathText(from), pathText(target(false))});
+    EXPECT_THAT(differs.out, HasSubstr("unam: string \"Holy Priest\" -> string \"Heroic Type\""));
 }
 
 } // namespace

@@ -217,9 +217,9 @@ TEST(CliUsage, WrongCommandLinesExitWithTwoAndOneUsageLine) {
         {{"dump", "a.w3o", "--xml"}, "dump: unknown option '--xml'", "usage: brindlemark-cli dump FILE [--json]"},
         {{"dump", "--json=yes", "a.w3o"}, "dump: option '--json' takes no value",
          "usage: brindlemark-cli dump FILE [--json]"},
-        {{"normalize", "a.w3o"}, "normalize: missing -o OUT", "usage: brindlemark-cli normalize FILE -o OUT"},
+        {{"normalize", "a.w3o"}, "normalize: missing -o OUT", "usage: brindlemark-cli normalize FILE -o OUT [--keep-string-refs]"},
         {{"normalize", "a.w3o", "-o"}, "normalize: option '-o' needs a value",
-         "usage: brindlemark-cli normalize FILE -o OUT"},
+         "usage: brindlemark-cli normalize FILE -o OUT [--keep-string-refs]"},
     };
     for (const Case& c : cases) {
         const CliRun run = runCli(c.args);
@@ -672,7 +672,7 @@ TEST(CliForms, WrongFormsAreNamedAndOutputsMustMatchTheirNames) {
         {{"check", file("plain folder")}, file("plain folder") + ": a folder that is not a map"},
         {{"dump", file("renamed.w3o")}, file("renamed.w3o") + " is a map"},
         {{"replace", file("war3map.wtg"), "--list", file("list.txt")}, file("war3map.wtg") + " is a trigger file"},
-        {{"merge", file("both.w3o"), file("Added.w3x"), "--policy", "glue"}, file("Added.w3x") + " is a map"},
+        {{"merge", file("both.w3o"), file("Added.w3x"), "--policy", "glue"}, file("Added.w3x") + ": damaged archive"},
         {{"merge", file("both.w3o"), file("notes.txt"), "--policy", "glue"}, file("notes.txt") + " is not object data"},
         {{"normalize", file("units.w3u"), "-o", file("Copy.w3x")},
          "normalize: " + file("Copy.w3x") + " is a map; normalize writes a bundle (.w3o) or an object file"},

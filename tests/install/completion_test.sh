@@ -38,7 +38,7 @@ brindlemark-cli check |B.W3X a.w3o sub units.w3u
 brindlemark-cli replace a.w3o --list |c.txt sub
 brindlemark-cli replace a.w3o --list c.txt |
 brindlemark-cli replace -l c.txt -s c.txt |B.W3X a.w3o sub units.w3u
-brindlemark-cli merge B.W3X |a.w3o sub units.w3u
+brindlemark-cli merge B.W3X |B.W3X a.w3o sub units.w3u
 brindlemark-cli idlist a.w3o --strings |d.wts sub
 brindlemark-cli normalize a.w3o -o |B.W3X a.w3o c.txt d.wts sub units.w3u
 brindlemark-cli dump -- |B.W3X a.w3o sub units.w3u
