@@ -76,8 +76,13 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
         return fail("The added file " + pathText(request.addedFile) + " is the main file itself; nothing was written");
 
     // Everything that can stop the merge is checked before any file changes.
-    AddedFile added;
     std::string error;
+    RunFiles own;
+    own.written(main, "the main file", request.takeBackup);
+    own.read(request.addedFile, "the added file");
+    if (!own.check(error))
+        return fail(error);
+    AddedFile added;
     if (!readAddedFile(request.addedFile, added, error))
         return fail(error);
     if (!checkKindsFit(singleKindOf(main), added, main, request.addedFile, error))
