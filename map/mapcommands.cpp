@@ -423,7 +423,7 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     }
     if (!files.commit(error))
         return fail("Failed to write map " + pathText(path) + ": " + error);
-    report.bundleWritten = true;
+    report.bundleWritten = !files.empty();
     sink.message(kMergeDone);
     return report;
 }

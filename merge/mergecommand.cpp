@@ -88,24 +88,36 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
     if (!checkKindsFit(singleKindOf(main), added, main, request.addedFile, error))
         return fail(error);
 
+    // The merge is made on a copy, so that the bundle changes only with the file.
+    ObjectBundle merged;
+    merged.warningSink = bundle.warningSink;
+    merged.mergePolicy = bundle.mergePolicy;
+    if (const LoadResult loaded = merged.load(main); !loaded)
+        return fail(loadFailureMessage(loaded, main));
+    merged.mergePolicy = request.policy;
+    if (const LoadResult loaded = mergeAddedFile(merged, added, request.addedFile); !loaded)
+        return fail(loadFailureMessage(loaded, request.addedFile));
+    // A merge whose result the file already holds writes nothing: the file and its backup stay as they are.
+    const std::optional<ObjectKind> single = singleKindOf(main);
+    std::vector<std::uint8_t> onDisk;
+    if (readFile(main, onDisk, error, kMaxObjectFileSize) &&
+        onDisk == (single ? merged.objectFileBytes(*single) : merged.toBytes())) {
+        bundle = std::move(merged);
+        sink.message(kMergeDone);
+        return report;
+    }
+
     FileTransaction files;
     if (request.takeBackup) {
         const std::filesystem::path backup = backupName(bundlePath);
         if (!files.stageBackupOfReplaced(main, backup, error))
             return fail("Failed to create backup file " + pathText(backup) + ", nothing was written (" + reasonOf(error) + ")");
     }
-
-    bundle.clear();
-    if (const LoadResult loaded = bundle.load(main); !loaded)
-        return fail(loadFailureMessage(loaded, main));
-    bundle.mergePolicy = request.policy;
-    if (const LoadResult loaded = mergeAddedFile(bundle, added, request.addedFile); !loaded)
-        return fail(loadFailureMessage(loaded, request.addedFile));
-
-    if (!bundle.stage(files, main, error))
+    if (!merged.stage(files, main, error))
         return fail("Failed to write object file " + pathText(main) + " (" + reasonOf(error) + ")");
     if (!files.commit(error))
         return fail("Failed to write object file " + pathText(main) + ": " + error);
+    bundle = std::move(merged);
     report.bundleWritten = true;
     sink.message(kMergeDone);
     return report;

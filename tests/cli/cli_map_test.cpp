@@ -176,8 +176,8 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
     return out;
 }
 
-// In every form of main file a backup holds the user's data: a run that renames nothing writes nothing and
-// keeps the backup there is; a file given in two roles, and a backup location that is a symbolic link, are
+// In every form of main file a backup holds the user's data: a run that renames or merges nothing writes nothing
+// and keeps the backup there is; a file given in two roles, and a backup location that is a symbolic link, are
 // refused, and nothing changes.
 TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
     ObjectBundle units;
@@ -221,6 +221,9 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
 
         const CliRun nothing = runCli({"replace", m, "--list", pathText(dir / "nothing.txt"), "--side", t});
         EXPECT_EQ(nothing.status, 0) << nothing.err;
+        EXPECT_EQ(snapshot(dir.path()), before);
+        const CliRun same = runCli({"merge", m, pathText(dir / "added.w3o"), "--policy", "glue"});
+        EXPECT_EQ(same.status, 0) << same.err;
         EXPECT_EQ(snapshot(dir.path()), before);
 
         struct Case {
