@@ -373,8 +373,12 @@ void removeStaleTemporaries(const fs::path& target) {
         if (pid == 0 || pid == processId() || processAlive(pid))
             continue;
         std::error_code ignored;
-        if (!it->is_symlink(ignored) && it->is_regular_file(ignored))
+        if (it->is_symlink(ignored))
+            continue;
+        if (it->is_regular_file(ignored))
             fs::remove(it->path(), ignored);
+        else if (it->is_directory(ignored)) // a backup folder that was being made
+            fs::remove_all(it->path(), ignored);
     }
 }
 
@@ -822,6 +826,7 @@ bool FileTransaction::stageBackupFolder(const fs::path& folder, const std::vecto
                                         std::string& error) {
     if (!checkNotLink(folder, error))
         return false;
+    removeStaleTemporaries(folder);
     auto staged = std::make_unique<Staged>(folder);
     staged->folder = true;
     for (int attempt = 0; attempt < 8 && staged->newFolder.empty(); ++attempt) {

@@ -40,7 +40,8 @@ void setFaultHook(FaultHook hook);
 // is as long as the system allows still gets one. No other write of this process uses it.
 std::filesystem::path temporaryBeside(const std::filesystem::path& target);
 
-// Removes the temporary files that a run which no longer exists left beside `target`.
+// Removes the temporary files (and backup folders being made) that a run which no longer exists left beside
+// `target`.
 void removeStaleTemporaries(const std::filesystem::path& target);
 
 // Creates a new file for writing, failing when anything (a file, a link) already stands at `path`. Null with
