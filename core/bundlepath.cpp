@@ -85,4 +85,23 @@ fs::path backupName(const BundlePath& path) {
     return backupName(path.drive, path.directory, path.name, path.extension);
 }
 
+fs::path folderItself(const fs::path& folder) {
+    const auto trimmed = [](const fs::path& path) {
+        Native text = path.native();
+        while (text.size() > 1 && (text.back() == Unit('/') || text.back() == Unit('\\')) &&
+               text[text.size() - 2] != Unit(':'))
+            text.pop_back();
+        return fs::path(text);
+    };
+    fs::path path = trimmed(folder);
+    const fs::path last = path.filename();
+    if (path.empty() || last == "." || last == "..") {
+        std::error_code ec;
+        const fs::path absolute = fs::absolute(path.empty() ? fs::path(".") : path, ec);
+        if (!ec)
+            path = trimmed(absolute.lexically_normal());
+    }
+    return path;
+}
+
 } // namespace brindlemark

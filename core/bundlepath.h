@@ -35,4 +35,9 @@ std::filesystem::path backupName(const std::filesystem::path& drive, const std::
                                  const std::filesystem::path& name, const std::filesystem::path& extension);
 std::filesystem::path backupName(const BundlePath& path);
 
+// A folder's path as the name of the folder itself, so that its backup goes beside it: trailing separators are
+// dropped ("MyMap.w3x/" gives "MyMap.w3x"), and a path that ends in "." or ".." (naming a folder only through
+// the one it stands in) is made absolute and normal ("." gives the current folder's full path).
+std::filesystem::path folderItself(const std::filesystem::path& folder);
+
 } // namespace brindlemark

@@ -1,6 +1,9 @@
 // Everything that differs between Windows and POSIX file systems lives in this file.
 #include "core/fileio.h"
 
+#include "core/bundlepath.h"
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -246,6 +249,82 @@ bool renameOver(const fs::path& from, const fs::path& to, std::string& why) {
 #endif
 }
 
+// Moves a folder to a name where nothing stands.
+bool renameFolder(const fs::path& from, const fs::path& to, std::string& why) {
+    if (!stepAllowed(FileStep::Rename, to)) {
+        why = errorText(errno);
+        return false;
+    }
+#ifdef _WIN32
+    if (!MoveFileExW(winPath(from).c_str(), winPath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        why = std::system_category().message(static_cast<int>(GetLastError()));
+        return false;
+    }
+    return true;
+#else
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        why = errorText(errno);
+        return false;
+    }
+    return true;
+#endif
+}
+
+// Gives the file `source` the second name `name` (which does not exist). False where the file system cannot.
+bool hardLink(const fs::path& source, const fs::path& name) {
+#ifdef _WIN32
+    return CreateHardLinkW(winPath(name).c_str(), winPath(source).c_str(), nullptr) != 0;
+#else
+    return ::link(source.c_str(), name.c_str()) == 0;
+#endif
+}
+
+// Copies the bytes of `from` into `file`, open for writing, and finishes it. False with a message on failure.
+bool copyInto(const fs::path& from, SaveFile& file, std::string& error) {
+    std::FILE* in = openFile(from, "rb");
+    if (!in) {
+        error = pathText(from) + ": cannot open the file (" + errorText(errno) + ")";
+        return false;
+    }
+    std::uint8_t buffer[1 << 16];
+    bool ok = true;
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
+        file.write(buffer, got);
+        if (got < sizeof buffer) {
+            ok = !std::ferror(in);
+            break;
+        }
+    }
+    const int readError = errno;
+    std::fclose(in);
+    if (!ok) {
+        error = pathText(from) + ": cannot read the file (" + errorText(readError) + ")";
+        return false;
+    }
+    return file.finish(error);
+}
+
+// Refuses a backup location that is a symbolic link: a backup is never written through one.
+bool checkNotLink(const fs::path& path, std::string& error) {
+    std::error_code ec;
+    if (!fs::is_symlink(path, ec))
+        return true;
+    error = pathText(path) + ": a symbolic link, and a backup is never written through a link";
+    return false;
+}
+
+bool sameName(const fs::path& a, const fs::path& b) {
+#ifdef _WIN32
+    const std::wstring& x = a.native();
+    const std::wstring& y = b.native();
+    return x.size() == y.size() &&
+           std::equal(x.begin(), x.end(), y.begin(), [](wchar_t p, wchar_t q) { return towlower(p) == towlower(q); });
+#else
+    return a == b;
+#endif
+}
+
 std::string joinPaths(const std::vector<fs::path>& paths) {
     std::string text;
     for (const fs::path& p : paths)
@@ -294,8 +373,12 @@ void removeStaleTemporaries(const fs::path& target) {
         if (pid == 0 || pid == processId() || processAlive(pid))
             continue;
         std::error_code ignored;
-        if (!it->is_symlink(ignored) && it->is_regular_file(ignored))
+        if (it->is_symlink(ignored))
+            continue;
+        if (it->is_regular_file(ignored))
             fs::remove(it->path(), ignored);
+        else if (it->is_directory(ignored)) // a backup folder that was being made
+            fs::remove_all(it->path(), ignored);
     }
 }
 
@@ -372,6 +455,48 @@ bool sameFile(const fs::path& a, const fs::path& b) {
     return !ec && same;
 }
 
+bool samePlace(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    const bool hasA = fs::exists(a, ec);
+    const bool hasB = fs::exists(b, ec);
+    if (hasA || hasB)
+        return hasA && hasB && sameFile(a, b);
+    if (!sameName(a.filename(), b.filename()))
+        return false;
+    const fs::path folderA = a.has_parent_path() ? a.parent_path() : fs::path(".");
+    const fs::path folderB = b.has_parent_path() ? b.parent_path() : fs::path(".");
+    if (fs::exists(folderA, ec) && fs::exists(folderB, ec))
+        return sameFile(folderA, folderB);
+    return sameName(fs::absolute(a, ec).lexically_normal(), fs::absolute(b, ec).lexically_normal());
+}
+
+bool insideFolder(const fs::path& path, const fs::path& folder) {
+    std::error_code ec;
+    const fs::path outer = fs::weakly_canonical(folder, ec);
+    if (ec)
+        return false;
+    const fs::path inner = fs::weakly_canonical(path, ec);
+    if (ec)
+        return false;
+    auto o = outer.begin();
+    auto i = inner.begin();
+    for (; o != outer.end(); ++o, ++i) {
+        if (o->empty() && std::next(o) == outer.end())
+            break; // the empty last element of a path that ends in a separator
+        if (i == inner.end() || !sameName(*o, *i))
+            return false;
+    }
+    return true;
+}
+
+bool writeStaysIn(const fs::path& path, const fs::path& folder, fs::path& target) {
+    std::error_code ec;
+    if (!fs::is_symlink(path, ec))
+        return true;
+    target = fs::weakly_canonical(path, ec);
+    return !ec && insideFolder(target, folder);
+}
+
 fs::path writeTarget(const fs::path& path) {
     std::error_code ec;
     if (!fs::is_symlink(path, ec))
@@ -406,6 +531,46 @@ bool checkReplaceable(const fs::path& path, std::string& error) {
         return false;
     }
 #endif
+    return true;
+}
+
+void RunFiles::read(const fs::path& path, std::string role) { files_.push_back({path, std::move(role), false, false}); }
+
+void RunFiles::written(const fs::path& path, std::string role, bool backup) {
+    for (const File& f : files_)
+        if (f.role == role && samePlace(f.path, path))
+            return;
+    std::error_code ec;
+    const bool folder = fs::is_directory(path, ec);
+    const std::string name = pathText(path);
+    files_.push_back({path, std::move(role), true, false});
+    if (backup) {
+        const fs::path copy = backupName(splitPath(folder ? folderItself(path) : path));
+        files_.push_back({copy, (folder ? "the backup folder of " : "the backup copy of ") + name, true, folder});
+    }
+}
+
+bool RunFiles::check(std::string& error) const {
+    for (std::size_t i = 0; i < files_.size(); ++i)
+        for (std::size_t j = 0; j < files_.size(); ++j) {
+            const File& a = files_[i];
+            const File& b = files_[j];
+            if (i == j || a.role == b.role)
+                continue;
+            if (i < j && (a.written || b.written) && samePlace(a.path, b.path)) {
+                error = pathText(a.path) == pathText(b.path)
+                            ? pathText(a.path) + " is both " + a.role + " and " + b.role
+                            : pathText(a.path) + " (" + a.role + ") and " + pathText(b.path) + " (" + b.role +
+                                  ") are one file";
+                error += "; nothing was written";
+                return false;
+            }
+            if (a.folder && !samePlace(a.path, b.path) && insideFolder(b.path, a.path)) {
+                error = pathText(b.path) + " (" + b.role + ") is inside " + pathText(a.path) + ", " + a.role +
+                        ", which this run replaces whole; nothing was written";
+                return false;
+            }
+        }
     return true;
 }
 
@@ -552,8 +717,53 @@ struct FileTransaction::Staged {
     fs::path named;
     SaveFile file;
     bool done = false;
+    // A backup folder: the new folder made beside `named`, and where the old one was moved at the commit.
+    bool folder = false;
+    fs::path newFolder;
+    fs::path oldFolder;
 
     explicit Staged(const fs::path& path) : named(path), file(path) {}
+    ~Staged() {
+        std::error_code ec;
+        if (!newFolder.empty())
+            fs::remove_all(newFolder, ec);
+    }
+
+    // Puts the new folder in the place of `named`, the old one (if any) moved aside.
+    bool swapFolder(std::string& why) {
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(named, ec))) {
+            const fs::path aside = temporaryBeside(named);
+            if (!renameFolder(named, aside, why))
+                return false;
+            oldFolder = aside;
+        }
+        if (!renameFolder(newFolder, named, why)) {
+            std::string ignored;
+            if (!oldFolder.empty() && renameFolder(oldFolder, named, ignored))
+                oldFolder.clear();
+            return false;
+        }
+        newFolder.clear();
+        return true;
+    }
+
+    // Puts the old folder back in place of the new one.
+    void unswapFolder() {
+        std::error_code ec;
+        fs::remove_all(named, ec);
+        std::string ignored;
+        if (!oldFolder.empty() && renameFolder(oldFolder, named, ignored))
+            oldFolder.clear();
+        done = false;
+    }
+
+    void dropOldFolder() {
+        std::error_code ec;
+        if (!oldFolder.empty())
+            fs::remove_all(oldFolder, ec);
+        oldFolder.clear();
+    }
 };
 
 FileTransaction::FileTransaction() = default;
@@ -577,44 +787,23 @@ bool FileTransaction::stageStreamed(
 }
 
 bool FileTransaction::stageCopy(const fs::path& from, const fs::path& to, std::string& error) {
+    if (!checkNotLink(to, error))
+        return false;
     if (!stepAllowed(FileStep::Copy, to)) {
         error = pathText(to) + ": cannot copy " + pathText(from) + " there (" + errorText(errno) + ")";
         return false;
     }
-    std::FILE* in = openFile(from, "rb");
-    if (!in) {
-        error = pathText(from) + ": cannot open the file (" + errorText(errno) + ")";
-        return false;
-    }
     auto staged = std::make_unique<Staged>(to);
     staged->file.setModel(from); // a backup copy keeps the original's owner and mode
-    if (!staged->file.open(error)) {
-        std::fclose(in);
-        return false;
-    }
-    std::uint8_t buffer[1 << 16];
-    bool ok = true;
-    for (;;) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
-        staged->file.write(buffer, got);
-        if (got < sizeof buffer) {
-            ok = !std::ferror(in);
-            break;
-        }
-    }
-    const int readError = errno;
-    std::fclose(in);
-    if (!ok) {
-        error = pathText(from) + ": cannot read the file (" + errorText(readError) + ")";
-        return false;
-    }
-    if (!staged->file.finish(error))
+    if (!staged->file.open(error) || !copyInto(from, staged->file, error))
         return false;
     files_.push_back(std::move(staged));
     return true;
 }
 
 bool FileTransaction::stageBackupOfReplaced(const fs::path& from, const fs::path& to, std::string& error) {
+    if (!checkNotLink(to, error))
+        return false;
     auto staged = std::make_unique<Staged>(to);
     const fs::path target = staged->file.target();
     if (!checkReplaceable(target, error))
@@ -626,14 +815,55 @@ bool FileTransaction::stageBackupOfReplaced(const fs::path& from, const fs::path
     removeStaleTemporaries(target);
     const fs::path source = writeTarget(from);
     const fs::path temp = temporaryBeside(target);
-#ifdef _WIN32
-    const bool linked = CreateHardLinkW(temp.c_str(), source.c_str(), nullptr) != 0;
-#else
-    const bool linked = ::link(source.c_str(), temp.c_str()) == 0;
-#endif
-    if (!linked)
+    if (!hardLink(source, temp))
         return stageCopy(from, to, error);
     staged->file.adopt(temp);
+    files_.push_back(std::move(staged));
+    return true;
+}
+
+bool FileTransaction::stageBackupFolder(const fs::path& folder, const std::vector<fs::path>& files,
+                                        std::string& error) {
+    if (!checkNotLink(folder, error))
+        return false;
+    removeStaleTemporaries(folder);
+    auto staged = std::make_unique<Staged>(folder);
+    staged->folder = true;
+    for (int attempt = 0; attempt < 8 && staged->newFolder.empty(); ++attempt) {
+        std::error_code ec;
+        const fs::path temp = temporaryBeside(folder);
+        if (!stepAllowed(FileStep::Open, folder)) {
+            error = pathText(folder) + ": cannot make the folder (" + errorText(errno) + ")";
+            return false;
+        }
+        if (fs::create_directory(temp, ec))
+            staged->newFolder = temp;
+        else if (ec) {
+            error = pathText(folder) + ": cannot make the folder (" + ec.message() + ")";
+            return false;
+        }
+    }
+    if (staged->newFolder.empty()) {
+        error = pathText(folder) + ": cannot make the folder (" + errorText(EEXIST) + ")";
+        return false;
+    }
+    for (const fs::path& from : files) {
+        const fs::path to = staged->newFolder / from.filename();
+        const fs::path named = folder / from.filename();
+        if (!stepAllowed(FileStep::Copy, named)) {
+            error = pathText(named) + ": cannot copy " + pathText(from) + " there (" + errorText(errno) + ")";
+            return false;
+        }
+        // The file is replaced by a rename and its old contents never change: a second name for them will do.
+        if (hardLink(writeTarget(from), to))
+            continue;
+        SaveFile copy(to);
+        copy.setModel(from);
+        if (!copy.open(error) || !copyInto(from, copy, error) || !copy.replace(error)) {
+            error = pathText(named) + ": " + reasonOf(error);
+            return false;
+        }
+    }
     files_.push_back(std::move(staged));
     return true;
 }
@@ -675,10 +905,22 @@ std::vector<fs::path> FileTransaction::targets() const {
 bool FileTransaction::commit(std::string& error) {
     for (std::size_t i = 0; i < files_.size(); ++i) {
         std::string why;
-        if (files_[i]->file.replace(why)) {
-            files_[i]->done = true;
+        Staged& staged = *files_[i];
+        if (staged.folder ? staged.swapFolder(why) : staged.file.replace(why)) {
+            staged.done = true;
             continue;
         }
+        // Before any file changed, the backup folders go back as they were; after, the new ones hold the old
+        // contents of the files that changed, and stay.
+        const bool fileChanged =
+            std::any_of(files_.begin(), files_.end(), [](const auto& f) { return f->done && !f->folder; });
+        for (const auto& f : files_)
+            if (f->folder && f->done) {
+                if (fileChanged)
+                    f->dropOldFolder();
+                else
+                    f->unswapFolder();
+            }
         std::vector<fs::path> updated;
         std::vector<fs::path> old;
         for (std::size_t j = 0; j < files_.size(); ++j)
@@ -687,6 +929,8 @@ bool FileTransaction::commit(std::string& error) {
                 "; files left as they were: " + joinPaths(old);
         return false;
     }
+    for (const auto& f : files_)
+        f->dropOldFolder();
     return true;
 }
 

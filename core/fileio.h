@@ -40,7 +40,8 @@ void setFaultHook(FaultHook hook);
 // is as long as the system allows still gets one. No other write of this process uses it.
 std::filesystem::path temporaryBeside(const std::filesystem::path& target);
 
-// Removes the temporary files that a run which no longer exists left beside `target`.
+// Removes the temporary files (and backup folders being made) that a run which no longer exists left beside
+// `target`.
 void removeStaleTemporaries(const std::filesystem::path& target);
 
 // Creates a new file for writing, failing when anything (a file, a link) already stands at `path`. Null with
@@ -58,12 +59,49 @@ std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 // Whether the two paths name one existing file (links resolved, however spelled).
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// Whether the two paths name one place for a file: one existing file, or, where neither exists yet, one name in
+// one folder (letter case aside on Windows). A run that would write one of them must not be given both.
+bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// Whether `path` names `folder` or a place inside it, at any depth, links resolved on both sides.
+bool insideFolder(const std::filesystem::path& path, const std::filesystem::path& folder);
+
+// Whether a write to `path` stays in `folder`: true unless `path` is a symbolic link whose final target lies
+// outside `folder`; that target is then set in `target`.
+bool writeStaysIn(const std::filesystem::path& path, const std::filesystem::path& folder,
+                  std::filesystem::path& target);
+
 // The file that writing to `path` changes: the final target of a symbolic link, else `path` itself.
 std::filesystem::path writeTarget(const std::filesystem::path& path);
 
 // Whether a write to `path` may replace it: a file that exists must be a regular file (links followed) that is
 // not read-only. False with the reason, naming the file.
 [[nodiscard]] bool checkReplaceable(const std::filesystem::path& path, std::string& error);
+
+// The files a run is given, and whether it writes them, to refuse one file given twice before anything is read:
+// a backup location that is also the identifier list, a side file that is another side file's backup.
+class RunFiles {
+public:
+    // A file the run only reads: "the replace list".
+    void read(const std::filesystem::path& path, std::string role);
+    // A file the run writes, as `role` ("a side file"), and with `backup` its backup copy BACKUP_<name> (for a
+    // folder, the backup folder beside it, replaced whole). A file already added in the same role by another
+    // spelling is the same file given on two rows, and counts once.
+    void written(const std::filesystem::path& path, std::string role, bool backup);
+    // False when two of the files are one (by file identity, or one place for a file not there yet) and the run
+    // writes it, or when a file lies inside a backup folder that the run replaces; the message names both roles:
+    // "BACKUP_map.w3o is both the identifier list and the backup copy of map.w3o; nothing was written".
+    [[nodiscard]] bool check(std::string& error) const;
+
+private:
+    struct File {
+        std::filesystem::path path;
+        std::string role;
+        bool written = false;
+        bool folder = false; // a backup folder: nothing inside it may be given either
+    };
+    std::vector<File> files_;
+};
 
 // Copies `from` to `to`, replacing a file of that name, through a temporary file; the copy keeps `from`'s mode.
 // False with a message on failure, `to` then as it was.
@@ -135,20 +173,29 @@ public:
         const std::filesystem::path& target,
         const std::function<void(const std::function<void(const std::uint8_t*, std::size_t)>&)>& write,
         std::string& error);
-    // A copy of `from` as `to` (a backup copy).
+    // A copy of `from` as `to` (a backup copy). A `to` that is a symbolic link is refused, naming it: a backup
+    // is never written through a link.
     [[nodiscard]] bool stageCopy(const std::filesystem::path& from, const std::filesystem::path& to,
                                  std::string& error);
     // A backup copy of `from`, which this transaction also stages new contents for. As `from` is then replaced
     // by a rename and its old contents never change, the backup is a second name for those contents where the
-    // file system allows (no bytes copied), else a copy.
+    // file system allows (no bytes copied), else a copy. A `to` that is a symbolic link is refused.
     [[nodiscard]] bool stageBackupOfReplaced(const std::filesystem::path& from, const std::filesystem::path& to,
                                              std::string& error);
+    // A backup folder: at the commit, `folder` is replaced whole by a new folder that holds a backup copy of each
+    // of `files` (files this transaction also stages new contents for) under its file name, so that the folder
+    // is one snapshot of the files as this run found them. The new folder is made now beside `folder`; the old
+    // one is removed only when the whole commit succeeds (or when files of the commit already hold their new
+    // contents, whose old contents the new folder holds). A `folder` that is a symbolic link is refused.
+    [[nodiscard]] bool stageBackupFolder(const std::filesystem::path& folder,
+                                         const std::vector<std::filesystem::path>& files, std::string& error);
     // New contents for `target` that `write` puts into the file it is given (which does not exist yet).
     [[nodiscard]] bool stageWrittenBy(const std::filesystem::path& target,
                                       const std::function<bool(const std::filesystem::path&, std::string&)>& write,
                                       std::string& error);
     // Puts every staged file in place. When one cannot be, the message names the files that already hold their
-    // new contents and those that still hold the old.
+    // new contents and those that still hold the old; a backup folder swapped in before any file changed is
+    // swapped back.
     [[nodiscard]] bool commit(std::string& error);
 
     bool empty() const { return files_.empty(); }

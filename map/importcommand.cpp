@@ -157,6 +157,14 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     for (const std::filesystem::path& own : ownFiles)
         if (!checkSideFilesApart(request.sideFiles, own, own, error))
             return fail(error);
+    RunFiles own;
+    own.written(request.main, main.isMap ? "the map" : "the main file", request.takeBackups);
+    own.read(request.added, "the added file");
+    addSideFiles(own, request.sideFiles, request.takeBackups);
+    if (request.listOut)
+        own.written(*request.listOut, "the identifier list", false);
+    if (!request.dryRun && !own.check(error))
+        return fail(error);
     SideFileSet sides;
     if (!readSideFiles(request.sideFiles, sides, error))
         return fail(error + "; nothing was written");

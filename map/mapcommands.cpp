@@ -74,7 +74,11 @@ bool prepare(const MapReplaceRequest& request, Run& run, MessageSink& sink) {
         else
             sink.warning(error + "; names are shown as the object files give them");
     }
-    if (!checkSideFilesApart(request.sideFiles, request.map, request.replaceList, error) ||
+    RunFiles own;
+    own.written(request.map, "the map", request.keepBackups);
+    own.read(request.replaceList, "the replace list");
+    addSideFiles(own, request.sideFiles, request.keepBackups);
+    if (!checkSideFilesApart(request.sideFiles, request.map, request.replaceList, error) || !own.check(error) ||
         !readSideFiles(request.sideFiles, run.outside, error)) {
         sink.message(error);
         return false;
@@ -182,7 +186,10 @@ bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vect
                    const std::map<std::string, std::vector<std::uint8_t>>& added, bool backup, FileTransaction& files,
                    std::size_t& changed, MessageSink& sink) {
     std::string error;
-    const std::filesystem::path backupPath = backupName(splitPath(map.path()));
+    if (replaced.empty() && added.empty())
+        return true; // nothing changes: nothing is written, and the backup stays as it is
+    const std::filesystem::path backupPath =
+        backupName(splitPath(map.isFolder() ? folderItself(map.path()) : map.path()));
     if (!map.isFolder()) {
         if (backup && !files.stageBackupOfReplaced(map.path(), backupPath, error)) {
             sink.message("Failed to create backup file " + pathText(backupPath) + ", nothing was written (" +
@@ -199,35 +206,34 @@ bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vect
         ++changed;
         return true;
     }
-    // A folder map: each changed file on its own, its old contents into the backup folder.
-    std::error_code ec;
-    if (backup && !replaced.empty() && !std::filesystem::is_directory(backupPath, ec) &&
-        !std::filesystem::create_directory(backupPath, ec)) {
+    // A folder map: each changed file on its own. Its backup is one snapshot: the folder BACKUP_<map> beside it
+    // is replaced whole by the old contents of the files this run replaces.
+    std::vector<std::filesystem::path> old;
+    for (const auto* group : {&replaced, &added})
+        for (const auto& [name, bytes] : *group) {
+            const std::filesystem::path file = map.fileInFolder(name);
+            if (std::filesystem::path target; !writeStaysIn(file, map.path(), target)) {
+                sink.message(pathText(file) + " is a symbolic link to " + pathText(target) +
+                             ", outside the map folder; nothing was written");
+                return false;
+            }
+            if (group == &replaced)
+                old.push_back(file);
+        }
+    if (backup && !files.stageBackupFolder(backupPath, old, error)) {
         sink.message("Failed to create backup folder " + pathText(backupPath) + ", nothing was written (" +
-                     ec.message() + ")");
+                     reasonOf(error) + ")");
         return false;
     }
-    for (const auto& [name, bytes] : replaced) {
-        const std::filesystem::path file = map.fileInFolder(name);
-        if (backup && !files.stageBackupOfReplaced(file, backupPath / file.filename(), error)) {
-            sink.message("Failed to create backup file " + pathText(backupPath / file.filename()) +
-                         ", nothing was written (" + reasonOf(error) + ")");
-            return false;
+    for (const auto* group : {&replaced, &added})
+        for (const auto& [name, bytes] : *group) {
+            const std::filesystem::path file = map.fileInFolder(name);
+            if (!files.stage(file, bytes, error)) {
+                sink.message("Failed to write map file " + pathText(file) + " (" + reasonOf(error) + ")");
+                return false;
+            }
+            ++changed;
         }
-        if (!files.stage(file, bytes, error)) {
-            sink.message("Failed to write map file " + pathText(file) + " (" + reasonOf(error) + ")");
-            return false;
-        }
-        ++changed;
-    }
-    for (const auto& [name, bytes] : added) {
-        const std::filesystem::path file = map.fileInFolder(name);
-        if (!files.stage(file, bytes, error)) {
-            sink.message("Failed to write map file " + pathText(file) + " (" + reasonOf(error) + ")");
-            return false;
-        }
-        ++changed;
-    }
     return true;
 }
 
@@ -450,6 +456,11 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
         return fail(error);
     if (sameFile(path, addedPath))
         return fail("The added file " + pathText(addedPath) + " is the map itself; nothing was written");
+    RunFiles own;
+    own.written(path, "the map", takeBackup);
+    own.read(addedPath, "the added file");
+    if (!own.check(error))
+        return fail(error);
     AddedFile added;
     StringTable addedStrings;
     const bool addedIsMap = isMap(addedPath);
@@ -487,7 +498,7 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     }
     if (!files.commit(error))
         return fail("Failed to write map " + pathText(path) + ": " + error);
-    report.bundleWritten = true;
+    report.bundleWritten = !files.empty();
     sink.message(kMergeDone);
     return report;
 }

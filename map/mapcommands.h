@@ -59,8 +59,9 @@ struct MapObjects {
 
 // Stages the map's new files, `replaced` (by name) and `added` (files the map did not have): an archive is
 // written anew, a folder gets the changed files; with `backup`, the archive is first copied to BACKUP_<name>,
-// or the files that change to the folder BACKUP_<name> beside the folder map. Counts the files that change. False
-// (reported) on failure.
+// or the folder BACKUP_<name> beside the folder map is replaced whole by the files that change, as they are
+// now. With nothing to change nothing is staged. A file of a folder map that is a symbolic link out of the
+// folder is refused. Counts the files that change. False (reported) on failure.
 bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
                    const std::map<std::string, std::vector<std::uint8_t>>& added, bool backup, FileTransaction& files,
                    std::size_t& changed, MessageSink& sink);

@@ -1,5 +1,7 @@
 #include "map/mapsupport.h"
 
+#include "core/bundlepath.h"
+
 #include <string>
 
 namespace brindlemark {
@@ -27,7 +29,7 @@ bool isMapFolder(const std::filesystem::path& path) {
     std::error_code ec;
     if (!std::filesystem::is_directory(path, ec))
         return false;
-    if (isMapArchive(path))
+    if (isMapArchive(folderItself(path))) // "MyMap.w3x/", or "." inside it
         return true;
     for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
         if (lowerName(it->path().filename()) == "war3map.w3i")

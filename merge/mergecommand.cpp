@@ -81,13 +81,37 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
         return fail("The added file " + pathText(request.addedFile) + " is the main file itself; nothing was written");
 
     // Everything that can stop the merge is checked before any file changes.
-    AddedFile read;
     std::string error;
+    RunFiles own;
+    own.written(main, "the main file", request.takeBackup);
+    own.read(request.addedFile, "the added file");
+    if (!own.check(error))
+        return fail(error);
+    AddedFile read;
     if (!prepared && !readAddedFile(request.addedFile, read, error))
         return fail(error);
     const AddedFile& added = prepared ? *prepared : read;
     if (!checkKindsFit(singleKindOf(main), added, main, request.addedFile, error))
         return fail(error);
+
+    // The merge is made on a copy, so that the bundle changes only with the file.
+    ObjectBundle merged;
+    merged.warningSink = bundle.warningSink;
+    merged.mergePolicy = bundle.mergePolicy;
+    if (const LoadResult loaded = merged.load(main); !loaded)
+        return fail(loadFailureMessage(loaded, main));
+    merged.mergePolicy = request.policy;
+    if (const LoadResult loaded = mergeAddedFile(merged, added, request.addedFile); !loaded)
+        return fail(loadFailureMessage(loaded, request.addedFile));
+    // A merge whose result the file already holds writes nothing: the file and its backup stay as they are.
+    const std::optional<ObjectKind> single = singleKindOf(main);
+    std::vector<std::uint8_t> onDisk;
+    if (readFile(main, onDisk, error, kMaxObjectFileSize) &&
+        onDisk == (single ? merged.objectFileBytes(*single) : merged.toBytes())) {
+        bundle = std::move(merged);
+        sink.message(kMergeDone);
+        return report;
+    }
 
     FileTransaction files;
     if (request.takeBackup) {
@@ -95,18 +119,11 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
         if (!files.stageBackupOfReplaced(main, backup, error))
             return fail("Failed to create backup file " + pathText(backup) + ", nothing was written (" + reasonOf(error) + ")");
     }
-
-    bundle.clear();
-    if (const LoadResult loaded = bundle.load(main); !loaded)
-        return fail(loadFailureMessage(loaded, main));
-    bundle.mergePolicy = request.policy;
-    if (const LoadResult loaded = mergeAddedFile(bundle, added, request.addedFile); !loaded)
-        return fail(loadFailureMessage(loaded, request.addedFile));
-
-    if (!bundle.stage(files, main, error))
+    if (!merged.stage(files, main, error))
         return fail("Failed to write object file " + pathText(main) + " (" + reasonOf(error) + ")");
     if (!files.commit(error))
         return fail("Failed to write object file " + pathText(main) + ": " + error);
+    bundle = std::move(merged);
     report.bundleWritten = true;
     sink.message(kMergeDone);
     return report;

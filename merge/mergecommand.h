@@ -25,12 +25,13 @@ struct MergeReport {
     bool bundleWritten = false;
 };
 
-// Reads the added file and checks that it can be merged, backs up the main file, loads the main file afresh
-// (the bundle is cleared first, so the run starts from the file as it is on disk) under the policy in force,
-// makes `policy` the bundle's policy, loads the added file on top, and writes the result over the main file.
-// A main file that did not load, an added file that cannot be opened or is damaged, or one holding kinds that a
-// main file of one kind cannot hold, is reported and nothing is written. `prepared` is the added file already
-// read (a map's objects, see readAddedMap()); without it the request's added file is read.
+// Reads the added file and checks that it can be merged, loads the main file afresh (so that the run starts from
+// the file as it is on disk) under the policy in force, makes `policy` the policy, loads the added file on top,
+// backs up the main file and writes the result over it; the bundle then holds the result. A merge whose result
+// the file already holds writes nothing and keeps the backup. A main file that did not load, an added file that
+// cannot be opened or is damaged, or one holding kinds that a main file of one kind cannot hold, is reported,
+// nothing is written and the bundle stays as it was. `prepared` is the added file already read (a map's objects,
+// see readAddedMap()); without it the request's added file is read.
 struct AddedFile;
 MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
                              const MergeRequest& request, MessageSink& sink, const AddedFile* prepared = nullptr);

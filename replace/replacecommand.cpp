@@ -65,6 +65,14 @@ bool holdsBytes(const std::filesystem::path& path, std::span<const std::uint8_t>
     return same;
 }
 
+// Whether loading the file afresh gives what `bundle` holds.
+bool holdsWhatFileHolds(const ObjectBundle& bundle, const std::filesystem::path& path) {
+    ObjectBundle fresh;
+    fresh.mergePolicy = bundle.mergePolicy;
+    fresh.warningSink = [](const std::string&) {};
+    return fresh.load(path) && fresh.toBytes() == bundle.toBytes();
+}
+
 } // namespace
 
 bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, FileTransaction& files,
@@ -109,6 +117,11 @@ bool checkSideFilesApart(const std::vector<std::filesystem::path>& rows, const s
     return true;
 }
 
+void addSideFiles(RunFiles& files, const std::vector<std::filesystem::path>& rows, bool backups) {
+    for (const std::filesystem::path& row : rows)
+        files.written(row, "a side file", backups);
+}
+
 std::string replaceDoneMessage(const ReplaceReport& report) {
     std::string text = "Процесс изменения завершен! Переименовано идентификаторов: " +
                        std::to_string(report.renames.size()) +
@@ -145,6 +158,12 @@ ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundleP
             return fail("Failed to create backup file " + pathText(backupName(bundlePath)) + ", replace aborted");
         if (!checkSideFilesApart(request.sideFiles, main, request.replaceList, error))
             return fail(error);
+        RunFiles own;
+        own.written(main, "the main file", request.keepBackups);
+        own.read(request.replaceList, "the replace list");
+        addSideFiles(own, request.sideFiles, request.keepBackups);
+        if (!own.check(error))
+            return fail(error);
         if (request.loadedStamp && stampFile(main) != *request.loadedStamp)
             return fail(pathText(main) + " changed on disk since it was loaded; choose it again");
         if (!readSideFiles(request.sideFiles, sides, error))
@@ -159,6 +178,13 @@ ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundleP
     sink.progress(1, 2);
     if (!write)
         return report;
+    // Nothing renamed and nothing patched, and the bundle holds what its file holds (no earlier run renamed in
+    // memory only): every file and every backup stays as it is.
+    if (plan.renames.empty() && holdsWhatFileHolds(bundle, main)) {
+        sink.progress(2, 2);
+        sink.message(replaceDoneMessage(report));
+        return report;
+    }
 
     FileTransaction files;
     const bool backups = request.keepBackups;

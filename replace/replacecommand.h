@@ -66,6 +66,9 @@ struct SideFileSet {
                                        const std::filesystem::path& mainFile, const std::filesystem::path& list,
                                        std::string& error);
 
+// Adds the side files to the run's files, each written with its backup copy when `backups`.
+void addSideFiles(RunFiles& files, const std::vector<std::filesystem::path>& rows, bool backups);
+
 // The completion message: "Процесс изменения завершен!" and what was done.
 std::string replaceDoneMessage(const ReplaceReport& report);
 

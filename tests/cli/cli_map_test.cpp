@@ -10,6 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -495,6 +497,112 @@ namespace brindlemark {
 namespace {
 
 using namespace testing;
+
+// Every file and link under `root`, by path inside it: a file's bytes, a link's target.
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = pathText(entry.path().lexically_relative(root));
+        if (entry.is_symlink())
+            out[name] = "-> " + pathText(fs::read_symlink(entry.path()));
+        else if (entry.is_regular_file())
+            out[name] = textOf(readAll(entry.path()));
+    }
+    return out;
+}
+
+// In every form of main file a backup holds the user's data: a run that renames or merges nothing writes nothing
+// and keeps the backup there is; a file given in two roles, and a backup location that is a symbolic link, are
+// refused, and nothing changes.
+TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
+    ObjectBundle units;
+    put(units, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "Guard")}));
+    const Bytes w3u = units.objectFileBytes(ObjectKind::Units);
+    struct Form {
+        const char* name;
+        bool folder;
+    };
+    for (const Form form : {Form{"main.w3o", false}, Form{"main.w3u", false}, Form{"main.w3x", false},
+                            Form{"main.w3x", true}}) {
+        SCOPED_TRACE(std::string(form.name) + (form.folder ? " (folder)" : ""));
+        TempDir dir;
+        TempDir scratch;
+        const fs::path main = dir / form.name;
+        const fs::path backup = dir / (std::string("BACKUP_") + form.name);
+        std::string error;
+        if (form.folder) {
+            fs::create_directory(main);
+            writeAll(main / "war3map.w3u", w3u);
+            writeAll(main / "war3map.wtg", "h000");
+            fs::create_directory(backup);
+            writeAll(backup / "war3map.w3u", "an earlier backup");
+        } else if (main.extension() == ".w3x") {
+            writeAll(main, mpq::build(scratch / "map.mpq",
+                                      {{"war3map.w3u", w3u}, mpq::textFile("war3map.wtg", "h000")}));
+            writeAll(backup, "an earlier backup");
+        } else {
+            ASSERT_TRUE(units.save(main, error)) << error;
+            writeAll(backup, "an earlier backup");
+        }
+        ASSERT_TRUE(units.save(dir / "added.w3o", error)) << error;
+        writeAll(dir / "t.wtg", "h000");
+        writeAll(dir / "BACKUP_t.wtg", "an earlier trigger backup");
+        writeAll(dir / "nothing.txt", "zzzz yyyy\n");
+        writeAll(dir / "list.txt", "h000 h001\n");
+        const std::string m = pathText(main);
+        const std::string t = pathText(dir / "t.wtg");
+        const std::string list = pathText(dir / "list.txt");
+        const auto before = snapshot(dir.path());
+
+        const CliRun nothing = runCli({"replace", m, "--list", pathText(dir / "nothing.txt"), "--side", t});
+        EXPECT_EQ(nothing.status, 0) << nothing.err;
+        EXPECT_EQ(snapshot(dir.path()), before);
+        const CliRun same = runCli({"merge", m, pathText(dir / "added.w3o"), "--policy", "glue"});
+        EXPECT_EQ(same.status, 0) << same.err;
+        EXPECT_EQ(snapshot(dir.path()), before);
+
+        struct Case {
+            std::vector<std::string> args;
+            std::string err;
+        };
+        std::vector<Case> cases = {
+            {{"replace", m, "--list", list, "--side", t, "--side", pathText(dir / "BACKUP_t.wtg")},
+             pathText(dir / "BACKUP_t.wtg") + " is both the backup copy of " + t + " and a side file"},
+        };
+        if (form.folder)
+            cases.push_back(
+                {{"import", m, pathText(dir / "added.w3o"), "--list-out", pathText(backup / "ids.txt")},
+                 pathText(backup / "ids.txt") + " (the identifier list) is inside " + pathText(backup) +
+                     ", the backup folder of " + m + ", which this run replaces whole"});
+        else {
+            cases.push_back(
+                {{"import", m, pathText(dir / "added.w3o"), "--list-out", pathText(backup)},
+                 pathText(backup) + " is both the backup copy of " + m + " and the identifier list"});
+            cases.push_back({{"merge", m, pathText(backup), "--policy", "glue"},
+                             pathText(backup) + " is both the backup copy of " + m + " and the added file"});
+        }
+        for (const Case& c : cases) {
+            const CliRun run = runCli(c.args);
+            EXPECT_EQ(run.status, 1) << c.args[0];
+            EXPECT_THAT(run.err, HasSubstr(c.err + "; nothing was written")) << c.args[0];
+            EXPECT_EQ(snapshot(dir.path()), before) << c.args[0];
+        }
+
+        // A backup location that is a link is not written through.
+        const fs::path victim = dir / "victim";
+        fs::rename(backup, victim);
+        if (form.folder)
+            fs::create_directory_symlink(victim, backup);
+        else
+            fs::create_symlink(victim, backup);
+        const auto linked = snapshot(dir.path());
+        const CliRun run = runCli({"replace", m, "--list", list});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_THAT(run.err, HasSubstr(pathText(backup)));
+        EXPECT_THAT(run.err, HasSubstr("a symbolic link, and a backup is never written through a link"));
+        EXPECT_EQ(snapshot(dir.path()), linked);
+    }
+}
 
 // An output that is one of the inputs would be lost (a whole map turned into a bare bundle or a text list);
 // such a command, and one that would replace a device or a pipe, is refused and changes nothing.

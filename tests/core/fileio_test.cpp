@@ -89,10 +89,13 @@ TEST(SaveFile, TemporariesOfADeadRunAreRemovedByTheNextSave) {
     const std::string ours = temporaryBeside(dir / "map.w3o").filename().string();
     const std::string prefix = ours.substr(0, ours.find('-') + 1);
     writeAll(dir / (prefix + "999999999-3.tmp"), "left by a killed run");
+    fs::create_directory(dir / (prefix + "999999999-4.tmp")); // a backup folder it was making
+    writeAll(dir / (prefix + "999999999-4.tmp") / "war3map.w3u", "old units");
     writeAll(dir / "unrelated.tmp", "keep");
     std::string error;
     ASSERT_TRUE(saveBytes(dir / "map.w3o", "data", 4, error)) << error;
     EXPECT_FALSE(fs::exists(dir / (prefix + "999999999-3.tmp")));
+    EXPECT_FALSE(fs::exists(dir / (prefix + "999999999-4.tmp")));
     EXPECT_TRUE(fs::exists(dir / "unrelated.tmp"));
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace brindlemark {
 namespace {
 
@@ -181,6 +183,116 @@ TEST_F(MapFixture, MergeOfAKindTheMapLacksAddsItsFile) {
     ASSERT_TRUE(items.loadObjectFileBytes(w3t, ObjectKind::Items, "w3t"));
     EXPECT_EQ(tableIds(items.kind(ObjectKind::Items).file.customTable), std::vector<std::string>{"I000"});
     EXPECT_FALSE(fs::exists(dir / "BACKUP_Карта.w3x"));
+}
+
+// A map saved as a folder, with a backup of its own beside it.
+struct FolderMapFixture : ::testing::Test {
+    void SetUp() override {
+        ObjectBundle units;
+        put(units, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 1)}));
+        put(units, ObjectKind::Units, makeObject("hfoo", "h002", {intField("uhpm", 2)}));
+        folder = dir / "Карта.w3x";
+        backup = dir / "BACKUP_Карта.w3x";
+        fs::create_directory(folder);
+        writeAll(folder / "war3map.w3u", units.objectFileBytes(ObjectKind::Units));
+        writeAll(folder / "war3map.wtg", "WTG! h000");
+        writeAll(dir / "first.txt", "h000 h001\n");
+        writeAll(dir / "second.txt", "h002 h003\n");
+    }
+
+    ReplaceReport replace(const fs::path& map, const char* list) {
+        MapReplaceRequest request;
+        request.map = map;
+        request.replaceList = dir / list;
+        request.sideFiles = sides;
+        return replaceInMap(request, sink);
+    }
+
+    // The files of a folder, by name.
+    std::map<std::string, Bytes> files(const fs::path& path) {
+        std::map<std::string, Bytes> out;
+        for (const auto& entry : fs::directory_iterator(path))
+            out[pathText(entry.path().filename())] = readAll(entry.path());
+        return out;
+    }
+
+    std::size_t entries() {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path()))
+            ++n;
+        return n;
+    }
+
+    TempDir dir;
+    fs::path folder;
+    fs::path backup;
+    std::vector<fs::path> sides;
+    RecordingSink sink;
+};
+
+// Each run's backup holds the files that run changed, as they were before it: restored, it gives the map as
+// it was before that run, never a mix of two runs.
+TEST_F(FolderMapFixture, EachRunReplacesTheBackupWithASnapshotThatRestoresTheMap) {
+    ASSERT_FALSE(replace(folder, "first.txt").failed) << sink.messages[0];
+    EXPECT_EQ(textOf(readAll(backup / "war3map.wtg")), "WTG! h000");
+    const auto beforeSecond = files(folder);
+    const auto firstBackup = files(backup);
+
+    // A second run whose commit fails before any file of the map changed leaves the first backup in place.
+    setFaultHook([&](FileStep step, const fs::path& path) {
+        return step == FileStep::Rename && path == folder / "war3map.w3u" ? ENOSPC : 0;
+    });
+    EXPECT_TRUE(replace(folder, "second.txt").failed);
+    setFaultHook(nullptr);
+    EXPECT_EQ(files(folder), beforeSecond);
+    EXPECT_EQ(files(backup), firstBackup);
+    EXPECT_EQ(entries(), 4u) << "no temporary folder left behind";
+
+    ASSERT_FALSE(replace(folder, "second.txt").failed) << sink.messages.back();
+    EXPECT_EQ(files(backup).size(), 1u); // the units only: this run did not change the triggers
+    for (const auto& [name, bytes] : files(backup))
+        writeAll(folder / name, bytes);
+    EXPECT_EQ(files(folder), beforeSecond);
+    EXPECT_EQ(entries(), 4u);
+}
+
+// The map named with a trailing separator, or as "." from inside it, gets its backup beside it; a run that
+// fails makes no backup folder; a file of the map that is a symbolic link out of it is never written through.
+TEST_F(FolderMapFixture, BackupGoesBesideTheFolderAndFailuresLeaveNone) {
+    const auto original = files(folder);
+    writeAll(dir / "readonly.wtg", "h000");
+    fs::permissions(dir / "readonly.wtg", fs::perms(0444));
+    sides = {dir / "readonly.wtg"};
+    EXPECT_TRUE(replace(folder, "first.txt").failed);
+    EXPECT_EQ(files(folder), original);
+    EXPECT_FALSE(fs::exists(backup));
+    EXPECT_EQ(entries(), 4u) << "no temporary folder left behind";
+    sides.clear();
+
+#ifndef _WIN32
+    writeAll(dir / "outside.wtg", "WTG! h000");
+    fs::remove(folder / "war3map.wtg");
+    fs::create_symlink(dir / "outside.wtg", folder / "war3map.wtg");
+    EXPECT_TRUE(replace(folder, "first.txt").failed);
+    ASSERT_EQ(sink.messages.size(), 2u);
+    EXPECT_EQ(sink.messages[1], pathText(folder / "war3map.wtg") + " is a symbolic link to " +
+                                    pathText(fs::weakly_canonical(dir / "outside.wtg")) +
+                                    ", outside the map folder; nothing was written");
+    EXPECT_EQ(textOf(readAll(dir / "outside.wtg")), "WTG! h000");
+    EXPECT_FALSE(fs::exists(backup));
+    fs::remove(folder / "war3map.wtg");
+    writeAll(folder / "war3map.wtg", "WTG! h000");
+#endif
+
+    ASSERT_FALSE(replace(pathText(folder) + "/", "first.txt").failed) << sink.messages.back();
+    EXPECT_EQ(files(backup), original);
+    const fs::path here = fs::current_path();
+    fs::current_path(folder);
+    const ReplaceReport fromInside = replace(".", "second.txt");
+    fs::current_path(here);
+    ASSERT_FALSE(fromInside.failed) << sink.messages.back();
+    EXPECT_EQ(files(backup).size(), 1u);
+    EXPECT_EQ(files(folder).size(), 2u) << "nothing inside the map folder but its own files";
 }
 
 } // namespace

@@ -97,6 +97,16 @@ ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bu
         fail("Main object file " + pathText(bundlePath.fullPath) + " was not loaded; nothing was written");
         return report;
     }
+    if (!bundlePath.fullPath.empty() && report.renames.empty()) {
+        // Nothing renamed, and the file holds the bundle: nothing written, the backup kept.
+        ObjectBundle onDisk;
+        onDisk.mergePolicy = bundle.mergePolicy;
+        onDisk.warningSink = [](const std::string&) {};
+        if (onDisk.load(bundlePath.fullPath) && onDisk.toBytes() == bundle.toBytes()) {
+            sink.message("Процесс изменения завершен!");
+            return report;
+        }
+    }
     std::string why;
     if (bundlePath.fullPath.empty() || !copyFileReplacing(bundlePath.fullPath, backup, why)) {
         fail("Failed to create backup file " + pathText(backup) + ", replace aborted");

@@ -84,6 +84,15 @@ TEST(ReplaceCommand, WithoutBackupsOnlyTheBundleInMemoryChanges) {
     ObjectBundle written;
     ASSERT_TRUE(written.load(main.path.fullPath));
     EXPECT_TRUE(written.kind(ObjectKind::Units).file.customTable.contains(id("h001")));
+
+    // Once more: nothing to rename and the file holds the bundle, so nothing is written and the backup stays.
+    const Bytes writtenBytes = readAll(main.path.fullPath);
+    sink.messages.clear();
+    report = replaceIdentifiers(main.bundle, main.path, true, request, sink);
+    EXPECT_THAT(sink.messages, completed(0, 0));
+    EXPECT_FALSE(report.bundleWritten);
+    EXPECT_EQ(readAll(main.path.fullPath), writtenBytes);
+    EXPECT_EQ(readAll(dir / "BACKUP_map.w3o"), mainBytes);
 }
 
 TEST(ReplaceCommand, SideFilesFollowChainsAndKeepOneBackupOfTheOriginal) {
