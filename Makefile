@@ -6,7 +6,11 @@ PACKAGE_DIR ?= build-package
 WIN_DIR ?= build-win
 JOBS ?= 2
 
-CONFIGURE = cmake -G Ninja -S .
+# StormLib's release tarball, where there is one: builds that compile StormLib (for Windows always, on Linux
+# where libstorm-dev is missing) then need no network.
+STORMLIB_TARBALL ?= $(wildcard $(abspath ../shared/vendor/StormLib-9.40.tar.gz))
+
+CONFIGURE = cmake -G Ninja -S . $(if $(STORMLIB_TARBALL),-DBRINDLEMARK_STORMLIB_TARBALL=$(STORMLIB_TARBALL))
 
 .PHONY: run test bench deps package deps-windows windows test-windows compare-windows
 

@@ -348,6 +348,12 @@ std::string reasonOf(const std::string& message) {
     return colon == std::string::npos ? message : message.substr(colon + 2);
 }
 
+#ifdef _WIN32
+std::wstring windowsPath(const fs::path& path) {
+    return winPath(path);
+}
+#endif
+
 std::string pathText(const fs::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());

@@ -20,6 +20,13 @@ namespace brindlemark {
 // A path as UTF-8 text, for messages.
 std::string pathText(const std::filesystem::path& path);
 
+#ifdef _WIN32
+// The path as the wide Windows calls take it: an absolute path of MAX_PATH characters or more gets the "\\?\"
+// prefix ("\\?\UNC\" for a network path), under which Windows takes paths of up to 32767 characters, so that
+// no path is cut. Shorter and relative paths stay as they are. For libraries that open files themselves too.
+std::wstring windowsPath(const std::filesystem::path& path);
+#endif
+
 // The system's text for an error number ("No space left on device").
 std::string errorText(int errorNumber);
 

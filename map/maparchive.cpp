@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -45,17 +46,6 @@ using mpq::Layout;
 using mpq::nameKey;
 
 namespace storm {
-
-std::basic_string<TCHAR> path(const fs::path& path) {
-#ifdef _WIN32
-    if constexpr (sizeof(TCHAR) == sizeof(wchar_t))
-        return path.wstring();
-    else
-        return path.string();
-#else
-    return path.string();
-#endif
-}
 
 std::string reason(DWORD code) {
     switch (code) {
@@ -255,7 +245,33 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
     // above, and keeps it from looking for stream bitmaps at the end of the file.
     const DWORD flags = MPQ_OPEN_READ_ONLY | MPQ_OPEN_FORCE_MPQ_V1;
     storm::keepDescriptorZeroTaken();
-    if (!SFileOpenArchive(storm::path(path).c_str(), 0, flags, &fresh->handle)) {
+    fs::path stormFile = path;
+#ifdef _WIN32
+    // StormLib keeps the archive open while it is read, and Windows replaces no file that is open (StormLib
+    // does not share it for deletion): a command could not write a map over its own file. So StormLib reads a
+    // copy of the bytes checked above, in the temporary folder, removed when the archive is closed - as on
+    // POSIX, where the open file stays readable when it is replaced.
+    {
+        std::error_code ec;
+        // With the map's extension: StormLib takes a ".w3x" or ".w3m" for a map by its name too.
+        fs::path copyPath = temporaryBeside(fs::temp_directory_path(ec) / "brindlemark-map");
+        copyPath += path.extension();
+        std::FILE* copy = ec ? nullptr : createFileExclusive(copyPath);
+        bool written = false;
+        if (copy) {
+            fresh->copy.path = copyPath;
+            written = std::fwrite(bytes.data(), 1, bytes.size(), copy) == bytes.size();
+            written = std::fclose(copy) == 0 && written;
+        }
+        if (!written) {
+            error = name + ": cannot make a working copy of the archive in the temporary folder (" +
+                    (ec ? ec.message() : std::generic_category().message(errno)) + ")";
+            return false;
+        }
+        stormFile = fresh->copy.path;
+    }
+#endif
+    if (!SFileOpenArchive(storm::path(stormFile).c_str(), 0, flags, &fresh->handle)) {
         fresh->handle = nullptr;
         error = name + ": cannot open the archive (" + storm::reason(GetLastError()) + ")";
         return false;

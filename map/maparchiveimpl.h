@@ -5,6 +5,7 @@
 
 #include "map/maparchive.h"
 #include "map/mpqlayout.h"
+#include "map/stormpath.h"
 
 #include <StormLib.h>
 
@@ -19,8 +20,6 @@ namespace brindlemark {
 
 namespace storm {
 
-// StormLib takes paths as TCHAR: UTF-8 bytes on POSIX, UTF-16 on Windows when it is built for Unicode.
-std::basic_string<TCHAR> path(const std::filesystem::path& path);
 // The text of a StormLib error code.
 std::string reason(DWORD code);
 // See maparchive.cpp: StormLib 9.22 closes descriptor 0 when it fails to open a file.
@@ -59,6 +58,7 @@ struct MapArchiveEntry {
 };
 
 struct MapArchive::Impl {
+    storm::RemoveOnExit copy; // on Windows, the copy of the archive that StormLib reads; removed after closing
     HANDLE handle = nullptr;
     std::filesystem::path path;
     std::vector<std::uint8_t> prefix; // the bytes before the archive header

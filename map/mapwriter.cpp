@@ -151,6 +151,12 @@ bool writeMapArchive(const MapArchive& source,
             error = targetName + ": cannot write '" + name + "' (" + storm::reason(GetLastError()) + ")";
             return false;
         }
+        // StormLib 9.40 (unlike 9.22) stores every file of a version 1 archive in sectors, as Warcraft III reads
+        // them whatever their flags say, and drops the single-unit flag: that is what must read back.
+        DWORD stored = 0;
+        if (SFileGetFileInfo(file, SFileInfoFlags, &stored, sizeof stored, nullptr) &&
+            (stored & kKeptFileFlags) == (flags & ~MPQ_FILE_SINGLE_UNIT))
+            flags = stored & kKeptFileFlags;
         bool fileOk = size == 0 || SFileWriteFile(file, data.data(), size, MPQ_COMPRESSION_ZLIB);
         DWORD code = fileOk ? 0 : GetLastError();
         if (!SFileFinishFile(file) && fileOk) {

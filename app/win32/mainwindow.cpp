@@ -7,6 +7,8 @@
 #include "core/objectid.h"
 #include "map/mapsupport.h"
 
+#include "brindlemarkversion.h"
+
 #include <commctrl.h>
 
 #include <vector>
@@ -43,6 +45,7 @@ std::wstring rowText(HWND list, int row, int column) {
 INT_PTR CALLBACK aboutProc(HWND box, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
+        SetDlgItemTextW(box, IDC_ABOUT_VERSION, (L"Версия " + toWide(BRINDLEMARK_VERSION_TEXT)).c_str());
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
@@ -74,8 +77,9 @@ MainWindow::~MainWindow() {
         DestroyWindow(window_);
 }
 
-bool MainWindow::run(HWND owner) {
+bool MainWindow::run(HWND owner, const std::filesystem::path& startFile) {
     modal_ = true;
+    startFile_ = startFile;
     const INT_PTR result = DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_MAINWINDOW), owner, dialogProc,
                                            reinterpret_cast<LPARAM>(this));
     window_ = nullptr;
@@ -105,6 +109,9 @@ INT_PTR MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         onCommand(static_cast<ControlId>(LOWORD(wParam)), HIWORD(wParam));
         return TRUE;
+    case kOpenStartFile:
+        openMainFile(startFile_);
+        return TRUE;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == kAboutCommand) {
             openAboutBox(window_);
@@ -133,6 +140,9 @@ void MainWindow::initialise() {
     }
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    // The file given at start opens once the window is up, so that a message about it stands over the window.
+    if (!startFile_.empty())
+        PostMessageW(window_, kOpenStartFile, 0, 0);
 
     const HWND sideFiles = control(ControlId::SideFiles);
     const HWND renames = control(ControlId::Renames);
@@ -210,10 +220,13 @@ void MainWindow::chooseMainBundle() {
                           std::string(kBundleChooserName));
     if (!path)
         return;
-    const std::filesystem::path main = chosenMainFile(*path);
-    setText(ControlId::MainPath, wideFromPath(main));
+    openMainFile(chosenMainFile(*path));
+}
+
+void MainWindow::openMainFile(const std::filesystem::path& path) {
+    setText(ControlId::MainPath, wideFromPath(path));
     updateButtons();
-    state_.chooseMainBundle(main, *this);
+    state_.chooseMainBundle(path, *this);
 }
 
 void MainWindow::chooseReplaceList() {

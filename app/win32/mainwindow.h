@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 
 namespace brindlemark {
@@ -54,14 +55,18 @@ public:
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
-    // Runs the window modally until it is closed. False when the window could not be created.
-    bool run(HWND owner = nullptr);
+    // Runs the window modally until it is closed; `startFile`, when given, is opened as the main file once the
+    // window is up. False when the window could not be created.
+    bool run(HWND owner = nullptr, const std::filesystem::path& startFile = {});
     // Creates the window without running it, for a caller that drives it through messages; it stays until the
     // cancel command or the MainWindow's end. Null on failure.
     HWND create(HWND owner = nullptr);
 
     HWND handle() const { return window_; }
     HWND control(ControlId id) const { return GetDlgItem(window_, static_cast<int>(id)); }
+
+    // Takes `path` as the main file, as if it had been chosen with button 1.
+    void openMainFile(const std::filesystem::path& path);
 
 private:
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -97,6 +102,8 @@ private:
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
     bool modal_ = false;
+    std::filesystem::path startFile_;
+    static constexpr UINT kOpenStartFile = WM_APP + 1;
 };
 
 // Shows the About box modally over `owner` and returns when it closes (Enter, Esc or its close box).

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include <StormLib.h>
+#include "map/stormpath.h"
 
 namespace brindlemark::testing::mpq {
 
@@ -85,15 +85,25 @@ inline Bytes build(const std::filesystem::path& scratch, const std::vector<File>
     std::ofstream(scratch, std::ios::binary).close();
     SFILE_CREATE_MPQ create{};
     create.cbSize = sizeof create;
-    create.dwMpqVersion = MPQ_FORMAT_VERSION_1;
-    create.dwFileFlags1 = options.listFileFlags;
-    create.dwFileFlags2 = options.attributesFlags;
+    // StormLib 9.40 stores every file of a version 1 archive in sectors; a file stored whole needs version 2,
+    // whose header Warcraft III (and the map library) read as version 1 all the same.
+    const bool singleUnit = std::any_of(files.begin(), files.end(),
+                                        [](const File& file) { return file.flags & MPQ_FILE_SINGLE_UNIT; });
+    create.dwMpqVersion = singleUnit ? MPQ_FORMAT_VERSION_2 : MPQ_FORMAT_VERSION_1;
+    // The internal files stored as in a version 1 archive in either case.
+    const auto internalFlags = [&](std::uint32_t flags) {
+        return singleUnit && flags == MPQ_FILE_DEFAULT_INTERNAL
+                   ? std::uint32_t(MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY | MPQ_FILE_EXISTS)
+                   : flags;
+    };
+    create.dwFileFlags1 = internalFlags(options.listFileFlags);
+    create.dwFileFlags2 = internalFlags(options.attributesFlags);
     create.dwFileFlags3 = 0; // StormLib's own signing crashes in Debian's build (libtomcrypt without math)
     create.dwAttrFlags = options.attributesFlags ? options.attributes : 0;
     create.dwSectorSize = options.sectorSize;
     create.dwMaxFileCount = options.maxFiles;
     HANDLE archive = nullptr;
-    if (!SFileCreateArchive2(scratch.string().c_str(), &create, &archive))
+    if (!SFileCreateArchive2(brindlemark::storm::path(scratch).c_str(), &create, &archive))
         throw std::runtime_error("SFileCreateArchive2 failed: " + std::to_string(GetLastError()));
     for (const File& file : files) {
         HANDLE handle = nullptr;
@@ -290,7 +300,7 @@ struct Listed {
 
 inline std::vector<Listed> list(const std::filesystem::path& path) {
     HANDLE archive = nullptr;
-    if (!SFileOpenArchive(path.string().c_str(), 0, MPQ_OPEN_READ_ONLY, &archive))
+    if (!SFileOpenArchive(brindlemark::storm::path(path).c_str(), 0, MPQ_OPEN_READ_ONLY, &archive))
         throw std::runtime_error("SFileOpenArchive failed: " + std::to_string(GetLastError()));
     std::vector<Listed> out;
     SFILE_FIND_DATA found{};

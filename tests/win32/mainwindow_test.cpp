@@ -5,12 +5,15 @@
 #include "app/win32/filechooser.h"
 #include "app/win32/mainwindow.h"
 #include "app/win32/messagepresenter.h"
+#include "app/win32/resource.h"
 #include "app/win32/widetext.h"
 #include "core/fileio.h"
 #include "map/mapsupport.h"
 #include "tests/replace/bundlefixtures.h"
 #include "tests/support/testsupport.h"
 #include "tests/win32/pngfile.h"
+
+#include "brindlemarkversion.h"
 
 #include <gtest/gtest.h>
 
@@ -154,7 +157,7 @@ const ControlRow kControls[] = {
     {1000, L"Edit", "", 6, 12, 286, 15, kField},
     {1001, L"Edit", "", 11, 58, 275, 15, kField},
     {1002, L"SysListView32", "", 12, 92, 235, 89, LVS_LIST | WS_TABSTOP | WS_VISIBLE},
-    {-1, L"Button", "Замена идентификаторов", 2, 42, 317, 169, kGroup | BS_CENTER},
+    {-1, L"Button", "Замена идентификаторов", 2, 38, 317, 173, kGroup | BS_CENTER},
     {1003, L"Button", "Сохранять резервные копии", 7, 189, 91, 18, kCheck},
     {-1, L"Button", "Основной файл обьектов", 2, 1, 317, 31, kGroup | BS_CENTER},
     {-1, L"Button", "Файл списка замены", 7, 48, 307, 31, kGroup},
@@ -283,6 +286,28 @@ TEST_F(Win32Window, SystemMenuOpensTheAboutBoxForCommandsSixteenToThirtyOne) {
     UnhookWindowsHookEx(hook);
     EXPECT_EQ(opened, std::vector<std::string>(16, "О программе Brindlemark"));
     EXPECT_TRUE(IsWindow(dialog));
+}
+
+TEST_F(Win32Window, AboutBoxShowsTheProgramsVersion) {
+    static std::string version;
+    version.clear();
+    HHOOK hook = SetWindowsHookExW(
+        WH_CALLWNDPROCRET,
+        [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            const auto* call = reinterpret_cast<CWPRETSTRUCT*>(lParam);
+            if (code == HC_ACTION && call->message == WM_INITDIALOG && GetDlgItem(call->hwnd, IDC_ABOUT_VERSION)) {
+                wchar_t text[64] = {};
+                GetDlgItemTextW(call->hwnd, IDC_ABOUT_VERSION, text, 64);
+                version = toUtf8(text);
+                PostMessageW(call->hwnd, WM_COMMAND, IDCANCEL, 0);
+            }
+            return CallNextHookEx(nullptr, code, wParam, lParam);
+        },
+        nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    SendMessageW(dialog, WM_SYSCOMMAND, kAboutCommand, 0);
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(version, "Версия " BRINDLEMARK_VERSION_TEXT);
 }
 
 TEST_F(Win32Window, FreshStateTypingAndTheEnablingRules) {
@@ -475,6 +500,55 @@ TEST_F(Win32Window, FullMergeAppliesTheCheckedPolicy) {
                     values.push_back(m.intValue);
         EXPECT_EQ(values, c.values);
     }
+}
+
+// brindlemark.exe FILE, as "Open with" and a file association start it: the window opens with FILE as the main
+// file, a name with Cyrillic letters and spaces included.
+TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
+    TempDir dir;
+    ObjectBundle b;
+    put(b, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 300)}));
+    const fs::path bundle = dir.path() / fs::path(u8"война и мир.w3o");
+    std::string error;
+    ASSERT_TRUE(b.save(bundle, error)) << error;
+
+    const std::wstring program = fs::path(u8"" BRINDLEMARK_WINDOW).wstring();
+    std::wstring commandLine = L"\"" + program + L"\" \"" + bundle.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    // Its window, once the main file field shows something.
+    struct Found {
+        DWORD processId;
+        HWND window = nullptr;
+        std::string mainPath;
+    } found{process.dwProcessId};
+    for (int attempt = 0; attempt < 400 && found.mainPath.empty(); ++attempt) {
+        Sleep(50);
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+                auto* found = reinterpret_cast<Found*>(data);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(window, &owner);
+                if (owner != found->processId || !GetDlgItem(window, 1000))
+                    return TRUE;
+                wchar_t text[1024] = {};
+                GetDlgItemTextW(window, 1000, text, 1024);
+                found->window = window;
+                found->mainPath = toUtf8(text);
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+    }
+    if (found.window)
+        PostMessageW(found.window, WM_COMMAND, IDCANCEL, 0);
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(found.mainPath, pathText(bundle));
 }
 
 TEST(Win32WindowIcon, MinimisedIconStandsInTheMiddle) {
