@@ -181,6 +181,8 @@ int runBuild(const ParsedArguments& args) {
         for (const char* option : {"--policy", "--replace", "--dry-run"})
             if (args.has(option))
                 return usage(std::string("build: ") + option + " goes with --into MAP");
+    if (into && args.has("--keep-string-refs"))
+        return usage("build: --keep-string-refs goes with -o OUT");
     if (args.has("--policy") && args.has("--replace"))
         return usage("build: give either --policy (merge into the map's kinds) or --replace (replace them)");
     if (out && isMap(out->path)) {
@@ -225,6 +227,14 @@ int runBuild(const ParsedArguments& args) {
     const std::optional<ObjectKind> kind = singleKindOf(out->path);
     if (kind && !fitsSingleKind(bundle, *kind, name, *out))
         return kExitFailure;
+    // OUT has no string table: the references of a map's dump are written as the texts the dump gives for them.
+    if (texts.size() != 0) {
+        if (!args.has("--keep-string-refs"))
+            resolveStrings(bundle, texts);
+        else if (const std::size_t kept = missingStrings(bundle, StringTable()).size(); kept != 0)
+            printError(std::to_string(kept) + " string values stay references into the string table of the map " +
+                       name + " was dumped from (--keep-string-refs)");
+    }
     return writeOutput(*out, kind ? bundle.objectFileBytes(*kind) : bundle.toBytes()) ? kExitSuccess : kExitFailure;
 }
 
@@ -251,6 +261,8 @@ constexpr OptionSpec kBuildOptions[] = {
     {.longName = "--dry-run", .shortName = "",
      .help = "with --into, print what the build would change and write nothing"},
     {.longName = "--no-backup", .shortName = "", .help = "with --into, write the map without the backup copy"},
+    {.longName = "--keep-string-refs", .shortName = "",
+     .help = "with -o, keep the TRIGSTR_ references of a map's dump instead of the texts the dump gives for them"},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::AnyFile};
 
@@ -289,7 +301,8 @@ const Command& buildCommand() {
             "A dump of a map gives each string value that refers to its string table (\"TRIGSTR_012\") the\n"
             "text it stands for (\"text\"). Built --into a map whose war3map.wts holds that text under that\n"
             "number, the reference stays; otherwise the text is added to the map's war3map.wts under a new\n"
-            "number and the value refers to it. The map's own texts keep their bytes.\n",
+            "number and the value refers to it. The map's own texts keep their bytes. Built -o into a bundle\n"
+            "or object file, which has no string table, such a value is written as its text.\n",
         .options = kBuildOptions,
         .minPositional = 1,
         .maxPositional = 1,

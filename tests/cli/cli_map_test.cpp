@@ -488,6 +488,19 @@ TEST_F(MapStrings, DumpBuildIntoAnotherMapAndDiffGoByTheTexts) {
     EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
     const CliRun differs = runCli({"diff", pathText(from), pathText(target(false))});
     EXPECT_THAT(differs.out, HasSubstr("unam: string \"Holy Priest\" -> string \"Heroic Type\""));
+
+    // Built into a bundle, which has no string table, the texts are written; or the references, when asked.
+    for (const bool keep : {false, true}) {
+        const fs::path bundle = dir / (keep ? "refs.w3o" : "texts.w3o");
+        std::vector<std::string> args = {"build", pathText(json), "-o", pathText(bundle)};
+        if (keep)
+            args.push_back("--keep-string-refs");
+        const CliRun built = runCli(args);
+        ASSERT_EQ(built.status, 0) << built.err;
+        const std::string dumped = runCli({"dump", pathText(bundle)}).out;
+        EXPECT_THAT(dumped, HasSubstr(keep ? "TRIGSTR_004" : "Holy Priest"));
+        EXPECT_THAT(dumped, Not(HasSubstr(keep ? "Holy Priest" : "TRIGSTR_004")));
+    }
 }
 
 } // namespace
