@@ -32,6 +32,7 @@ enum class ValueKind {
     ObjectFileOrMap, // the same, or a map (.w3x .w3m)
     TextFile,        // a replace list or an identifier list (.txt)
     StringTable,     // a map's string table (.wts)
+    JsonFile,        // object data as JSON (.json)
     Words,
 };
 

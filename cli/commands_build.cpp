@@ -264,7 +264,7 @@ constexpr OptionSpec kBuildOptions[] = {
     {.longName = "--keep-string-refs", .shortName = "",
      .help = "with -o, keep the TRIGSTR_ references of a map's dump instead of the texts the dump gives for them"},
 };
-constexpr ValueKind kPositionals[] = {ValueKind::AnyFile};
+constexpr ValueKind kPositionals[] = {ValueKind::JsonFile};
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "cli/objectjson.h"
 #include "cli/objecttext.h"
 
+#include "core/fileio.h"
 #include "core/objectdiff.h"
 #include "map/mapsupport.h"
 
@@ -162,6 +163,19 @@ int runDiff(const ParsedArguments& args) {
     if (!loadObjectInput(args.positional[0], a, maps) || !loadObjectInput(args.positional[1], b, maps))
         return kExitTrouble;
     // A map's references are compared by the texts they stand for: two maps number their texts each their own way.
+    // Loose files name their objects through the string table given, a map through its own.
+    if (const Argument* table = args.value("--strings")) {
+        std::vector<std::uint8_t> bytes;
+        std::string why;
+        if (!readFile(table->path, bytes, why)) {
+            printError(why);
+            return kExitTrouble;
+        }
+        const StringTable strings = StringTable::parse(bytes);
+        for (ObjectInput* input : {&a, &b})
+            if (input->form != ObjectInput::Form::Map)
+                input->strings = strings;
+    }
     for (ObjectInput* input : {&a, &b})
         if (input->form == ObjectInput::Form::Map) {
             resolveStrings(input->bundle, input->strings);
@@ -186,6 +200,10 @@ constexpr OptionSpec kDiffOptions[] = {
              "object is {kind, table, id, name}, baseId, newId and setFlag appear as {old, new} when they changed, "
              "and old and new of a field are its value as dump --json writes it ({type, value, ...}) or null. "
              "Entries of two maps' skin files carry \"skin\": true."},
+    {.longName = "--strings", .shortName = "", .takesValue = true, .valueName = "FILE",
+     .help = "the map's string table (war3map.wts) for files outside the map: names such as TRIGSTR_012 are shown "
+             "as the table's text. A map's own table is used by itself.",
+     .value = ValueKind::StringTable},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap, ValueKind::ObjectFileOrMap};
 
@@ -194,7 +212,7 @@ constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap, ValueKind::Obj
 const Command& diffCommand() {
     static const Command command{
         .name = "diff",
-        .synopsis = "diff A B [--json]",
+        .synopsis = "diff A B [--json] [--strings FILE]",
         .summary = "Compares the object data of two files: objects only in one, and changed fields.",
         .details =
             "A and B may each be a .w3o bundle, an object file of one kind or a map (.w3x .w3m). They are\n"

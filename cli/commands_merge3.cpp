@@ -239,7 +239,7 @@ int runMerge3(const ParsedArguments& args) {
 
 constexpr OptionSpec kMerge3Options[] = {
     {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true,
-     .help = "where to write the merged data (required; - for standard output); may be OURS, not BASE or THEIRS",
+     .help = "where to write the merged data (- for standard output); may be OURS, not BASE or THEIRS",
      .value = ValueKind::ObjectFile},
     {.longName = "--path", .shortName = "", .takesValue = true, .valueName = "PATH",
      .help = "the file the three stand for, as git's %P gives it: its extension names the bundle or the kind, and "

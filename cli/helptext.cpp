@@ -197,9 +197,19 @@ std::string manPage(std::span<const Command* const> commands, std::string_view v
         out += ".B " + roff(kProgramName) + "\n" + roff(c->synopsis) + "\n.br\n";
     out += ".B " + roff(kProgramName) + "\n\\-\\-help | \\-\\-version | COMMAND \\-\\-help | help COMMAND\n";
     out += ".SH DESCRIPTION\n" + roffParagraphs(kDescription);
-    out +=
-        ".PP\nEvery command takes a bundle (.w3o), an object file of one kind (.w3u .w3t .w3b .w3d .w3a .w3h "
-        ".w3q, written back in its own layout) or, where the synopsis says MAP, a map archive (.w3x .w3m).\n";
+    // The commands that take maps, from what their arguments name.
+    std::string mapCommands;
+    for (const Command* c : commands) {
+        bool map = std::find(c->positionals.begin(), c->positionals.end(), ValueKind::ObjectFileOrMap) !=
+                   c->positionals.end();
+        for (const OptionSpec& option : c->options)
+            map = map || option.value == ValueKind::ObjectFileOrMap;
+        if (map)
+            mapCommands += (mapCommands.empty() ? "" : ", ") + std::string(c->name);
+    }
+    out += ".PP\nThe commands take a bundle (.w3o) or an object file of one kind (.w3u .w3t .w3b .w3d .w3a .w3h "
+           ".w3q, written back in its own layout). These take a map too, a map archive (.w3x .w3m) or a map saved "
+           "as a folder: " + roff(mapCommands) + ".\n";
     out += ".SH COMMANDS\n";
     for (const Command* c : commands) {
         out += ".SS \"" + roff(c->synopsis) + "\"\n" + roff(c->summary) + "\n";
@@ -252,6 +262,9 @@ std::vector<std::string_view> extensionsOf(ValueKind kind) {
         break;
     case ValueKind::StringTable:
         out = {"wts"};
+        break;
+    case ValueKind::JsonFile:
+        out = {"json"};
         break;
     case ValueKind::AnyFile:
     case ValueKind::Words:

@@ -297,6 +297,20 @@ TEST(CliDiff, ListsObjectsOnOneSideAndChangedFieldsByIdentifierAndName) {
     const CliRun missing = runCli({"diff", pathText(dir / "a.w3o"), pathText(dir / "absent.w3o")});
     EXPECT_EQ(missing.status, 2);
     EXPECT_THAT(missing.err, HasSubstr("absent.w3o: cannot open"));
+
+    // Files taken out of a map name their objects through the map's string table when it is given.
+    for (const std::int32_t hp : {1, 2}) {
+        ObjectBundle knight;
+        put(knight, ObjectKind::Units, makeObject("hfoo", "h007", {textField("unam", "TRIGSTR_007"),
+                                                                   intField("uhpm", hp)}));
+        save(knight, dir / ("knight" + std::to_string(hp) + ".w3u"));
+    }
+    writeAll(dir / "war3map.wts", std::string("STRING 7\r\n{\r\nKnight\r\n}\r\n"));
+    const std::vector<std::string> loose = {"diff", pathText(dir / "knight1.w3u"), pathText(dir / "knight2.w3u")};
+    EXPECT_THAT(runCli(loose).out, HasSubstr("changed: units custom h007 \"TRIGSTR_007\""));
+    std::vector<std::string> named = loose;
+    named.insert(named.end(), {"--strings", pathText(dir / "war3map.wts")});
+    EXPECT_THAT(runCli(named).out, HasSubstr("changed: units custom h007 \"Knight\""));
 }
 
 ObjectBundle guardUnits(const char* name, std::int32_t hp, std::int32_t speed) {

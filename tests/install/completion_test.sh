@@ -6,7 +6,7 @@ source "$1" || exit 1
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
 cd "$folder" || exit 1
-touch a.w3o B.W3X units.w3u c.txt d.wts
+touch a.w3o B.W3X units.w3u c.txt d.wts e.json
 mkdir sub
 
 # The words offered for a command line whose last word (possibly empty) is being completed, sorted.
@@ -40,7 +40,9 @@ brindlemark-cli replace a.w3o --list c.txt |
 brindlemark-cli replace -l c.txt -s c.txt |B.W3X a.w3o sub units.w3u
 brindlemark-cli merge B.W3X |B.W3X a.w3o sub units.w3u
 brindlemark-cli idlist a.w3o --strings |d.wts sub
-brindlemark-cli normalize a.w3o -o |B.W3X a.w3o c.txt d.wts sub units.w3u
+brindlemark-cli normalize a.w3o -o |B.W3X a.w3o c.txt d.wts e.json sub units.w3u
+brindlemark-cli build |e.json sub
+brindlemark-cli diff a.w3o units.w3u --strings |d.wts sub
 brindlemark-cli dump -- |B.W3X a.w3o sub units.w3u
 CASES
 

@@ -76,7 +76,8 @@ manual_page_has() { # page texts...
 }
 if have man; then
     manual_page_has brindlemark-cli.1 "brindlemark-cli - rename object identifiers" "replace BUNDLE|MAP --list LIST" \
-                    "--patch-script" "with a map: also patch its script" "EXIT STATUS"
+                    "--patch-script" "with a map: also patch its script" "EXIT STATUS" \
+                    "These take a map too"
     [[ $window == ON ]] && manual_page_has brindlemark.1 "brindlemark - the window" "brindlemark [FILE]" "--version" \
                                            "SEE ALSO"
 fi
