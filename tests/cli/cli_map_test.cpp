@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -300,7 +301,7 @@ TEST(CliMapCorpus, DumpBuiltIntoTheSameMapChangesNothing) {
             const CliRun run = runCli({"build", pathText(json), "--into", pathText(map)});
             EXPECT_EQ(run.status, 0) << pathText(map) << ": " << run.err;
             EXPECT_THAT(run.out, EndsWith(pathText(map) + " already holds these objects; nothing was written\n"));
-            EXPECT_THAT(run.out, Not(ContainsRegex("[1-9][0-9]* (added|removed|changed)"))) << run.out;
+            EXPECT_FALSE(std::regex_search(run.out, std::regex("[1-9][0-9]* (added|removed|changed)"))) << run.out;
         }
         for (const mpq::File& f : files)
             EXPECT_EQ(readAll(folder / f.name), f.data) << f.name;
@@ -601,6 +602,7 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
             EXPECT_EQ(snapshot(dir.path()), before) << c.args[0];
         }
 
+#ifndef _WIN32 // links need rights on Windows that a user rarely has
         // A backup location that is a link is not written through.
         const fs::path victim = dir / "victim";
         fs::rename(backup, victim);
@@ -614,6 +616,7 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
         EXPECT_THAT(run.err, HasSubstr(pathText(backup)));
         EXPECT_THAT(run.err, HasSubstr("a symbolic link, and a backup is never written through a link"));
         EXPECT_EQ(snapshot(dir.path()), linked);
+#endif
     }
 }
 
