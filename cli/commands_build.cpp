@@ -95,13 +95,6 @@ std::size_t printBuildReport(const ObjectBundle& before, const ObjectBundle& aft
     return removedAll;
 }
 
-bool holdsAnyKind(const ObjectBundle& bundle) {
-    for (ObjectKind k : kAllObjectKinds)
-        if (bundle.kind(k).present != 0)
-            return true;
-    return false;
-}
-
 // For a single-kind OUT, whether the bundle holds that kind and no other; reported when not.
 bool fitsSingleKind(const ObjectBundle& bundle, ObjectKind kind, const std::string& name, const Argument& out) {
     std::string others;

@@ -134,14 +134,14 @@ void writeKindsJson(const ObjectBundle& bundle, const std::function<void(std::st
     out(*separator == ',' ? "\n }" : "}");
 }
 
+} // namespace
+
 bool holdsAnyKind(const ObjectBundle& bundle) {
     for (ObjectKind k : kAllObjectKinds)
         if (bundle.kind(k).present != 0)
             return true;
     return false;
 }
-
-} // namespace
 
 void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::string_view)>& out,
                      const ObjectBundle* skin, const StringTable* strings) {

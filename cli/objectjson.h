@@ -29,6 +29,9 @@ std::string inlineJson(const OrderedJson& value);
 // Text for JSON: well-formed UTF-8 as it is, any other text with its bytes escaped (see textescape.h).
 std::string jsonSafe(std::string_view text);
 
+// Whether the bundle holds any kind (a map's skin files often hold none).
+bool holdsAnyKind(const ObjectBundle& bundle);
+
 // Writes the whole bundle in pieces, so that a large bundle needs no large document in memory. A map's skin files,
 // when given and not empty, follow as "skin", in the layout of "kinds". A map's string table, given as `strings`,
 // puts the text beside each reference to it.
