@@ -23,35 +23,44 @@ std::vector<std::string> split(std::string_view text, char separator) {
     }
 }
 
-// Passes every message on; the Replace completion message gets `note` added after its own text.
-class CompletionNote final : public MessageSink {
-  public:
-    CompletionNote(MessageSink& inner, std::string note) : inner_(inner), note_(std::move(note)) {}
-    void message(const std::string& text) override {
-        inner_.message(text.starts_with(kReplaceDone) && !note_.empty() ? text + note_ : text);
+// The window's names of the kinds, as its messages give them.
+const char* windowKindName(ObjectKind kind) {
+    switch (kind) {
+    case ObjectKind::Units: return "Юниты";
+    case ObjectKind::Items: return "Предметы";
+    case ObjectKind::Destructables: return "Разрушаемые объекты";
+    case ObjectKind::Doodads: return "Декорации";
+    case ObjectKind::Abilities: return "Способности";
+    case ObjectKind::Buffs: return "Баффы";
+    case ObjectKind::Upgrades: return "Улучшения";
     }
-    void progress(std::size_t done, std::size_t total) override { inner_.progress(done, total); }
+    return "";
+}
 
-    static constexpr std::string_view kReplaceDone = "Процесс изменения завершен!";
+// The window's completion message of a Replace: what was done, and the script of a map that stays as it was.
+std::string replaceDoneText(const ReplaceReport& report) {
+    std::string text = "Процесс изменения завершен! Переименовано идентификаторов: " +
+                       std::to_string(report.renames.size()) +
+                       ", изменено файлов: " + std::to_string(report.filesChanged) + ".";
+    if (!report.collisions.empty())
+        text += " Переименований на уже занятый идентификатор: " + std::to_string(report.collisions.size()) + ".";
+    if (!report.unpatchedScript.empty())
+        text += "\nСценарий карты " + report.unpatchedScript + " оставлен без изменений.";
+    return text;
+}
 
-  private:
-    MessageSink& inner_;
-    std::string note_;
-};
-
-// What the Replace completion message adds for a map whose script the renames did not touch.
-std::string scriptNote(const std::filesystem::path& map) {
-    if constexpr (kMapsSupported) {
-        MapContents contents;
-        std::string error;
-        if (!contents.open(map, error))
-            return {};
-        for (const char* script : {"war3map.j", "war3map.lua"})
-            if (contents.contains(script))
-                return std::string("\nСценарий карты ") + script + " оставлен без изменений.";
+// The window's completion message of a Merge: per kind of the added file, what the policy did with its objects.
+std::string mergeDoneText(const MergeReport& report) {
+    std::string text = "Процесс обьединения завершен!";
+    for (ObjectKind k : kAllObjectKinds) {
+        const FilingCounts& c = report.merged[static_cast<std::size_t>(k)];
+        if (c.total() == 0)
+            continue;
+        text += std::string(" ") + windowKindName(k) + " — добавлено: " + std::to_string(c.added) +
+                ", перезаписано: " + std::to_string(c.overwritten) + ", склеено: " + std::to_string(c.glued) +
+                ", оставлено: " + std::to_string(c.kept) + ".";
     }
-    (void)map;
-    return {};
+    return text;
 }
 
 } // namespace
@@ -145,16 +154,17 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
         mapRequest.replaceList = request.replaceList;
         mapRequest.sideFiles = request.sideFiles;
         mapRequest.writeWithoutBackups = request.writeWithoutBackups;
-        CompletionNote noted(sink, scriptNote(bundlePath.fullPath));
         if constexpr (kMapsSupported) {
-            const ReplaceReport report = replaceInMap(mapRequest, noted);
+            const ReplaceReport report = replaceInMap(mapRequest, sink);
+            if (report.completed)
+                sink.message(replaceDoneText(report));
             if (report.bundleWritten)
                 reloadMap(sink);
             return report;
         } else {
             ReplaceReport report;
             report.failed = true;
-            noted.message(std::string(kMapsUnsupported));
+            sink.message(std::string(kMapsUnsupported));
             return report;
         }
     }
@@ -171,6 +181,8 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
     if (mainLoaded)
         checked.loadedStamp = mainStamp;
     ReplaceReport report = replaceIdentifiers(bundle, bundlePath, mainLoaded, checked, sink);
+    if (report.completed)
+        sink.message(replaceDoneText(report));
     if (report.bundleWritten)
         mainStamp = stampFile(bundlePath.fullPath);
     else if (writes && report.failed && mainLoaded && !report.renames.empty())
@@ -185,6 +197,8 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
         if constexpr (kMapsSupported) {
             const MergeReport report =
                 mergeIntoMap(bundlePath.fullPath, request.addedFile, request.policy, request.takeBackup, sink);
+            if (report.completed)
+                sink.message(mergeDoneText(report));
             if (report.bundleWritten)
                 reloadMap(sink);
             return report;
@@ -222,6 +236,8 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     }
     MergeReport report =
         mergeObjectFiles(bundle, bundlePath, mainLoaded, request, sink, addedIsMap ? &mapObjects : nullptr);
+    if (report.completed)
+        sink.message(mergeDoneText(report));
     if (report.bundleWritten)
         mainStamp = stampFile(bundlePath.fullPath);
     else if (report.failed && mainLoaded)

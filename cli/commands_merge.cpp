@@ -10,6 +10,21 @@ namespace brindlemark::cli {
 
 namespace {
 
+// What a merge that went through did, per kind of the added file: "merged: units 2 added, 1 overwritten,
+// 0 glued, 0 kept".
+std::string mergeSummary(const MergeReport& report) {
+    std::string kinds;
+    for (ObjectKind k : kAllObjectKinds) {
+        const FilingCounts& c = report.merged[static_cast<std::size_t>(k)];
+        if (c.total() == 0)
+            continue;
+        kinds += (kinds.empty() ? "" : "; ") + std::string(kindName(k)) + " " + std::to_string(c.added) +
+                 " added, " + std::to_string(c.overwritten) + " overwritten, " + std::to_string(c.glued) +
+                 " glued, " + std::to_string(c.kept) + " kept";
+    }
+    return "merged: " + (kinds.empty() ? std::string("no objects") : kinds);
+}
+
 int runMerge(const ParsedArguments& args) {
     MergePolicy policy = MergePolicy::Glue;
     const Argument* p = args.value("--policy");
@@ -28,6 +43,8 @@ int runMerge(const ParsedArguments& args) {
         } else {
             const MergeReport report = mergeIntoMap(args.positional[0].path, args.positional[1].path, policy,
                                                     !args.has("--no-backup"), sink);
+            if (report.completed)
+                sink.message(mergeSummary(report));
             return report.failed ? kExitFailure : kExitSuccess;
         }
     }
@@ -57,6 +74,8 @@ int runMerge(const ParsedArguments& args) {
         }
     }
     const MergeReport report = mergeObjectFiles(bundle, path, loaded, request, sink, addedIsMap ? &mapObjects : nullptr);
+    if (report.completed)
+        sink.message(mergeSummary(report));
     if (report.bundleWritten && addedIsMap && args.has("--keep-string-refs"))
         if (const std::size_t kept = missingStrings(mapObjects.content, StringTable()).size(); kept != 0)
             printError(std::to_string(kept) + " string values stay references into the string table of " +

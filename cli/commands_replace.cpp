@@ -49,8 +49,23 @@ void printRenames(const std::vector<RenameEntry>& renames) {
     printOut(out);
 }
 
-// Prints what a run wrote: the renames on standard output, the collisions on standard error.
-int finish(const ReplaceReport& report) {
+std::string counted(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// What a run that went through did: "renamed 3 identifiers, changed 1 file".
+std::string replaceSummary(const ReplaceReport& report) {
+    std::string text = "renamed " + counted(report.renames.size(), "identifier", "identifiers") + ", changed " +
+                       counted(report.filesChanged, "file", "files");
+    if (!report.collisions.empty())
+        text += ", " + counted(report.collisions.size(), "rename", "renames") + " onto an identifier already held";
+    return text;
+}
+
+// Prints what a run wrote: the summary and the collisions on standard error, the renames on standard output.
+int finish(const ReplaceReport& report, MessageSink& sink) {
+    if (report.completed)
+        sink.message(replaceSummary(report));
     if (report.bundleWritten) {
         printCollisions(report.collisions);
         printRenames(report.renames);
@@ -80,7 +95,22 @@ int runReplaceInMap(const ParsedArguments& args, MergePolicy policy) {
             printOut(dryRunReport(plan.plan, plan.sides, &plan.strings));
             return kExitSuccess;
         }
-        return finish(replaceInMap(request, sink));
+        const ReplaceReport report = replaceInMap(request, sink);
+        const int status = finish(report, sink);
+        // Run again with --patch-script on the renamed map, the renames are done and the script stays as it is.
+        if (report.completed && report.scriptOccurrences != 0) {
+            const std::filesystem::path& map = request.map;
+            const std::string restore =
+                request.keepBackups
+                    ? "restore the map from its backup " + pathText(backupName(splitPath(
+                                                               isMapFolder(map) ? folderItself(map) : map)))
+                    : "restore the map as it was before this run";
+            printError(report.unpatchedScript + " holds " + std::to_string(report.scriptOccurrences) +
+                       " occurrences of renamed identifiers and was not changed; to patch them, " + restore +
+                       " and run this replace again with --patch-script (on the renamed map it renames nothing), "
+                       "or save the map in the editor to regenerate the script");
+        }
+        return status;
     }
 }
 
@@ -115,7 +145,7 @@ int runReplace(const ParsedArguments& args) {
     request.writeWithoutBackups = true;
     if (dryRun)
         return runDryRun(bundle, request);
-    return finish(replaceIdentifiers(bundle, path, loaded, request, sink));
+    return finish(replaceIdentifiers(bundle, path, loaded, request, sink), sink);
 }
 
 constexpr OptionSpec kReplaceOptions[] = {

@@ -102,16 +102,17 @@ LoadResult ObjectBundle::load(const std::filesystem::path& path) {
 }
 
 LoadResult ObjectBundle::loadObjectFileBytes(std::span<const std::uint8_t> bytes, ObjectKind k,
-                                             const std::string& fileName) {
-    return loadObjectFile(bytes, k, fileName, nullptr);
+                                             const std::string& fileName, KindCounts* counts) {
+    return loadObjectFile(bytes, k, fileName, nullptr, counts);
 }
 
-LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName) {
-    return loadBundle(bytes, fileName, nullptr);
+LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName,
+                                   KindCounts* counts) {
+    return loadBundle(bytes, fileName, nullptr, counts);
 }
 
 LoadResult ObjectBundle::loadObjectFile(std::span<const std::uint8_t> bytes, ObjectKind k, const std::string& fileName,
-                                        std::shared_ptr<const void> keepAlive) {
+                                        std::shared_ptr<const void> keepAlive, KindCounts* counts) {
     ByteReader in(bytes);
     in.keepAlive = std::move(keepAlive);
     in.place.kindName = kindName(k);
@@ -121,13 +122,13 @@ LoadResult ObjectBundle::loadObjectFile(std::span<const std::uint8_t> bytes, Obj
     const bool wasPresent = kind(k).present != 0;
     if (!wasPresent)
         kind(k).present = 1;
-    takeOnTop(k, wasPresent, std::move(parsed));
+    takeOnTop(k, wasPresent, std::move(parsed), counts);
     warnTrailing(in, fileName);
     return {};
 }
 
 LoadResult ObjectBundle::loadBundle(std::span<const std::uint8_t> bytes, const std::string& fileName,
-                                    std::shared_ptr<const void> keepAlive) {
+                                    std::shared_ptr<const void> keepAlive, KindCounts* counts) {
     ByteReader in(bytes);
     in.keepAlive = std::move(keepAlive);
     std::int32_t fileVersion = 0;
@@ -162,7 +163,7 @@ LoadResult ObjectBundle::loadBundle(std::span<const std::uint8_t> bytes, const s
             continue;
         const bool wasPresent = kind(k).present != 0;
         kind(k).present = s.flag;
-        takeOnTop(k, wasPresent, std::move(s.file));
+        takeOnTop(k, wasPresent, std::move(s.file), counts);
     }
     warnTrailing(in, fileName);
     return {};
@@ -174,12 +175,12 @@ WarningSink ObjectBundle::warnings() const {
     return [](const std::string&) {};
 }
 
-void ObjectBundle::takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed) {
+void ObjectBundle::takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed, KindCounts* counts) {
     // A file loaded on top of one of an older version is written in the newer layout, which keeps both files'
     // set flags; the older layout would drop them.
     ObjectFile& file = kind(k).file;
     const std::int32_t before = file.version;
-    file.take(std::move(parsed), mergePolicy, warnings());
+    file.take(std::move(parsed), mergePolicy, warnings(), counts ? &(*counts)[static_cast<std::size_t>(k)] : nullptr);
     if (wasPresent)
         file.version = std::max(before, file.version);
 }

@@ -36,6 +36,9 @@ bool kindHasLevels(ObjectKind kind);
 // for a bundle.
 std::optional<ObjectKind> singleKindOf(const std::filesystem::path& path);
 
+// Per kind, in the order of kAllObjectKinds, what loading did with the objects of a file (FilingCounts).
+using KindCounts = std::array<FilingCounts, kObjectKindCount>;
+
 // The largest object file read: real ones are a few megabytes, and the whole file is read into memory.
 inline constexpr std::uint64_t kMaxObjectFileSize = std::uint64_t{1} << 30;
 
@@ -77,10 +80,13 @@ public:
     // the bundle exactly as it was. A refused file of another form (a map, a trigger file, text) is named as
     // such (core/fileform.h) rather than by the read error.
     LoadResult load(const std::filesystem::path& path);
-    // As load() of a bundle, from bytes in memory; `fileName` names them in messages.
-    LoadResult loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName);
+    // As load() of a bundle, from bytes in memory; `fileName` names them in messages. With `counts`, what
+    // became of each object is added to them.
+    LoadResult loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName,
+                         KindCounts* counts = nullptr);
     // As load() of one kind's object file, from bytes in memory; the kind is then present.
-    LoadResult loadObjectFileBytes(std::span<const std::uint8_t> bytes, ObjectKind kind, const std::string& fileName);
+    LoadResult loadObjectFileBytes(std::span<const std::uint8_t> bytes, ObjectKind kind, const std::string& fileName,
+                                   KindCounts* counts = nullptr);
 
     // Writes the bundle, or for a single-kind file name the object file of that kind alone, through a temporary
     // file that then replaces `path`. False with the reason; the file at `path` is then unchanged.
@@ -101,13 +107,13 @@ public:
 
 private:
     WarningSink warnings() const;
-    void takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed);
+    void takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed, KindCounts* counts);
     void warnTrailing(const ByteReader& in, const std::string& fileName) const;
     // The loads from bytes; with `keepAlive` (which holds the bytes) objects may keep views into them.
     LoadResult loadBundle(std::span<const std::uint8_t> bytes, const std::string& fileName,
-                          std::shared_ptr<const void> keepAlive);
+                          std::shared_ptr<const void> keepAlive, KindCounts* counts = nullptr);
     LoadResult loadObjectFile(std::span<const std::uint8_t> bytes, ObjectKind kind, const std::string& fileName,
-                              std::shared_ptr<const void> keepAlive);
+                              std::shared_ptr<const void> keepAlive, KindCounts* counts = nullptr);
 
     std::array<Kind, kObjectKindCount> kinds_;
 };

@@ -36,7 +36,25 @@ bool ObjectFile::fileObject(ObjectRecord&& record, MergePolicy policy, const War
     return fileObject(std::make_unique<ObjectRecord>(std::move(record)), policy, warn);
 }
 
-bool ObjectFile::fileObject(std::unique_ptr<ObjectRecord> record, MergePolicy policy, const WarningSink& warn) {
+namespace {
+
+void count(FilingCounts* counts, bool held, MergePolicy policy) {
+    if (!counts)
+        return;
+    if (!held)
+        ++counts->added;
+    else if (policy == MergePolicy::Overwrite)
+        ++counts->overwritten;
+    else if (policy == MergePolicy::Glue)
+        ++counts->glued;
+    else
+        ++counts->kept;
+}
+
+} // namespace
+
+bool ObjectFile::fileObject(std::unique_ptr<ObjectRecord> record, MergePolicy policy, const WarningSink& warn,
+                            FilingCounts* counts) {
     const ObjectId id = record->effectiveId();
     const bool standard = id == record->baseId;
     if (standard && record->modificationCount() == 0)
@@ -44,19 +62,21 @@ bool ObjectFile::fileObject(std::unique_ptr<ObjectRecord> record, MergePolicy po
     if (warn && standardTable.contains(id) && customTable.contains(id))
         warn("WARNING: COLLISION OF EXISTANCE FOR ID " + id.text());
     if (standard) {
+        count(counts, counts && standardTable.contains(id), policy);
         standardTable.add(std::move(record), policy);
         return true;
     }
     if (idsMatch(record->baseId, record->newId))
         record->baseId = ObjectId{};
+    count(counts, counts && customTable.contains(id), policy);
     customTable.add(std::move(record), policy);
     return true;
 }
 
-void ObjectFile::take(ParsedObjectFile&& parsed, MergePolicy policy, const WarningSink& warn) {
+void ObjectFile::take(ParsedObjectFile&& parsed, MergePolicy policy, const WarningSink& warn, FilingCounts* counts) {
     version = parsed.version;
     for (std::unique_ptr<ObjectRecord>& record : parsed.objects)
-        fileObject(std::move(record), policy, warn);
+        fileObject(std::move(record), policy, warn, counts);
     parsed.objects.clear();
 }
 

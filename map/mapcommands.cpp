@@ -11,8 +11,6 @@ namespace brindlemark {
 
 namespace {
 
-const char* const kMergeDone = "Процесс обьединения завершен!";
-
 std::string lowerAscii(std::string_view text) {
     std::string out(text);
     for (char& c : out)
@@ -154,14 +152,6 @@ std::filesystem::path MapContents::fileInFolder(std::string_view name) const {
 
 std::string mapObjectFileName(ObjectKind kind, bool skin) {
     return std::string(skin ? "war3mapSkin." : "war3map.") + kindExtension(kind);
-}
-
-std::string scriptLeftBehindWarning(const std::string& scriptName, std::size_t occurrences) {
-    if (occurrences == 0)
-        return {};
-    return scriptName + " holds " + std::to_string(occurrences) +
-           " occurrences of renamed identifiers and was not changed; add --patch-script to patch it, or save the "
-           "map in the editor to regenerate it";
 }
 
 void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects& objects,
@@ -388,14 +378,14 @@ ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink) 
     for (const PlannedRename& r : planned.renames)
         report.renames.push_back(r.entry);
     report.collisions = planned.collisions;
-    if (!run.scriptName.empty())
-        if (std::string note = scriptLeftBehindWarning(run.scriptName, occurrencesIn(planned, sides.size() - 1));
-            !note.empty())
-            report.notes.push_back(std::move(note));
+    if (!run.scriptName.empty()) {
+        report.unpatchedScript = run.scriptName;
+        report.scriptOccurrences = occurrencesIn(planned, sides.size() - 1);
+    }
     if (!write)
         return report;
     if (report.renames.empty()) {
-        sink.message(replaceDoneMessage(report));
+        report.completed = true;
         return report;
     }
 
@@ -427,7 +417,7 @@ ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink) 
     }
     report.bundleWritten = true;
     report.filesChanged = changed;
-    sink.message(replaceDoneMessage(report));
+    report.completed = true;
     return report;
 }
 
@@ -487,7 +477,7 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
         sink.warning(note);
     }
     objects.main.mergePolicy = policy;
-    if (const LoadResult loaded = mergeAddedFile(objects.main, added, addedPath); !loaded)
+    if (const LoadResult loaded = mergeAddedFile(objects.main, added, addedPath, &report.merged); !loaded)
         return fail(loadFailureMessage(loaded, addedPath));
     changedObjectFiles(objects.main, false, objects, replaced, newFiles);
     FileTransaction files;
@@ -499,7 +489,7 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     if (!files.commit(error))
         return fail("Failed to write map " + pathText(path) + ": " + error);
     report.bundleWritten = !files.empty();
-    sink.message(kMergeDone);
+    report.completed = true;
     return report;
 }
 

@@ -132,11 +132,6 @@ struct MapReplacePlan {
     StringTable strings;
 };
 
-// The warning for a script that holds renamed identifiers and is not patched: "war3map.j holds 14 occurrences of
-// renamed identifiers and was not changed; add --patch-script to patch it, or save the map in the editor to
-// regenerate it". Empty when it holds none.
-std::string scriptLeftBehindWarning(const std::string& scriptName, std::size_t occurrences);
-
 // The same run planned only: what each rename would change in the map's object data, its trigger files and
 // the side files. Nothing is written. False with a message when the map, the list or a side file cannot be read.
 bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, MessageSink& sink);

@@ -5,12 +5,6 @@
 
 namespace brindlemark {
 
-namespace {
-
-const char* const kMergeDone = "Процесс обьединения завершен!";
-
-} // namespace
-
 std::string loadFailureMessage(const LoadResult& result, const std::filesystem::path& path) {
     if (result.outcome == LoadResult::Outcome::CannotOpen)
         return "Sorry, can't open object file " + pathText(path) + " (" + reasonOf(result.error) + ")";
@@ -55,10 +49,11 @@ bool checkKindsFit(std::optional<ObjectKind> mainKind, const AddedFile& added, c
     return false;
 }
 
-LoadResult mergeAddedFile(ObjectBundle& bundle, const AddedFile& added, const std::filesystem::path& path) {
+LoadResult mergeAddedFile(ObjectBundle& bundle, const AddedFile& added, const std::filesystem::path& path,
+                          KindCounts* counts) {
     if (added.single)
-        return bundle.loadObjectFileBytes(added.bytes, *added.single, pathText(path));
-    return bundle.loadBytes(added.bytes, pathText(path));
+        return bundle.loadObjectFileBytes(added.bytes, *added.single, pathText(path), counts);
+    return bundle.loadBytes(added.bytes, pathText(path), counts);
 }
 
 MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
@@ -101,7 +96,7 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
     if (const LoadResult loaded = merged.load(main); !loaded)
         return fail(loadFailureMessage(loaded, main));
     merged.mergePolicy = request.policy;
-    if (const LoadResult loaded = mergeAddedFile(merged, added, request.addedFile); !loaded)
+    if (const LoadResult loaded = mergeAddedFile(merged, added, request.addedFile, &report.merged); !loaded)
         return fail(loadFailureMessage(loaded, request.addedFile));
     // A merge whose result the file already holds writes nothing: the file and its backup stay as they are.
     const std::optional<ObjectKind> single = singleKindOf(main);
@@ -109,7 +104,7 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
     if (readFile(main, onDisk, error, kMaxObjectFileSize) &&
         onDisk == (single ? merged.objectFileBytes(*single) : merged.toBytes())) {
         bundle = std::move(merged);
-        sink.message(kMergeDone);
+        report.completed = true;
         return report;
     }
 
@@ -125,7 +120,7 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
         return fail("Failed to write object file " + pathText(main) + ": " + error);
     bundle = std::move(merged);
     report.bundleWritten = true;
-    sink.message(kMergeDone);
+    report.completed = true;
     return report;
 }
 

@@ -23,6 +23,8 @@ struct MergeReport {
     bool ran = false;
     bool failed = false; // a failure message was shown
     bool bundleWritten = false;
+    bool completed = false; // the merge went through (whether or not the file had to change); each front end says so
+    KindCounts merged{};    // per kind, what the policy did with each object of the added file
 };
 
 // Reads the added file and checks that it can be merged, loads the main file afresh (so that the run starts from
@@ -56,7 +58,9 @@ struct AddedFile {
                                  const std::filesystem::path& mainPath, const std::filesystem::path& addedPath,
                                  std::string& error);
 
-// Loads the added file's bytes on top of `bundle` under the bundle's policy, as loading the file would.
-LoadResult mergeAddedFile(ObjectBundle& bundle, const AddedFile& added, const std::filesystem::path& path);
+// Loads the added file's bytes on top of `bundle` under the bundle's policy, as loading the file would; with
+// `counts`, what became of each object is added to them.
+LoadResult mergeAddedFile(ObjectBundle& bundle, const AddedFile& added, const std::filesystem::path& path,
+                          KindCounts* counts = nullptr);
 
 } // namespace brindlemark

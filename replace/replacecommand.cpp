@@ -122,17 +122,6 @@ void addSideFiles(RunFiles& files, const std::vector<std::filesystem::path>& row
         files.written(row, "a side file", backups);
 }
 
-std::string replaceDoneMessage(const ReplaceReport& report) {
-    std::string text = "Процесс изменения завершен! Переименовано идентификаторов: " +
-                       std::to_string(report.renames.size()) +
-                       ", изменено файлов: " + std::to_string(report.filesChanged) + ".";
-    if (!report.collisions.empty())
-        text += " Переименований на уже занятый идентификатор: " + std::to_string(report.collisions.size()) + ".";
-    for (const std::string& note : report.notes)
-        text += "\n" + note;
-    return text;
-}
-
 ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
                                  const ReplaceRequest& request, MessageSink& sink) {
     ReplaceReport report;
@@ -182,7 +171,7 @@ ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundleP
     // memory only): every file and every backup stays as it is.
     if (plan.renames.empty() && holdsWhatFileHolds(bundle, main)) {
         sink.progress(2, 2);
-        sink.message(replaceDoneMessage(report));
+        report.completed = true;
         return report;
     }
 
@@ -203,7 +192,7 @@ ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundleP
     report.bundleWritten = true;
     report.filesChanged = changed;
     sink.progress(2, 2);
-    sink.message(replaceDoneMessage(report));
+    report.completed = true;
     return report;
 }
 

@@ -32,7 +32,9 @@ struct ReplaceReport {
     bool failed = false;               // a failure message was shown
     bool bundleWritten = false;        // the files were written
     std::size_t filesChanged = 0;      // files written with new contents (backup copies not counted)
-    std::vector<std::string> notes;    // what the user must know about the result, added to the completion message
+    bool completed = false;            // the run went through and wrote what it had to; each front end says so
+    std::string unpatchedScript;       // a map's script (war3map.j, war3map.lua) that the run left as it was
+    std::size_t scriptOccurrences = 0; // the occurrences of renamed identifiers that script still holds
 };
 
 // Renames the bundle's objects pair by pair from the replace list, rewrites every reference inside the bundle,
@@ -68,9 +70,6 @@ struct SideFileSet {
 
 // Adds the side files to the run's files, each written with its backup copy when `backups`.
 void addSideFiles(RunFiles& files, const std::vector<std::filesystem::path>& rows, bool backups);
-
-// The completion message: "Процесс изменения завершен!" and what was done.
-std::string replaceDoneMessage(const ReplaceReport& report);
 
 // A key that is the same for every spelling of one existing file's path.
 std::filesystem::path sameFileKey(const std::filesystem::path& path);

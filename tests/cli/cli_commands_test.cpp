@@ -38,7 +38,8 @@ TEST(CliReplace, RenamesBundleAndTriggerFilesWithBackups) {
                                "--side", pathText(dir / "war3map.wtg"), "--side", pathText(dir / "war3map.wct")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "h000\tu000\nh001\tw001\nhfoo\twfoo\n");
-    EXPECT_THAT(run.err, HasSubstr("Процесс изменения завершен!"));
+    EXPECT_THAT(run.err, HasSubstr("renamed 3 identifiers, changed 3 files"));
+    EXPECT_FALSE(hasCyrillic(run.err)) << run.err;
 
     EXPECT_EQ(textOf(readAll(dir / "war3map.wtg")), "CreateUnit(u000) w001 wfoo u000u000");
     EXPECT_EQ(textOf(readAll(dir / "war3map.wct")), "call w001");
@@ -162,7 +163,9 @@ TEST(CliMerge, MergesUnderThePolicyAndKeepsABackup) {
 
     const CliRun keep = runCli({"merge", pathText(dir / "main.w3o"), pathText(dir / "added.w3o"), "--policy", "keep"});
     EXPECT_EQ(keep.status, 0) << keep.err;
-    EXPECT_THAT(keep.err, HasSubstr("Процесс обьединения завершен!"));
+    EXPECT_THAT(keep.err, HasSubstr("merged: units 0 added, 0 overwritten, 0 glued, 1 kept; "
+                                    "items 1 added, 0 overwritten, 0 glued, 0 kept"));
+    EXPECT_FALSE(hasCyrillic(keep.err)) << keep.err;
     EXPECT_EQ(readAll(dir / "BACKUP_main.w3o"), original);
     ObjectBundle kept = load(dir / "main.w3o");
     EXPECT_EQ(textOf(kept.kind(ObjectKind::Units).file.customTable.at(0), "unam"), "Guard");
@@ -171,6 +174,8 @@ TEST(CliMerge, MergesUnderThePolicyAndKeepsABackup) {
     const CliRun overwrite = runCli({"merge", pathText(dir / "main.w3o"), pathText(dir / "added.w3o"), "--policy",
                                      "overwrite", "--no-backup"});
     EXPECT_EQ(overwrite.status, 0) << overwrite.err;
+    EXPECT_THAT(overwrite.err, HasSubstr("merged: units 0 added, 1 overwritten, 0 glued, 0 kept; "
+                                         "items 0 added, 1 overwritten, 0 glued, 0 kept"));
     EXPECT_EQ(textOf(load(dir / "main.w3o").kind(ObjectKind::Units).file.customTable.at(0), "unam"), "Captain");
     EXPECT_EQ(readAll(dir / "BACKUP_main.w3o"), original); // not taken again
 

@@ -27,6 +27,16 @@ struct CliRun {
     std::string err;
 };
 
+// Whether `text` holds a Cyrillic letter (the command line speaks English; only paths may hold other scripts).
+inline bool hasCyrillic(std::string_view text) {
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead >= 0xD0 && lead <= 0xD3 && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80)
+            return true;
+    }
+    return false;
+}
+
 // Runs the program with `args` (bytes, passed unchanged) and collects what it writes. Standard output goes to
 // `stdoutPath` instead when one is given; standard input comes from `stdinPath` when one is given.
 inline CliRun runCli(const std::vector<std::string>& args, const std::filesystem::path& stdoutPath = {},

@@ -13,8 +13,6 @@ namespace {
 using namespace testing;
 namespace fs = std::filesystem;
 
-const std::string kDone = "Процесс обьединения завершен!";
-
 // Main: unit 'h000' with fields a and c, and an ability. Added: 'h000' with fields a and b, and unit 'h001'.
 struct MergeFixture : ::testing::Test {
     void SetUp() override {
@@ -59,9 +57,11 @@ TEST_F(MergeFixture, PoliciesDecideFieldsOfObjectsInBothFiles) {
     struct Expect {
         MergePolicy policy;
         int a, b, c;
+        FilingCounts units; // h001 is added, h000 meets the main file's
     };
-    for (const Expect& e : {Expect{MergePolicy::Overwrite, 10, 20, -1}, Expect{MergePolicy::Glue, 10, 20, 3},
-                            Expect{MergePolicy::Keep, 1, -1, 3}}) {
+    for (const Expect& e : {Expect{MergePolicy::Overwrite, 10, 20, -1, {1, 1, 0, 0}},
+                            Expect{MergePolicy::Glue, 10, 20, 3, {1, 0, 1, 0}},
+                            Expect{MergePolicy::Keep, 1, -1, 3, {1, 0, 0, 1}}}) {
         writeAll(path.fullPath, mainBytes);
         bundle.clear();
         bundle.mergePolicy = MergePolicy::Glue;
@@ -69,7 +69,11 @@ TEST_F(MergeFixture, PoliciesDecideFieldsOfObjectsInBothFiles) {
         sink.messages.clear();
         const MergeReport report = merge(e.policy, dir / "added.w3o");
         EXPECT_TRUE(report.bundleWritten);
-        EXPECT_EQ(sink.messages, std::vector<std::string>{kDone});
+        EXPECT_TRUE(report.completed);
+        EXPECT_TRUE(sink.messages.empty()); // the front ends word the completion
+        KindCounts counts{};
+        counts[static_cast<std::size_t>(ObjectKind::Units)] = e.units;
+        EXPECT_EQ(report.merged, counts);
         EXPECT_EQ(bundle.mergePolicy, e.policy);
         ObjectBundle result = written();
         const ObjectTable& units = result.kind(ObjectKind::Units).file.customTable;

@@ -347,16 +347,21 @@ void WindowCommandsTest::mergeAppliesTheCheckedPolicy_data() {
     QTest::addColumn<int>("toggle");
     QTest::addColumn<MergePolicy>("policy");
     QTest::addColumn<QString>("fields");
-    // Main h000: aaaa=1 cccc=3. Added h000: aaaa=10 bbbb=20.
-    QTest::newRow("overwrite") << 1009 << MergePolicy::Overwrite << QStringLiteral("aaaa=10 bbbb=20");
-    QTest::newRow("glue") << 1010 << MergePolicy::Glue << QStringLiteral("aaaa=10 bbbb=20 cccc=3");
-    QTest::newRow("keep") << 1011 << MergePolicy::Keep << QStringLiteral("aaaa=1 cccc=3");
+    QTest::addColumn<QString>("counts");
+    // Main h000: aaaa=1 cccc=3. Added h000: aaaa=10 bbbb=20, and h001, which every policy adds.
+    QTest::newRow("overwrite") << 1009 << MergePolicy::Overwrite << QStringLiteral("aaaa=10 bbbb=20")
+                               << QStringLiteral("добавлено: 1, перезаписано: 1, склеено: 0, оставлено: 0.");
+    QTest::newRow("glue") << 1010 << MergePolicy::Glue << QStringLiteral("aaaa=10 bbbb=20 cccc=3")
+                          << QStringLiteral("добавлено: 1, перезаписано: 0, склеено: 1, оставлено: 0.");
+    QTest::newRow("keep") << 1011 << MergePolicy::Keep << QStringLiteral("aaaa=1 cccc=3")
+                          << QStringLiteral("добавлено: 1, перезаписано: 0, склеено: 0, оставлено: 1.");
 }
 
 void WindowCommandsTest::mergeAppliesTheCheckedPolicy() {
     QFETCH(int, toggle);
     QFETCH(MergePolicy, policy);
     QFETCH(QString, fields);
+    QFETCH(QString, counts);
 
     TempDir dir;
     const fs::path folder = dir.path() / fs::path(u8"карты");
@@ -383,7 +388,7 @@ void WindowCommandsTest::mergeAppliesTheCheckedPolicy() {
     click(w, toggle);
     click(w, 6);
 
-    QCOMPARE(w.presenter.messages, QStringList{kMergeDone});
+    QCOMPARE(w.presenter.messages, QStringList{kMergeDone + QStringLiteral(" Юниты — ") + counts});
     QCOMPARE(w.state.bundle.mergePolicy, policy);
     QVERIFY(readAll(folder / fs::path(u8"BACKUP_война.w3o")) == mainBytes);
     const ObjectBundle written = loaded(mainFile);

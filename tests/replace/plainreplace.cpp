@@ -103,7 +103,7 @@ ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bu
         onDisk.mergePolicy = bundle.mergePolicy;
         onDisk.warningSink = [](const std::string&) {};
         if (onDisk.load(bundlePath.fullPath) && onDisk.toBytes() == bundle.toBytes()) {
-            sink.message("Процесс изменения завершен!");
+            report.completed = true;
             return report;
         }
     }
@@ -117,7 +117,7 @@ ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bu
         return report;
     }
     report.bundleWritten = true;
-    sink.message("Процесс изменения завершен!");
+    report.completed = true;
     return report;
 }
 

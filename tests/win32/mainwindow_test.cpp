@@ -460,10 +460,14 @@ TEST_F(Win32Window, FullMergeAppliesTheCheckedPolicy) {
         int toggle;
         MergePolicy policy;
         std::vector<std::int32_t> values; // h000's aaaa and, where present, bbbb and cccc
+        std::string counts;                // what the completion message adds: h001 is added, h000 met
     };
-    const Case cases[] = {{1009, MergePolicy::Overwrite, {10, 20}},
-                          {1010, MergePolicy::Glue, {10, 20, 3}},
-                          {1011, MergePolicy::Keep, {1, 3}}};
+    const Case cases[] = {{1009, MergePolicy::Overwrite, {10, 20},
+                           "добавлено: 1, перезаписано: 1, склеено: 0, оставлено: 0."},
+                          {1010, MergePolicy::Glue, {10, 20, 3},
+                           "добавлено: 1, перезаписано: 0, склеено: 1, оставлено: 0."},
+                          {1011, MergePolicy::Keep, {1, 3},
+                           "добавлено: 1, перезаписано: 0, склеено: 0, оставлено: 1."}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.toggle);
         TempDir dir;
@@ -487,7 +491,7 @@ TEST_F(Win32Window, FullMergeAppliesTheCheckedPolicy) {
         click(c.toggle);
         click(6);
 
-        EXPECT_EQ(presenter.messages, std::vector<std::string>{kMergeDone});
+        EXPECT_EQ(presenter.messages, std::vector<std::string>{kMergeDone + " Юниты — " + c.counts});
         EXPECT_EQ(readAll(dir.path() / fs::path(u8"BACKUP_война.w3o")), mainBytes);
         ObjectBundle written;
         ASSERT_TRUE(written.load(mainFile));
