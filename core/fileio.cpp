@@ -273,6 +273,11 @@ bool renameFolder(const fs::path& from, const fs::path& to, std::string& why) {
 // Gives the file `source` the second name `name` (which does not exist). False where the file system cannot.
 bool hardLink(const fs::path& source, const fs::path& name) {
 #ifdef _WIN32
+    // A read-only file's second name is read-only too, and Windows cannot delete it when a run is undone (nor can
+    // the attribute be cleared without clearing it on the user's file): such a file is copied instead.
+    const DWORD attributes = GetFileAttributesW(winPath(source).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
     return CreateHardLinkW(winPath(name).c_str(), winPath(source).c_str(), nullptr) != 0;
 #else
     return ::link(source.c_str(), name.c_str()) == 0;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 namespace brindlemark {
 namespace {
@@ -221,11 +222,15 @@ struct FolderMapFixture : ::testing::Test {
         return out;
     }
 
-    std::size_t entries() {
-        std::size_t n = 0;
-        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path()))
-            ++n;
-        return n;
+    // The names in the test's folder, one line each.
+    std::string entries() {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            names.insert(pathText(entry.path().filename()));
+        std::string text;
+        for (const std::string& name : names)
+            text += name + "\n";
+        return text;
     }
 
     TempDir dir;
@@ -251,14 +256,16 @@ TEST_F(FolderMapFixture, EachRunReplacesTheBackupWithASnapshotThatRestoresTheMap
     setFaultHook(nullptr);
     EXPECT_EQ(files(folder), beforeSecond);
     EXPECT_EQ(files(backup), firstBackup);
-    EXPECT_EQ(entries(), 4u) << "no temporary folder left behind";
+    const std::string around =
+        pathText(backup.filename()) + "\nfirst.txt\nsecond.txt\n" + pathText(folder.filename()) + "\n";
+    EXPECT_EQ(entries(), around) << "no temporary folder left behind";
 
     ASSERT_FALSE(replace(folder, "second.txt").failed) << sink.messages.back();
     EXPECT_EQ(files(backup).size(), 1u); // the units only: this run did not change the triggers
     for (const auto& [name, bytes] : files(backup))
         writeAll(folder / name, bytes);
     EXPECT_EQ(files(folder), beforeSecond);
-    EXPECT_EQ(entries(), 4u);
+    EXPECT_EQ(entries(), around);
 }
 
 // The map named with a trailing separator, or as "." from inside it, gets its backup beside it; a run that
@@ -271,7 +278,8 @@ TEST_F(FolderMapFixture, BackupGoesBesideTheFolderAndFailuresLeaveNone) {
     EXPECT_TRUE(replace(folder, "first.txt").failed);
     EXPECT_EQ(files(folder), original);
     EXPECT_FALSE(fs::exists(backup));
-    EXPECT_EQ(entries(), 4u) << "no temporary folder left behind";
+    EXPECT_EQ(entries(), "first.txt\nreadonly.wtg\nsecond.txt\n" + pathText(folder.filename()) + "\n")
+        << "no temporary folder left behind";
     sides.clear();
 
 #ifndef _WIN32
