@@ -47,11 +47,11 @@ bench: deps
 deps-windows:
 	scripts/install-deps.sh windows
 
-# The Windows programs, cross-built with MinGW-w64, and the zip a Windows user downloads:
-# $(WIN_DIR)/brindlemark-<version>-win64.zip.
+# The Windows programs, cross-built with MinGW-w64, and what a Windows user downloads: the zip to run from any
+# folder, $(WIN_DIR)/brindlemark-<version>-win64.zip, and the installer, $(WIN_DIR)/brindlemark-<version>-win64-setup.exe.
 windows: deps-windows
 	$(CONFIGURE) -B $(WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(WIN_DIR) -j $(JOBS) --target windows-zip
+	cmake --build $(WIN_DIR) -j $(JOBS) --target windows-zip windows-installer
 
 # Every test program for Windows, run under wine in a wine folder of the build's own; the window's test draws
 # on a virtual display. The wine folder is made ready first: wine processes that start together on a folder
