@@ -62,7 +62,9 @@ test-windows: windows
 	  xvfb-run -a sh -c 'wineboot --init && ctest --test-dir $(WIN_DIR) --output-on-failure -j $(JOBS)'
 
 # The Linux and the Windows command-line tool on the same corpus files and commands: the bytes they write must be
-# the same. Uses the programs that make test and make test-windows built.
+# the same; in maps, the files inside. Uses the programs that make test and make test-windows built (the Linux
+# build's tests/map/mapfiles packs and unpacks the maps).
 compare-windows:
 	WINEPREFIX=$(abspath $(WIN_DIR))/wineprefix WINEDLLOVERRIDES="mscoree,mshtml=" \
-	  scripts/compare-windows.sh $(BUILD_DIR)/cli/brindlemark-cli $(WIN_DIR)/cli/brindlemark-cli.exe
+	  scripts/compare-windows.sh $(BUILD_DIR)/cli/brindlemark-cli $(WIN_DIR)/cli/brindlemark-cli.exe \
+	  $(wildcard $(BUILD_DIR)/tests/map/mapfiles)
