@@ -47,11 +47,11 @@ bench: deps
 deps-windows:
 	scripts/install-deps.sh windows
 
-# The Windows programs, cross-built with MinGW-w64, and the zip a Windows user downloads:
-# $(WIN_DIR)/brindlemark-<version>-win64.zip.
+# The Windows programs, cross-built with MinGW-w64, and what a Windows user downloads: the zip to run from any
+# folder, $(WIN_DIR)/brindlemark-<version>-win64.zip, and the installer, $(WIN_DIR)/brindlemark-<version>-win64-setup.exe.
 windows: deps-windows
 	$(CONFIGURE) -B $(WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(WIN_DIR) -j $(JOBS) --target windows-zip
+	cmake --build $(WIN_DIR) -j $(JOBS) --target windows-zip windows-installer
 
 # Every test program for Windows, run under wine in a wine folder of the build's own; the window's test draws
 # on a virtual display. The wine folder is made ready first: wine processes that start together on a folder
@@ -62,7 +62,9 @@ test-windows: windows
 	  xvfb-run -a sh -c 'wineboot --init && ctest --test-dir $(WIN_DIR) --output-on-failure -j $(JOBS)'
 
 # The Linux and the Windows command-line tool on the same corpus files and commands: the bytes they write must be
-# the same. Uses the programs that make test and make test-windows built.
+# the same; in maps, the files inside. Uses the programs that make test and make test-windows built (the Linux
+# build's tests/map/mapfiles packs and unpacks the maps).
 compare-windows:
 	WINEPREFIX=$(abspath $(WIN_DIR))/wineprefix WINEDLLOVERRIDES="mscoree,mshtml=" \
-	  scripts/compare-windows.sh $(BUILD_DIR)/cli/brindlemark-cli $(WIN_DIR)/cli/brindlemark-cli.exe
+	  scripts/compare-windows.sh $(BUILD_DIR)/cli/brindlemark-cli $(WIN_DIR)/cli/brindlemark-cli.exe \
+	  $(wildcard $(BUILD_DIR)/tests/map/mapfiles)

@@ -14,9 +14,9 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-d
 if [[ ${1:-} == windows ]]; then
     # MinGW-w64 for the programs, GoogleTest's sources to build it for Windows, wine to run the results and
     # Xvfb for the window's test (its screenshot is written as PNG with zlib for Windows); git fetches
-    # StormLib's sources where no release tarball is given.
+    # StormLib's sources where no release tarball is given; nsis builds the installer.
     packages=(cmake ninja-build nlohmann-json3-dev googletest g++-mingw-w64-x86-64-posix mingw-w64-tools
-              libz-mingw-w64-dev wine wine64 xvfb xauth git)
+              libz-mingw-w64-dev wine wine64 xvfb xauth git nsis)
 fi
 
 tools_present() {
