@@ -105,8 +105,10 @@ int runReplaceInMap(const ParsedArguments& args, MergePolicy policy) {
                     ? "restore the map from its backup " + pathText(backupName(splitPath(
                                                                isMapFolder(map) ? folderItself(map) : map)))
                     : "restore the map as it was before this run";
-            printError(report.unpatchedScript + " holds " + std::to_string(report.scriptOccurrences) +
-                       " occurrences of renamed identifiers and was not changed; to patch them, " + restore +
+            const std::size_t n = report.scriptOccurrences;
+            printError(report.unpatchedScript + " holds " + std::to_string(n) +
+                       (n == 1 ? " occurrence" : " occurrences") +
+                       " of renamed identifiers and was not changed; to patch them, " + restore +
                        " and run this replace again with --patch-script (on the renamed map it renames nothing), "
                        "or save the map in the editor to regenerate the script");
         }
