@@ -3,7 +3,27 @@
 #include "core/fileform.h"
 #include "core/fileio.h"
 
+#include <algorithm>
+#include <span>
+
 namespace brindlemark {
+
+namespace {
+
+// Whether `bundle`, written as the file `single` names (the bundle, or one kind's object file), gives `bytes`:
+// compared piece by piece as it is made, so that the result is never held whole in memory.
+bool holdsBytes(const ObjectBundle& bundle, std::optional<ObjectKind> single, std::span<const std::uint8_t> bytes) {
+    bool same = true;
+    std::size_t at = 0;
+    bundle.writeTo(single, [&](const std::uint8_t* data, std::size_t n) {
+        same = same && n <= bytes.size() - at &&
+               std::equal(data, data + n, bytes.begin() + static_cast<std::ptrdiff_t>(at));
+        at += n;
+    });
+    return same && at == bytes.size();
+}
+
+} // namespace
 
 std::string loadFailureMessage(const LoadResult& result, const std::filesystem::path& path) {
     if (result.outcome == LoadResult::Outcome::CannotOpen)
@@ -98,11 +118,14 @@ MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath,
     merged.mergePolicy = request.policy;
     if (const LoadResult loaded = mergeAddedFile(merged, added, request.addedFile, &report.merged); !loaded)
         return fail(loadFailureMessage(loaded, request.addedFile));
-    // A merge whose result the file already holds writes nothing: the file and its backup stay as they are.
-    const std::optional<ObjectKind> single = singleKindOf(main);
+    // A merge whose result the file already holds writes nothing: the file and its backup stay as they are. An
+    // object added changes the file, so only a merge that added none is compared with it.
+    bool addedAny = false;
+    for (const FilingCounts& counts : report.merged)
+        addedAny = addedAny || counts.added != 0;
     std::vector<std::uint8_t> onDisk;
-    if (readFile(main, onDisk, error, kMaxObjectFileSize) &&
-        onDisk == (single ? merged.objectFileBytes(*single) : merged.toBytes())) {
+    if (!addedAny && readFile(main, onDisk, error, kMaxObjectFileSize) &&
+        holdsBytes(merged, singleKindOf(main), onDisk)) {
         bundle = std::move(merged);
         report.completed = true;
         return report;
