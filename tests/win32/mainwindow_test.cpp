@@ -9,6 +9,10 @@
 #include "app/win32/widetext.h"
 #include "core/fileio.h"
 #include "map/mapsupport.h"
+#if BRINDLEMARK_HAVE_MAPS
+#include "map/maparchive.h"
+#include "tests/map/archivebuilder.h"
+#endif
 #include "tests/replace/bundlefixtures.h"
 #include "tests/support/testsupport.h"
 #include "tests/win32/pngfile.h"
@@ -120,6 +124,49 @@ protected:
     // The buttons 5, 6 and 7, as enabled or not.
     std::string commandButtons() const {
         return std::string(enabled(5) ? "5" : "-") + (enabled(6) ? "6" : "-") + (enabled(7) ? "7" : "-");
+    }
+
+    // Draws the window as the display shows it, so that every control appears as drawn, and writes it as
+    // tests/NAME in the build folder. Returns its pixels, three bytes each.
+    std::vector<std::uint8_t> screenshot(const char* name) {
+        SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+        SetForegroundWindow(dialog);
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        for (int i = 0; i < 20; ++i) {
+            pump();
+            Sleep(25);
+        }
+        RECT frame{};
+        GetWindowRect(dialog, &frame);
+        const int width = frame.right - frame.left;
+        const int height = frame.bottom - frame.top;
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        BITMAPINFO info{};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+        GdiFlush();
+        const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t(3);
+        std::vector<std::uint8_t> rgb;
+        rgb.reserve(static_cast<std::size_t>(width) * height * 3);
+        const auto* pixels = static_cast<const std::uint8_t*>(bits);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t* p = pixels + y * stride + x * 3;
+                rgb.insert(rgb.end(), {p[2], p[1], p[0]});
+            }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+
+        const fs::path out = fs::path(BRINDLEMARK_BINARY_DIR) / "tests" / name;
+        fs::create_directories(out.parent_path());
+        EXPECT_TRUE(writePng(out, width, height, rgb));
+        return rgb;
     }
 
     AppState state;
@@ -506,6 +553,83 @@ TEST_F(Win32Window, FullMergeAppliesTheCheckedPolicy) {
     }
 }
 
+#if BRINDLEMARK_HAVE_MAPS
+// Replace, Save ID list and Merge on a map archive and on a map folder (chosen through its war3map.w3i), both
+// with Cyrillic letters and spaces in their names. Leaves a screenshot of the window with the archive open.
+TEST_F(Win32Window, MapsTakeReplaceSaveIdListAndMerge) {
+    TempDir dir;
+    ObjectBundle units;
+    put(units, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "TRIGSTR_001")}));
+    const std::vector<mpq::File> files = {
+        {"war3map.w3u", units.objectFileBytes(ObjectKind::Units)},
+        mpq::textFile("war3map.w3i", "info"),
+        mpq::textFile("war3map.wtg", "WTG! h000"),
+        mpq::textFile("war3map.wts", "STRING 1\r\n{\r\nGate Guard\r\n}\r\n"),
+    };
+    const fs::path archive = dir / fs::path(u8"Моя карта.w3x");
+    writeAll(archive, mpq::build(dir / "scratch.mpq", files));
+    const fs::path folder = dir / fs::path(u8"Моя карта папкой.w3x");
+    fs::create_directories(folder);
+    for (const mpq::File& f : files)
+        writeAll(folder / f.name, f.data);
+    writeAll(dir / "list.txt", std::string("h000 u000"));
+    ObjectBundle added;
+    put(added, ObjectKind::Units, makeObject("hkni", "h001", {intField("uhpm", 5)}));
+    std::string error;
+    ASSERT_TRUE(added.save(dir / "added.w3o", error)) << error;
+
+    struct Form {
+        fs::path map;
+        fs::path chosen;
+        const char* screenshot;
+    };
+    for (const Form& form : {Form{archive, archive, "mainwindow-win32-map.png"},
+                             Form{folder, folder / "war3map.w3i", nullptr}}) {
+        SCOPED_TRACE(pathText(form.map));
+        const auto inner = [&](const char* name) {
+            Bytes out;
+            if (fs::is_directory(form.map)) {
+                out = readAll(form.map / name);
+            } else {
+                MapArchive opened;
+                std::string readError;
+                EXPECT_TRUE(opened.open(form.map, readError)) << readError;
+                EXPECT_TRUE(opened.read(name, out, readError)) << readError;
+            }
+            return std::string(out.begin(), out.end());
+        };
+        presenter.messages.clear();
+        choose(1, form.chosen);
+        EXPECT_EQ(text(1000), pathText(form.map));
+        EXPECT_TRUE(presenter.messages.empty()) << presenter.messages[0];
+        choose(1004, dir / "list.txt");
+        EXPECT_TRUE(enabled(5));
+        click(5);
+        ASSERT_EQ(presenter.messages.size(), 1u);
+        EXPECT_EQ(presenter.messages[0].rfind(kReplaceDone, 0), 0u) << presenter.messages[0];
+        EXPECT_EQ(rows(1005, 1), std::vector<std::string>{"u000"});
+        EXPECT_EQ(inner("war3map.wtg"), "WTG! u000");
+        EXPECT_NE(inner("war3map.w3u").find("u000"), std::string::npos);
+        EXPECT_EQ(inner("war3map.w3u").find("h000"), std::string::npos);
+
+        choose(7, dir / "ids.txt");
+        const Bytes ids = readAll(dir / "ids.txt");
+        EXPECT_EQ(std::string(ids.begin(), ids.end()), "u000\tu000\t// Gate Guard\r\n");
+
+        presenter.messages.clear();
+        choose(1007, dir / "added.w3o");
+        click(1010);
+        click(6);
+        EXPECT_EQ(presenter.messages, std::vector<std::string>{kMergeDone + " Юниты — добавлено: 1, перезаписано: 0, "
+                                                                             "склеено: 0, оставлено: 0."});
+        EXPECT_NE(inner("war3map.w3u").find("h001"), std::string::npos);
+        EXPECT_EQ(inner("war3map.wtg"), "WTG! u000");
+        if (form.screenshot)
+            screenshot(form.screenshot);
+    }
+}
+#endif
+
 // brindlemark.exe FILE, as "Open with" and a file association start it: the window opens with FILE as the main
 // file, a name with Cyrillic letters and spaces included.
 TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
@@ -571,45 +695,7 @@ TEST_F(Win32Window, Screenshot) {
     ASSERT_TRUE(b.save(dir / "war.w3o", error));
     choose(1, dir / "war.w3o");
     choose(3, dir / "war.wct");
-    SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
-    SetForegroundWindow(dialog);
-    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    for (int i = 0; i < 20; ++i) {
-        pump();
-        Sleep(25);
-    }
-
-    RECT frame{};
-    GetWindowRect(dialog, &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    // What the display shows, so that every control appears as drawn.
-    BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
-    GdiFlush();
-    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t(3);
-    std::vector<std::uint8_t> rgb;
-    rgb.reserve(static_cast<std::size_t>(width) * height * 3);
-    const auto* pixels = static_cast<const std::uint8_t*>(bits);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const std::uint8_t* p = pixels + y * stride + x * 3;
-            rgb.insert(rgb.end(), {p[2], p[1], p[0]});
-        }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-
-    const fs::path out = fs::path(BRINDLEMARK_BINARY_DIR) / "tests" / "mainwindow-win32.png";
-    fs::create_directories(out.parent_path());
-    ASSERT_TRUE(writePng(out, width, height, rgb));
+    const std::vector<std::uint8_t> rgb = screenshot("mainwindow-win32.png");
     // Something was drawn: the grey of the side-file list shows.
     std::size_t grey = 0;
     for (std::size_t i = 0; i + 2 < rgb.size(); i += 3)
