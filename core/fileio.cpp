@@ -249,6 +249,33 @@ bool renameOver(const fs::path& from, const fs::path& to, std::string& why) {
 #endif
 }
 
+// Whether `to` can be replaced now, found before a commit renames anything. On Windows a file that another
+// program holds open without sharing its deletion refuses replacement; such a hold is often brief, so it is
+// tried a few times. Other obstacles are left for the rename itself to report.
+bool replaceableNow(const fs::path& to, std::string& why) {
+#ifdef _WIN32
+    DWORD code = 0;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        HANDLE probe = CreateFileW(winPath(to).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe != INVALID_HANDLE_VALUE) {
+            CloseHandle(probe);
+            return true;
+        }
+        code = GetLastError();
+        if (code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    why = "another program has the file open: " + std::system_category().message(static_cast<int>(code));
+    return false;
+#else
+    (void)to;
+    (void)why;
+    return true;
+#endif
+}
+
 // Moves a folder to a name where nothing stands.
 bool renameFolder(const fs::path& from, const fs::path& to, std::string& why) {
     if (!stepAllowed(FileStep::Rename, to)) {
@@ -275,9 +302,15 @@ bool hardLink(const fs::path& source, const fs::path& name) {
 #ifdef _WIN32
     // A read-only file's second name is read-only too, and Windows cannot delete it when a run is undone (nor can
     // the attribute be cleared without clearing it on the user's file): such a file is copied instead.
+    // So is a second name of a file that another program holds open without sharing its deletion.
     const DWORD attributes = GetFileAttributesW(winPath(source).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY))
         return false;
+    HANDLE probe = CreateFileW(winPath(source).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(probe);
     return CreateHardLinkW(winPath(name).c_str(), winPath(source).c_str(), nullptr) != 0;
 #else
     return ::link(source.c_str(), name.c_str()) == 0;
@@ -686,6 +719,14 @@ bool SaveFile::replace(std::string& error) {
     return true;
 }
 
+bool SaveFile::replaceable(std::string& error) const {
+    std::string why;
+    if (replaceableNow(target_, why))
+        return true;
+    error = pathText(target_) + ": cannot replace the file (" + why + ")";
+    return false;
+}
+
 bool SaveFile::commit(std::string& error) {
     if (finish(error) && replace(error))
         return true;
@@ -914,6 +955,16 @@ std::vector<fs::path> FileTransaction::targets() const {
 }
 
 bool FileTransaction::commit(std::string& error) {
+    // A file that cannot be replaced now is found before any file changes, so that the commit does not stop
+    // half-way on it.
+    for (const auto& f : files_)
+        if (!f->folder && !f->file.replaceable(error)) {
+            std::vector<fs::path> all;
+            for (const auto& g : files_)
+                all.push_back(g->named);
+            error += "; files holding their new contents: none; files left as they were: " + joinPaths(all);
+            return false;
+        }
     for (std::size_t i = 0; i < files_.size(); ++i) {
         std::string why;
         Staged& staged = *files_[i];

@@ -138,6 +138,9 @@ public:
     [[nodiscard]] bool replace(std::string& error);
     // finish() then replace(). False with a message when anything failed; the target is then unchanged.
     [[nodiscard]] bool commit(std::string& error);
+    // Whether the target can be replaced now (on Windows: no other program holds it open); false with a message
+    // that names it.
+    [[nodiscard]] bool replaceable(std::string& error) const;
     // Removes the temporary file, if any.
     void discard();
     // Takes `written`, a complete file beside the target, as the temporary file to put in place.

@@ -11,6 +11,10 @@
 #include <map>
 #include <set>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace brindlemark {
 namespace {
 
@@ -153,6 +157,53 @@ TEST_F(MapFixture, DamagedMapIsRefusedAndLeftAlone) {
     EXPECT_EQ(readAll(map), damaged);
     EXPECT_FALSE(fs::exists(dir / "BACKUP_Карта.w3x"));
 }
+
+#ifdef _WIN32
+// The editor holds a map it has open: a run that would replace the map, or a file inside a map folder, is
+// refused with the reason and changes nothing, and once the editor lets go the same run goes through.
+TEST_F(MapFixture, AMapAnotherProgramHoldsOpenIsRefusedAndLeftAlone) {
+    writeAll(dir / "list.txt", std::string("h000 u000"));
+    const fs::path folder = dir / "Папка.w3x";
+    fs::create_directory(folder);
+    writeAll(folder / "war3map.w3u", file("war3map.w3u"));
+    writeAll(folder / "war3map.wtg", wtg);
+    struct Case {
+        fs::path map;
+        fs::path held;
+    };
+    for (const Case& c : {Case{map, map}, Case{folder, folder / "war3map.wtg"}}) {
+        SCOPED_TRACE(pathText(c.held));
+        const Bytes before = readAll(c.held);
+        const Bytes objects = readAll(c.map == map ? map : folder / "war3map.w3u");
+        const auto names = [&] {
+            std::set<fs::path> out;
+            for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+                out.insert(entry.path());
+            return out;
+        };
+        const std::set<fs::path> standing = names();
+        HANDLE editor = CreateFileW(c.held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(editor, INVALID_HANDLE_VALUE);
+        MapReplaceRequest request;
+        request.map = c.map;
+        request.replaceList = dir / "list.txt";
+        sink.messages.clear();
+        const ReplaceReport refused = replaceInMap(request, sink);
+        CloseHandle(editor);
+        EXPECT_FALSE(refused.completed);
+        ASSERT_EQ(sink.messages.size(), 1u);
+        EXPECT_NE(sink.messages[0].find(pathText(c.held)), std::string::npos) << sink.messages[0];
+        EXPECT_NE(sink.messages[0].find("another program has the file open"), std::string::npos) << sink.messages[0];
+        EXPECT_EQ(readAll(c.held), before);
+        EXPECT_EQ(names(), standing) << "a temporary or a backup was left";
+        EXPECT_EQ(readAll(c.map == map ? map : folder / "war3map.w3u"), objects) << "the objects were renamed";
+
+        sink.messages.clear();
+        EXPECT_TRUE(replaceInMap(request, sink).completed) << (sink.messages.empty() ? "" : sink.messages[0]);
+    }
+}
+#endif
 
 TEST_F(MapFixture, MergeAddsABundleToTheObjectFiles) {
     ObjectBundle added;
