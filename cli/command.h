@@ -49,6 +49,7 @@ const Command& importCommand();
 const Command& buildCommand();
 const Command& diffCommand();
 const Command& merge3Command();
+const Command& recoverCommand();
 
 // Writes "brindlemark-cli: <message>" and a line end to standard error.
 void printError(std::string_view message);

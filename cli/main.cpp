@@ -32,6 +32,7 @@ constexpr CommandDescription kCommands[] = {
     &buildCommand,
     &diffCommand,
     &merge3Command,
+    &recoverCommand,
 };
 
 const Command* findCommand(std::string_view name) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -397,6 +398,286 @@ std::string pathText(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+namespace {
+
+// The journal of a commit of several files: "~bmcommit-<process>-<n>.journal" in each folder the commit writes
+// to. Its lines: a first line naming the format, then per file "file" or "folder" and three paths (the new
+// contents waiting to be put in place; where the old contents are kept, "-" when the target did not exist; the
+// target), then per copy of the journal "copy" and its path. Paths are UTF-8, with "%", CR and LF escaped.
+constexpr std::string_view kJournalHeader = "brindlemark commit journal 1";
+constexpr std::string_view kJournalPrefix = "~bmcommit-";
+constexpr std::string_view kJournalSuffix = ".journal";
+
+struct JournalEntry {
+    bool folder = false;
+    fs::path temp;
+    fs::path aside;
+    fs::path target;
+};
+
+struct Journal {
+    std::vector<JournalEntry> entries;
+    std::vector<fs::path> copies;
+};
+
+bool present(const fs::path& path) {
+    std::error_code ec;
+    return !path.empty() && fs::exists(fs::symlink_status(path, ec));
+}
+
+std::string escapedPath(const fs::path& path) {
+    std::string out;
+    for (char c : pathText(path)) {
+        if (c == '%')
+            out += "%25";
+        else if (c == '\n')
+            out += "%0A";
+        else if (c == '\r')
+            out += "%0D";
+        else
+            out += c;
+    }
+    return out;
+}
+
+fs::path unescapedPath(std::string_view text) {
+    std::u8string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() + 0 && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char8_t>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            out += static_cast<char8_t>(text[i]);
+        }
+    }
+    return fs::path(out);
+}
+
+fs::path absolutePath(const fs::path& path) {
+    std::error_code ec;
+    fs::path out = fs::absolute(path, ec);
+    return ec ? path : out;
+}
+
+// Writes a flushed copy of the journal into every folder that one of its targets stands in.
+bool writeJournal(Journal& journal, std::string& error) {
+    static std::atomic<unsigned> counter{0};
+    const std::string name = std::string(kJournalPrefix) + std::to_string(processId()) + "-" +
+                             std::to_string(counter++) + std::string(kJournalSuffix);
+    for (const JournalEntry& entry : journal.entries) {
+        const fs::path copy = entry.target.parent_path() / name;
+        if (std::find(journal.copies.begin(), journal.copies.end(), copy) == journal.copies.end())
+            journal.copies.push_back(copy);
+    }
+    std::string text = std::string(kJournalHeader) + "\n";
+    for (const JournalEntry& entry : journal.entries)
+        text += std::string(entry.folder ? "folder" : "file") + "\n" + escapedPath(entry.temp) + "\n" +
+                (entry.aside.empty() ? std::string("-") : escapedPath(entry.aside)) + "\n" +
+                escapedPath(entry.target) + "\n";
+    for (const fs::path& copy : journal.copies)
+        text += "copy\n" + escapedPath(copy) + "\n";
+    text += "end\n";
+    // Written in place: a journal cut off by a kill lacks its last line and counts for nothing.
+    for (std::size_t i = 0; i < journal.copies.size(); ++i) {
+        const fs::path& copy = journal.copies[i];
+        std::FILE* file = stepAllowed(FileStep::Open, copy) ? createExclusive(copy) : nullptr;
+        int errorNumber = file ? 0 : errno;
+        bool ok = file != nullptr;
+        if (ok && (!stepAllowed(FileStep::Write, copy) || std::fwrite(text.data(), 1, text.size(), file) != text.size())) {
+            ok = false;
+            errorNumber = errno;
+        }
+        if (ok && !stepAllowed(FileStep::Flush, copy)) {
+            ok = false;
+            errorNumber = errno;
+        }
+        if (file && !syncAndClose(file, errorNumber))
+            ok = false;
+        if (!ok) {
+            error = pathText(copy) + ": cannot write the journal of this run's changes (" + errorText(errorNumber) + ")";
+            for (std::size_t j = 0; j <= i; ++j) {
+                std::error_code ec;
+                fs::remove(journal.copies[j], ec);
+            }
+            journal.copies.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+void removeJournal(const Journal& journal) {
+    for (const fs::path& copy : journal.copies) {
+        std::error_code ec;
+        fs::remove(copy, ec);
+    }
+}
+
+bool readJournal(const fs::path& path, Journal& journal) {
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (!readFile(path, bytes, error))
+        return false;
+    std::vector<std::string_view> lines;
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos)
+            return false; // cut off: written only in part, so no rename happened
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    if (lines.empty() || lines[0] != kJournalHeader)
+        return false;
+    for (std::size_t i = 1; i < lines.size();) {
+        if ((lines[i] == "file" || lines[i] == "folder") && i + 3 < lines.size()) {
+            JournalEntry entry;
+            entry.folder = lines[i] == "folder";
+            entry.temp = unescapedPath(lines[i + 1]);
+            if (lines[i + 2] != "-")
+                entry.aside = unescapedPath(lines[i + 2]);
+            entry.target = unescapedPath(lines[i + 3]);
+            journal.entries.push_back(std::move(entry));
+            i += 4;
+        } else if (lines[i] == "copy" && i + 1 < lines.size()) {
+            journal.copies.push_back(unescapedPath(lines[i + 1]));
+            i += 2;
+        } else {
+            return lines[i] == "end" && i + 1 == lines.size() && !journal.entries.empty();
+        }
+    }
+    return false;
+}
+
+// Keeps the old contents of `target` as `aside` until the commit is done: a second name for them where the file
+// system allows, else a copy.
+bool keepAside(const fs::path& target, const fs::path& aside, std::string& error) {
+    if (hardLink(target, aside))
+        return true;
+    SaveFile copy(aside);
+    copy.setModel(target);
+    if (copy.open(error) && copyInto(target, copy, error) && copy.replace(error))
+        return true;
+    error = pathText(target) + ": cannot keep the old contents until the files are written (" + reasonOf(error) + ")";
+    return false;
+}
+
+// Puts every file's new contents in place, in order, then drops the old contents.
+bool rollForward(const Journal& journal, std::string& why) {
+    for (const JournalEntry& entry : journal.entries) {
+        if (!present(entry.temp))
+            continue; // already in place
+        if (entry.folder) {
+            std::error_code ec;
+            if (present(entry.target) && !entry.aside.empty() && !present(entry.aside)) {
+                if (!renameFolder(entry.target, entry.aside, why))
+                    return false;
+            } else if (present(entry.target)) {
+                fs::remove_all(entry.target, ec);
+            }
+            if (!renameFolder(entry.temp, entry.target, why))
+                return false;
+        } else if (!renameOver(entry.temp, entry.target, why)) {
+            return false;
+        }
+    }
+    for (const JournalEntry& entry : journal.entries) {
+        std::error_code ec;
+        if (!entry.aside.empty())
+            fs::remove_all(entry.aside, ec);
+    }
+    return true;
+}
+
+// Puts every file's old contents back, last first, and drops the new contents.
+bool rollBack(const Journal& journal, std::string& why) {
+    for (auto it = journal.entries.rbegin(); it != journal.entries.rend(); ++it) {
+        const JournalEntry& entry = *it;
+        std::error_code ec;
+        if (entry.folder) {
+            fs::remove_all(present(entry.temp) ? entry.temp : entry.target, ec);
+            if (present(entry.aside) && !renameFolder(entry.aside, entry.target, why))
+                return false;
+        } else if (present(entry.temp)) {
+            fs::remove(entry.temp, ec); // not yet in place: the target still holds its old contents
+            if (!entry.aside.empty())
+                fs::remove(entry.aside, ec);
+        } else if (!entry.aside.empty()) {
+            if (present(entry.aside) && !renameOver(entry.aside, entry.target, why))
+                return false;
+        } else {
+            fs::remove(entry.target, ec); // a file this commit made
+        }
+    }
+    return true;
+}
+
+// Whether the journal's renames stopped part-way in order, so that finishing them is what the run meant.
+bool canRollForward(const Journal& journal) {
+    bool anyDone = false;
+    bool waiting = false;
+    for (const JournalEntry& entry : journal.entries) {
+        const bool done = !present(entry.temp);
+        if (done && waiting)
+            return false; // a later file in place while an earlier one waits: something else removed files
+        anyDone = anyDone || done;
+        waiting = waiting || !done;
+    }
+    return anyDone;
+}
+
+// The journals in `folder` of runs that no longer exist.
+std::vector<fs::path> deadJournalsIn(const fs::path& folder) {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = pathText(it->path().filename());
+        if (!name.starts_with(kJournalPrefix) || !name.ends_with(kJournalSuffix))
+            continue;
+        const unsigned long pid = std::strtoul(name.c_str() + kJournalPrefix.size(), nullptr, 10);
+        if (pid != 0 && pid != processId() && !processAlive(pid))
+            out.push_back(it->path());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace
+
+std::vector<std::string> recoverInterruptedCommits(const fs::path& path) {
+    std::vector<std::string> report;
+    std::vector<fs::path> folders = {path.parent_path().empty() ? fs::path(".") : path.parent_path()};
+    std::error_code ec;
+    if (fs::is_directory(path, ec))
+        folders.push_back(path);
+    for (const fs::path& folder : folders)
+        for (const fs::path& found : deadJournalsIn(folder)) {
+            Journal journal;
+            if (!readJournal(found, journal)) {
+                // Written only in part: the run stopped before its first rename, and its temporaries are
+                // removed as any dead run's are.
+                fs::remove(found, ec);
+                continue;
+            }
+            std::vector<fs::path> targets;
+            for (const JournalEntry& entry : journal.entries)
+                targets.push_back(entry.target);
+            const bool forward = canRollForward(journal);
+            std::string why;
+            if (forward ? rollForward(journal, why) : rollBack(journal, why)) {
+                removeJournal(journal);
+                report.push_back(std::string("a run that stopped while writing its files was ") +
+                                 (forward ? "finished: new contents put in place for " : "undone: old contents put back for ") +
+                                 joinPaths(targets));
+            } else {
+                report.push_back(pathText(found) + ": a run that stopped while writing its files could not be " +
+                                 (forward ? "finished" : "undone") + " (" + why + "); its journal is kept");
+            }
+        }
+    return report;
+}
+
 fs::path temporaryBeside(const fs::path& target) {
     static std::atomic<unsigned> counter{0};
     const std::string name =
@@ -407,6 +688,15 @@ fs::path temporaryBeside(const fs::path& target) {
 void removeStaleTemporaries(const fs::path& target) {
     const std::string prefix = temporaryPrefix(target);
     const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    // The temporaries of a commit that stopped part-way are what finishes or undoes it; a journal cut off while
+    // it was written stands for no rename.
+    for (const fs::path& found : deadJournalsIn(folder)) {
+        Journal journal;
+        if (readJournal(found, journal))
+            return;
+        std::error_code ec;
+        fs::remove(found, ec);
+    }
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = pathText(it->path().filename());
@@ -773,6 +1063,9 @@ struct FileTransaction::Staged {
     bool folder = false;
     fs::path newFolder;
     fs::path oldFolder;
+    // Where the target's old contents are kept while a commit of several files runs (for a folder: where the
+    // old folder goes); empty when there are none.
+    fs::path aside;
 
     explicit Staged(const fs::path& path) : named(path), file(path) {}
     ~Staged() {
@@ -785,10 +1078,10 @@ struct FileTransaction::Staged {
     bool swapFolder(std::string& why) {
         std::error_code ec;
         if (fs::exists(fs::symlink_status(named, ec))) {
-            const fs::path aside = temporaryBeside(named);
-            if (!renameFolder(named, aside, why))
+            const fs::path away = aside.empty() ? temporaryBeside(named) : aside;
+            if (!renameFolder(named, away, why))
                 return false;
-            oldFolder = aside;
+            oldFolder = away;
         }
         if (!renameFolder(newFolder, named, why)) {
             std::string ignored;
@@ -955,16 +1248,89 @@ std::vector<fs::path> FileTransaction::targets() const {
 }
 
 bool FileTransaction::commit(std::string& error) {
+    std::vector<fs::path> all;
+    for (const auto& f : files_)
+        all.push_back(f->named);
+    const std::string nothingChanged = "; files holding their new contents: none; files left as they were: ";
     // A file that cannot be replaced now is found before any file changes, so that the commit does not stop
     // half-way on it.
     for (const auto& f : files_)
         if (!f->folder && !f->file.replaceable(error)) {
-            std::vector<fs::path> all;
-            for (const auto& g : files_)
-                all.push_back(g->named);
-            error += "; files holding their new contents: none; files left as they were: " + joinPaths(all);
+            error += nothingChanged + joinPaths(all);
             return false;
         }
+    if (files_.size() < 2)
+        return commitOne(error);
+
+    // Several files: their old contents are kept aside and a journal names every rename before the first, so
+    // that a failure here, or a run killed part-way (finished by the next run), leaves every file old or new.
+    Journal journal;
+    const auto dropAsides = [&] {
+        for (const auto& f : files_)
+            if (!f->folder && !f->aside.empty()) {
+                std::error_code ec;
+                fs::remove(f->aside, ec);
+                f->aside.clear();
+            }
+    };
+    for (const auto& f : files_) {
+        JournalEntry entry;
+        entry.folder = f->folder;
+        entry.target = absolutePath(f->folder ? f->named : f->file.target());
+        entry.temp = absolutePath(f->folder ? f->newFolder : f->file.temporary());
+        if (present(entry.target)) {
+            f->aside = temporaryBeside(entry.target);
+            if (!f->folder && !keepAside(entry.target, f->aside, error)) {
+                f->aside.clear();
+                dropAsides();
+                return false;
+            }
+            entry.aside = absolutePath(f->aside);
+        }
+        journal.entries.push_back(std::move(entry));
+    }
+    if (!writeJournal(journal, error)) {
+        dropAsides();
+        return false;
+    }
+    for (const auto& f : files_) {
+        std::string why;
+        if (f->folder ? f->swapFolder(why) : f->file.replace(why)) {
+            f->done = true;
+            continue;
+        }
+        std::string undoWhy;
+        if (!rollBack(journal, undoWhy)) {
+            std::vector<fs::path> updated;
+            std::vector<fs::path> old;
+            for (const auto& g : files_)
+                (g->done ? updated : old).push_back(g->named);
+            error = why + "; putting the old contents back failed too (" + undoWhy +
+                    "); files holding their new contents: " + joinPaths(updated) +
+                    "; files left as they were: " + joinPaths(old) + "; the next run on them finishes the job";
+            return false;
+        }
+        for (const auto& g : files_) {
+            g->done = false;
+            g->oldFolder.clear();
+            g->aside.clear();
+        }
+        removeJournal(journal);
+        error = why + nothingChanged + joinPaths(all);
+        return false;
+    }
+    for (const auto& f : files_) {
+        f->dropOldFolder();
+        if (!f->folder && !f->aside.empty()) {
+            std::error_code ec;
+            fs::remove(f->aside, ec);
+        }
+    }
+    removeJournal(journal);
+    return true;
+}
+
+bool FileTransaction::commitOne(std::string& error) {
     for (std::size_t i = 0; i < files_.size(); ++i) {
         std::string why;
         Staged& staged = *files_[i];
@@ -972,23 +1338,8 @@ bool FileTransaction::commit(std::string& error) {
             staged.done = true;
             continue;
         }
-        // Before any file changed, the backup folders go back as they were; after, the new ones hold the old
-        // contents of the files that changed, and stay.
-        const bool fileChanged =
-            std::any_of(files_.begin(), files_.end(), [](const auto& f) { return f->done && !f->folder; });
-        for (const auto& f : files_)
-            if (f->folder && f->done) {
-                if (fileChanged)
-                    f->dropOldFolder();
-                else
-                    f->unswapFolder();
-            }
-        std::vector<fs::path> updated;
-        std::vector<fs::path> old;
-        for (std::size_t j = 0; j < files_.size(); ++j)
-            (files_[j]->done ? updated : old).push_back(files_[j]->named);
-        error = why + "; files holding their new contents: " + joinPaths(updated) +
-                "; files left as they were: " + joinPaths(old);
+        error = why + "; files holding their new contents: none; files left as they were: " +
+                joinPaths({staged.named});
         return false;
     }
     for (const auto& f : files_)
@@ -1021,6 +1372,16 @@ FileStamp stampFile(const fs::path& path) {
 FileLock::~FileLock() { release(); }
 
 bool FileLock::acquire(const fs::path& path, std::string& error, std::chrono::milliseconds wait) {
+    recovered.clear();
+    if (!take(path, error, wait))
+        return false;
+    // Now that no other run is writing here, a run that stopped part-way is finished or undone before this one
+    // reads anything.
+    recovered = recoverInterruptedCommits(path);
+    return true;
+}
+
+bool FileLock::take(const fs::path& path, std::string& error, std::chrono::milliseconds wait) {
     release();
     const auto until = std::chrono::steady_clock::now() + wait;
     const auto busy = [&] {

@@ -148,6 +148,8 @@ public:
 
     // The file that will be replaced (a link's target).
     const std::filesystem::path& target() const { return target_; }
+    // The temporary file that replace() puts in the target's place; empty when there is none.
+    const std::filesystem::path& temporary() const { return temp_; }
 
 private:
     std::filesystem::path target_;
@@ -214,8 +216,17 @@ public:
 
 private:
     struct Staged;
+    // The commit of a single file, which one rename makes whole.
+    [[nodiscard]] bool commitOne(std::string& error);
     std::vector<std::unique_ptr<Staged>> files_;
 };
+
+// A commit of several files writes a journal beside them before its first rename (the temporaries, where the
+// old contents are kept, and the targets) and removes it when done. This finishes the commits that runs which no
+// longer exist left half-done in the folder of `path`, and in `path` itself when it is a folder: forward when
+// every file still to be put in place is there, else back to the old contents. One line per commit, saying which
+// it did and naming its files; empty when there was none.
+std::vector<std::string> recoverInterruptedCommits(const std::filesystem::path& path);
 
 // What a file was when it was read: to tell whether something else changed it since.
 struct FileStamp {
@@ -244,7 +255,12 @@ public:
                                std::chrono::milliseconds wait = std::chrono::milliseconds(2000));
     void release();
 
+    // What acquire() found and finished of a commit that a run which no longer exists left half-done beside
+    // the file: one line per commit (see recoverInterruptedCommits).
+    std::vector<std::string> recovered;
+
 private:
+    [[nodiscard]] bool take(const std::filesystem::path& path, std::string& error, std::chrono::milliseconds wait);
 #ifdef _WIN32
     void* handle_ = nullptr;
 #else
