@@ -157,18 +157,8 @@ MainWindow::MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& 
     createControls();
     connectControls();
 
-    const QString aboutText = qText(state_.language, Text::AboutItem);
-    if (!systemmenu::appendAboutItem(this, aboutText)) {
-        aboutAction_ = new QAction(aboutText, this);
-        aboutAction_->setShortcut(QKeySequence(Qt::Key_F1));
-        aboutAction_->setShortcutContext(Qt::WindowShortcut);
-        addAction(aboutAction_);
-        connect(aboutAction_, &QAction::triggered, this, &MainWindow::openAboutBox);
-    }
-    // The language choice stands after the About item, each language named in its own words.
-    auto* separator = new QAction(this);
-    separator->setSeparator(true);
-    addAction(separator);
+    // The context menu offers the languages, each named in its own words, then the About item, as the Win32
+    // window's system menu does.
     auto* languages = new QActionGroup(this);
     for (Language language : kLanguages) {
         auto* action = new QAction(QString::fromUtf8(languageName(language).data()), languages);
@@ -177,6 +167,17 @@ MainWindow::MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& 
         addAction(action);
         languageActions_.append(action);
         connect(action, &QAction::triggered, this, [this, language] { chooseLanguage(language); });
+    }
+    const QString aboutText = qText(state_.language, Text::AboutItem);
+    if (!systemmenu::appendAboutItem(this, aboutText)) {
+        auto* separator = new QAction(this);
+        separator->setSeparator(true);
+        addAction(separator);
+        aboutAction_ = new QAction(aboutText, this);
+        aboutAction_->setShortcut(QKeySequence(Qt::Key_F1));
+        aboutAction_->setShortcutContext(Qt::WindowShortcut);
+        addAction(aboutAction_);
+        connect(aboutAction_, &QAction::triggered, this, &MainWindow::openAboutBox);
     }
     setContextMenuPolicy(Qt::ActionsContextMenu);
 

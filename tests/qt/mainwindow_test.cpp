@@ -4,6 +4,7 @@
 #include "app/qt/aboutbox.h"
 #include "app/qt/qtpaths.h"
 #include "app/qt/wrappingcheckbox.h"
+#include "app/windowlayout.h"
 #include "tests/qt/windowfixture.h"
 #include "tests/replace/bundlefixtures.h"
 
@@ -91,8 +92,18 @@ QRect pixels(const QFont& font, int x, int y, int width, int height) {
 QString captionOf(QWidget* widget) {
     if (auto* button = qobject_cast<QAbstractButton*>(widget))
         return button->text();
+    if (auto* group = qobject_cast<QGroupBox*>(widget))
+        return group->title();
     return QString();
 }
+
+QString textOf(Language language, Text id) {
+    return QString::fromUtf8(text(language, id).data());
+}
+
+// The languages with the names their screenshots carry: Russian's keep the names they always had.
+const std::pair<Language, const char*> kScreenshotLanguages[] = {{Language::Russian, ""},
+                                                                  {Language::English, "-en"}};
 
 bool isChecked(const WindowUnderTest& w, int id) {
     return w.get<QAbstractButton>(id)->isChecked();
@@ -149,6 +160,7 @@ private slots:
     void aboutBoxOpensFromF1AndTheContextMenu();
     void everyCaptionHasGlyphsInItsFont();
     void captionsFitTheirControls();
+    void languageMenuRecaptionsEveryControlAtOnce();
     void screenshot();
 };
 
@@ -538,25 +550,68 @@ void MainWindowTest::everyCaptionHasGlyphsInItsFont() {
 void MainWindowTest::captionsFitTheirControls() {
     WindowUnderTest w;
     const QFontMetrics metrics(w.window.font());
-    for (QPushButton* button : w.window.findChildren<QPushButton*>()) {
-        QVERIFY2(metrics.horizontalAdvance(button->text()) + 4 <= button->width(),
-                 qPrintable(button->text()));
-        QVERIFY2(metrics.height() <= button->height() + 2, qPrintable(button->text()));
+    for (Language language : kLanguages) {
+        w.window.setLanguage(language);
+        for (QPushButton* button : w.window.findChildren<QPushButton*>()) {
+            QVERIFY2(metrics.horizontalAdvance(button->text()) + 4 <= button->width(),
+                     qPrintable(button->text()));
+            QVERIFY2(metrics.height() <= button->height() + 2, qPrintable(button->text()));
+        }
+        for (QGroupBox* group : w.window.findChildren<QGroupBox*>()) {
+            QFont bold = group->font();
+            bold.setBold(true); // some styles draw the titles bold
+            QVERIFY2(QFontMetrics(bold).horizontalAdvance(group->title()) + 16 <= group->width(),
+                     qPrintable(group->title()));
+        }
+        for (int id : {1003, 1008}) {
+            auto* box = w.get<WrappingCheckBox>(id);
+            QVERIFY(box);
+            const QRect area = box->captionRect();
+            QVERIFY(area.width() > 0);
+            const QRect needed = metrics.boundingRect(area, Qt::TextWordWrap | Qt::AlignLeft, box->text());
+            QVERIFY2(needed.height() <= box->height(), qPrintable(box->text()));
+            if (language == Language::Russian)
+                QVERIFY(needed.height() > metrics.height()); // it does wrap onto a second line
+        }
     }
-    for (QGroupBox* group : w.window.findChildren<QGroupBox*>()) {
-        QFont bold = group->font();
-        bold.setBold(true); // some styles draw the titles bold
-        QVERIFY2(QFontMetrics(bold).horizontalAdvance(group->title()) + 16 <= group->width(),
-                 qPrintable(group->title()));
-    }
-    for (int id : {1003, 1008}) {
-        auto* box = w.get<WrappingCheckBox>(id);
-        QVERIFY(box);
-        const QRect area = box->captionRect();
-        QVERIFY(area.width() > 0);
-        const QRect needed = metrics.boundingRect(area, Qt::TextWordWrap | Qt::AlignLeft, box->text());
-        QVERIFY2(needed.height() <= box->height(), qPrintable(box->text()));
-        QVERIFY(needed.height() > metrics.height()); // it does wrap onto a second line
+}
+
+void MainWindowTest::languageMenuRecaptionsEveryControlAtOnce() {
+    RunFolderMemory settings;
+    WindowUnderTest w;
+    w.state.folderMemory = &settings;
+    QCOMPARE(w.window.languageActions().size(), qsizetype(std::size(kLanguages)));
+    QVERIFY(w.window.languageActions()[0]->isChecked()); // Russian unless chosen otherwise
+    QVERIFY(w.window.actions().contains(w.window.languageActions()[1]));
+
+    const QRegularExpression cyrillic(QStringLiteral("\\p{Cyrillic}"));
+    const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
+    for (Language language : {Language::English, Language::Russian}) {
+        QAction* item = w.window.languageActions()[static_cast<int>(language)];
+        item->trigger();
+        QVERIFY(item->isChecked());
+        QCOMPARE(w.state.language, language); // the window's messages follow
+        QCOMPARE(settings.language(), std::string(languageCode(language)));
+
+        // Every control shows its caption in the chosen language; the group boxes are found by their place.
+        QStringList captions{w.window.windowTitle()};
+        if (w.window.aboutAction())
+            captions.append(w.window.aboutAction()->text());
+        for (const ControlEntry& entry : kMainWindowControls) {
+            QWidget* control = entry.id != kNoControlId ? w.window.control(entry.id) : nullptr;
+            const QRect place = w.window.dialogUnits().rect(entry.x, entry.y, entry.width, entry.height);
+            for (QGroupBox* group : w.window.findChildren<QGroupBox*>())
+                if (!control && group->geometry() == place)
+                    control = group;
+            QVERIFY(control);
+            QCOMPARE(captionOf(control), textOf(language, entry.caption));
+            captions.append(captionOf(control));
+        }
+        AboutBox about(&w.window, language);
+        captions.append(about.windowTitle());
+        const QString all = captions.join(QLatin1Char(' ')).remove(QStringLiteral("Brindlemark"));
+        QVERIFY2(!all.contains(language == Language::English ? cyrillic : latin), qPrintable(all));
+        QCOMPARE(about.windowTitle(), textOf(language, Text::AboutTitle));
     }
 }
 
@@ -565,18 +620,22 @@ void MainWindowTest::screenshot() {
     showAndActivate(w.window);
     w.chooser.answers.push_back(QStringLiteral("C:\\maps\\trig.wct"));
     QTest::mouseClick(w.get<QPushButton>(3), Qt::LeftButton);
-    const QImage image = w.window.grab().toImage();
-    QCOMPARE(image.size() / image.devicePixelRatio(), w.window.size());
-    QVERIFY(image.save(QStringLiteral(BRINDLEMARK_SCREENSHOT_DIR "/mainwindow.png")));
+    QImage image;
+    // mainwindow.png and aboutbox.png in Russian, mainwindow-en.png and aboutbox-en.png in English.
+    for (const auto& [language, suffix] : kScreenshotLanguages) {
+        w.window.setLanguage(language);
+        image = w.window.grab().toImage();
+        QCOMPARE(image.size() / image.devicePixelRatio(), w.window.size());
+        QVERIFY(image.save(QStringLiteral(BRINDLEMARK_SCREENSHOT_DIR "/mainwindow%1.png").arg(suffix)));
+        AboutBox aboutBox(&w.window, language);
+        QVERIFY(aboutBox.grab().save(QStringLiteral(BRINDLEMARK_SCREENSHOT_DIR "/aboutbox%1.png").arg(suffix)));
+    }
 
     // The list's empty rows are grey.
     auto* list = w.get<QListWidget>(1002);
     const QPoint inside =
         list->mapTo(&w.window, QPoint(list->width() / 2, list->height() - 8)) * image.devicePixelRatio();
     QCOMPARE(QColor(image.pixel(inside)), QColor(172, 172, 172));
-
-    AboutBox aboutBox(&w.window);
-    QVERIFY(aboutBox.grab().save(QStringLiteral(BRINDLEMARK_SCREENSHOT_DIR "/aboutbox.png")));
 }
 
 QTEST_MAIN(MainWindowTest)
