@@ -7,6 +7,7 @@
 #include "app/win32/messagepresenter.h"
 #include "app/win32/resource.h"
 #include "app/win32/widetext.h"
+#include "app/windowlayout.h"
 #include "core/fileio.h"
 #include "map/mapsupport.h"
 #include "tests/replace/bundlefixtures.h"
@@ -561,21 +562,16 @@ TEST(Win32WindowIcon, MinimisedIconStandsInTheMiddle) {
     EXPECT_EQ(minimisedIconPosition(37, 20, 32, 32).y, -5); // the division truncates toward zero
 }
 
-// Draws the window as it stands after a bundle was chosen, and writes it as tests/mainwindow-win32.png in the
-// build folder.
-TEST_F(Win32Window, Screenshot) {
-    TempDir dir;
-    ObjectBundle b;
-    put(b, ObjectKind::Units, makeObject("hfoo", "h000", {intField("aaaa", 1)}));
-    std::string error;
-    ASSERT_TRUE(b.save(dir / "war.w3o", error));
-    choose(1, dir / "war.w3o");
-    choose(3, dir / "war.wct");
+// Brings the window to the front, lets it draw, and writes what the display shows of it to `out` as a PNG; the
+// picture's RGB bytes, row by row.
+std::vector<std::uint8_t> writeScreenshot(HWND dialog, const fs::path& out) {
     SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
     SetForegroundWindow(dialog);
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     for (int i = 0; i < 20; ++i) {
-        pump();
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
         Sleep(25);
     }
 
@@ -607,9 +603,95 @@ TEST_F(Win32Window, Screenshot) {
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
 
-    const fs::path out = fs::path(BRINDLEMARK_BINARY_DIR) / "tests" / "mainwindow-win32.png";
     fs::create_directories(out.parent_path());
-    ASSERT_TRUE(writePng(out, width, height, rgb));
+    EXPECT_TRUE(writePng(out, width, height, rgb));
+    return rgb;
+}
+
+// The system menu's language items recaption every control at once, as the table of the layout orders them,
+// and the window's title, the About item and the About box; the choice is remembered. Leaves
+// tests/mainwindow-win32-en.png beside the Russian screenshot.
+TEST_F(Win32Window, SystemMenuSwitchesTheLanguageAtOnce) {
+    RunFolderMemory settings;
+    state.folderMemory = &settings;
+    HMENU menu = GetSystemMenu(dialog, FALSE);
+    for (std::size_t i = 0; i < std::size(kLanguages); ++i) {
+        wchar_t label[32] = {};
+        GetMenuStringW(menu, kLanguageCommands[i], label, 32, MF_BYCOMMAND);
+        EXPECT_EQ(toUtf8(label), languageName(kLanguages[i]));
+    }
+    // The About box's title and version line, as it shows them when it opens.
+    static std::string aboutTexts;
+    HHOOK hook = SetWindowsHookExW(
+        WH_CALLWNDPROCRET,
+        [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            const auto* call = reinterpret_cast<CWPRETSTRUCT*>(lParam);
+            if (code == HC_ACTION && call->message == WM_INITDIALOG && GetDlgItem(call->hwnd, IDC_ABOUT_VERSION)) {
+                wchar_t title[64] = {}, version[64] = {};
+                GetWindowTextW(call->hwnd, title, 64);
+                GetDlgItemTextW(call->hwnd, IDC_ABOUT_VERSION, version, 64);
+                aboutTexts = toUtf8(title) + "|" + toUtf8(version);
+                PostMessageW(call->hwnd, WM_COMMAND, IDCANCEL, 0);
+            }
+            return CallNextHookEx(nullptr, code, wParam, lParam);
+        },
+        nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+
+    for (const std::size_t index : {1, 0}) {
+        const Language language = kLanguages[index];
+        SCOPED_TRACE(languageCode(language));
+        SendMessageW(dialog, WM_SYSCOMMAND, kLanguageCommands[index], 0);
+        EXPECT_EQ(settings.language(), languageCode(language));
+        EXPECT_TRUE(GetMenuState(menu, kLanguageCommands[index], MF_BYCOMMAND) & MF_CHECKED);
+        EXPECT_FALSE(GetMenuState(menu, kLanguageCommands[1 - index], MF_BYCOMMAND) & MF_CHECKED);
+
+        wchar_t about[64] = {};
+        GetMenuStringW(menu, kAboutCommand, about, 64, MF_BYCOMMAND);
+        EXPECT_EQ(toUtf8(about), brindlemark::text(language, Text::AboutItem));
+        std::string all = text(dialog) + toUtf8(about);
+        HWND child = GetWindow(dialog, GW_CHILD);
+        for (const ControlEntry& entry : kMainWindowControls) {
+            ASSERT_NE(child, nullptr);
+            EXPECT_EQ(text(child), brindlemark::text(language, entry.caption));
+            all += text(child);
+            child = GetWindow(child, GW_HWNDNEXT);
+        }
+        aboutTexts.clear();
+        SendMessageW(dialog, WM_SYSCOMMAND, kAboutCommand, 0);
+        EXPECT_EQ(aboutTexts, std::string(brindlemark::text(language, Text::AboutTitle)) + "|" +
+                                  fill(brindlemark::text(language, Text::AboutVersion), {BRINDLEMARK_VERSION_TEXT}));
+        all += aboutTexts.substr(0, aboutTexts.find('|'));
+
+        // English shows no Cyrillic letter, Russian no Latin one but in the program's name.
+        for (std::size_t at; (at = all.find("Brindlemark")) != std::string::npos;)
+            all.erase(at, 11);
+        const std::wstring wide = toWide(all);
+        EXPECT_EQ(std::count_if(wide.begin(), wide.end(),
+                                [&](wchar_t c) {
+                                    return language == Language::English ? c >= 0x400 && c <= 0x4FF
+                                                                         : (c | 0x20) >= L'a' && (c | 0x20) <= L'z';
+                                }),
+                  0)
+            << all;
+        if (language == Language::English)
+            writeScreenshot(dialog, fs::path(BRINDLEMARK_BINARY_DIR) / "tests" / "mainwindow-win32-en.png");
+    }
+    UnhookWindowsHookEx(hook);
+}
+
+// Draws the window as it stands after a bundle was chosen, and writes it as tests/mainwindow-win32.png in the
+// build folder.
+TEST_F(Win32Window, Screenshot) {
+    TempDir dir;
+    ObjectBundle b;
+    put(b, ObjectKind::Units, makeObject("hfoo", "h000", {intField("aaaa", 1)}));
+    std::string error;
+    ASSERT_TRUE(b.save(dir / "war.w3o", error));
+    choose(1, dir / "war.w3o");
+    choose(3, dir / "war.wct");
+    const std::vector<std::uint8_t> rgb =
+        writeScreenshot(dialog, fs::path(BRINDLEMARK_BINARY_DIR) / "tests" / "mainwindow-win32.png");
     // Something was drawn: the grey of the side-file list shows.
     std::size_t grey = 0;
     for (std::size_t i = 0; i + 2 < rgb.size(); i += 3)
