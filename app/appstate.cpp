@@ -28,7 +28,8 @@ std::string replaceDoneText(Language language, const ReplaceReport& report) {
     std::string text = fill(brindlemark::text(language, Text::ReplaceDone),
                             {std::to_string(report.renames.size()), std::to_string(report.filesChanged)});
     if (!report.collisions.empty())
-        text += fill(brindlemark::text(language, Text::ReplaceCollisions), {std::to_string(report.collisions.size())});
+        text += fill(brindlemark::text(language, Text::ReplaceCollisions),
+                     {std::to_string(report.collisions.size())});
     if (!report.unpatchedScript.empty())
         text += fill(brindlemark::text(language, Text::ReplaceScriptKept), {report.unpatchedScript});
     return text;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The main window's controls, once for both windows: the Qt window creates its controls from this table, and a
-// test holds the Win32 dialog template (app/win32/brindlemark.rc) to it.
+// The main window's controls, once for both windows: the Qt window creates its controls from this table, and
+// a test holds the Win32 dialog template (app/win32/brindlemark.rc) to it.
 
 #include "app/windowtexts.h"
 
@@ -22,8 +22,8 @@ enum ControlFlag : unsigned {
 inline constexpr int kNoControlId = -1; // the group boxes have no id of their own
 inline constexpr int kWin32Raise = 4;
 
-// One control: id, kind, caption and its place in dialog units (x, y, width, height). The order is the creation
-// order and so the tab order.
+// One control: id, kind, caption and its place in dialog units (x, y, width, height). The order is the
+// creation order and so the tab order.
 struct ControlEntry {
     int id;
     ControlKind kind;

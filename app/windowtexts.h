@@ -1,8 +1,8 @@
 #pragma once
 
 // Every text the two windows show, in each of their languages: captions, menu items, the About box, the
-// choosers' filters and the window's own messages. The Qt and the Win32 window both take their texts from here,
-// so that they cannot say different things.
+// choosers' filters and the window's own messages. The Qt and the Win32 window both take their texts from
+// here, so that they cannot say different things.
 
 #include "core/objectbundle.h"
 
@@ -13,9 +13,9 @@
 
 namespace brindlemark {
 
-// The choosers' filters: entries "label|patterns" separated by "|", patterns separated by ";", ending in "||".
-// Their labels read the same in every language: a chooser remembers its selected entry by label, and keeps it
-// across a change of language.
+// The choosers' filters: entries "label|patterns" separated by "|", patterns separated by ";", ending in
+// "||". Their labels read the same in every language: a chooser remembers its selected entry by label, and
+// keeps it across a change of language.
 inline constexpr std::string_view kBundleFilter = "Warcraft 3 Object File, (*.W3O)|*.w3o||";
 // What the bundle choosers offer: the bundle filter, and the object files of one kind as a second entry.
 inline constexpr std::string_view kBundleChooserFilter =
@@ -83,12 +83,12 @@ enum class Text {
     TriggerFilter,
     TextFilter,
     // The window's messages; %1, %2... are filled by fill().
-    ReplaceDone,         // %1 renames, %2 files changed
-    ReplaceCollisions,   // %1 renames onto an identifier already taken
-    ReplaceScriptKept,   // %1 the map script's name
+    ReplaceDone,       // %1 renames, %2 files changed
+    ReplaceCollisions, // %1 renames onto an identifier already taken
+    ReplaceScriptKept, // %1 the map script's name
     MergeDone,
-    MergeKindCounts,     // %1 kind, %2 added, %3 overwritten, %4 glued, %5 kept
-    IdListWriteFailed,   // %1 path, %2 reason
+    MergeKindCounts,   // %1 kind, %2 added, %3 overwritten, %4 glued, %5 kept
+    IdListWriteFailed, // %1 path, %2 reason
     // The kinds of objects, in the order of ObjectKind.
     KindUnits,
     KindItems,

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (!file && (std::strcmp(arg, "--lang") == 0 || std::strncmp(arg, "--lang=", 7) == 0)) {
+        if (std::strcmp(arg, "--lang") == 0 || std::strncmp(arg, "--lang=", 7) == 0) {
             const char* code = arg[6] == '=' ? arg + 7 : (i + 1 < argc ? argv[++i] : "");
             language = brindlemark::languageFromCode(code);
             if (!language) {

@@ -39,7 +39,8 @@ public:
     // The About item of the window's context menu (F1), or null when the system menu carries it instead. The
     // context menu also offers the languages.
     QAction* aboutAction() const { return aboutAction_; }
-    // The texts of every caption the window shows, its own title included.
+    // The texts of every caption the window shows, its own title included, in every language: the window's font
+    // is chosen to draw them all, so that a change of language keeps the layout.
     static QString captionTexts();
 
     // Shows every caption, the title and the About item in `language` at once, and words the messages in it.

@@ -20,7 +20,7 @@
 namespace {
 
 struct CommandLine {
-    std::filesystem::path file;                   // empty when none is given
+    std::filesystem::path file;                    // empty when none is given
     std::optional<brindlemark::Language> language; // --lang en|ru; an unknown code is let go
 };
 
@@ -34,8 +34,9 @@ CommandLine readCommandLine() {
     for (int i = 1; i < count; ++i) {
         const std::wstring argument = arguments[i];
         if (argument == L"--lang" || argument.starts_with(L"--lang=")) {
-            const std::wstring code =
-                argument.size() > 6 ? argument.substr(7) : (i + 1 < count ? std::wstring(arguments[++i]) : L"");
+            const std::wstring code = argument.size() > 6 ? argument.substr(7)
+                                      : i + 1 < count     ? std::wstring(arguments[++i])
+                                                          : std::wstring();
             line.language = brindlemark::languageFromCode(brindlemark::toUtf8(code));
             continue;
         }

@@ -291,7 +291,8 @@ void MainWindow::openMainFile(const std::filesystem::path& path) {
 
 void MainWindow::chooseReplaceList() {
     const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, brindlemark::text(state_.language, Text::TextFilter), state_.proposedIdListName());
+        chooser_.openFile(window_, brindlemark::text(state_.language, Text::TextFilter),
+                          state_.proposedIdListName());
     if (!path)
         return;
     setText(ControlId::ReplaceListPath, wideFromPath(*path));
@@ -310,7 +311,8 @@ void MainWindow::chooseAddedBundle() {
 
 void MainWindow::addSideFile() {
     const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, brindlemark::text(state_.language, Text::TriggerFilter), state_.proposedSideFileName());
+        chooser_.openFile(window_, brindlemark::text(state_.language, Text::TriggerFilter),
+                          state_.proposedSideFileName());
     if (!path)
         return;
     // The newest row goes first, so the Replace command visits the file added last first.
@@ -328,7 +330,8 @@ void MainWindow::addSideFile() {
 
 void MainWindow::saveIdListAs() {
     const std::optional<std::filesystem::path> path =
-        chooser_.saveFile(window_, brindlemark::text(state_.language, Text::TextFilter), state_.proposedIdListName());
+        chooser_.saveFile(window_, brindlemark::text(state_.language, Text::TextFilter),
+                          state_.proposedIdListName());
     if (!path)
         return;
     state_.saveIdListAs(*path, *this);
