@@ -27,52 +27,19 @@ using namespace brindlemark::testing;
 
 namespace {
 
-// The controls with ids, as the window lays them out: id, caption, x, y, width, height in dialog units.
-struct Expected {
-    int id;
-    const char* kind;
-    const char* caption;
-    int x, y, width, height;
-};
-
-const Expected kExpected[] = {
-    {1, "QPushButton", "...", 295, 11, 20, 16},
-    {1000, "QLineEdit", "", 6, 12, 286, 15},
-    {1001, "QLineEdit", "", 11, 58, 275, 15},
-    {1002, "QListWidget", "", 12, 92, 235, 89},
-    {1003, "QCheckBox", "Сохранять резервные копии", 7, 189, 91, 18},
-    {4, "QPushButton", "Очистить", 251, 165, 57, 16},
-    {5, "QPushButton", "Заменить", 246, 191, 68, 16},
-    {3, "QPushButton", "Добавить", 251, 92, 58, 16},
-    {2, "QPushButton", "...", 302, 227, 20, 16},
-    {1004, "QPushButton", "...", 290, 58, 20, 16},
-    {7, "QPushButton", "Сохранить список идентификаторов", 101, 191, 140, 16},
-    {1005, "QTreeWidget", "", 242, 7, 80, 21},
-    {1009, "QPushButton", "Перезаписывать обьекты", 107, 274, 127, 10},
-    {1010, "QPushButton", "Склеивать обьекты", 107, 285, 127, 10},
-    {1011, "QPushButton", "Не изменять", 107, 296, 127, 10},
-    {1006, "QLineEdit", "", 12, 239, 275, 15},
-    {1007, "QPushButton", "...", 289, 238, 20, 16},
-    {1008, "QCheckBox", "Сохранять резервные копии", 8, 264, 91, 18},
-    {6, "QPushButton", "Обьединить", 245, 295, 68, 16},
-};
-
-struct ExpectedGroup {
-    const char* title;
-    int x, y, width, height;
-    bool centred;
-    bool flat;
-};
-
-const ExpectedGroup kGroups[] = {
-    {"Замена идентификаторов", 2, 42, 317, 169, true, true},
-    {"Основной файл обьектов", 2, 1, 317, 31, true, true},
-    {"Файл списка замены", 7, 48, 307, 31, false, true},
-    {"Список допольнительных файлов", 7, 82, 307, 104, false, true},
-    {"Обьединение файлов обьектов", 2, 221, 317, 95, true, true},
-    {"Совпадающие идентификаторы", 101, 262, 139, 49, false, false},
-    {"Добавленный файл обьектов", 7, 228, 307, 31, false, true},
-};
+// The Qt class each kind of control of the layout table is made of.
+const char* classOf(ControlKind kind) {
+    switch (kind) {
+    case ControlKind::Button:
+    case ControlKind::Toggle: return "QPushButton";
+    case ControlKind::Field: return "QLineEdit";
+    case ControlKind::List: return "QListWidget";
+    case ControlKind::Report: return "QTreeWidget";
+    case ControlKind::CheckBox: return "QCheckBox";
+    case ControlKind::Group: return "QGroupBox";
+    }
+    return "";
+}
 
 // Dialog units to pixels, rounded to the nearest pixel. Across, a unit is a quarter of the average width of
 // the 52 Latin letters, as Windows measures it; down, an eighth of the font's height.
@@ -172,13 +139,15 @@ void MainWindowTest::startsWithEveryControlInPlace() {
     QCOMPARE(w.window.dialogUnits().charHeight(), QFontMetrics(font).height());
 
     std::vector<QWidget*> created;
-    for (const Expected& e : kExpected) {
+    for (const ControlEntry& e : kMainWindowControls) {
+        if (e.id == kNoControlId)
+            continue; // the group boxes: groupBoxesFrameTheSections
         QWidget* control = w.window.control(e.id);
         QVERIFY2(control, qPrintable(QStringLiteral("no control %1").arg(e.id)));
-        QVERIFY2(control->inherits(e.kind),
+        QVERIFY2(control->inherits(classOf(e.kind)),
                  qPrintable(QStringLiteral("%1 is a %2").arg(e.id).arg(control->metaObject()->className())));
         QCOMPARE(control->property("controlId").toInt(), e.id);
-        QCOMPARE(captionOf(control), QString::fromUtf8(e.caption));
+        QCOMPARE(captionOf(control), textOf(Language::Russian, e.caption));
         QCOMPARE(control->geometry(), pixels(font, e.x, e.y, e.width, e.height));
         created.push_back(control);
     }
@@ -238,19 +207,23 @@ void MainWindowTest::groupBoxesFrameTheSections() {
     WindowUnderTest w;
     const QFont font = w.window.font();
     const QList<QGroupBox*> groups = w.window.findChildren<QGroupBox*>();
-    QCOMPARE(groups.size(), qsizetype(std::size(kGroups)));
-    for (const ExpectedGroup& e : kGroups) {
+    qsizetype expected = 0;
+    for (const ControlEntry& e : kMainWindowControls) {
+        if (e.kind != ControlKind::Group)
+            continue;
+        ++expected;
+        const QString title = textOf(Language::Russian, e.caption);
         QGroupBox* found = nullptr;
         for (QGroupBox* group : groups)
-            if (group->title() == QString::fromUtf8(e.title) &&
-                group->geometry().y() == downPixels(font, e.y))
+            if (group->title() == title && group->geometry().y() == downPixels(font, e.y))
                 found = group;
-        QVERIFY2(found, e.title);
+        QVERIFY2(found, qPrintable(title));
         QCOMPARE(found->geometry(), pixels(font, e.x, e.y, e.width, e.height));
-        QCOMPARE(bool(found->alignment() & Qt::AlignHCenter), e.centred);
-        QCOMPARE(found->isFlat(), e.flat);
+        QCOMPARE(bool(found->alignment() & Qt::AlignHCenter), bool(e.flags & Centred));
+        QCOMPARE(found->isFlat(), !(e.flags & OrdinaryFrame));
         QCOMPARE(found->focusPolicy(), Qt::NoFocus);
     }
+    QCOMPARE(groups.size(), expected);
     // The frames lie behind the controls, and a click inside a frame reaches the control under it.
     auto* list = w.get<QListWidget>(1002);
     QWidget* under = w.window.childAt(list->geometry().center());

@@ -5,6 +5,7 @@
 #include "app/win32/filechooser.h"
 #include "app/win32/mainwindow.h"
 #include "app/win32/messagepresenter.h"
+#include "app/win32/registryfoldermemory.h"
 #include "app/win32/resource.h"
 #include "app/win32/widetext.h"
 #include "app/windowlayout.h"
@@ -508,7 +509,7 @@ TEST_F(Win32Window, FullMergeAppliesTheCheckedPolicy) {
 }
 
 // brindlemark.exe FILE, as "Open with" and a file association start it: the window opens with FILE as the main
-// file, a name with Cyrillic letters and spaces included.
+// file, a name with Cyrillic letters and spaces included. With --lang en after the file its captions are English.
 TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
     TempDir dir;
     ObjectBundle b;
@@ -518,7 +519,7 @@ TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
     ASSERT_TRUE(b.save(bundle, error)) << error;
 
     const std::wstring program = fs::path(u8"" BRINDLEMARK_WINDOW).wstring();
-    std::wstring commandLine = L"\"" + program + L"\" \"" + bundle.wstring() + L"\"";
+    std::wstring commandLine = L"\"" + program + L"\" \"" + bundle.wstring() + L"\" --lang en";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -529,6 +530,7 @@ TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
         DWORD processId;
         HWND window = nullptr;
         std::string mainPath;
+        std::string replaceCaption;
     } found{process.dwProcessId};
     for (int attempt = 0; attempt < 400 && found.mainPath.empty(); ++attempt) {
         Sleep(50);
@@ -543,6 +545,8 @@ TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
                 GetDlgItemTextW(window, 1000, text, 1024);
                 found->window = window;
                 found->mainPath = toUtf8(text);
+                GetDlgItemTextW(window, 5, text, 1024);
+                found->replaceCaption = toUtf8(text);
                 return FALSE;
             },
             reinterpret_cast<LPARAM>(&found));
@@ -554,6 +558,28 @@ TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     EXPECT_EQ(found.mainPath, pathText(bundle));
+    EXPECT_EQ(found.replaceCaption, text(Language::English, Text::Replace));
+}
+
+// The settings kept in the registry read back as written, Cyrillic folder names included; what was never
+// written reads as empty.
+TEST(Win32WindowSettings, RegistryKeepsFoldersFiltersAndTheLanguage) {
+    const std::wstring key = L"Software\\Brindlemark tests";
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    {
+        RegistryFolderMemory settings(key);
+        EXPECT_EQ(settings.language(), "");
+        EXPECT_EQ(settings.folder("mainFile"), fs::path());
+        settings.setLanguage("en");
+        settings.setFolder("mainFile", fs::path(u8"C:\\карты"));
+        settings.setFilter("mainFile", "Warcraft 3 Map|*.w3x");
+    }
+    RegistryFolderMemory again(key);
+    EXPECT_EQ(again.language(), "en");
+    EXPECT_EQ(again.folder("mainFile"), fs::path(u8"C:\\карты"));
+    EXPECT_EQ(again.filter("mainFile"), "Warcraft 3 Map|*.w3x");
+    EXPECT_EQ(again.filter("addedFile"), "");
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
 }
 
 TEST(Win32WindowIcon, MinimisedIconStandsInTheMiddle) {
