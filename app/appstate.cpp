@@ -23,42 +23,28 @@ std::vector<std::string> split(std::string_view text, char separator) {
     }
 }
 
-// The window's names of the kinds, as its messages give them.
-const char* windowKindName(ObjectKind kind) {
-    switch (kind) {
-    case ObjectKind::Units: return "Юниты";
-    case ObjectKind::Items: return "Предметы";
-    case ObjectKind::Destructables: return "Разрушаемые объекты";
-    case ObjectKind::Doodads: return "Декорации";
-    case ObjectKind::Abilities: return "Способности";
-    case ObjectKind::Buffs: return "Баффы";
-    case ObjectKind::Upgrades: return "Улучшения";
-    }
-    return "";
-}
-
 // The window's completion message of a Replace: what was done, and the script of a map that stays as it was.
-std::string replaceDoneText(const ReplaceReport& report) {
-    std::string text = "Процесс изменения завершен! Переименовано идентификаторов: " +
-                       std::to_string(report.renames.size()) +
-                       ", изменено файлов: " + std::to_string(report.filesChanged) + ".";
+std::string replaceDoneText(Language language, const ReplaceReport& report) {
+    std::string text = fill(brindlemark::text(language, Text::ReplaceDone),
+                            {std::to_string(report.renames.size()), std::to_string(report.filesChanged)});
     if (!report.collisions.empty())
-        text += " Переименований на уже занятый идентификатор: " + std::to_string(report.collisions.size()) + ".";
+        text += fill(brindlemark::text(language, Text::ReplaceCollisions),
+                     {std::to_string(report.collisions.size())});
     if (!report.unpatchedScript.empty())
-        text += "\nСценарий карты " + report.unpatchedScript + " оставлен без изменений.";
+        text += fill(brindlemark::text(language, Text::ReplaceScriptKept), {report.unpatchedScript});
     return text;
 }
 
 // The window's completion message of a Merge: per kind of the added file, what the policy did with its objects.
-std::string mergeDoneText(const MergeReport& report) {
-    std::string text = "Процесс обьединения завершен!";
+std::string mergeDoneText(Language language, const MergeReport& report) {
+    std::string text(brindlemark::text(language, Text::MergeDone));
     for (ObjectKind k : kAllObjectKinds) {
         const FilingCounts& c = report.merged[static_cast<std::size_t>(k)];
         if (c.total() == 0)
             continue;
-        text += std::string(" ") + windowKindName(k) + " — добавлено: " + std::to_string(c.added) +
-                ", перезаписано: " + std::to_string(c.overwritten) + ", склеено: " + std::to_string(c.glued) +
-                ", оставлено: " + std::to_string(c.kept) + ".";
+        text += fill(brindlemark::text(language, Text::MergeKindCounts),
+                     {kindText(language, k), std::to_string(c.added), std::to_string(c.overwritten),
+                      std::to_string(c.glued), std::to_string(c.kept)});
     }
     return text;
 }
@@ -142,7 +128,7 @@ void AppState::reloadMainBundle() {
 void AppState::saveIdListAs(const std::filesystem::path& path, MessageSink& sink) {
     std::string why;
     if (!writeIdList(bundle, path, why, mainIsMap ? &mapStrings : nullptr))
-        sink.message("Failed to write identifier list " + pathText(path) + " (" + reasonOf(why) + ")");
+        sink.message(fill(text(language, Text::IdListWriteFailed), {pathText(path), reasonOf(why)}));
 }
 
 ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink) {
@@ -157,7 +143,7 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
         if constexpr (kMapsSupported) {
             const ReplaceReport report = replaceInMap(mapRequest, sink);
             if (report.completed)
-                sink.message(replaceDoneText(report));
+                sink.message(replaceDoneText(language, report));
             if (report.bundleWritten)
                 reloadMap(sink);
             return report;
@@ -182,7 +168,7 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
         checked.loadedStamp = mainStamp;
     ReplaceReport report = replaceIdentifiers(bundle, bundlePath, mainLoaded, checked, sink);
     if (report.completed)
-        sink.message(replaceDoneText(report));
+        sink.message(replaceDoneText(language, report));
     if (report.bundleWritten)
         mainStamp = stampFile(bundlePath.fullPath);
     else if (writes && report.failed && mainLoaded && !report.renames.empty())
@@ -198,7 +184,7 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
             const MergeReport report =
                 mergeIntoMap(bundlePath.fullPath, request.addedFile, request.policy, request.takeBackup, sink);
             if (report.completed)
-                sink.message(mergeDoneText(report));
+                sink.message(mergeDoneText(language, report));
             if (report.bundleWritten)
                 reloadMap(sink);
             return report;
@@ -237,7 +223,7 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     MergeReport report =
         mergeObjectFiles(bundle, bundlePath, mainLoaded, request, sink, addedIsMap ? &mapObjects : nullptr);
     if (report.completed)
-        sink.message(mergeDoneText(report));
+        sink.message(mergeDoneText(language, report));
     if (report.bundleWritten)
         mainStamp = stampFile(bundlePath.fullPath);
     else if (report.failed && mainLoaded)

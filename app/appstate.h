@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/foldermemory.h"
+#include "app/windowtexts.h"
 #include "core/bundlepath.h"
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
@@ -14,26 +15,6 @@
 #include <vector>
 
 namespace brindlemark {
-
-// The choosers' filters: entries "label|patterns" separated by "|", patterns separated by ";", ending in "||".
-inline constexpr std::string_view kBundleFilter = "Warcraft 3 Object File, (*.W3O)|*.w3o||";
-// What the bundle choosers offer: the bundle filter, and the object files of one kind as a second entry.
-inline constexpr std::string_view kBundleChooserFilter =
-    "Warcraft 3 Object File, (*.W3O)|*.w3o|"
-    "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q)|"
-    "*.w3u;*.w3t;*.w3b;*.w3d;*.w3a;*.w3h;*.w3q||";
-// What the main-file chooser offers: the same, and maps as a third entry: archives, and a map folder through
-// the war3map.w3i it holds.
-inline constexpr std::string_view kMainChooserFilter =
-    "Warcraft 3 Object File, (*.W3O)|*.w3o|"
-    "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q)|"
-    "*.w3u;*.w3t;*.w3b;*.w3d;*.w3a;*.w3h;*.w3q|"
-    "Warcraft 3 Map, (*.W3X,*.W3M,WAR3MAP.W3I)|*.w3x;*.w3m;war3map.w3i||";
-inline constexpr std::string_view kTriggerFilter =
-    "Warcraft Trigger Files, (*.WCT,*.WTG)|*.WCT;*.WTG|All Files, (*.*)|*.*||";
-inline constexpr std::string_view kTextFilter = "TXT File, (*.TXT)|*.txt|All Files, (*.*)|*.*||";
-// The name the bundle choosers propose.
-inline constexpr std::string_view kBundleChooserName = "*.w3o";
 
 struct FilterEntry {
     std::string label;
@@ -69,6 +50,7 @@ public:
     bool mainIsMap = false;
     StringTable mapStrings;               // a map's string table, which names its objects in the identifier list
     FolderMemory* folderMemory = nullptr; // where the choosers' folders are kept; none when null
+    Language language = kDefaultLanguage; // of the messages below
     // The main file as it was loaded or last written: Replace does not write over it once it changed on disk.
     FileStamp mainStamp;
 

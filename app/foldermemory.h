@@ -2,7 +2,7 @@
 
 // Where the window's file choosers open. Each chooser remembers the folder of the last file confirmed in it,
 // and the filter entry that was selected then, between runs; the platform keeps them (QSettings on Linux, the
-// registry on Windows) behind FolderMemory.
+// registry on Windows) behind FolderMemory, with the window's language beside them.
 
 #include <filesystem>
 #include <map>
@@ -27,6 +27,9 @@ class FolderMemory {
     // The filter entry (its label and patterns, UTF-8) last remembered under `chooser`, or an empty text.
     virtual std::string filter(std::string_view chooser) const = 0;
     virtual void setFilter(std::string_view chooser, std::string_view filter) = 0;
+    // The code of the window's language last chosen ("ru", "en"), or an empty text.
+    virtual std::string language() const = 0;
+    virtual void setLanguage(std::string_view code) = 0;
 };
 
 // Folders and filters kept for the run only.
@@ -36,8 +39,11 @@ class RunFolderMemory final : public FolderMemory {
     void setFolder(std::string_view chooser, const std::filesystem::path& folder) override;
     std::string filter(std::string_view chooser) const override;
     void setFilter(std::string_view chooser, std::string_view filter) override;
+    std::string language() const override { return language_; }
+    void setLanguage(std::string_view code) override { language_ = code; }
 
   private:
+    std::string language_;
     std::map<std::string, std::filesystem::path, std::less<>> folders_;
     std::map<std::string, std::string, std::less<>> filters_;
 };

@@ -13,42 +13,46 @@ namespace brindlemark {
 namespace {
 
 struct TextLine {
-    const char* text;
+    Text text;
     int x, y, width; // dialog units; every line is 10 units high
     bool centred;
 };
 
 constexpr TextLine kLines[] = {
-    {"Brindlemark", 42, 6, 123, false},
-    {"Версия " BRINDLEMARK_VERSION_TEXT, 42, 16, 123, false},
+    {Text::WindowTitle, 42, 6, 123, false},
+    {Text::AboutVersion, 42, 16, 123, false},
     // The project has no public address to give as a contact, so the box names none.
-    {"© 2026 Brindlemark developers", 42, 27, 123, false},
-    {"Thanks to", 7, 72, 155, true},
-    {"The map making community", 42, 81, 123, false},
-    {"Everyone who tested it", 42, 91, 123, false},
+    {Text::AboutCopyright, 42, 27, 123, false},
+    {Text::AboutThanks, 7, 72, 155, true},
+    {Text::AboutCommunity, 42, 81, 123, false},
+    {Text::AboutTesters, 42, 91, 123, false},
 };
+
+QString lineText(Language language, Text id) {
+    return QString::fromStdString(fill(text(language, id), {BRINDLEMARK_VERSION_TEXT}));
+}
 
 } // namespace
 
-QString AboutBox::title() {
-    return QStringLiteral("О программе Brindlemark");
+QString AboutBox::title(Language language) {
+    return lineText(language, Text::AboutTitle);
 }
 
-QStringList AboutBox::lines() {
+QStringList AboutBox::lines(Language language) {
     QStringList out;
     for (const TextLine& line : kLines)
-        out.append(QString::fromUtf8(line.text));
+        out.append(lineText(language, line.text));
     return out;
 }
 
-AboutBox::AboutBox(QWidget* parent)
+AboutBox::AboutBox(QWidget* parent, Language language)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       units_(QFont()) {
-    setWindowTitle(title());
+    setWindowTitle(title(language));
     setWindowIcon(applicationIcon());
     setModal(true);
-    setFont(dialogFont(title() + lines().join(QString())));
+    setFont(dialogFont(title(language) + lines(language).join(QString())));
     units_ = DialogUnits(font());
     setFixedSize(units_.size(169, 110));
 
@@ -60,7 +64,7 @@ AboutBox::AboutBox(QWidget* parent)
     icon->setPixmap(applicationPixmap());
 
     for (const TextLine& line : kLines) {
-        auto* label = new QLabel(QString::fromUtf8(line.text), this);
+        auto* label = new QLabel(lineText(language, line.text), this);
         label->setTextFormat(Qt::PlainText);
         label->setGeometry(units_.rect(line.x, line.y, line.width, 10));
         label->setAlignment((line.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/qt/dialogunits.h"
+#include "app/windowtexts.h"
 
 #include <QDialog>
 
@@ -11,11 +12,11 @@ namespace brindlemark {
 class AboutBox : public QDialog {
     Q_OBJECT
 public:
-    explicit AboutBox(QWidget* parent = nullptr);
+    explicit AboutBox(QWidget* parent = nullptr, Language language = kDefaultLanguage);
 
-    static QString title();
+    static QString title(Language language = kDefaultLanguage);
     // The text lines from top to bottom.
-    static QStringList lines();
+    static QStringList lines(Language language = kDefaultLanguage);
 
     const DialogUnits& dialogUnits() const { return units_; }
 

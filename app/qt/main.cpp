@@ -1,5 +1,6 @@
 // The window program: one main window over the process's one bundle. `brindlemark FILE` opens with FILE
-// chosen as the main file.
+// chosen as the main file; `--lang en|ru` shows the window in that language for this run, without changing the
+// language kept in the settings.
 
 #include "app/appstate.h"
 #include "app/qt/filechooser.h"
@@ -34,14 +35,16 @@ bool displayAvailable() {
 }
 
 constexpr const char* kUsage =
-    "usage: brindlemark [FILE]\n"
+    "usage: brindlemark [--lang en|ru] [FILE]\n"
     "Opens the window; FILE (a .w3o bundle, an object file of one kind such as .w3u, "
-    "or a .w3x/.w3m map)\nis taken as the main file.\n";
+    "or a .w3x/.w3m map)\nis taken as the main file. --lang shows the window in English or Russian for this "
+    "run;\nthe window's menu changes the language for good.\n";
 
 } // namespace
 
 int main(int argc, char** argv) {
     std::optional<std::filesystem::path> file;
+    std::optional<brindlemark::Language> language;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (!file && std::strcmp(arg, "--version") == 0) {
@@ -51,6 +54,15 @@ int main(int argc, char** argv) {
         if (!file && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+        if (std::strcmp(arg, "--lang") == 0 || std::strncmp(arg, "--lang=", 7) == 0) {
+            const char* code = arg[6] == '=' ? arg + 7 : (i + 1 < argc ? argv[++i] : "");
+            language = brindlemark::languageFromCode(code);
+            if (!language) {
+                std::fprintf(stderr, "brindlemark: --lang takes en or ru, not '%s'\n%s", code, kUsage);
+                return 2;
+            }
+            continue;
         }
         if (!file && std::strcmp(arg, "--") == 0 && i + 1 < argc)
             arg = argv[++i];
@@ -81,6 +93,8 @@ int main(int argc, char** argv) {
     brindlemark::SettingsFolderMemory folders;
     brindlemark::AppState state;
     state.folderMemory = &folders;
+    state.language = language.value_or(
+        brindlemark::languageFromCode(folders.language()).value_or(brindlemark::kDefaultLanguage));
     brindlemark::DialogFileChooser chooser;
     brindlemark::MessageBoxPresenter presenter;
     brindlemark::MainWindow window(state, chooser, presenter);

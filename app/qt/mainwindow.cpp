@@ -8,9 +8,11 @@
 #include "app/qt/qtpaths.h"
 #include "app/qt/systemmenu.h"
 #include "app/qt/wrappingcheckbox.h"
+#include "app/windowlayout.h"
 #include "map/mapsupport.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -25,56 +27,6 @@ namespace brindlemark {
 
 namespace {
 
-enum class Kind { Button, Field, List, Group, CheckBox, Toggle, Report };
-
-enum Flag : unsigned {
-    Hidden = 1,        // never shown
-    Centred = 2,       // a group box whose caption stands in the middle
-    OrdinaryFrame = 4, // a group box with the ordinary frame; the others are flat
-    Checked = 8,       // a check box or toggle checked at start
-};
-
-// One control of the window: id (0 for the group boxes, which have none), kind, caption and its place in
-// dialog units. The table's order is the creation order and so the tab order.
-struct ControlEntry {
-    int id;
-    Kind kind;
-    const char* caption;
-    int x, y, width, height;
-    unsigned flags;
-};
-
-constexpr ControlEntry kControls[] = {
-    {1, Kind::Button, "...", 295, 11, 20, 16, 0},
-    {1000, Kind::Field, "", 6, 12, 286, 15, 0},
-    {1001, Kind::Field, "", 11, 58, 275, 15, 0},
-    {1002, Kind::List, "", 12, 92, 235, 89, 0},
-    {0, Kind::Group, "Замена идентификаторов", 2, 42, 317, 169, Centred},
-    {1003, Kind::CheckBox, "Сохранять резервные копии", 7, 189, 91, 18, Checked},
-    {0, Kind::Group, "Основной файл обьектов", 2, 1, 317, 31, Centred},
-    {0, Kind::Group, "Файл списка замены", 7, 48, 307, 31, 0},
-    {0, Kind::Group, "Список допольнительных файлов", 7, 82, 307, 104, 0},
-    {4, Kind::Button, "Очистить", 251, 165, 57, 16, 0},
-    {5, Kind::Button, "Заменить", 246, 191, 68, 16, 0},
-    {3, Kind::Button, "Добавить", 251, 92, 58, 16, 0},
-    {2, Kind::Button, "...", 302, 227, 20, 16, Hidden},
-    {1004, Kind::Button, "...", 290, 58, 20, 16, 0},
-    {7, Kind::Button, "Сохранить список идентификаторов", 101, 191, 140, 16, 0},
-    {1005, Kind::Report, "", 242, 7, 80, 21, Hidden},
-    {0, Kind::Group, "Обьединение файлов обьектов", 2, 221, 317, 95, Centred},
-    {0, Kind::Group, "Совпадающие идентификаторы", 101, 262, 139, 49, OrdinaryFrame},
-    {1009, Kind::Toggle, "Перезаписывать обьекты", 107, 274, 127, 10, 0},
-    {1010, Kind::Toggle, "Склеивать обьекты", 107, 285, 127, 10, Checked},
-    {1011, Kind::Toggle, "Не изменять", 107, 296, 127, 10, 0},
-    {1006, Kind::Field, "", 12, 239, 275, 15, 0},
-    {0, Kind::Group, "Добавленный файл обьектов", 7, 228, 307, 31, 0},
-    {1007, Kind::Button, "...", 289, 238, 20, 16, 0},
-    {1008, Kind::CheckBox, "Сохранять резервные копии", 8, 264, 91, 18, Checked},
-    {6, Kind::Button, "Обьединить", 245, 295, 68, 16, 0},
-};
-
-const char* const kWindowTitle = "Brindlemark";
-const char* const kAboutItem = "О программе Brindlemark...";
 const QColor kListGrey(172, 172, 172);
 constexpr int kRenameColumnWidth = 45; // pixels
 
@@ -96,8 +48,9 @@ brindlemark--MainWindow > QGroupBox::title {
 brindlemark--MainWindow > QGroupBox[centred="true"]::title { subcontrol-position: top center; left: 0px; }
 )";
 
-QString filterFor(std::string_view filter) {
-    return QString::fromStdString(dialogFilter(filter));
+QString qText(Language language, Text id) {
+    const std::string_view text = brindlemark::text(language, id);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 void paintGrey(QWidget* list) {
@@ -108,29 +61,36 @@ void paintGrey(QWidget* list) {
     list->setAutoFillBackground(true);
 }
 
-QWidget* createControl(const ControlEntry& entry, QWidget* parent) {
-    const QString caption = QString::fromUtf8(entry.caption);
+// Shows `caption` on a control that has one: a button's text or a group box's title.
+void setCaption(QWidget* control, const QString& caption) {
+    if (auto* button = qobject_cast<QAbstractButton*>(control))
+        button->setText(caption);
+    else if (auto* group = qobject_cast<QGroupBox*>(control))
+        group->setTitle(caption);
+}
+
+QWidget* createControl(const ControlEntry& entry, const QString& caption, QWidget* parent) {
     switch (entry.kind) {
-    case Kind::Button:
-    case Kind::Toggle: {
+    case ControlKind::Button:
+    case ControlKind::Toggle: {
         auto* button = new QPushButton(caption, parent);
         button->setFlat(true);
         // No button is the default one; Enter is handled by the window.
         button->setAutoDefault(false);
         button->setDefault(false);
-        if (entry.kind == Kind::Toggle) {
+        if (entry.kind == ControlKind::Toggle) {
             button->setCheckable(true);
             button->setAutoExclusive(false); // the window keeps the choice; arrow keys do not move it
             button->setChecked(entry.flags & Checked);
         }
         return button;
     }
-    case Kind::Field: {
+    case ControlKind::Field: {
         auto* field = new QLineEdit(parent);
         field->setMaxLength(std::numeric_limits<int>::max()); // paths of any length
         return field;
     }
-    case Kind::List: {
+    case ControlKind::List: {
         auto* list = new QListWidget(parent);
         list->setViewMode(QListView::ListMode);
         list->setFlow(QListView::TopToBottom);
@@ -140,7 +100,7 @@ QWidget* createControl(const ControlEntry& entry, QWidget* parent) {
         paintGrey(list);
         return list;
     }
-    case Kind::Report: {
+    case ControlKind::Report: {
         auto* report = new QTreeWidget(parent);
         report->setRootIsDecorated(false);
         report->setColumnCount(2);
@@ -152,7 +112,7 @@ QWidget* createControl(const ControlEntry& entry, QWidget* parent) {
         paintGrey(report);
         return report;
     }
-    case Kind::Group: {
+    case ControlKind::Group: {
         auto* group = new QGroupBox(caption, parent);
         group->setAlignment(entry.flags & Centred ? Qt::AlignHCenter : Qt::AlignLeft);
         group->setFlat(!(entry.flags & OrdinaryFrame));
@@ -162,7 +122,7 @@ QWidget* createControl(const ControlEntry& entry, QWidget* parent) {
         group->setAttribute(Qt::WA_TransparentForMouseEvents);
         return group;
     }
-    case Kind::CheckBox: {
+    case ControlKind::CheckBox: {
         auto* box = new WrappingCheckBox(caption, parent);
         box->setChecked(entry.flags & Checked);
         return box;
@@ -174,9 +134,13 @@ QWidget* createControl(const ControlEntry& entry, QWidget* parent) {
 } // namespace
 
 QString MainWindow::captionTexts() {
-    QString all = QString::fromUtf8(kWindowTitle) + QString::fromUtf8(kAboutItem);
-    for (const ControlEntry& entry : kControls)
-        all += QString::fromUtf8(entry.caption);
+    QString all;
+    for (Language language : kLanguages) {
+        all += qText(language, Text::WindowTitle) + qText(language, Text::AboutItem);
+        all += QString::fromUtf8(languageName(language).data());
+        for (const ControlEntry& entry : kMainWindowControls)
+            all += qText(language, entry.caption);
+    }
     return all;
 }
 
@@ -184,27 +148,58 @@ MainWindow::MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& 
     : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       state_(state), chooser_(chooser), presenter_(presenter), units_(QFont()) {
-    setWindowTitle(QString::fromUtf8(kWindowTitle));
     setWindowIcon(applicationIcon());
     setFont(dialogFont(captionTexts()));
     units_ = DialogUnits(font());
-    setFixedSize(units_.size(322, 319));
+    setFixedSize(units_.size(kWindowWidth, kWindowHeight));
 
     setStyleSheet(QString::fromUtf8(kStyleSheet).arg(units_.y(4)).arg(units_.x(4)));
     createControls();
     connectControls();
 
-    const QString aboutText = QString::fromUtf8(kAboutItem);
+    // The context menu offers the languages, each named in its own words, then the About item, as the Win32
+    // window's system menu does.
+    auto* languages = new QActionGroup(this);
+    for (Language language : kLanguages) {
+        auto* action = new QAction(QString::fromUtf8(languageName(language).data()), languages);
+        action->setCheckable(true);
+        action->setData(static_cast<int>(language));
+        addAction(action);
+        languageActions_.append(action);
+        connect(action, &QAction::triggered, this, [this, language] { chooseLanguage(language); });
+    }
+    const QString aboutText = qText(state_.language, Text::AboutItem);
     if (!systemmenu::appendAboutItem(this, aboutText)) {
+        auto* separator = new QAction(this);
+        separator->setSeparator(true);
+        addAction(separator);
         aboutAction_ = new QAction(aboutText, this);
         aboutAction_->setShortcut(QKeySequence(Qt::Key_F1));
         aboutAction_->setShortcutContext(Qt::WindowShortcut);
         addAction(aboutAction_);
-        setContextMenuPolicy(Qt::ActionsContextMenu);
         connect(aboutAction_, &QAction::triggered, this, &MainWindow::openAboutBox);
     }
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 
+    setLanguage(state_.language);
     updateButtons();
+}
+
+void MainWindow::setLanguage(Language language) {
+    state_.language = language;
+    setWindowTitle(qText(language, Text::WindowTitle));
+    if (aboutAction_)
+        aboutAction_->setText(qText(language, Text::AboutItem));
+    for (QAction* action : languageActions_)
+        action->setChecked(action->data().toInt() == static_cast<int>(language));
+    for (std::size_t i = 0; i < controls_.size(); ++i)
+        setCaption(controls_[i], qText(language, kMainWindowControls[i].caption));
+}
+
+void MainWindow::chooseLanguage(Language language) {
+    setLanguage(language);
+    if (state_.folderMemory)
+        state_.folderMemory->setLanguage(languageCode(language));
 }
 
 QWidget* MainWindow::control(int id) const {
@@ -213,10 +208,11 @@ QWidget* MainWindow::control(int id) const {
 
 void MainWindow::createControls() {
     QList<QGroupBox*> groups;
-    for (const ControlEntry& entry : kControls) {
-        QWidget* widget = createControl(entry, this);
+    for (const ControlEntry& entry : kMainWindowControls) {
+        QWidget* widget = createControl(entry, qText(state_.language, entry.caption), this);
         widget->setGeometry(units_.rect(entry.x, entry.y, entry.width, entry.height));
-        if (entry.id != 0) {
+        controls_.push_back(widget);
+        if (entry.id != kNoControlId) {
             widget->setObjectName(QString::number(entry.id));
             widget->setProperty("controlId", entry.id);
         }
@@ -264,13 +260,14 @@ void MainWindow::connectControls() {
         connect(toggle, &QPushButton::clicked, this, [this, toggle] { toggleClicked(toggle); });
 }
 
-std::optional<QString> MainWindow::askFile(Chooser which, bool save, std::string_view filter,
+std::optional<QString> MainWindow::askFile(Chooser which, bool save, Text filterText,
                                            const QString& initialName) {
+    const QString filter = QString::fromStdString(dialogFilter(text(state_.language, filterText)));
     const QString folder = toQString(state_.chooserFolder(which));
     QString nameFilter = QString::fromStdString(state_.chooserFilter(which));
     const std::optional<QString> path =
-        save ? chooser_.saveFile(this, filterFor(filter), initialName, folder, nameFilter)
-             : chooser_.openFile(this, filterFor(filter), initialName, folder, nameFilter);
+        save ? chooser_.saveFile(this, filter, initialName, folder, nameFilter)
+             : chooser_.openFile(this, filter, initialName, folder, nameFilter);
     if (path)
         state_.chooserConfirmed(which, toPath(*path), nameFilter.toStdString());
     return path;
@@ -278,7 +275,7 @@ std::optional<QString> MainWindow::askFile(Chooser which, bool save, std::string
 
 void MainWindow::chooseMainBundle() {
     const std::optional<QString> path =
-        askFile(Chooser::MainFile, false, kMainChooserFilter, QString::fromUtf8(kBundleChooserName));
+        askFile(Chooser::MainFile, false, Text::MainChooserFilter, QString::fromUtf8(kBundleChooserName));
     if (path)
         openMainFile(chosenMainFile(toPath(*path)));
 }
@@ -295,7 +292,7 @@ void MainWindow::openMainFile(const std::filesystem::path& path) {
 
 void MainWindow::chooseReplaceList() {
     const std::optional<QString> path =
-        askFile(Chooser::ReplaceList, false, kTextFilter, toQString(state_.proposedIdListName()));
+        askFile(Chooser::ReplaceList, false, Text::TextFilter, toQString(state_.proposedIdListName()));
     if (!path)
         return;
     replaceListPath_->setText(*path);
@@ -304,7 +301,7 @@ void MainWindow::chooseReplaceList() {
 
 void MainWindow::chooseAddedBundle() {
     const std::optional<QString> path =
-        askFile(Chooser::AddedFile, false, kBundleChooserFilter, QString::fromUtf8(kBundleChooserName));
+        askFile(Chooser::AddedFile, false, Text::BundleChooserFilter, QString::fromUtf8(kBundleChooserName));
     if (!path)
         return;
     addedPath_->setText(*path);
@@ -313,7 +310,7 @@ void MainWindow::chooseAddedBundle() {
 
 void MainWindow::addSideFile() {
     const std::optional<QString> path =
-        askFile(Chooser::SideFile, false, kTriggerFilter, toQString(state_.proposedSideFileName()));
+        askFile(Chooser::SideFile, false, Text::TriggerFilter, toQString(state_.proposedSideFileName()));
     if (!path)
         return;
     // The newest row goes first, so the Replace command visits the file added last first.
@@ -322,7 +319,7 @@ void MainWindow::addSideFile() {
 
 void MainWindow::saveIdListAs() {
     const std::optional<QString> path =
-        askFile(Chooser::IdList, true, kTextFilter, toQString(state_.proposedIdListName()));
+        askFile(Chooser::IdList, true, Text::TextFilter, toQString(state_.proposedIdListName()));
     if (!path)
         return;
     state_.saveIdListAs(toPath(*path), *this);
@@ -387,7 +384,7 @@ void MainWindow::message(const std::string& text) {
 }
 
 void MainWindow::openAboutBox() {
-    AboutBox box(this);
+    AboutBox box(this, state_.language);
     box.exec();
 }
 

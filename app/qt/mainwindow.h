@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -35,10 +36,17 @@ public:
     // The control with this id, or null.
     QWidget* control(int id) const;
     const DialogUnits& dialogUnits() const { return units_; }
-    // The About item of the window's context menu (F1), or null when the system menu carries it instead.
+    // The About item of the window's context menu (F1), or null when the system menu carries it instead. The
+    // context menu also offers the languages.
     QAction* aboutAction() const { return aboutAction_; }
-    // The texts of every caption the window shows, its own title included.
+    // The texts of every caption the window shows, its own title included, in every language: the window's font
+    // is chosen to draw them all, so that a change of language keeps the layout.
     static QString captionTexts();
+
+    // Shows every caption, the title and the About item in `language` at once, and words the messages in it.
+    void setLanguage(Language language);
+    // The language items of the window's menu, in the order of kLanguages.
+    const QList<QAction*>& languageActions() const { return languageActions_; }
 
     // Takes `path` as the main file, as if it had been chosen with the first "..." button.
     void openMainFile(const std::filesystem::path& path);
@@ -70,7 +78,9 @@ private:
     MergePolicy checkedPolicy() const;
     // Asks for a file to open or save with `which` chooser, in the folder it opens in; remembers the folder of
     // the file chosen.
-    std::optional<QString> askFile(Chooser which, bool save, std::string_view filter, const QString& initialName);
+    std::optional<QString> askFile(Chooser which, bool save, Text filter, const QString& initialName);
+    // The language item chosen in the menu: applied at once and remembered with the settings.
+    void chooseLanguage(Language language);
 
     void message(const std::string& text) override;
 
@@ -79,6 +89,8 @@ private:
     MessagePresenter& presenter_;
     DialogUnits units_;
     QAction* aboutAction_ = nullptr;
+    QList<QAction*> languageActions_;
+    std::vector<QWidget*> controls_; // in the order of kMainWindowControls
 
     // The controls that the commands read and write.
     QListWidget* sideFiles_ = nullptr;        // 1002

@@ -45,4 +45,13 @@ void SettingsFolderMemory::setFilter(std::string_view chooser, std::string_view 
     settings_.sync();
 }
 
+std::string SettingsFolderMemory::language() const {
+    return settings_.value(QStringLiteral("language")).toString().toStdString();
+}
+
+void SettingsFolderMemory::setLanguage(std::string_view code) {
+    settings_.setValue(QStringLiteral("language"), fromUtf8(code));
+    settings_.sync();
+}
+
 } // namespace brindlemark

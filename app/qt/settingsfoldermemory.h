@@ -6,7 +6,7 @@
 
 namespace brindlemark {
 
-// The choosers' folders and filters in Qt's settings: the program's settings file (QSettings' usual place for the
+// The choosers' folders and filters, and the window's language, in Qt's settings: the program's settings file (QSettings' usual place for the
 // organisation and application name), or a given file.
 class SettingsFolderMemory final : public FolderMemory {
   public:
@@ -17,6 +17,8 @@ class SettingsFolderMemory final : public FolderMemory {
     void setFolder(std::string_view chooser, const std::filesystem::path& folder) override;
     std::string filter(std::string_view chooser) const override;
     void setFilter(std::string_view chooser, std::string_view filter) override;
+    std::string language() const override;
+    void setLanguage(std::string_view code) override;
 
   private:
     mutable QSettings settings_;

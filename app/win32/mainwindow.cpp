@@ -4,6 +4,7 @@
 #include "app/win32/messagepresenter.h"
 #include "app/win32/resource.h"
 #include "app/win32/widetext.h"
+#include "app/windowlayout.h"
 #include "core/objectid.h"
 #include "map/mapsupport.h"
 
@@ -20,6 +21,15 @@ namespace {
 constexpr ControlId kToggles[] = {ControlId::Overwrite, ControlId::Glue, ControlId::Keep};
 
 HINSTANCE moduleInstance() { return GetModuleHandleW(nullptr); }
+
+std::wstring wideText(Language language, Text id) {
+    return toWide(fill(text(language, id), {BRINDLEMARK_VERSION_TEXT}));
+}
+
+// The About box's children in the template's order: the icon, then its lines.
+constexpr Text kAboutTexts[] = {Text::None,           Text::WindowTitle, Text::AboutVersion,
+                                Text::AboutCopyright, Text::AboutGroupName, Text::AboutThanks,
+                                Text::AboutCommunity, Text::AboutTesters};
 
 void paintGrey(HWND list) {
     ListView_SetBkColor(list, kListGrey);
@@ -42,11 +52,21 @@ std::wstring rowText(HWND list, int row, int column) {
     return std::wstring(buffer.data());
 }
 
-INT_PTR CALLBACK aboutProc(HWND box, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK aboutProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG:
-        SetDlgItemTextW(box, IDC_ABOUT_VERSION, (L"Версия " + toWide(BRINDLEMARK_VERSION_TEXT)).c_str());
+    case WM_INITDIALOG: {
+        const auto language = static_cast<Language>(lParam);
+        SetWindowTextW(box, wideText(language, Text::AboutTitle).c_str());
+        HWND child = GetWindow(box, GW_CHILD);
+        for (Text line : kAboutTexts) {
+            if (!child)
+                break;
+            if (line != Text::None)
+                SetWindowTextW(child, wideText(language, line).c_str());
+            child = GetWindow(child, GW_HWNDNEXT);
+        }
         return TRUE;
+    }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             EndDialog(box, LOWORD(wParam));
@@ -63,8 +83,9 @@ POINT minimisedIconPosition(int clientWidth, int clientHeight, int iconWidth, in
     return POINT{(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
 }
 
-void openAboutBox(HWND owner) {
-    DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, aboutProc, 0);
+void openAboutBox(HWND owner, Language language) {
+    DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, aboutProc,
+                    static_cast<LPARAM>(language));
 }
 
 MainWindow::MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& presenter)
@@ -114,9 +135,14 @@ INT_PTR MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == kAboutCommand) {
-            openAboutBox(window_);
+            openAboutBox(window_, state_.language);
             return TRUE;
         }
+        for (std::size_t i = 0; i < std::size(kLanguages); ++i)
+            if ((wParam & 0xFFF0) == kLanguageCommands[i]) {
+                chooseLanguage(kLanguages[i]);
+                return TRUE;
+            }
         return FALSE; // the platform's own handling: move, close and so on
     case WM_PAINT:
         return paintMinimised();
@@ -133,8 +159,12 @@ INT_PTR MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void MainWindow::initialise() {
-    const std::wstring aboutText = kAboutItemText;
+    const std::wstring aboutText = wideText(state_.language, Text::AboutItem);
     if (HMENU menu = GetSystemMenu(window_, FALSE); menu && !aboutText.empty()) {
+        // The languages, each named in its own words, then the About item.
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        for (std::size_t i = 0; i < std::size(kLanguages); ++i)
+            AppendMenuW(menu, MF_STRING, kLanguageCommands[i], toWide(languageName(kLanguages[i])).c_str());
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(menu, MF_STRING, kAboutCommand, aboutText.c_str());
     }
@@ -157,7 +187,35 @@ void MainWindow::initialise() {
         CheckDlgButton(window_, static_cast<int>(id), BST_CHECKED);
     addRenameColumn(renames, 0, L"OldID");
     addRenameColumn(renames, 1, L"NewID");
+    setLanguage(state_.language);
     updateButtons();
+}
+
+void MainWindow::setLanguage(Language language) {
+    state_.language = language;
+    SetWindowTextW(window_, wideText(language, Text::WindowTitle).c_str());
+    // The template creates the controls in the table's order; the group boxes have no id to find them by.
+    HWND child = GetWindow(window_, GW_CHILD);
+    for (const ControlEntry& entry : kMainWindowControls) {
+        if (!child)
+            break;
+        if (entry.caption != Text::None)
+            SetWindowTextW(child, wideText(language, entry.caption).c_str());
+        child = GetWindow(child, GW_HWNDNEXT);
+    }
+    if (HMENU menu = GetSystemMenu(window_, FALSE)) {
+        ModifyMenuW(menu, kAboutCommand, MF_BYCOMMAND | MF_STRING, kAboutCommand,
+                    wideText(language, Text::AboutItem).c_str());
+        for (std::size_t i = 0; i < std::size(kLanguages); ++i)
+            CheckMenuItem(menu, kLanguageCommands[i],
+                          MF_BYCOMMAND | (kLanguages[i] == language ? MF_CHECKED : MF_UNCHECKED));
+    }
+}
+
+void MainWindow::chooseLanguage(Language language) {
+    setLanguage(language);
+    if (state_.folderMemory)
+        state_.folderMemory->setLanguage(languageCode(language));
 }
 
 void MainWindow::onCommand(ControlId id, UINT code) {
@@ -216,7 +274,9 @@ void MainWindow::close() {
 
 void MainWindow::chooseMainBundle() {
     const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, kMapsSupported ? kMainChooserFilter : kBundleChooserFilter,
+        chooser_.openFile(window_,
+                          brindlemark::text(state_.language,
+                                            kMapsSupported ? Text::MainChooserFilter : Text::BundleChooserFilter),
                           std::string(kBundleChooserName));
     if (!path)
         return;
@@ -231,7 +291,8 @@ void MainWindow::openMainFile(const std::filesystem::path& path) {
 
 void MainWindow::chooseReplaceList() {
     const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, kTextFilter, state_.proposedIdListName());
+        chooser_.openFile(window_, brindlemark::text(state_.language, Text::TextFilter),
+                          state_.proposedIdListName());
     if (!path)
         return;
     setText(ControlId::ReplaceListPath, wideFromPath(*path));
@@ -240,7 +301,8 @@ void MainWindow::chooseReplaceList() {
 
 void MainWindow::chooseAddedBundle() {
     const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, kBundleChooserFilter, std::string(kBundleChooserName));
+        chooser_.openFile(window_, brindlemark::text(state_.language, Text::BundleChooserFilter),
+                          std::string(kBundleChooserName));
     if (!path)
         return;
     setText(ControlId::AddedPath, wideFromPath(*path));
@@ -249,7 +311,8 @@ void MainWindow::chooseAddedBundle() {
 
 void MainWindow::addSideFile() {
     const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, kTriggerFilter, state_.proposedSideFileName());
+        chooser_.openFile(window_, brindlemark::text(state_.language, Text::TriggerFilter),
+                          state_.proposedSideFileName());
     if (!path)
         return;
     // The newest row goes first, so the Replace command visits the file added last first.
@@ -267,7 +330,8 @@ void MainWindow::addSideFile() {
 
 void MainWindow::saveIdListAs() {
     const std::optional<std::filesystem::path> path =
-        chooser_.saveFile(window_, kTextFilter, state_.proposedIdListName());
+        chooser_.saveFile(window_, brindlemark::text(state_.language, Text::TextFilter),
+                          state_.proposedIdListName());
     if (!path)
         return;
     state_.saveIdListAs(*path, *this);

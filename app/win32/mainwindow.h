@@ -38,7 +38,8 @@ enum class ControlId : int {
 
 // The system menu's About item; every command id whose low four bits cleared give this opens the About box.
 inline constexpr UINT kAboutCommand = 16;
-inline constexpr const wchar_t* kAboutItemText = L"О программе Brindlemark...";
+// The system menu's language items, in the order of kLanguages, before the About item.
+inline constexpr UINT kLanguageCommands[] = {0x40, 0x50};
 inline constexpr COLORREF kListGrey = RGB(172, 172, 172);
 inline constexpr int kRenameColumnWidth = 45; // pixels
 
@@ -67,6 +68,9 @@ public:
 
     // Takes `path` as the main file, as if it had been chosen with button 1.
     void openMainFile(const std::filesystem::path& path);
+    // Shows every caption, the title and the system menu's items in `language` at once, and words the messages
+    // and the About box in it.
+    void setLanguage(Language language);
 
 private:
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -75,6 +79,8 @@ private:
     void onCommand(ControlId id, UINT code);
     bool paintMinimised();
     void close();
+    // The language item chosen in the system menu: applied at once and remembered with the settings.
+    void chooseLanguage(Language language);
 
     // What the buttons run.
     void chooseMainBundle();
@@ -106,7 +112,8 @@ private:
     static constexpr UINT kOpenStartFile = WM_APP + 1;
 };
 
-// Shows the About box modally over `owner` and returns when it closes (Enter, Esc or its close box).
-void openAboutBox(HWND owner);
+// Shows the About box modally over `owner`, in `language`, and returns when it closes (Enter, Esc or its close
+// box).
+void openAboutBox(HWND owner, Language language = kDefaultLanguage);
 
 } // namespace brindlemark

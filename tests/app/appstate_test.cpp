@@ -1,4 +1,5 @@
 #include "app/appstate.h"
+#include "app/windowlayout.h"
 
 #include "core/fileio.h"
 #include "map/maparchive.h"
@@ -344,6 +345,154 @@ TEST(AppState, AMainFileChangedOnDiskIsNotWrittenOverAndMergeStartsFromIt) {
     ASSERT_TRUE(result.load(dir / "map.w3o"));
     EXPECT_EQ(tableIds(result.kind(ObjectKind::Units).file.customTable), (std::vector<std::string>{"h000", "h002"}));
     EXPECT_EQ(result.kind(ObjectKind::Units).file.customTable.at(0).find(id("uhpm"))->intValue, 7);
+}
+
+// UTF-8 lead bytes of the Cyrillic letters (U+0400 to U+04FF).
+bool hasCyrillic(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0xD0 && byte <= 0xD3;
+    });
+}
+
+std::vector<std::string> placeholders(std::string_view text) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i)
+        if (text[i] == '%' && text[i + 1] >= '1' && text[i + 1] <= '9')
+            out.push_back(std::string(text.substr(i, 2)));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(WindowTexts, EnglishHasNoCyrillicAndKeepsTheRussianPlaceholders) {
+    for (int i = 0; i < static_cast<int>(Text::Count); ++i) {
+        SCOPED_TRACE(i);
+        const std::string_view russian = text(Language::Russian, static_cast<Text>(i));
+        const std::string_view english = text(Language::English, static_cast<Text>(i));
+        EXPECT_FALSE(hasCyrillic(english)) << english;
+        EXPECT_EQ(placeholders(english), placeholders(russian)) << english;
+        EXPECT_EQ(english.empty(), russian.empty());
+    }
+    // A value's own "%1" is not filled again; a placeholder without a value stays.
+    EXPECT_EQ(fill("%2 of %1, %3%", {"a%2", "b"}), "b of a%2, %3%");
+    for (Language language : kLanguages)
+        EXPECT_EQ(languageFromCode(languageCode(language)), language);
+    EXPECT_EQ(languageFromCode("de"), std::nullopt);
+    EXPECT_EQ(languageFromCode(""), std::nullopt);
+}
+
+TEST(AppState, WordsItsCompletionMessagesInItsLanguage) {
+    TempDir dir;
+    ObjectBundle main;
+    put(main, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 1)}));
+    ObjectBundle added;
+    put(added, ObjectKind::Units, makeObject("hkni", "h000", {intField("uhpm", 2)}));
+    put(added, ObjectKind::Abilities, makeObject("AHbz", "A000", {intField("aaaa", 3)}));
+    std::string error;
+    ASSERT_TRUE(main.save(dir / "war.w3o", error));
+    ASSERT_TRUE(added.save(dir / "added.w3o", error));
+    writeAll(dir / "list.txt", std::string("h000 h00Z"));
+
+    AppState state;
+    state.language = Language::English;
+    RecordingSink sink;
+    state.chooseMainBundle(dir / "war.w3o", sink);
+    state.merge({true, true, dir / "added.w3o", MergePolicy::Overwrite}, sink);
+    ReplaceRequest request;
+    request.replaceList = dir / "list.txt";
+    request.keepBackups = true;
+    state.replace(request, sink);
+    EXPECT_EQ(sink.messages,
+              (std::vector<std::string>{"Merging finished! Units — added: 0, overwritten: 1, combined: 0, kept: 0. "
+                                        "Abilities — added: 1, overwritten: 0, combined: 0, kept: 0.",
+                                        "Replacing finished! Identifiers renamed: 1, files changed: 1."}));
+}
+
+// The statements of a resource script's block `name`, continuation lines joined: keyword and comma-separated
+// arguments, quotes kept.
+std::vector<std::vector<std::string>> templateStatements(const std::string& script, const std::string& name) {
+    std::size_t at = script.find("BEGIN", script.find(name + " DIALOGEX"));
+    const std::size_t end = script.find("\nEND", at);
+    std::vector<std::string> statements;
+    for (at = script.find('\n', at) + 1; at < end;) {
+        std::size_t next = script.find('\n', at);
+        std::string line = script.substr(at, next - at);
+        at = next + 1;
+        if (line.rfind("  ", 0) == 0 && line.size() > 2 && line[2] != ' ')
+            statements.push_back(line.substr(2));
+        else if (!statements.empty())
+            statements.back() += " " + line;
+    }
+    std::vector<std::vector<std::string>> out;
+    for (const std::string& statement : statements) {
+        const std::size_t space = statement.find(' ');
+        std::vector<std::string> fields{statement.substr(0, space)};
+        std::string field;
+        bool quoted = false;
+        for (char c : statement.substr(space)) {
+            if (c == '"')
+                quoted = !quoted;
+            if (c == ',' && !quoted) {
+                fields.push_back(field);
+                field.clear();
+            } else {
+                field += c;
+            }
+        }
+        fields.push_back(field);
+        for (std::string& f : fields) {
+            f.erase(0, f.find_first_not_of(' '));
+            f.erase(f.find_last_not_of(' ') + 1);
+        }
+        out.push_back(fields);
+    }
+    return out;
+}
+
+// The Win32 dialog template holds the controls of the table the Qt window is built from: ids, kinds, Russian
+// captions, places and the flags a template can state.
+TEST(WindowLayout, TheWin32TemplateHoldsTheTablesControls) {
+    const Bytes bytes = readAll(fs::path(BRINDLEMARK_SOURCE_DIR) / "app" / "win32" / "brindlemark.rc");
+    const auto statements = templateStatements(std::string(bytes.begin(), bytes.end()), "IDD_MAINWINDOW");
+    ASSERT_EQ(statements.size(), std::size(kMainWindowControls));
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+        const std::vector<std::string>& f = statements[i];
+        const ControlEntry& entry = kMainWindowControls[i];
+        SCOPED_TRACE(i);
+        ASSERT_GE(f.size(), 6u);
+        const bool edit = f[0] == "EDITTEXT";
+        const bool control = f[0] == "CONTROL";
+        const std::string caption = edit ? "\"\"" : f[1];
+        const std::string style = control ? f[4] : (f.size() > (edit ? 6u : 7u) ? f.back() : "");
+        const std::size_t place = edit ? 2 : control ? 5 : 3;
+        ASSERT_GE(f.size(), place + 4);
+        ControlKind kind = ControlKind::Button;
+        if (edit)
+            kind = ControlKind::Field;
+        else if (f[0] == "GROUPBOX")
+            kind = ControlKind::Group;
+        else if (control && f[3] == "\"SysListView32\"")
+            kind = style.find("LVS_REPORT") != std::string::npos ? ControlKind::Report : ControlKind::List;
+        else if (control)
+            kind = style.find("BS_PUSHLIKE") != std::string::npos ? ControlKind::Toggle : ControlKind::CheckBox;
+        unsigned flags = 0;
+        if (style.find("NOT WS_VISIBLE") != std::string::npos)
+            flags |= Hidden;
+        if (kind == ControlKind::Group && style.find("BS_CENTER") != std::string::npos)
+            flags |= Centred;
+        if (kind == ControlKind::Group && style.find("BS_FLAT") == std::string::npos)
+            flags |= OrdinaryFrame;
+
+        const int raise = entry.flags & RaisedOnWin32 ? kWin32Raise : 0;
+        EXPECT_EQ(std::stoi(f[edit ? 1 : 2]), entry.id);
+        EXPECT_EQ(kind, entry.kind);
+        EXPECT_EQ(caption, "\"" + std::string(text(Language::Russian, entry.caption)) + "\"");
+        EXPECT_EQ(flags, entry.flags & (Hidden | Centred | OrdinaryFrame));
+        EXPECT_EQ(std::stoi(f[place]), entry.x);
+        EXPECT_EQ(std::stoi(f[place + 1]), entry.y - raise);
+        EXPECT_EQ(std::stoi(f[place + 2]), entry.width);
+        EXPECT_EQ(std::stoi(f[place + 3]), entry.height + raise);
+    }
 }
 
 } // namespace

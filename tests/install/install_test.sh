@@ -78,7 +78,7 @@ if have man; then
     manual_page_has brindlemark-cli.1 "brindlemark-cli - rename object identifiers" "replace BUNDLE|MAP --list LIST" \
                     "--patch-script" "with a map: also patch its script" "EXIT STATUS" \
                     "These take a map too"
-    [[ $window == ON ]] && manual_page_has brindlemark.1 "brindlemark - the window" "brindlemark [FILE]" "--version" \
+    [[ $window == ON ]] && manual_page_has brindlemark.1 "brindlemark - the window" "brindlemark [--lang en|ru] [FILE]" "--version" \
                                            "SEE ALSO"
 fi
 

@@ -4,6 +4,7 @@
 #include "app/qt/aboutbox.h"
 #include "app/qt/qtpaths.h"
 #include "app/qt/wrappingcheckbox.h"
+#include "app/windowlayout.h"
 #include "tests/qt/windowfixture.h"
 #include "tests/replace/bundlefixtures.h"
 
@@ -26,52 +27,19 @@ using namespace brindlemark::testing;
 
 namespace {
 
-// The controls with ids, as the window lays them out: id, caption, x, y, width, height in dialog units.
-struct Expected {
-    int id;
-    const char* kind;
-    const char* caption;
-    int x, y, width, height;
-};
-
-const Expected kExpected[] = {
-    {1, "QPushButton", "...", 295, 11, 20, 16},
-    {1000, "QLineEdit", "", 6, 12, 286, 15},
-    {1001, "QLineEdit", "", 11, 58, 275, 15},
-    {1002, "QListWidget", "", 12, 92, 235, 89},
-    {1003, "QCheckBox", "Сохранять резервные копии", 7, 189, 91, 18},
-    {4, "QPushButton", "Очистить", 251, 165, 57, 16},
-    {5, "QPushButton", "Заменить", 246, 191, 68, 16},
-    {3, "QPushButton", "Добавить", 251, 92, 58, 16},
-    {2, "QPushButton", "...", 302, 227, 20, 16},
-    {1004, "QPushButton", "...", 290, 58, 20, 16},
-    {7, "QPushButton", "Сохранить список идентификаторов", 101, 191, 140, 16},
-    {1005, "QTreeWidget", "", 242, 7, 80, 21},
-    {1009, "QPushButton", "Перезаписывать обьекты", 107, 274, 127, 10},
-    {1010, "QPushButton", "Склеивать обьекты", 107, 285, 127, 10},
-    {1011, "QPushButton", "Не изменять", 107, 296, 127, 10},
-    {1006, "QLineEdit", "", 12, 239, 275, 15},
-    {1007, "QPushButton", "...", 289, 238, 20, 16},
-    {1008, "QCheckBox", "Сохранять резервные копии", 8, 264, 91, 18},
-    {6, "QPushButton", "Обьединить", 245, 295, 68, 16},
-};
-
-struct ExpectedGroup {
-    const char* title;
-    int x, y, width, height;
-    bool centred;
-    bool flat;
-};
-
-const ExpectedGroup kGroups[] = {
-    {"Замена идентификаторов", 2, 42, 317, 169, true, true},
-    {"Основной файл обьектов", 2, 1, 317, 31, true, true},
-    {"Файл списка замены", 7, 48, 307, 31, false, true},
-    {"Список допольнительных файлов", 7, 82, 307, 104, false, true},
-    {"Обьединение файлов обьектов", 2, 221, 317, 95, true, true},
-    {"Совпадающие идентификаторы", 101, 262, 139, 49, false, false},
-    {"Добавленный файл обьектов", 7, 228, 307, 31, false, true},
-};
+// The Qt class each kind of control of the layout table is made of.
+const char* classOf(ControlKind kind) {
+    switch (kind) {
+    case ControlKind::Button:
+    case ControlKind::Toggle: return "QPushButton";
+    case ControlKind::Field: return "QLineEdit";
+    case ControlKind::List: return "QListWidget";
+    case ControlKind::Report: return "QTreeWidget";
+    case ControlKind::CheckBox: return "QCheckBox";
+    case ControlKind::Group: return "QGroupBox";
+    }
+    return "";
+}
 
 // Dialog units to pixels, rounded to the nearest pixel. Across, a unit is a quarter of the average width of
 // the 52 Latin letters, as Windows measures it; down, an eighth of the font's height.
@@ -91,8 +59,18 @@ QRect pixels(const QFont& font, int x, int y, int width, int height) {
 QString captionOf(QWidget* widget) {
     if (auto* button = qobject_cast<QAbstractButton*>(widget))
         return button->text();
+    if (auto* group = qobject_cast<QGroupBox*>(widget))
+        return group->title();
     return QString();
 }
+
+QString textOf(Language language, Text id) {
+    return QString::fromUtf8(text(language, id).data());
+}
+
+// The languages with the names their screenshots carry: Russian's keep the names they always had.
+const std::pair<Language, const char*> kScreenshotLanguages[] = {{Language::Russian, ""},
+                                                                  {Language::English, "-en"}};
 
 bool isChecked(const WindowUnderTest& w, int id) {
     return w.get<QAbstractButton>(id)->isChecked();
@@ -149,6 +127,7 @@ private slots:
     void aboutBoxOpensFromF1AndTheContextMenu();
     void everyCaptionHasGlyphsInItsFont();
     void captionsFitTheirControls();
+    void languageMenuRecaptionsEveryControlAtOnce();
     void screenshot();
 };
 
@@ -160,13 +139,15 @@ void MainWindowTest::startsWithEveryControlInPlace() {
     QCOMPARE(w.window.dialogUnits().charHeight(), QFontMetrics(font).height());
 
     std::vector<QWidget*> created;
-    for (const Expected& e : kExpected) {
+    for (const ControlEntry& e : kMainWindowControls) {
+        if (e.id == kNoControlId)
+            continue; // the group boxes: groupBoxesFrameTheSections
         QWidget* control = w.window.control(e.id);
         QVERIFY2(control, qPrintable(QStringLiteral("no control %1").arg(e.id)));
-        QVERIFY2(control->inherits(e.kind),
+        QVERIFY2(control->inherits(classOf(e.kind)),
                  qPrintable(QStringLiteral("%1 is a %2").arg(e.id).arg(control->metaObject()->className())));
         QCOMPARE(control->property("controlId").toInt(), e.id);
-        QCOMPARE(captionOf(control), QString::fromUtf8(e.caption));
+        QCOMPARE(captionOf(control), textOf(Language::Russian, e.caption));
         QCOMPARE(control->geometry(), pixels(font, e.x, e.y, e.width, e.height));
         created.push_back(control);
     }
@@ -226,19 +207,23 @@ void MainWindowTest::groupBoxesFrameTheSections() {
     WindowUnderTest w;
     const QFont font = w.window.font();
     const QList<QGroupBox*> groups = w.window.findChildren<QGroupBox*>();
-    QCOMPARE(groups.size(), qsizetype(std::size(kGroups)));
-    for (const ExpectedGroup& e : kGroups) {
+    qsizetype expected = 0;
+    for (const ControlEntry& e : kMainWindowControls) {
+        if (e.kind != ControlKind::Group)
+            continue;
+        ++expected;
+        const QString title = textOf(Language::Russian, e.caption);
         QGroupBox* found = nullptr;
         for (QGroupBox* group : groups)
-            if (group->title() == QString::fromUtf8(e.title) &&
-                group->geometry().y() == downPixels(font, e.y))
+            if (group->title() == title && group->geometry().y() == downPixels(font, e.y))
                 found = group;
-        QVERIFY2(found, e.title);
+        QVERIFY2(found, qPrintable(title));
         QCOMPARE(found->geometry(), pixels(font, e.x, e.y, e.width, e.height));
-        QCOMPARE(bool(found->alignment() & Qt::AlignHCenter), e.centred);
-        QCOMPARE(found->isFlat(), e.flat);
+        QCOMPARE(bool(found->alignment() & Qt::AlignHCenter), bool(e.flags & Centred));
+        QCOMPARE(found->isFlat(), !(e.flags & OrdinaryFrame));
         QCOMPARE(found->focusPolicy(), Qt::NoFocus);
     }
+    QCOMPARE(groups.size(), expected);
     // The frames lie behind the controls, and a click inside a frame reaches the control under it.
     auto* list = w.get<QListWidget>(1002);
     QWidget* under = w.window.childAt(list->geometry().center());
@@ -538,25 +523,68 @@ void MainWindowTest::everyCaptionHasGlyphsInItsFont() {
 void MainWindowTest::captionsFitTheirControls() {
     WindowUnderTest w;
     const QFontMetrics metrics(w.window.font());
-    for (QPushButton* button : w.window.findChildren<QPushButton*>()) {
-        QVERIFY2(metrics.horizontalAdvance(button->text()) + 4 <= button->width(),
-                 qPrintable(button->text()));
-        QVERIFY2(metrics.height() <= button->height() + 2, qPrintable(button->text()));
+    for (Language language : kLanguages) {
+        w.window.setLanguage(language);
+        for (QPushButton* button : w.window.findChildren<QPushButton*>()) {
+            QVERIFY2(metrics.horizontalAdvance(button->text()) + 4 <= button->width(),
+                     qPrintable(button->text()));
+            QVERIFY2(metrics.height() <= button->height() + 2, qPrintable(button->text()));
+        }
+        for (QGroupBox* group : w.window.findChildren<QGroupBox*>()) {
+            QFont bold = group->font();
+            bold.setBold(true); // some styles draw the titles bold
+            QVERIFY2(QFontMetrics(bold).horizontalAdvance(group->title()) + 16 <= group->width(),
+                     qPrintable(group->title()));
+        }
+        for (int id : {1003, 1008}) {
+            auto* box = w.get<WrappingCheckBox>(id);
+            QVERIFY(box);
+            const QRect area = box->captionRect();
+            QVERIFY(area.width() > 0);
+            const QRect needed = metrics.boundingRect(area, Qt::TextWordWrap | Qt::AlignLeft, box->text());
+            QVERIFY2(needed.height() <= box->height(), qPrintable(box->text()));
+            if (language == Language::Russian)
+                QVERIFY(needed.height() > metrics.height()); // it does wrap onto a second line
+        }
     }
-    for (QGroupBox* group : w.window.findChildren<QGroupBox*>()) {
-        QFont bold = group->font();
-        bold.setBold(true); // some styles draw the titles bold
-        QVERIFY2(QFontMetrics(bold).horizontalAdvance(group->title()) + 16 <= group->width(),
-                 qPrintable(group->title()));
-    }
-    for (int id : {1003, 1008}) {
-        auto* box = w.get<WrappingCheckBox>(id);
-        QVERIFY(box);
-        const QRect area = box->captionRect();
-        QVERIFY(area.width() > 0);
-        const QRect needed = metrics.boundingRect(area, Qt::TextWordWrap | Qt::AlignLeft, box->text());
-        QVERIFY2(needed.height() <= box->height(), qPrintable(box->text()));
-        QVERIFY(needed.height() > metrics.height()); // it does wrap onto a second line
+}
+
+void MainWindowTest::languageMenuRecaptionsEveryControlAtOnce() {
+    RunFolderMemory settings;
+    WindowUnderTest w;
+    w.state.folderMemory = &settings;
+    QCOMPARE(w.window.languageActions().size(), qsizetype(std::size(kLanguages)));
+    QVERIFY(w.window.languageActions()[0]->isChecked()); // Russian unless chosen otherwise
+    QVERIFY(w.window.actions().contains(w.window.languageActions()[1]));
+
+    const QRegularExpression cyrillic(QStringLiteral("\\p{Cyrillic}"));
+    const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
+    for (Language language : {Language::English, Language::Russian}) {
+        QAction* item = w.window.languageActions()[static_cast<int>(language)];
+        item->trigger();
+        QVERIFY(item->isChecked());
+        QCOMPARE(w.state.language, language); // the window's messages follow
+        QCOMPARE(settings.language(), std::string(languageCode(language)));
+
+        // Every control shows its caption in the chosen language; the group boxes are found by their place.
+        QStringList captions{w.window.windowTitle()};
+        if (w.window.aboutAction())
+            captions.append(w.window.aboutAction()->text());
+        for (const ControlEntry& entry : kMainWindowControls) {
+            QWidget* control = entry.id != kNoControlId ? w.window.control(entry.id) : nullptr;
+            const QRect place = w.window.dialogUnits().rect(entry.x, entry.y, entry.width, entry.height);
+            for (QGroupBox* group : w.window.findChildren<QGroupBox*>())
+                if (!control && group->geometry() == place)
+                    control = group;
+            QVERIFY(control);
+            QCOMPARE(captionOf(control), textOf(language, entry.caption));
+            captions.append(captionOf(control));
+        }
+        AboutBox about(&w.window, language);
+        captions.append(about.windowTitle());
+        const QString all = captions.join(QLatin1Char(' ')).remove(QStringLiteral("Brindlemark"));
+        QVERIFY2(!all.contains(language == Language::English ? cyrillic : latin), qPrintable(all));
+        QCOMPARE(about.windowTitle(), textOf(language, Text::AboutTitle));
     }
 }
 
@@ -565,18 +593,22 @@ void MainWindowTest::screenshot() {
     showAndActivate(w.window);
     w.chooser.answers.push_back(QStringLiteral("C:\\maps\\trig.wct"));
     QTest::mouseClick(w.get<QPushButton>(3), Qt::LeftButton);
-    const QImage image = w.window.grab().toImage();
-    QCOMPARE(image.size() / image.devicePixelRatio(), w.window.size());
-    QVERIFY(image.save(QStringLiteral(BRINDLEMARK_SCREENSHOT_DIR "/mainwindow.png")));
+    QImage image;
+    // mainwindow.png and aboutbox.png in Russian, mainwindow-en.png and aboutbox-en.png in English.
+    for (const auto& [language, suffix] : kScreenshotLanguages) {
+        w.window.setLanguage(language);
+        image = w.window.grab().toImage();
+        QCOMPARE(image.size() / image.devicePixelRatio(), w.window.size());
+        QVERIFY(image.save(QStringLiteral(BRINDLEMARK_SCREENSHOT_DIR "/mainwindow%1.png").arg(suffix)));
+        AboutBox aboutBox(&w.window, language);
+        QVERIFY(aboutBox.grab().save(QStringLiteral(BRINDLEMARK_SCREENSHOT_DIR "/aboutbox%1.png").arg(suffix)));
+    }
 
     // The list's empty rows are grey.
     auto* list = w.get<QListWidget>(1002);
     const QPoint inside =
         list->mapTo(&w.window, QPoint(list->width() / 2, list->height() - 8)) * image.devicePixelRatio();
     QCOMPARE(QColor(image.pixel(inside)), QColor(172, 172, 172));
-
-    AboutBox aboutBox(&w.window);
-    QVERIFY(aboutBox.grab().save(QStringLiteral(BRINDLEMARK_SCREENSHOT_DIR "/aboutbox.png")));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -5,8 +5,10 @@
 #include "app/win32/filechooser.h"
 #include "app/win32/mainwindow.h"
 #include "app/win32/messagepresenter.h"
+#include "app/win32/registryfoldermemory.h"
 #include "app/win32/resource.h"
 #include "app/win32/widetext.h"
+#include "app/windowlayout.h"
 #include "core/fileio.h"
 #include "map/mapsupport.h"
 #if BRINDLEMARK_HAVE_MAPS
@@ -631,7 +633,7 @@ TEST_F(Win32Window, MapsTakeReplaceSaveIdListAndMerge) {
 #endif
 
 // brindlemark.exe FILE, as "Open with" and a file association start it: the window opens with FILE as the main
-// file, a name with Cyrillic letters and spaces included.
+// file, a name with Cyrillic letters and spaces included. With --lang en after the file its captions are English.
 TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
     TempDir dir;
     ObjectBundle b;
@@ -641,7 +643,7 @@ TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
     ASSERT_TRUE(b.save(bundle, error)) << error;
 
     const std::wstring program = fs::path(u8"" BRINDLEMARK_WINDOW).wstring();
-    std::wstring commandLine = L"\"" + program + L"\" \"" + bundle.wstring() + L"\"";
+    std::wstring commandLine = L"\"" + program + L"\" \"" + bundle.wstring() + L"\" --lang en";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -652,6 +654,7 @@ TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
         DWORD processId;
         HWND window = nullptr;
         std::string mainPath;
+        std::string replaceCaption;
     } found{process.dwProcessId};
     for (int attempt = 0; attempt < 400 && found.mainPath.empty(); ++attempt) {
         Sleep(50);
@@ -666,6 +669,8 @@ TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
                 GetDlgItemTextW(window, 1000, text, 1024);
                 found->window = window;
                 found->mainPath = toUtf8(text);
+                GetDlgItemTextW(window, 5, text, 1024);
+                found->replaceCaption = toUtf8(text);
                 return FALSE;
             },
             reinterpret_cast<LPARAM>(&found));
@@ -677,12 +682,106 @@ TEST(Win32WindowProgram, OpensTheFileOnItsCommandLine) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     EXPECT_EQ(found.mainPath, pathText(bundle));
+    EXPECT_EQ(found.replaceCaption, text(Language::English, Text::Replace));
+}
+
+// The settings kept in the registry read back as written, Cyrillic folder names included; what was never
+// written reads as empty.
+TEST(Win32WindowSettings, RegistryKeepsFoldersFiltersAndTheLanguage) {
+    const std::wstring key = L"Software\\Brindlemark tests";
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    {
+        RegistryFolderMemory settings(key);
+        EXPECT_EQ(settings.language(), "");
+        EXPECT_EQ(settings.folder("mainFile"), fs::path());
+        settings.setLanguage("en");
+        settings.setFolder("mainFile", fs::path(u8"C:\\карты"));
+        settings.setFilter("mainFile", "Warcraft 3 Map|*.w3x");
+    }
+    RegistryFolderMemory again(key);
+    EXPECT_EQ(again.language(), "en");
+    EXPECT_EQ(again.folder("mainFile"), fs::path(u8"C:\\карты"));
+    EXPECT_EQ(again.filter("mainFile"), "Warcraft 3 Map|*.w3x");
+    EXPECT_EQ(again.filter("addedFile"), "");
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
 }
 
 TEST(Win32WindowIcon, MinimisedIconStandsInTheMiddle) {
     EXPECT_EQ(minimisedIconPosition(36, 36, 32, 32).x, 2);
     EXPECT_EQ(minimisedIconPosition(37, 20, 32, 32).x, 3);
     EXPECT_EQ(minimisedIconPosition(37, 20, 32, 32).y, -5); // the division truncates toward zero
+}
+
+// The system menu's language items recaption every control at once, as the table of the layout orders them,
+// and the window's title, the About item and the About box; the choice is remembered. Leaves
+// tests/mainwindow-win32-en.png beside the Russian screenshot.
+TEST_F(Win32Window, SystemMenuSwitchesTheLanguageAtOnce) {
+    RunFolderMemory settings;
+    state.folderMemory = &settings;
+    HMENU menu = GetSystemMenu(dialog, FALSE);
+    for (std::size_t i = 0; i < std::size(kLanguages); ++i) {
+        wchar_t label[32] = {};
+        GetMenuStringW(menu, kLanguageCommands[i], label, 32, MF_BYCOMMAND);
+        EXPECT_EQ(toUtf8(label), languageName(kLanguages[i]));
+    }
+    // The About box's title and version line, as it shows them when it opens.
+    static std::string aboutTexts;
+    HHOOK hook = SetWindowsHookExW(
+        WH_CALLWNDPROCRET,
+        [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            const auto* call = reinterpret_cast<CWPRETSTRUCT*>(lParam);
+            if (code == HC_ACTION && call->message == WM_INITDIALOG && GetDlgItem(call->hwnd, IDC_ABOUT_VERSION)) {
+                wchar_t title[64] = {}, version[64] = {};
+                GetWindowTextW(call->hwnd, title, 64);
+                GetDlgItemTextW(call->hwnd, IDC_ABOUT_VERSION, version, 64);
+                aboutTexts = toUtf8(title) + "|" + toUtf8(version);
+                PostMessageW(call->hwnd, WM_COMMAND, IDCANCEL, 0);
+            }
+            return CallNextHookEx(nullptr, code, wParam, lParam);
+        },
+        nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+
+    for (const std::size_t index : {1, 0}) {
+        const Language language = kLanguages[index];
+        SCOPED_TRACE(languageCode(language));
+        SendMessageW(dialog, WM_SYSCOMMAND, kLanguageCommands[index], 0);
+        EXPECT_EQ(settings.language(), languageCode(language));
+        EXPECT_TRUE(GetMenuState(menu, kLanguageCommands[index], MF_BYCOMMAND) & MF_CHECKED);
+        EXPECT_FALSE(GetMenuState(menu, kLanguageCommands[1 - index], MF_BYCOMMAND) & MF_CHECKED);
+
+        wchar_t about[64] = {};
+        GetMenuStringW(menu, kAboutCommand, about, 64, MF_BYCOMMAND);
+        EXPECT_EQ(toUtf8(about), brindlemark::text(language, Text::AboutItem));
+        std::string all = text(dialog) + toUtf8(about);
+        HWND child = GetWindow(dialog, GW_CHILD);
+        for (const ControlEntry& entry : kMainWindowControls) {
+            ASSERT_NE(child, nullptr);
+            EXPECT_EQ(text(child), brindlemark::text(language, entry.caption));
+            all += text(child);
+            child = GetWindow(child, GW_HWNDNEXT);
+        }
+        aboutTexts.clear();
+        SendMessageW(dialog, WM_SYSCOMMAND, kAboutCommand, 0);
+        EXPECT_EQ(aboutTexts, std::string(brindlemark::text(language, Text::AboutTitle)) + "|" +
+                                  fill(brindlemark::text(language, Text::AboutVersion), {BRINDLEMARK_VERSION_TEXT}));
+        all += aboutTexts.substr(0, aboutTexts.find('|'));
+
+        // English shows no Cyrillic letter, Russian no Latin one but in the program's name.
+        for (std::size_t at; (at = all.find("Brindlemark")) != std::string::npos;)
+            all.erase(at, 11);
+        const std::wstring wide = toWide(all);
+        EXPECT_EQ(std::count_if(wide.begin(), wide.end(),
+                                [&](wchar_t c) {
+                                    return language == Language::English ? c >= 0x400 && c <= 0x4FF
+                                                                         : (c | 0x20) >= L'a' && (c | 0x20) <= L'z';
+                                }),
+                  0)
+            << all;
+        if (language == Language::English)
+            screenshot("mainwindow-win32-en.png");
+    }
+    UnhookWindowsHookEx(hook);
 }
 
 // Draws the window as it stands after a bundle was chosen, and writes it as tests/mainwindow-win32.png in the
