@@ -8,7 +8,7 @@
 #include "app/qt/qtpaths.h"
 #include "app/qt/systemmenu.h"
 #include "app/qt/wrappingcheckbox.h"
-#include "map/mapsupport.h"
+#include "document/mainform.h"
 
 #include <QAction>
 #include <QGroupBox>

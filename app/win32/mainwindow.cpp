@@ -5,7 +5,7 @@
 #include "app/win32/resource.h"
 #include "app/win32/widetext.h"
 #include "core/objectid.h"
-#include "map/mapsupport.h"
+#include "document/mainform.h"
 
 #include "brindlemarkversion.h"
 
@@ -216,8 +216,7 @@ void MainWindow::close() {
 
 void MainWindow::chooseMainBundle() {
     const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, kMapsSupported ? kMainChooserFilter : kBundleChooserFilter,
-                          std::string(kBundleChooserName));
+        chooser_.openFile(window_, kMainChooserFilter, std::string(kBundleChooserName));
     if (!path)
         return;
     openMainFile(chosenMainFile(*path));

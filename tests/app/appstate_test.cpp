@@ -1,9 +1,9 @@
 #include "app/appstate.h"
 
 #include "core/fileio.h"
-#include "map/maparchive.h"
-#include "map/mapsupport.h"
-#if BRINDLEMARK_HAVE_MAPS
+#include "archive/maparchive.h"
+#include "document/mainform.h"
+#if BRINDLEMARK_HAVE_ARCHIVES
 #include "tests/map/archivebuilder.h"
 #endif
 #include "tests/replace/bundlefixtures.h"
@@ -109,7 +109,7 @@ TEST(AppState, IdListFailureIsReported) {
                                        " (No such file or directory)"});
 }
 
-#if BRINDLEMARK_HAVE_MAPS
+#if BRINDLEMARK_HAVE_ARCHIVES
 // A map with a custom unit 'h000' named through its string table, triggers and a script that name it.
 struct MapScene {
     TempDir dir;
@@ -281,7 +281,7 @@ TEST(AppStateMap, AMapFolderIsChosenThroughItsInfoFileAndWrittenLikeAnArchive) {
     EXPECT_EQ(idList(state, dir / "ids.txt"), "u000\tu000\t// Gate Guard\r\n"); // the window shows it renamed
 }
 
-#endif // BRINDLEMARK_HAVE_MAPS
+#endif // BRINDLEMARK_HAVE_ARCHIVES
 
 TEST(AppState, ChoosersOpenWhereTheyLastConfirmedAndTheIdListBesideTheMainFile) {
     RunFolderMemory memory;

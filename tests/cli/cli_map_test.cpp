@@ -1,8 +1,8 @@
 // brindlemark-cli on map archives and on object files of one kind.
 #include "core/fileio.h"
 #include "core/objectbundle.h"
-#include "map/maparchive.h"
-#include "map/mapcommands.h"
+#include "archive/maparchive.h"
+#include "commands/mapcommands.h"
 #include "tests/cli/clirun.h"
 #include "tests/map/archivebuilder.h"
 #include "tests/replace/bundlefixtures.h"
@@ -361,7 +361,7 @@ struct MapStrings : ::testing::Test {
         ObjectBundle bundle;
         StringTable strings;
         std::string error;
-        if (isMap(path))
+        if (isMapForm(formOf(path)))
             EXPECT_TRUE(loadMapBundle(path, bundle, strings, error)) << error;
         else
             bundle = load(path);

@@ -1,7 +1,7 @@
 // brindlemark-cli as a user meets it: exit status, standard output and standard error of the built program.
 #include "core/fileio.h"
 #include "core/objectbundle.h"
-#include "map/mapsupport.h"
+#include "document/mainform.h"
 
 #include "core/fileio.h"
 #include "tests/cli/clirun.h"
@@ -320,7 +320,7 @@ TEST(CliCheck, FileNameBytesAreTakenAsTheyAre) {
 // ---- normalize
 
 TEST(CliMaps, ABuildWithoutMapSupportRefusesMapsAndSaysSo) {
-    if (kMapsSupported)
+    if (BRINDLEMARK_HAVE_ARCHIVES)
         GTEST_SKIP() << "this build reads maps";
     TempDir dir;
     const fs::path map = dir / "war.W3X";

@@ -1,4 +1,5 @@
-#include "map/mapcommands.h"
+#include "commands/mapcommands.h"
+#include "archive/maparchive.h"
 
 #include "core/fileio.h"
 #include "tests/map/archivebuilder.h"

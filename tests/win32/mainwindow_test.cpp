@@ -8,7 +8,7 @@
 #include "app/win32/resource.h"
 #include "app/win32/widetext.h"
 #include "core/fileio.h"
-#include "map/mapsupport.h"
+#include "document/mainform.h"
 #include "tests/replace/bundlefixtures.h"
 #include "tests/support/testsupport.h"
 #include "tests/win32/pngfile.h"
@@ -371,7 +371,7 @@ TEST_F(Win32Window, ChoosersGetTheirFiltersAndProposedNames) {
         EXPECT_EQ(chooser.calls[i].filter, filter);
         EXPECT_EQ(pathText(chooser.calls[i].initialName), name);
     };
-    expectCall(0, false, kMapsSupported ? kMainChooserFilter : kBundleChooserFilter, "*.w3o");
+    expectCall(0, false, kMainChooserFilter, "*.w3o");
     expectCall(1, false, kBundleChooserFilter, "*.w3o");
     expectCall(2, false, "Warcraft Trigger Files, (*.WCT,*.WTG)|*.WCT;*.WTG|All Files, (*.*)|*.*||", ".wct");
     expectCall(3, false, "TXT File, (*.TXT)|*.txt|All Files, (*.*)|*.*||", "_IdList.txt");

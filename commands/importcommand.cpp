@@ -1,7 +1,7 @@
-#include "map/importcommand.h"
+#include "commands/importcommand.h"
 
 #include "core/fileio.h"
-#include "map/mapcommands.h"
+#include "commands/mapcommands.h"
 #include "merge/importplan.h"
 #include "merge/mergecommand.h"
 #include "replace/replacecommand.h"
@@ -33,7 +33,7 @@ struct MainSide {
 };
 
 bool loadMain(const std::filesystem::path& path, MainSide& main, const WarningSink& warn, std::string& error) {
-    main.isMap = isMap(path);
+    main.isMap = isMapForm(formOf(path));
     if (main.isMap)
         return main.archive.open(path, error) && loadMapObjects(main.archive, MergePolicy::Glue, main.objects, error, warn);
     main.bundle.warningSink = warn;
@@ -46,7 +46,7 @@ bool loadMain(const std::filesystem::path& path, MainSide& main, const WarningSi
 bool loadAdded(const std::filesystem::path& path, ObjectBundle& added, StringTable& strings, const WarningSink& warn,
                std::string& error) {
     added.warningSink = warn;
-    if (isMap(path))
+    if (isMapForm(formOf(path)))
         return loadMapBundle(path, added, strings, error);
     const LoadResult loaded = added.load(path);
     if (!loaded)
@@ -123,7 +123,7 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
         return fail(error);
     // A text a map's objects refer to and its table lacks would become another text: refused, by the added
     // side's own identifiers.
-    const bool addedIsMap = isMap(request.added);
+    const bool addedIsMap = isMapForm(formOf(request.added));
     if (addedIsMap && (main.isMap || !request.keepStringRefs))
         if (const std::vector<MissingString> missing = missingStrings(added, strings); !missing.empty())
             return fail(missingStringsMessage(request.added, strings.size() != 0, missing) +
