@@ -1,9 +1,9 @@
 #include "app/appstate.h"
 
 #include "core/fileio.h"
-#include "archive/maparchive.h"
 #include "document/mainform.h"
 #if BRINDLEMARK_HAVE_ARCHIVES
+#include "archive/maparchive.h"
 #include "tests/map/archivebuilder.h"
 #endif
 #include "tests/replace/bundlefixtures.h"
@@ -138,6 +138,7 @@ struct MapScene {
         return std::string(out.begin(), out.end());
     }
 };
+#endif // BRINDLEMARK_HAVE_ARCHIVES
 
 ReplaceRequest replaceRequest(const fs::path& list, std::vector<fs::path> sides, bool keepBackups) {
     ReplaceRequest request;
@@ -155,6 +156,7 @@ std::string idList(AppState& state, const fs::path& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+#if BRINDLEMARK_HAVE_ARCHIVES
 TEST(AppStateMap, ReplaceRenamesInsideTheMapAndInSideFilesAndLeavesTheScript) {
     MapScene scene;
     AppState state;
@@ -239,6 +241,8 @@ TEST(AppStateMap, ADamagedMapIsReportedAndLeavesTheBundleEmpty) {
     EXPECT_EQ(state.bundle.kind(ObjectKind::Units).present, 0);
 }
 
+#endif // BRINDLEMARK_HAVE_ARCHIVES
+
 // A map saved as a folder, known by the war3map.w3i it holds, is chosen through that file; a Replace then
 // writes into the folder, backing up only the files it changes.
 TEST(AppStateMap, AMapFolderIsChosenThroughItsInfoFileAndWrittenLikeAnArchive) {
@@ -280,8 +284,6 @@ TEST(AppStateMap, AMapFolderIsChosenThroughItsInfoFileAndWrittenLikeAnArchive) {
     EXPECT_EQ(tableIds(renamed.kind(ObjectKind::Units).file.customTable), std::vector<std::string>{"u000"});
     EXPECT_EQ(idList(state, dir / "ids.txt"), "u000\tu000\t// Gate Guard\r\n"); // the window shows it renamed
 }
-
-#endif // BRINDLEMARK_HAVE_ARCHIVES
 
 TEST(AppState, ChoosersOpenWhereTheyLastConfirmedAndTheIdListBesideTheMainFile) {
     RunFolderMemory memory;

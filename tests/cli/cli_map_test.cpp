@@ -1,10 +1,12 @@
 // brindlemark-cli on map archives and on object files of one kind.
 #include "core/fileio.h"
 #include "core/objectbundle.h"
-#include "archive/maparchive.h"
 #include "commands/mapcommands.h"
 #include "tests/cli/clirun.h"
+#if BRINDLEMARK_HAVE_ARCHIVES
+#include "archive/maparchive.h"
 #include "tests/map/archivebuilder.h"
+#endif
 #include "tests/replace/bundlefixtures.h"
 
 #include <gmock/gmock.h>
@@ -29,6 +31,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
+#if BRINDLEMARK_HAVE_ARCHIVES // the map archive cases
 struct CliMap : ::testing::Test {
     void SetUp() override {
         ObjectBundle units;
@@ -171,6 +174,8 @@ TEST_F(CliMap, MergeTakesASingleKindFileIntoTheMap) {
     EXPECT_EQ(inside("war3map.wtg"), "trigger h000 h001");
 }
 
+#endif // BRINDLEMARK_HAVE_ARCHIVES
+
 TEST(CliSingleKind, ReplaceWritesTheFileBackInItsOwnLayout) {
     TempDir dir;
     ObjectBundle units;
@@ -190,6 +195,7 @@ TEST(CliSingleKind, ReplaceWritesTheFileBackInItsOwnLayout) {
               2);
 }
 
+#if BRINDLEMARK_HAVE_ARCHIVES // the map archive cases
 TEST_F(CliMap, BuildWritesEditedJsonIntoTheMapAndDiffShowsIt) {
     const fs::path json = dir / "objects.json";
     ASSERT_EQ(runCli({"dump", pathText(map), "--json"}, json).status, 0);
@@ -515,6 +521,8 @@ TEST_F(MapStrings, DumpBuildIntoAnotherMapAndDiffGoByTheTexts) {
     }
 }
 
+#endif // BRINDLEMARK_HAVE_ARCHIVES
+
 } // namespace
 } // namespace brindlemark
 
@@ -547,8 +555,10 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
         const char* name;
         bool folder;
     };
-    for (const Form form : {Form{"main.w3o", false}, Form{"main.w3u", false}, Form{"main.w3x", false},
-                            Form{"main.w3x", true}}) {
+    std::vector<Form> forms = {Form{"main.w3o", false}, Form{"main.w3u", false}, Form{"main.w3x", true}};
+    if (BRINDLEMARK_HAVE_ARCHIVES)
+        forms.push_back(Form{"main.w3x", false});
+    for (const Form form : forms) {
         SCOPED_TRACE(std::string(form.name) + (form.folder ? " (folder)" : ""));
         TempDir dir;
         TempDir scratch;
@@ -562,8 +572,10 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
             fs::create_directory(backup);
             writeAll(backup / "war3map.w3u", "an earlier backup");
         } else if (main.extension() == ".w3x") {
+#if BRINDLEMARK_HAVE_ARCHIVES
             writeAll(main, mpq::build(scratch / "map.mpq",
                                       {{"war3map.w3u", w3u}, mpq::textFile("war3map.wtg", "h000")}));
+#endif
             writeAll(backup, "an earlier backup");
         } else {
             ASSERT_TRUE(units.save(main, error)) << error;
