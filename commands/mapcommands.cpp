@@ -1,5 +1,7 @@
 #include "commands/mapcommands.h"
 
+#include "document/document.h"
+
 #include "core/fileio.h"
 #include "replace/renaming.h"
 #include "replace/replacelist.h"
@@ -12,8 +14,7 @@ namespace brindlemark {
 namespace {
 
 struct Run {
-    MapContents map;
-    MapObjects objects;
+    Document map;
     ReplaceListContents list;
     StringTable strings; // the map's texts, which name the objects in messages
     std::vector<std::string> triggerNames;
@@ -27,28 +28,25 @@ struct Run {
 // files outside. False (reported) on failure.
 bool prepare(const MapReplaceRequest& request, Run& run, MessageSink& sink) {
     std::string error;
-    if (!run.map.open(request.map, error)) {
-        sink.message(error);
-        return false;
-    }
     const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
-    if (!loadMapObjects(run.map, request.policy, run.objects, error, warn)) {
+    if (!run.map.open(request.map, request.policy, warn, error)) {
         sink.message(error);
         return false;
     }
-    run.triggerNames = mapTriggerFiles(run.map, request.patchScript);
+    const MapContents& files = run.map.mapFiles();
+    run.triggerNames = mapTriggerFiles(files, request.patchScript);
     for (const std::string& name : run.triggerNames) {
         run.triggers.emplace_back();
-        if (!run.map.read(name, run.triggers.back(), error)) {
+        if (!files.read(name, run.triggers.back(), error)) {
             sink.message(error);
             return false;
         }
     }
     if (!request.patchScript)
         for (const char* name : {"war3map.j", "war3map.lua"})
-            if (run.scriptName.empty() && run.map.contains(name)) {
+            if (run.scriptName.empty() && files.contains(name)) {
                 run.scriptName = name;
-                if (!run.map.read(name, run.script, error)) {
+                if (!files.read(name, run.script, error)) {
                     sink.message(error);
                     return false;
                 }
@@ -57,13 +55,7 @@ bool prepare(const MapReplaceRequest& request, Run& run, MessageSink& sink) {
         sink.message(error);
         return false;
     }
-    if (run.map.contains("war3map.wts")) {
-        std::vector<std::uint8_t> table;
-        if (run.map.read("war3map.wts", table, error))
-            run.strings = StringTable::parse(table);
-        else
-            sink.warning(error + "; names are shown as the object files give them");
-    }
+    run.strings = run.map.strings();
     RunFiles own;
     own.written(request.map, "the map", request.keepBackups);
     own.read(request.replaceList, "the replace list");
@@ -85,7 +77,7 @@ ReplacePlan plan(Run& run, std::vector<SideText>& sides) {
         sides.push_back(side);
     if (!run.scriptName.empty())
         sides.push_back({run.scriptName + " (not patched)", run.script, 1});
-    ObjectBundle* const bundles[] = {&run.objects.main, &run.objects.skin};
+    ObjectBundle* const bundles[] = {&run.map.objects(), &run.map.skin()};
     ReplacePlan planned = planReplace(bundles, run.list.pairs, sides);
     resolveCollisionNames(planned.collisions, run.strings);
     return planned;
@@ -132,19 +124,15 @@ ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink) 
         return report;
     }
 
-    std::map<std::string, std::vector<std::uint8_t>> replaced;
     for (std::size_t i = 0; i < run.triggers.size(); ++i)
         if (sides[i].bytes != run.triggers[i])
-            replaced[run.triggerNames[i]] = std::move(sides[i].bytes);
-    std::map<std::string, std::vector<std::uint8_t>> added;
-    changedObjectFiles(run.objects.main, false, run.objects, replaced, added);
-    changedObjectFiles(run.objects.skin, true, run.objects, replaced, added);
+            run.map.replacedFiles()[run.triggerNames[i]] = std::move(sides[i].bytes);
     for (std::size_t i = 0; i < run.outside.texts.size(); ++i)
         run.outside.texts[i] = std::move(sides[run.triggers.size() + i]);
 
     FileTransaction files;
     std::size_t changed = 0;
-    if (!stageMapFiles(run.map, replaced, added, request.keepBackups, files, changed, sink)) {
+    if (!run.map.stage(files, request.keepBackups, changed, sink)) {
         report.failed = true;
         return report;
     }
@@ -200,32 +188,26 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
     if (addedIsMap ? !loadMapBundle(addedPath, added.content, addedStrings, error)
                    : !readAddedFile(addedPath, added, error))
         return fail(error);
-    MapContents map;
-    if (!map.open(path, error))
-        return fail(error);
-    MapObjects objects;
+    Document map;
     const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
-    if (!loadMapObjects(map, MergePolicy::Glue, objects, error, warn))
+    if (!map.open(path, MergePolicy::Glue, warn, error))
         return fail(error);
-    std::map<std::string, std::vector<std::uint8_t>> replaced;
-    std::map<std::string, std::vector<std::uint8_t>> newFiles;
     if (addedIsMap) {
         // Another map's objects bring the texts they refer to into this map's string table.
         std::size_t carried = 0;
-        if (!carryStringsIntoMap(map, {&added.content}, addedStrings, addedPath, false, replaced, newFiles, carried,
-                                 error))
+        if (!carryStringsIntoMap(map.mapFiles(), {&added.content}, addedStrings, addedPath, false,
+                                 map.replacedFiles(), map.addedFiles(), carried, error))
             return fail(error);
         added.bytes = added.content.toBytes();
     } else if (std::string note = referencesWithoutTableWarning(addedPath, added.content, path); !note.empty()) {
         sink.warning(note);
     }
-    objects.main.mergePolicy = policy;
-    if (const LoadResult loaded = mergeAddedFile(objects.main, added, addedPath, &report.merged); !loaded)
+    map.objects().mergePolicy = policy;
+    if (const LoadResult loaded = mergeAddedFile(map.objects(), added, addedPath, &report.merged); !loaded)
         return fail(loadFailureMessage(loaded, addedPath));
-    changedObjectFiles(objects.main, false, objects, replaced, newFiles);
     FileTransaction files;
     std::size_t changed = 0;
-    if (!stageMapFiles(map, replaced, newFiles, takeBackup, files, changed, sink)) {
+    if (!map.stage(files, takeBackup, changed, sink)) {
         report.failed = true;
         return report;
     }
