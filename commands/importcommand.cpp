@@ -5,7 +5,7 @@
 #include "document/document.h"
 #include "merge/importplan.h"
 #include "merge/mergecommand.h"
-#include "replace/replacecommand.h"
+#include "replace/sidefileset.h"
 #include "replace/replaceplan.h"
 
 namespace brindlemark {

@@ -6,6 +6,7 @@
 #include "replace/renaming.h"
 #include "replace/replacelist.h"
 #include "replace/sidefile.h"
+#include "replace/sidefileset.h"
 
 #include <algorithm>
 
