@@ -149,11 +149,12 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
         mapRequest.replaceList = request.replaceList;
         mapRequest.sideFiles = request.sideFiles;
         mapRequest.writeWithoutBackups = request.writeWithoutBackups;
-        const ReplaceReport report = replaceInMap(mapRequest, sink);
+        Document written;
+        const ReplaceReport report = replaceInMap(mapRequest, sink, &written);
         if (report.completed)
             sink.message(replaceDoneText(report));
         if (report.bundleWritten)
-            reloadMap(sink);
+            showMap(written, sink);
         return report;
     }
     FileLock lock;
@@ -182,12 +183,13 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     if (mainIsMap) { // the map command locks the map itself
         if (!request.enabled)
             return {};
-        const MergeReport report =
-            mergeIntoMap(bundlePath.fullPath, request.addedFile, request.policy, request.takeBackup, sink);
+        Document written;
+        const MergeReport report = mergeIntoMap(bundlePath.fullPath, request.addedFile, request.policy,
+                                                request.takeBackup, sink, &written);
         if (report.completed)
             sink.message(mergeDoneText(report));
         if (report.bundleWritten)
-            reloadMap(sink);
+            showMap(written, sink);
         return report;
     }
     FileLock lock;
@@ -220,13 +222,13 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     return report;
 }
 
-void AppState::reloadMap(MessageSink& sink) {
+void AppState::showMap(Document& written, MessageSink& sink) {
     mainStamp = stampFile(bundlePath.fullPath);
     ObjectBundle fresh;
     fresh.warningSink = bundle.warningSink;
     StringTable strings;
     std::string error;
-    if (!loadMapBundle(bundlePath.fullPath, fresh, strings, error)) {
+    if (!written.lookAt(fresh, strings, error)) {
         sink.message(error);
         return;
     }

@@ -15,6 +15,8 @@
 
 namespace brindlemark {
 
+class Document;
+
 // The choosers' filters: entries "label|patterns" separated by "|", patterns separated by ";", ending in "||".
 inline constexpr std::string_view kBundleFilter = "Warcraft 3 Object File, (*.W3O)|*.w3o||";
 // What the bundle choosers offer: the bundle filter, and the object files of one kind as a second entry.
@@ -101,8 +103,8 @@ public:
 
 private:
     void reloadMainBundle();
-    // Reads the map again after a command rewrote it, so that the identifier list shows what it now holds.
-    void reloadMap(MessageSink& sink);
+    // Shows the map as a command wrote it, so that the identifier list shows what it now holds.
+    void showMap(Document& written, MessageSink& sink);
 };
 
 } // namespace brindlemark

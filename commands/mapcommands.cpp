@@ -93,7 +93,7 @@ std::size_t occurrencesIn(const ReplacePlan& plan, std::size_t side) {
 
 } // namespace
 
-ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink) {
+ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink, Document* result) {
     ReplaceReport report;
     const bool write = request.keepBackups || request.writeWithoutBackups;
     FileLock lock;
@@ -150,6 +150,8 @@ ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink) 
     report.bundleWritten = true;
     report.filesChanged = changed;
     report.completed = true;
+    if (result)
+        *result = std::move(run.map);
     return report;
 }
 
@@ -164,7 +166,7 @@ bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, Mes
 }
 
 MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesystem::path& addedPath,
-                         MergePolicy policy, bool takeBackup, MessageSink& sink) {
+                         MergePolicy policy, bool takeBackup, MessageSink& sink, Document* result) {
     MergeReport report;
     report.ran = true;
     auto fail = [&](const std::string& text) {
@@ -216,6 +218,8 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
         return fail("Failed to write map " + pathText(path) + ": " + error);
     report.bundleWritten = !files.empty();
     report.completed = true;
+    if (result && report.bundleWritten)
+        *result = std::move(map);
     return report;
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
+#include "document/document.h"
 #include "document/mapcontents.h"
 #include "merge/mergecommand.h"
 #include "replace/dryrun.h"
@@ -33,7 +34,8 @@ struct MapReplaceRequest {
 
 // Renames across every object file of the map and patches the renames into its trigger files and the side
 // files, then writes the map back (after copying it to its backup name). Messages as the Replace command's.
-ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink);
+// With `result`, a run that wrote the map leaves there the map as written, for a front end that shows it.
+ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink, Document* result = nullptr);
 
 // What a Replace on a map would do, planned in memory.
 struct MapReplacePlan {
@@ -50,8 +52,9 @@ bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, Mes
 // Merges a bundle, single-kind file or another map into the map's object files under `policy` and writes the map
 // back (after its backup copy unless `takeBackup` is false). The texts that another map's objects refer to in its
 // string table come along (carryStringsIntoMap()). Messages as the Merge command's.
+// With `result`, a run that wrote the map leaves there the map as written.
 MergeReport mergeIntoMap(const std::filesystem::path& map, const std::filesystem::path& added, MergePolicy policy,
-                         bool takeBackup, MessageSink& sink);
+                         bool takeBackup, MessageSink& sink, Document* result = nullptr);
 
 // A map's object data before and after putting a bundle's kinds into it.
 struct MapObjectsBuild {

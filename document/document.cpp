@@ -42,6 +42,25 @@ const StringTable& Document::strings() {
     return strings_;
 }
 
+bool Document::lookAt(ObjectBundle& bundle, StringTable& strings, std::string& error) {
+    if (!isMap()) {
+        bundle.mergePolicy = MergePolicy::Glue;
+        const LoadResult r = bundle.loadBytes(bundle_.toBytes(), pathText(path_));
+        error = r ? "" : r.error;
+        return static_cast<bool>(r);
+    }
+    if (!glueMapObjects(map_.main, map_.skin, path_, bundle, error))
+        return false;
+    const char* const table = "war3map.wts";
+    if (const auto it = replaced_.find(table); it != replaced_.end())
+        strings = StringTable::parse(it->second);
+    else if (const auto added = added_.find(table); added != added_.end())
+        strings = StringTable::parse(added->second);
+    else
+        strings = this->strings();
+    return true;
+}
+
 bool Document::stage(FileTransaction& files, bool backup, std::size_t& changed, MessageSink& sink) {
     std::string error;
     if (isMap()) {

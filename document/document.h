@@ -53,6 +53,10 @@ public:
     std::map<std::string, std::vector<std::uint8_t>>& replacedFiles() { return replaced_; }
     std::map<std::string, std::vector<std::uint8_t>>& addedFiles() { return added_; }
 
+    // The objects as they are now, for looking at: a map's skin glued on top as loadMapBundle() gives them, and
+    // its string table as the changes given leave it. False with the reason.
+    [[nodiscard]] bool lookAt(ObjectBundle& bundle, StringTable& strings, std::string& error);
+
     // Stages every change: a bundle or object file is written whole (after its backup copy with `backup`); of a
     // map, the object files and skin files whose bytes changed and the other files given, as stageMapFiles()
     // does. A map with nothing changed stages nothing. Counts the files staged into `changed`. False (said to

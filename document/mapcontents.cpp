@@ -193,27 +193,31 @@ bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, Stri
     if (!map.open(path, error))
         return false;
     MapObjects objects;
-    if (!loadMapObjects(map, MergePolicy::Glue, objects, error, bundle.warningSink))
+    if (!loadMapObjects(map, MergePolicy::Glue, objects, error, bundle.warningSink) ||
+        !glueMapObjects(objects.main, objects.skin, path, bundle, error, skinApart))
         return false;
-    // Unless kept apart, the skin files are glued on top: in the current editor's maps they hold the names.
-    const std::vector<std::uint8_t> main = objects.main.toBytes();
-    const std::vector<std::uint8_t> skin = objects.skin.toBytes();
-    bundle.mergePolicy = MergePolicy::Glue;
-    if (const LoadResult r = bundle.loadBytes(main, pathText(path)); !r) {
-        error = r.error;
-        return false;
-    }
-    ObjectBundle& skinInto = skinApart ? *skinApart : bundle;
-    skinInto.mergePolicy = MergePolicy::Glue;
-    if (const LoadResult r = skinInto.loadBytes(skin, pathText(path)); !r) {
-        error = r.error;
-        return false;
-    }
     if (map.contains("war3map.wts")) {
         std::vector<std::uint8_t> table;
         if (!map.read("war3map.wts", table, error))
             return false;
         strings = StringTable::parse(table);
+    }
+    return true;
+}
+
+bool glueMapObjects(const ObjectBundle& main, const ObjectBundle& skin, const std::filesystem::path& path,
+                    ObjectBundle& bundle, std::string& error, ObjectBundle* skinApart) {
+    // Unless kept apart, the skin files are glued on top: in the current editor's maps they hold the names.
+    bundle.mergePolicy = MergePolicy::Glue;
+    if (const LoadResult r = bundle.loadBytes(main.toBytes(), pathText(path)); !r) {
+        error = r.error;
+        return false;
+    }
+    ObjectBundle& skinInto = skinApart ? *skinApart : bundle;
+    skinInto.mergePolicy = MergePolicy::Glue;
+    if (const LoadResult r = skinInto.loadBytes(skin.toBytes(), pathText(path)); !r) {
+        error = r.error;
+        return false;
     }
     return true;
 }

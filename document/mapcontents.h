@@ -91,6 +91,12 @@ bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out,
 bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error,
                    ObjectBundle* skinApart = nullptr);
 
+// Puts a map's objects and skin objects into `bundle` for looking at, the skin glued on top (or with `skinApart`
+// into that bundle of their own), as loadMapBundle() gives them. False with the reason.
+[[nodiscard]] bool glueMapObjects(const ObjectBundle& main, const ObjectBundle& skin,
+                                  const std::filesystem::path& path, ObjectBundle& bundle, std::string& error,
+                                  ObjectBundle* skinApart = nullptr);
+
 // Reads a map's objects (as loadMapBundle) as the added file of a merge. Unless `keepReferences`, the string
 // values that refer to its string table are resolved to their texts, for a main file that has no table of its
 // own; a reference the table lacks is then refused, naming each. False with the reason.
