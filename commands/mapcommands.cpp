@@ -229,24 +229,24 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
                            MessageSink& sink, const StringTable* texts) {
     written = 0;
     FileLock lock;
-    MapContents map;
+    Document map;
     std::string error;
-    if ((!isMapFolder(path) && !lock.acquire(path, error)) || !map.open(path, error)) {
+    const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
+    if ((formOf(path) != MainForm::MapFolder && !lock.acquire(path, error)) ||
+        !map.open(path, MergePolicy::Glue, warn, error)) {
         sink.message(error);
         return false;
     }
     // The texts the references stood for where the objects came from come along, under new numbers where the
     // map holds them under another number or not at all.
-    std::map<std::string, std::vector<std::uint8_t>> replaced;
-    std::map<std::string, std::vector<std::uint8_t>> added;
     ObjectBundle carriedMain;
     ObjectBundle carriedSkin;
     std::size_t carried = 0;
     if (texts && texts->size() != 0) {
         carriedMain = givenMain;
         carriedSkin = givenSkin;
-        if (!carryStringsIntoMap(map, {&carriedMain, &carriedSkin}, *texts, path, true, replaced, added, carried,
-                                 error)) {
+        if (!carryStringsIntoMap(map.mapFiles(), {&carriedMain, &carriedSkin}, *texts, path, true,
+                                 map.replacedFiles(), map.addedFiles(), carried, error)) {
             sink.message(error);
             return false;
         }
@@ -254,16 +254,11 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
     const ObjectBundle& main = carried != 0 ? carriedMain : givenMain;
     const ObjectBundle& skin = carried != 0 ? carriedSkin : givenSkin;
     MapObjectsBuild build;
-    const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
-    if (!loadMapObjects(map, MergePolicy::Glue, build.before, error, warn)) {
-        sink.message(error);
-        return false;
-    }
-    build.main = build.before.main;
-    build.skin = build.before.skin;
+    build.before.main = map.objects();
+    build.before.skin = map.skin();
     for (bool isSkin : {false, true}) {
         const ObjectBundle& from = isSkin ? skin : main;
-        ObjectBundle& into = isSkin ? build.skin : build.main;
+        ObjectBundle& into = isSkin ? map.skin() : map.objects();
         for (ObjectKind k : kAllObjectKinds) {
             if (from.kind(k).present == 0)
                 continue;
@@ -279,15 +274,18 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
             }
         }
     }
+    build.main = map.objects();
+    build.skin = map.skin();
     if (!approve(build))
         return true;
-    changedObjectFiles(build.main, false, build.before, replaced, added);
-    changedObjectFiles(build.skin, true, build.before, replaced, added);
+    std::map<std::string, std::vector<std::uint8_t>> replaced;
+    std::map<std::string, std::vector<std::uint8_t>> added;
+    map.mapChanges(replaced, added);
     if (replaced.empty() && added.empty())
         return true;
     FileTransaction files;
     std::size_t changed = 0;
-    if (!stageMapFiles(map, replaced, added, takeBackup, files, changed, sink))
+    if (!map.stage(files, takeBackup, changed, sink))
         return false;
     if (!files.commit(error)) {
         sink.message("Failed to write map " + pathText(path) + ": " + error);

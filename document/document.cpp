@@ -61,13 +61,20 @@ bool Document::lookAt(ObjectBundle& bundle, StringTable& strings, std::string& e
     return true;
 }
 
+void Document::mapChanges(std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                          std::map<std::string, std::vector<std::uint8_t>>& added) const {
+    replaced = replaced_;
+    added = added_;
+    changedObjectFiles(map_.main, false, map_, replaced, added);
+    changedObjectFiles(map_.skin, true, map_, replaced, added);
+}
+
 bool Document::stage(FileTransaction& files, bool backup, std::size_t& changed, MessageSink& sink) {
     std::string error;
     if (isMap()) {
-        std::map<std::string, std::vector<std::uint8_t>> replaced = replaced_;
-        std::map<std::string, std::vector<std::uint8_t>> added = added_;
-        changedObjectFiles(map_.main, false, map_, replaced, added);
-        changedObjectFiles(map_.skin, true, map_, replaced, added);
+        std::map<std::string, std::vector<std::uint8_t>> replaced;
+        std::map<std::string, std::vector<std::uint8_t>> added;
+        mapChanges(replaced, added);
         return stageMapFiles(contents_, replaced, added, backup, files, changed, sink);
     }
     if (backup) {

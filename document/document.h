@@ -57,6 +57,11 @@ public:
     // its string table as the changes given leave it. False with the reason.
     [[nodiscard]] bool lookAt(ObjectBundle& bundle, StringTable& strings, std::string& error);
 
+    // What stage() would write into a map, by name: the object and skin files whose bytes changed and the other
+    // files given, in `replaced` for files the map has and `added` for those it does not have yet.
+    void mapChanges(std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                    std::map<std::string, std::vector<std::uint8_t>>& added) const;
+
     // Stages every change: a bundle or object file is written whole (after its backup copy with `backup`); of a
     // map, the object files and skin files whose bytes changed and the other files given, as stageMapFiles()
     // does. A map with nothing changed stages nothing. Counts the files staged into `changed`. False (said to
