@@ -12,7 +12,7 @@ STORMLIB_TARBALL ?= $(wildcard $(abspath ../shared/vendor/StormLib-9.40.tar.gz))
 
 CONFIGURE = cmake -G Ninja -S . $(if $(STORMLIB_TARBALL),-DBRINDLEMARK_STORMLIB_TARBALL=$(STORMLIB_TARBALL))
 
-.PHONY: run test bench deps package deps-windows windows test-windows compare-windows
+.PHONY: run test test-noarchive bench deps package deps-windows windows test-windows compare-windows
 
 deps:
 	scripts/install-deps.sh
@@ -31,6 +31,14 @@ test: deps
 	$(CONFIGURE) -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLEMARK_GUI=ON -DBRINDLEMARK_SANITIZE=ON
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# The build without the archive module (no StormLib) and without the window: map archives are refused, and
+# bundles, object files, map folders and import work; every test that needs no archive runs.
+NOARCHIVE_DIR ?= build-noarchive
+test-noarchive: deps
+	$(CONFIGURE) -B $(NOARCHIVE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLEMARK_GUI=OFF -DBRINDLEMARK_MAPS=OFF
+	cmake --build $(NOARCHIVE_DIR) -j $(JOBS)
+	ctest --test-dir $(NOARCHIVE_DIR) --output-on-failure -j $(JOBS)
 
 # The packages: a .deb (its dependencies worked out by dpkg-shlibdeps) and a .tar.gz, in $(PACKAGE_DIR)/packages.
 package: deps

@@ -1,7 +1,7 @@
 #include "app/appstate.h"
 
 #include "core/fileio.h"
-#include "map/mapcommands.h"
+#include "commands/mapcommands.h"
 #include "replace/idlist.h"
 
 #include <cstdio>
@@ -96,16 +96,11 @@ void AppState::chooseMainBundle(const std::filesystem::path& path, MessageSink& 
     bundle.clear();
     mainStamp = stampFile(path);
     mapStrings = StringTable();
-    mainIsMap = isMap(path);
+    mainIsMap = isMapForm(formOf(path));
     if (mainIsMap) {
         bundlePath = splitPath(path);
         std::string error;
-        if constexpr (kMapsSupported) {
-            mainLoaded = loadMapBundle(path, bundle, mapStrings, error);
-        } else {
-            mainLoaded = false;
-            error = pathText(path) + ": " + std::string(kMapsUnsupported);
-        }
+        mainLoaded = loadMapBundle(path, bundle, mapStrings, error);
         if (!mainLoaded) {
             bundle.clear(); // what loaded before the damage is not the map
             sink.message(error);
@@ -140,19 +135,13 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
         mapRequest.replaceList = request.replaceList;
         mapRequest.sideFiles = request.sideFiles;
         mapRequest.writeWithoutBackups = request.writeWithoutBackups;
-        if constexpr (kMapsSupported) {
-            const ReplaceReport report = replaceInMap(mapRequest, sink);
-            if (report.completed)
-                sink.message(replaceDoneText(language, report));
-            if (report.bundleWritten)
-                reloadMap(sink);
-            return report;
-        } else {
-            ReplaceReport report;
-            report.failed = true;
-            sink.message(std::string(kMapsUnsupported));
-            return report;
-        }
+        Document written;
+        const ReplaceReport report = replaceInMap(mapRequest, sink, &written);
+        if (report.completed)
+            sink.message(replaceDoneText(language, report));
+        if (report.bundleWritten)
+            showMap(written, sink);
+        return report;
     }
     FileLock lock;
     std::string error;
@@ -180,21 +169,14 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     if (mainIsMap) { // the map command locks the map itself
         if (!request.enabled)
             return {};
-        if constexpr (kMapsSupported) {
-            const MergeReport report =
-                mergeIntoMap(bundlePath.fullPath, request.addedFile, request.policy, request.takeBackup, sink);
-            if (report.completed)
-                sink.message(mergeDoneText(language, report));
-            if (report.bundleWritten)
-                reloadMap(sink);
-            return report;
-        } else {
-            MergeReport report;
-            report.ran = true;
-            report.failed = true;
-            sink.message(std::string(kMapsUnsupported));
-            return report;
-        }
+        Document written;
+        const MergeReport report = mergeIntoMap(bundlePath.fullPath, request.addedFile, request.policy,
+                                                request.takeBackup, sink, &written);
+        if (report.completed)
+            sink.message(mergeDoneText(language, report));
+        if (report.bundleWritten)
+            showMap(written, sink);
+        return report;
     }
     FileLock lock;
     std::string error;
@@ -207,18 +189,13 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     }
     // A map's objects come with their texts in place of the references into its string table.
     AddedFile mapObjects;
-    const bool addedIsMap = request.enabled && isMap(request.addedFile);
-    if (addedIsMap) {
+    const bool addedIsMap = request.enabled && isMapForm(formOf(request.addedFile));
+    if (addedIsMap && mainLoaded && !readAddedMap(request.addedFile, false, mapObjects, error)) {
+        sink.message(error);
         MergeReport refused;
         refused.ran = true;
         refused.failed = true;
-        if constexpr (!kMapsSupported) {
-            sink.message(std::string(kMapsUnsupported));
-            return refused;
-        } else if (mainLoaded && !readAddedMap(request.addedFile, false, mapObjects, error)) {
-            sink.message(error);
-            return refused;
-        }
+        return refused;
     }
     MergeReport report =
         mergeObjectFiles(bundle, bundlePath, mainLoaded, request, sink, addedIsMap ? &mapObjects : nullptr);
@@ -231,22 +208,18 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     return report;
 }
 
-void AppState::reloadMap(MessageSink& sink) {
-    if constexpr (kMapsSupported) {
-        mainStamp = stampFile(bundlePath.fullPath);
-        ObjectBundle fresh;
-        fresh.warningSink = bundle.warningSink;
-        StringTable strings;
-        std::string error;
-        if (!loadMapBundle(bundlePath.fullPath, fresh, strings, error)) {
-            sink.message(error);
-            return;
-        }
-        bundle = std::move(fresh);
-        mapStrings = std::move(strings);
-    } else {
-        (void)sink;
+void AppState::showMap(Document& written, MessageSink& sink) {
+    mainStamp = stampFile(bundlePath.fullPath);
+    ObjectBundle fresh;
+    fresh.warningSink = bundle.warningSink;
+    StringTable strings;
+    std::string error;
+    if (!written.lookAt(fresh, strings, error)) {
+        sink.message(error);
+        return;
     }
+    bundle = std::move(fresh);
+    mapStrings = std::move(strings);
 }
 
 std::filesystem::path AppState::chooserFolder(Chooser chooser) const {

@@ -16,6 +16,8 @@
 
 namespace brindlemark {
 
+class Document;
+
 struct FilterEntry {
     std::string label;
     std::vector<std::string> patterns;
@@ -83,8 +85,8 @@ public:
 
 private:
     void reloadMainBundle();
-    // Reads the map again after a command rewrote it, so that the identifier list shows what it now holds.
-    void reloadMap(MessageSink& sink);
+    // Shows the map as a command wrote it, so that the identifier list shows what it now holds.
+    void showMap(Document& written, MessageSink& sink);
 };
 
 } // namespace brindlemark

@@ -6,7 +6,7 @@
 #include "core/fileio.h"
 #include "core/objectbundle.h"
 #include "core/objectdiff.h"
-#include "map/mapcommands.h"
+#include "commands/mapcommands.h"
 
 #include <cstdio>
 #include <optional>
@@ -127,42 +127,37 @@ int buildIntoMap(const ParsedArguments& args, const std::string& name, const Obj
             return policyError("build", p->text);
         policy = chosen;
     }
-    if constexpr (kMapsSupported) {
-        const bool dryRun = args.has("--dry-run");
-        bool refused = false;
-        const auto approve = [&](const MapObjectsBuild& build) {
-            std::string where;
-            const std::size_t removed = printBuildReport(build.before.main, build.main, main, "", where) +
-                                        printBuildReport(build.before.skin, build.skin, skin, "skin ", where);
-            if (removed != 0 && !args.has("--replace")) {
-                printError("build: " + name + " would remove " + std::to_string(removed) + " objects from " +
-                           into.text + " (" + where + "): a kind in the JSON replaces the map's kind; add --replace "
-                           "to replace them, or --policy overwrite|glue|keep to merge into them; nothing was "
-                           "written");
-                refused = true;
-                return false;
-            }
-            return !dryRun;
-        };
-        ConsoleSink sink;
-        std::size_t written = 0;
-        if (!putObjectFilesIntoMap(into.path, main, skin, policy, !args.has("--no-backup"), approve, written, sink,
-                                   &texts))
-            return kExitFailure;
-        if (refused)
-            return kExitFailure;
-        if (dryRun)
-            printOut("dry run: nothing was written\n");
-        else if (written == 0)
-            printOut(into.text + " already holds these objects; nothing was written\n");
-        else
-            printOut(into.text + ": " + std::to_string(written) + " object file" + (written == 1 ? "" : "s") +
-                     " written\n");
-        return kExitSuccess;
-    } else {
-        printError(into.text + ": " + std::string(kMapsUnsupported));
+    const bool dryRun = args.has("--dry-run");
+    bool refused = false;
+    const auto approve = [&](const MapObjectsBuild& build) {
+        std::string where;
+        const std::size_t removed = printBuildReport(build.before.main, build.main, main, "", where) +
+                                    printBuildReport(build.before.skin, build.skin, skin, "skin ", where);
+        if (removed != 0 && !args.has("--replace")) {
+            printError("build: " + name + " would remove " + std::to_string(removed) + " objects from " +
+                       into.text + " (" + where + "): a kind in the JSON replaces the map's kind; add --replace "
+                       "to replace them, or --policy overwrite|glue|keep to merge into them; nothing was "
+                       "written");
+            refused = true;
+            return false;
+        }
+        return !dryRun;
+    };
+    ConsoleSink sink;
+    std::size_t written = 0;
+    if (!putObjectFilesIntoMap(into.path, main, skin, policy, !args.has("--no-backup"), approve, written, sink,
+                               &texts))
         return kExitFailure;
-    }
+    if (refused)
+        return kExitFailure;
+    if (dryRun)
+        printOut("dry run: nothing was written\n");
+    else if (written == 0)
+        printOut(into.text + " already holds these objects; nothing was written\n");
+    else
+        printOut(into.text + ": " + std::to_string(written) + " object file" + (written == 1 ? "" : "s") +
+                 " written\n");
+    return kExitSuccess;
 }
 
 int runBuild(const ParsedArguments& args) {
@@ -178,11 +173,11 @@ int runBuild(const ParsedArguments& args) {
         return usage("build: --keep-string-refs goes with -o OUT");
     if (args.has("--policy") && args.has("--replace"))
         return usage("build: give either --policy (merge into the map's kinds) or --replace (replace them)");
-    if (out && isMap(out->path)) {
+    if (out && isMapForm(formOf(out->path))) {
         printError("build: " + out->text + " is a map: write into it with --into");
         return kExitUsage;
     }
-    if (into && !isMap(into->path)) {
+    if (into && !isMapForm(formOf(into->path))) {
         printError("build: --into takes a map (.w3x, .w3m, or a map saved as a folder), not " + into->text);
         return kExitUsage;
     }

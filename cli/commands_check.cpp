@@ -3,7 +3,7 @@
 
 #include "core/fileio.h"
 #include "core/objectbundle.h"
-#include "map/mapcommands.h"
+#include "document/mapcontents.h"
 
 #include <string>
 #include <utility>
@@ -23,7 +23,7 @@ std::size_t modificationTotal(const ObjectTable& table) {
 // them.
 std::string otherKindOfFile(const std::filesystem::path& path) {
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec) && !isMapFolder(path))
+    if (std::filesystem::is_directory(path, ec) && formOf(path) != MainForm::MapFolder)
         return "a folder that is not a map (no war3map.w3i in it, and its name does not end in .w3x or .w3m)";
     return "";
 }
@@ -39,7 +39,7 @@ int runCheck(const ParsedArguments& args) {
     if (!loadBundle(bundle, file, nullptr, &skin))
         return kExitFailure;
     // An object file of one kind has no bundle version of its own.
-    const bool single = !isMap(file.path) && singleKindOf(file.path).has_value();
+    const bool single = formOf(file.path) == MainForm::ObjectFile;
     std::string text = single ? "" : "bundle version: " + std::to_string(bundle.version) + "\n";
     for (const auto& [from, label] : {std::pair{&bundle, ""}, std::pair{&skin, "skin "}})
         for (ObjectKind k : kAllObjectKinds) {

@@ -6,7 +6,7 @@
 
 #include "core/fileio.h"
 #include "core/objectdiff.h"
-#include "map/mapsupport.h"
+#include "document/mainform.h"
 
 #include <cstdio>
 #include <string>
@@ -157,7 +157,7 @@ std::string diffJson(const BundleDiff& diff, const BundleDiff* skinDiff, const S
 int runDiff(const ParsedArguments& args) {
     // Two maps compare their skin files apart; a map against a bundle or object file compares as the bundle
     // normalize would write, skin glued in.
-    const bool maps = isMap(args.positional[0].path) && isMap(args.positional[1].path);
+    const bool maps = isMapForm(formOf(args.positional[0].path)) && isMapForm(formOf(args.positional[1].path));
     ObjectInput a;
     ObjectInput b;
     if (!loadObjectInput(args.positional[0], a, maps) || !loadObjectInput(args.positional[1], b, maps))

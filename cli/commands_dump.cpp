@@ -4,7 +4,7 @@
 #include "cli/objecttext.h"
 
 #include "core/objectbundle.h"
-#include "map/mapsupport.h"
+#include "document/mainform.h"
 
 #include <cstdio>
 #include <string>
@@ -48,7 +48,7 @@ int runDump(const ParsedArguments& args) {
     StringTable strings;
     if (!loadBundle(bundle, args.positional[0], &strings, &skin))
         return kExitFailure;
-    if (isMap(args.positional[0].path)) {
+    if (isMapForm(formOf(args.positional[0].path))) {
         std::vector<MissingString> missing = missingStrings(bundle, strings);
         const std::vector<MissingString> inSkin = missingStrings(skin, strings);
         missing.insert(missing.end(), inSkin.begin(), inSkin.end());

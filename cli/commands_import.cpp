@@ -4,60 +4,54 @@
 #include "cli/consolesink.h"
 
 #include "core/fileio.h"
-#include "map/importcommand.h"
-#include "map/mapsupport.h"
+#include "commands/importcommand.h"
 
 namespace brindlemark::cli {
 
 namespace {
 
 int runImport(const ParsedArguments& args) {
-    if constexpr (!kMapsSupported) {
-        printError("import: " + std::string(kMapsUnsupported));
-        return kExitFailure;
-    } else {
-        ImportRequest request;
-        request.main = args.positional[0].path;
-        request.added = args.positional[1].path;
-        if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, request.policy))
-            return policyError("import", p->text);
-        request.sideFiles = args.paths("--side");
-        if (const Argument* list = args.value("--list-out")) {
-            if (!checkOutput("import", *list, args.positional, false))
-                return kExitFailure;
-            request.listOut = list->path;
-        }
-        request.dryRun = args.has("--dry-run");
-        request.takeBackups = !args.has("--no-backup");
-        request.keepStringRefs = args.has("--keep-string-refs");
-        ConsoleSink sink;
-        const ImportReport report = importObjects(request, sink);
-        if (report.failed)
+    ImportRequest request;
+    request.main = args.positional[0].path;
+    request.added = args.positional[1].path;
+    if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, request.policy))
+        return policyError("import", p->text);
+    request.sideFiles = args.paths("--side");
+    if (const Argument* list = args.value("--list-out")) {
+        if (!checkOutput("import", *list, args.positional, false))
             return kExitFailure;
-        std::string out;
-        for (char c : report.listText)
-            if (c != '\r')
-                out += c;
-        printOut(out);
-        printError(importSummary(report, request.policy));
-        if (report.stringsCarried != 0)
-            printError(std::to_string(report.stringsCarried) + " texts of " + args.positional[1].text +
-                       "'s string table go into the string table of " + args.positional[0].text +
-                       " under new numbers");
-        if (report.stringsResolved != 0)
-            printError(std::to_string(report.stringsResolved) + " string references of " + args.positional[1].text +
-                       " replaced by their texts");
-        if (report.stringsKept != 0)
-            printError(std::to_string(report.stringsKept) + " string values stay references into the string table "
-                       "of " + args.positional[1].text + " (--keep-string-refs)");
-        if (!report.unresolved.empty()) {
-            std::string ids;
-            for (ObjectId id : report.unresolved)
-                ids += (ids.empty() ? "" : ", ") + displayText(id);
-            printError("unresolved (referenced by the added objects, defined by neither side): " + ids);
-        }
-        return kExitSuccess;
+        request.listOut = list->path;
     }
+    request.dryRun = args.has("--dry-run");
+    request.takeBackups = !args.has("--no-backup");
+    request.keepStringRefs = args.has("--keep-string-refs");
+    ConsoleSink sink;
+    const ImportReport report = importObjects(request, sink);
+    if (report.failed)
+        return kExitFailure;
+    std::string out;
+    for (char c : report.listText)
+        if (c != '\r')
+            out += c;
+    printOut(out);
+    printError(importSummary(report, request.policy));
+    if (report.stringsCarried != 0)
+        printError(std::to_string(report.stringsCarried) + " texts of " + args.positional[1].text +
+                   "'s string table go into the string table of " + args.positional[0].text +
+                   " under new numbers");
+    if (report.stringsResolved != 0)
+        printError(std::to_string(report.stringsResolved) + " string references of " + args.positional[1].text +
+                   " replaced by their texts");
+    if (report.stringsKept != 0)
+        printError(std::to_string(report.stringsKept) + " string values stay references into the string table "
+                   "of " + args.positional[1].text + " (--keep-string-refs)");
+    if (!report.unresolved.empty()) {
+        std::string ids;
+        for (ObjectId id : report.unresolved)
+            ids += (ids.empty() ? "" : ", ") + displayText(id);
+        printError("unresolved (referenced by the added objects, defined by neither side): " + ids);
+    }
+    return kExitSuccess;
 }
 
 constexpr OptionSpec kImportOptions[] = {

@@ -3,7 +3,7 @@
 #include "cli/consolesink.h"
 
 #include "core/fileio.h"
-#include "map/mapcommands.h"
+#include "commands/mapcommands.h"
 #include "merge/mergecommand.h"
 
 namespace brindlemark::cli {
@@ -36,17 +36,12 @@ int runMerge(const ParsedArguments& args) {
         printError("merge: ADDED " + args.positional[1].text + " is MAIN itself; nothing was written");
         return kExitFailure;
     }
-    if (isMap(main.path)) {
-        if constexpr (!kMapsSupported) {
-            printError(pathText(main.path) + ": " + std::string(kMapsUnsupported));
-            return kExitFailure;
-        } else {
-            const MergeReport report = mergeIntoMap(args.positional[0].path, args.positional[1].path, policy,
-                                                    !args.has("--no-backup"), sink);
-            if (report.completed)
-                sink.message(mergeSummary(report));
-            return report.failed ? kExitFailure : kExitSuccess;
-        }
+    if (isMapForm(formOf(main.path))) {
+        const MergeReport report = mergeIntoMap(args.positional[0].path, args.positional[1].path, policy,
+                                                !args.has("--no-backup"), sink);
+        if (report.completed)
+            sink.message(mergeSummary(report));
+        return report.failed ? kExitFailure : kExitSuccess;
     }
     FileLock lock;
     std::string error;
@@ -63,15 +58,10 @@ int runMerge(const ParsedArguments& args) {
     request.policy = policy;
     // A map's objects come with their texts in place of the references into its string table.
     AddedFile mapObjects;
-    const bool addedIsMap = isMap(request.addedFile);
-    if (addedIsMap) {
-        if constexpr (!kMapsSupported) {
-            printError(pathText(request.addedFile) + ": " + std::string(kMapsUnsupported));
-            return kExitFailure;
-        } else if (loaded && !readAddedMap(request.addedFile, args.has("--keep-string-refs"), mapObjects, error)) {
-            sink.message(error);
-            return kExitFailure;
-        }
+    const bool addedIsMap = isMapForm(formOf(request.addedFile));
+    if (addedIsMap && loaded && !readAddedMap(request.addedFile, args.has("--keep-string-refs"), mapObjects, error)) {
+        sink.message(error);
+        return kExitFailure;
     }
     const MergeReport report = mergeObjectFiles(bundle, path, loaded, request, sink, addedIsMap ? &mapObjects : nullptr);
     if (report.completed)

@@ -6,7 +6,7 @@
 #include "core/fileform.h"
 #include "core/fileio.h"
 #include "core/layoutdetect.h"
-#include "map/mapcommands.h"
+#include "document/mainform.h"
 #include "merge/merge3.h"
 
 #include <string>
@@ -75,10 +75,7 @@ std::string formText(const Form& form) {
 std::optional<Form> formOfName(const std::filesystem::path& path) {
     if (const std::optional<ObjectKind> kind = singleKindOf(path))
         return Form{kind};
-    std::string ext = path.extension().string();
-    for (char& c : ext)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
-    if (ext == ".w3o")
+    if (formOf(path) == MainForm::Bundle)
         return Form{};
     return std::nullopt;
 }
@@ -134,7 +131,7 @@ bool decideForm(const ParsedArguments& args, Form& form) {
         named(f, "--kind " + kind->text);
     }
     if (const Argument* path = args.value("--path")) {
-        if (isMapArchive(path->path)) {
+        if (isMapForm(formOf(path->path))) {
             printError("merge3: " + path->text + " is a map; merge3 merges bundles and object files");
             return false;
         }
@@ -201,7 +198,7 @@ int runMerge3(const ParsedArguments& args) {
     if (!checkOutput("merge3", out, others, false))
         return kExitTrouble;
     for (const Argument& file : args.positional)
-        if (isMap(file.path)) {
+        if (isMapForm(formOf(file.path))) {
             printError("merge3: " + file.text + " is a map; merge3 merges bundles and object files");
             return kExitTrouble;
         }

@@ -3,7 +3,7 @@
 
 #include "core/fileio.h"
 #include "core/objectbundle.h"
-#include "map/mapcommands.h"
+#include "document/mapcontents.h"
 
 #include <cstdio>
 #include <string>
@@ -16,7 +16,7 @@ int runNormalize(const ParsedArguments& args) {
     const Argument* out = args.value("--output");
     const Argument& in = args.positional[0];
     // A bundle or single-kind file may be normalized onto itself; a map written as a bare bundle would be lost.
-    const bool sameFormat = !isMap(in.path) && singleKindOf(in.path) == singleKindOf(out->path);
+    const bool sameFormat = !isMapForm(formOf(in.path)) && singleKindOf(in.path) == singleKindOf(out->path);
     if (!checkOutput("normalize", *out, args.positional, sameFormat))
         return kExitFailure;
     ObjectBundle bundle;
@@ -31,7 +31,7 @@ int runNormalize(const ParsedArguments& args) {
     if (!loadBundle(bundle, in, &strings) || !checkOutputForm("normalize", *out, bundle, in.text))
         return kExitFailure;
     // A map's texts leave it with its objects: the output has no string table to refer to.
-    if (isMap(in.path)) {
+    if (isMapForm(formOf(in.path))) {
         if (args.has("--keep-string-refs")) {
             if (const std::size_t kept = missingStrings(bundle, StringTable()).size(); kept != 0)
                 printError(std::to_string(kept) + " string values stay references into the string table of " +

@@ -5,7 +5,7 @@
 
 #include "core/bundlepath.h"
 #include "core/fileio.h"
-#include "map/mapcommands.h"
+#include "commands/mapcommands.h"
 #include "merge/mergecommand.h"
 #include "replace/dryrun.h"
 #include "replace/replacecommand.h"
@@ -75,52 +75,47 @@ int finish(const ReplaceReport& report, MessageSink& sink) {
 
 // The same command on a map archive: its object files and trigger files inside, the side files outside.
 int runReplaceInMap(const ParsedArguments& args, MergePolicy policy) {
-    if constexpr (!kMapsSupported) {
-        printError(pathText(args.positional[0].path) + ": " + std::string(kMapsUnsupported));
-        return kExitFailure;
-    } else {
-        ConsoleSink sink;
-        MapReplaceRequest request;
-        request.map = args.positional[0].path;
-        request.replaceList = args.value("--list")->path;
-        request.sideFiles = args.paths("--side");
-        request.keepBackups = !args.has("--no-backup");
-        request.writeWithoutBackups = true;
-        request.patchScript = args.has("--patch-script");
-        request.policy = policy;
-        if (args.has("--dry-run")) {
-            MapReplacePlan plan;
-            if (!planReplaceInMap(request, plan, sink))
-                return kExitFailure;
-            printOut(dryRunReport(plan.plan, plan.sides, &plan.strings));
-            return kExitSuccess;
-        }
-        const ReplaceReport report = replaceInMap(request, sink);
-        const int status = finish(report, sink);
-        // Run again with --patch-script on the renamed map, the renames are done and the script stays as it is.
-        if (report.completed && report.scriptOccurrences != 0) {
-            const std::filesystem::path& map = request.map;
-            const std::string restore =
-                request.keepBackups
-                    ? "restore the map from its backup " + pathText(backupName(splitPath(
-                                                               isMapFolder(map) ? folderItself(map) : map)))
-                    : "restore the map as it was before this run";
-            const std::size_t n = report.scriptOccurrences;
-            printError(report.unpatchedScript + " holds " + std::to_string(n) +
-                       (n == 1 ? " occurrence" : " occurrences") +
-                       " of renamed identifiers and was not changed; to patch them, " + restore +
-                       " and run this replace again with --patch-script (on the renamed map it renames nothing), "
-                       "or save the map in the editor to regenerate the script");
-        }
-        return status;
+    ConsoleSink sink;
+    MapReplaceRequest request;
+    request.map = args.positional[0].path;
+    request.replaceList = args.value("--list")->path;
+    request.sideFiles = args.paths("--side");
+    request.keepBackups = !args.has("--no-backup");
+    request.writeWithoutBackups = true;
+    request.patchScript = args.has("--patch-script");
+    request.policy = policy;
+    if (args.has("--dry-run")) {
+        MapReplacePlan plan;
+        if (!planReplaceInMap(request, plan, sink))
+            return kExitFailure;
+        printOut(dryRunReport(plan.plan, plan.sides, &plan.strings));
+        return kExitSuccess;
     }
+    const ReplaceReport report = replaceInMap(request, sink);
+    const int status = finish(report, sink);
+    // Run again with --patch-script on the renamed map, the renames are done and the script stays as it is.
+    if (report.completed && report.scriptOccurrences != 0) {
+        const std::filesystem::path& map = request.map;
+        const std::string restore =
+            request.keepBackups
+                ? "restore the map from its backup " +
+                      pathText(backupName(splitPath(formOf(map) == MainForm::MapFolder ? folderItself(map) : map)))
+                : "restore the map as it was before this run";
+        const std::size_t n = report.scriptOccurrences;
+        printError(report.unpatchedScript + " holds " + std::to_string(n) +
+                   (n == 1 ? " occurrence" : " occurrences") +
+                   " of renamed identifiers and was not changed; to patch them, " + restore +
+                   " and run this replace again with --patch-script (on the renamed map it renames nothing), "
+                   "or save the map in the editor to regenerate the script");
+    }
+    return status;
 }
 
 int runReplace(const ParsedArguments& args) {
     MergePolicy policy = MergePolicy::Glue;
     if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, policy))
         return policyError("replace", p->text);
-    if (isMap(args.positional[0].path))
+    if (isMapForm(formOf(args.positional[0].path)))
         return runReplaceInMap(args, policy);
     if (args.has("--patch-script")) {
         printError("replace: --patch-script works on maps (.w3x, .w3m) only");

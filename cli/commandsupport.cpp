@@ -3,7 +3,7 @@
 #include "core/fileio.h"
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
-#include "map/mapcommands.h"
+#include "document/mapcontents.h"
 #include "merge/mergecommand.h"
 
 #include <cstdio>
@@ -20,19 +20,14 @@ bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings
     const std::string name = pathText(file.path);
     // Warnings must not reach standard output, where they would mix with a listing or JSON.
     bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
-    if (isMap(file.path)) {
-        if constexpr (!kMapsSupported) {
-            printError(name + ": " + std::string(kMapsUnsupported));
+    if (isMapForm(formOf(file.path))) {
+        StringTable unused;
+        std::string error;
+        if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error, skin)) {
+            printError(error);
             return false;
-        } else {
-            StringTable unused;
-            std::string error;
-            if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error, skin)) {
-                printError(error);
-                return false;
-            }
-            return true;
         }
+        return true;
     }
     const LoadResult result = bundle.load(file.path);
     if (!result) {
@@ -63,7 +58,7 @@ bool checkOutputForm(std::string_view command, const Argument& out, const Object
                      std::string_view dataName) {
     if (out.text == "-")
         return true;
-    if (isMapArchive(out.path)) {
+    if (formOf(out.path) == MainForm::MapArchive) {
         printError(std::string(command) + ": " + out.text + " is a map; " + std::string(command) +
                    " writes a bundle (.w3o) or an object file, so nothing was written");
         return false;

@@ -4,21 +4,19 @@
 
 #include "core/fileio.h"
 #include "core/layoutdetect.h"
-#include "map/mapcommands.h"
+#include "document/mainform.h"
 #include "replace/renaming.h"
 
 namespace brindlemark::cli {
 
 bool loadObjectInput(const Argument& file, ObjectInput& input, bool skinApart) {
-    if (isMap(file.path)) {
+    const MainForm form = formOf(file.path);
+    if (isMapForm(form)) {
         input.form = ObjectInput::Form::Map;
         return loadBundle(input.bundle, file, &input.strings, skinApart ? &input.skin : nullptr);
     }
     const std::optional<ObjectKind> single = singleKindOf(file.path);
-    std::string ext = file.path.extension().string();
-    for (char& c : ext)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
-    if (single || ext == ".w3o") {
+    if (form == MainForm::Bundle || form == MainForm::ObjectFile) {
         input.form = single ? ObjectInput::Form::SingleKind : ObjectInput::Form::Bundle;
         input.kind = single.value_or(ObjectKind::Units);
         return loadBundle(input.bundle, file, nullptr);

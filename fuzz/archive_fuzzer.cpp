@@ -3,7 +3,7 @@
 // new contents) and must open, list the same names and read back the same bytes; anything else aborts.
 // StormLib needs a file, so each input goes into a temporary file (in memory where /dev/shm exists). Built
 // with libFuzzer (BRINDLEMARK_FUZZ) and as a replay program.
-#include "map/maparchive.h"
+#include "archive/maparchive.h"
 
 #include <cstdint>
 #include <cstdio>

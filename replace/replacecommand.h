@@ -7,6 +7,7 @@
 #include "replace/dryrun.h"
 #include "replace/renamelist.h"
 #include "replace/replaceplan.h"
+#include "replace/sidefileset.h"
 
 #include <filesystem>
 #include <optional>
@@ -45,33 +46,5 @@ struct ReplaceReport {
 // since it was loaded.
 ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
                                  const ReplaceRequest& request, MessageSink& sink);
-
-// The side files of a run: each file read once however many rows name it (by whatever spelling), with a pass per
-// row and rename.
-struct SideFileSet {
-    std::vector<std::filesystem::path> paths;     // per file, the first row that names it
-    std::vector<SideText> texts;                  // patched in memory by the plan
-};
-
-// Reads the rows' files. False with "Failed to patch file %s" and the reason when one cannot be read.
-[[nodiscard]] bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out,
-                                 std::string& error);
-
-// Stages, for a run that renamed something, each side file's backup copy (with `backups`) and its patched bytes
-// where they differ. Counts the files that change. False with the message on failure.
-[[nodiscard]] bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, FileTransaction& files,
-                                  std::size_t& changed, std::string& error);
-
-// Refuses a side file that is one of the run's own files (the main file, the replace list). False with the
-// message.
-[[nodiscard]] bool checkSideFilesApart(const std::vector<std::filesystem::path>& rows,
-                                       const std::filesystem::path& mainFile, const std::filesystem::path& list,
-                                       std::string& error);
-
-// Adds the side files to the run's files, each written with its backup copy when `backups`.
-void addSideFiles(RunFiles& files, const std::vector<std::filesystem::path>& rows, bool backups);
-
-// A key that is the same for every spelling of one existing file's path.
-std::filesystem::path sameFileKey(const std::filesystem::path& path);
 
 } // namespace brindlemark

@@ -9,7 +9,7 @@
 #include "app/qt/systemmenu.h"
 #include "app/qt/wrappingcheckbox.h"
 #include "app/windowlayout.h"
-#include "map/mapsupport.h"
+#include "document/mainform.h"
 
 #include <QAction>
 #include <QActionGroup>

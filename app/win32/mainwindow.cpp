@@ -6,7 +6,7 @@
 #include "app/win32/widetext.h"
 #include "app/windowlayout.h"
 #include "core/objectid.h"
-#include "map/mapsupport.h"
+#include "document/mainform.h"
 
 #include "brindlemarkversion.h"
 
@@ -274,9 +274,7 @@ void MainWindow::close() {
 
 void MainWindow::chooseMainBundle() {
     const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_,
-                          brindlemark::text(state_.language,
-                                            kMapsSupported ? Text::MainChooserFilter : Text::BundleChooserFilter),
+        chooser_.openFile(window_, brindlemark::text(state_.language, Text::MainChooserFilter),
                           std::string(kBundleChooserName));
     if (!path)
         return;

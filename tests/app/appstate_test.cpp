@@ -2,9 +2,9 @@
 #include "app/windowlayout.h"
 
 #include "core/fileio.h"
-#include "map/maparchive.h"
-#include "map/mapsupport.h"
-#if BRINDLEMARK_HAVE_MAPS
+#include "document/mainform.h"
+#if BRINDLEMARK_HAVE_ARCHIVES
+#include "archive/maparchive.h"
 #include "tests/map/archivebuilder.h"
 #endif
 #include "tests/replace/bundlefixtures.h"
@@ -110,7 +110,7 @@ TEST(AppState, IdListFailureIsReported) {
                                        " (No such file or directory)"});
 }
 
-#if BRINDLEMARK_HAVE_MAPS
+#if BRINDLEMARK_HAVE_ARCHIVES
 // A map with a custom unit 'h000' named through its string table, triggers and a script that name it.
 struct MapScene {
     TempDir dir;
@@ -139,6 +139,7 @@ struct MapScene {
         return std::string(out.begin(), out.end());
     }
 };
+#endif // BRINDLEMARK_HAVE_ARCHIVES
 
 ReplaceRequest replaceRequest(const fs::path& list, std::vector<fs::path> sides, bool keepBackups) {
     ReplaceRequest request;
@@ -156,6 +157,7 @@ std::string idList(AppState& state, const fs::path& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+#if BRINDLEMARK_HAVE_ARCHIVES
 TEST(AppStateMap, ReplaceRenamesInsideTheMapAndInSideFilesAndLeavesTheScript) {
     MapScene scene;
     AppState state;
@@ -240,6 +242,8 @@ TEST(AppStateMap, ADamagedMapIsReportedAndLeavesTheBundleEmpty) {
     EXPECT_EQ(state.bundle.kind(ObjectKind::Units).present, 0);
 }
 
+#endif // BRINDLEMARK_HAVE_ARCHIVES
+
 // A map saved as a folder, known by the war3map.w3i it holds, is chosen through that file; a Replace then
 // writes into the folder, backing up only the files it changes.
 TEST(AppStateMap, AMapFolderIsChosenThroughItsInfoFileAndWrittenLikeAnArchive) {
@@ -281,8 +285,6 @@ TEST(AppStateMap, AMapFolderIsChosenThroughItsInfoFileAndWrittenLikeAnArchive) {
     EXPECT_EQ(tableIds(renamed.kind(ObjectKind::Units).file.customTable), std::vector<std::string>{"u000"});
     EXPECT_EQ(idList(state, dir / "ids.txt"), "u000\tu000\t// Gate Guard\r\n"); // the window shows it renamed
 }
-
-#endif // BRINDLEMARK_HAVE_MAPS
 
 TEST(AppState, ChoosersOpenWhereTheyLastConfirmedAndTheIdListBesideTheMainFile) {
     RunFolderMemory memory;

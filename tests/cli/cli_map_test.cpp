@@ -1,10 +1,12 @@
 // brindlemark-cli on map archives and on object files of one kind.
 #include "core/fileio.h"
 #include "core/objectbundle.h"
-#include "map/maparchive.h"
-#include "map/mapcommands.h"
+#include "commands/mapcommands.h"
 #include "tests/cli/clirun.h"
+#if BRINDLEMARK_HAVE_ARCHIVES
+#include "archive/maparchive.h"
 #include "tests/map/archivebuilder.h"
+#endif
 #include "tests/replace/bundlefixtures.h"
 
 #include <gmock/gmock.h>
@@ -29,6 +31,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
+#if BRINDLEMARK_HAVE_ARCHIVES // the map archive cases
 struct CliMap : ::testing::Test {
     void SetUp() override {
         ObjectBundle units;
@@ -171,6 +174,8 @@ TEST_F(CliMap, MergeTakesASingleKindFileIntoTheMap) {
     EXPECT_EQ(inside("war3map.wtg"), "trigger h000 h001");
 }
 
+#endif // BRINDLEMARK_HAVE_ARCHIVES
+
 TEST(CliSingleKind, ReplaceWritesTheFileBackInItsOwnLayout) {
     TempDir dir;
     ObjectBundle units;
@@ -190,6 +195,7 @@ TEST(CliSingleKind, ReplaceWritesTheFileBackInItsOwnLayout) {
               2);
 }
 
+#if BRINDLEMARK_HAVE_ARCHIVES // the map archive cases
 TEST_F(CliMap, BuildWritesEditedJsonIntoTheMapAndDiffShowsIt) {
     const fs::path json = dir / "objects.json";
     ASSERT_EQ(runCli({"dump", pathText(map), "--json"}, json).status, 0);
@@ -361,7 +367,7 @@ struct MapStrings : ::testing::Test {
         ObjectBundle bundle;
         StringTable strings;
         std::string error;
-        if (isMap(path))
+        if (isMapForm(formOf(path)))
             EXPECT_TRUE(loadMapBundle(path, bundle, strings, error)) << error;
         else
             bundle = load(path);
@@ -515,6 +521,8 @@ TEST_F(MapStrings, DumpBuildIntoAnotherMapAndDiffGoByTheTexts) {
     }
 }
 
+#endif // BRINDLEMARK_HAVE_ARCHIVES
+
 } // namespace
 } // namespace brindlemark
 
@@ -547,8 +555,10 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
         const char* name;
         bool folder;
     };
-    for (const Form form : {Form{"main.w3o", false}, Form{"main.w3u", false}, Form{"main.w3x", false},
-                            Form{"main.w3x", true}}) {
+    std::vector<Form> forms = {Form{"main.w3o", false}, Form{"main.w3u", false}, Form{"main.w3x", true}};
+    if (BRINDLEMARK_HAVE_ARCHIVES)
+        forms.push_back(Form{"main.w3x", false});
+    for (const Form form : forms) {
         SCOPED_TRACE(std::string(form.name) + (form.folder ? " (folder)" : ""));
         TempDir dir;
         TempDir scratch;
@@ -562,8 +572,10 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
             fs::create_directory(backup);
             writeAll(backup / "war3map.w3u", "an earlier backup");
         } else if (main.extension() == ".w3x") {
+#if BRINDLEMARK_HAVE_ARCHIVES
             writeAll(main, mpq::build(scratch / "map.mpq",
                                       {{"war3map.w3u", w3u}, mpq::textFile("war3map.wtg", "h000")}));
+#endif
             writeAll(backup, "an earlier backup");
         } else {
             ASSERT_TRUE(units.save(main, error)) << error;
@@ -629,6 +641,60 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
         EXPECT_EQ(snapshot(dir.path()), linked);
 #endif
     }
+}
+
+// Import, Replace and Merge are written once for every form of main file: the same runs on a bundle, an object
+// file of one kind, a map folder and a map archive leave the same objects, which the bundle's shows are right.
+TEST(CliForms, EveryFormOfMainFileTakesTheSameRunsToTheSameObjects) {
+    ObjectBundle units;
+    put(units, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "Guard")}));
+    const Bytes w3u = units.objectFileBytes(ObjectKind::Units);
+    ObjectBundle scout;
+    put(scout, ObjectKind::Units, makeObject("hkni", "h000", {textField("unam", "Scout"), idField("ubui", "h000")}));
+    ObjectBundle merged;
+    put(merged, ObjectKind::Units, makeObject("hpea", "h0ZZ", {textField("unam", "Merged")}));
+    struct Form {
+        const char* name;
+        bool folder;
+    };
+    std::vector<Form> forms = {Form{"main.w3o", false}, Form{"main.w3u", false}, Form{"main.w3x", true}};
+    if (BRINDLEMARK_HAVE_ARCHIVES)
+        forms.push_back(Form{"main.w3x", false});
+    std::string first;
+    for (const Form form : forms) {
+        SCOPED_TRACE(std::string(form.name) + (form.folder ? " (folder)" : ""));
+        TempDir dir;
+        const fs::path main = dir / form.name;
+        std::string error;
+        if (form.folder) {
+            fs::create_directory(main);
+            writeAll(main / "war3map.w3u", w3u);
+        } else if (main.extension() == ".w3x") {
+#if BRINDLEMARK_HAVE_ARCHIVES
+            writeAll(main, mpq::build(dir / "map.mpq", {{"war3map.w3u", w3u}}));
+#endif
+        } else {
+            ASSERT_TRUE(units.save(main, error)) << error;
+        }
+        ASSERT_TRUE(scout.save(dir / "scout.w3o", error)) << error;
+        ASSERT_TRUE(merged.save(dir / "merged.w3o", error)) << error;
+        writeAll(dir / "list.txt", "h000 h00A\n");
+        const std::string m = pathText(main);
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"import", m, pathText(dir / "scout.w3o"), "--no-backup"},
+              std::vector<std::string>{"replace", m, "--list", pathText(dir / "list.txt"), "--no-backup"},
+              std::vector<std::string>{"merge", m, pathText(dir / "merged.w3o"), "--policy", "glue", "--no-backup"}}) {
+            const CliRun run = runCli(args);
+            EXPECT_EQ(run.status, 0) << args[0] << ": " << run.err;
+        }
+        const CliRun listed = runCli({"idlist", m, "-o", "-"});
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        if (first.empty())
+            first = listed.out;
+        EXPECT_EQ(listed.out, first);
+    }
+    // The imported Scout collided and took h001, so Replace then renamed the Guard only.
+    EXPECT_EQ(first, "h001\th001\t// Scout\r\nh00A\th00A\t// Guard\r\nh0ZZ\th0ZZ\t// Merged\r\n");
 }
 
 // An output that is one of the inputs would be lost (a whole map turned into a bare bundle or a text list);

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "map/stormpath.h"
+#include "archive/stormpath.h"
 
 namespace brindlemark::testing::mpq {
 

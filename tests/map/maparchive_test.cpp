@@ -1,5 +1,5 @@
-#include "map/maparchive.h"
-#include "map/mpqlayout.h"
+#include "archive/maparchive.h"
+#include "archive/mpqlayout.h"
 
 #include "core/fileio.h"
 #include "tests/map/archivebuilder.h"

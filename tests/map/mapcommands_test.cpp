@@ -1,7 +1,10 @@
-#include "map/mapcommands.h"
+#include "commands/mapcommands.h"
 
 #include "core/fileio.h"
+#if BRINDLEMARK_HAVE_ARCHIVES
+#include "archive/maparchive.h"
 #include "tests/map/archivebuilder.h"
+#endif
 #include "tests/replace/bundlefixtures.h"
 
 #include "tests/support/recordingsink.h"
@@ -21,6 +24,7 @@ namespace {
 using namespace testing;
 namespace fs = std::filesystem;
 
+#if BRINDLEMARK_HAVE_ARCHIVES // the map archive cases; map folders below need no archive module
 
 // A map whose units file holds the footman 'hfoo' and the custom unit 'h000' (named through the string table in
 // the skin file), with triggers and a script that name them.
@@ -242,6 +246,8 @@ TEST_F(MapFixture, MergeOfAKindTheMapLacksAddsItsFile) {
     EXPECT_FALSE(fs::exists(dir / "BACKUP_Карта.w3x"));
 }
 
+#endif // BRINDLEMARK_HAVE_ARCHIVES
+
 // A map saved as a folder, with a backup of its own beside it.
 struct FolderMapFixture : ::testing::Test {
     void SetUp() override {
@@ -365,6 +371,7 @@ TEST_F(FolderMapFixture, BackupGoesBesideTheFolderAndFailuresLeaveNone) {
 namespace brindlemark {
 namespace {
 
+#if BRINDLEMARK_HAVE_ARCHIVES // compares with the same map in an archive
 // A map saved as a folder, from real object, skin and trigger files with a script and a string table, behaves
 // as the same map in an archive: the same bytes come out, files nothing changes keep their bytes and times,
 // and the script warning appears exactly when the script holds renamed identifiers and is not patched.
@@ -450,6 +457,8 @@ TEST(FolderMap, GivesTheSameBytesAsTheArchiveAndLeavesUntouchedFilesAlone) {
         EXPECT_EQ(x, y);
     }
 }
+
+#endif // BRINDLEMARK_HAVE_ARCHIVES
 
 } // namespace
 } // namespace brindlemark

@@ -10,9 +10,9 @@
 #include "app/win32/widetext.h"
 #include "app/windowlayout.h"
 #include "core/fileio.h"
-#include "map/mapsupport.h"
-#if BRINDLEMARK_HAVE_MAPS
-#include "map/maparchive.h"
+#include "document/mainform.h"
+#if BRINDLEMARK_HAVE_ARCHIVES
+#include "archive/maparchive.h"
 #include "tests/map/archivebuilder.h"
 #endif
 #include "tests/replace/bundlefixtures.h"
@@ -420,7 +420,7 @@ TEST_F(Win32Window, ChoosersGetTheirFiltersAndProposedNames) {
         EXPECT_EQ(chooser.calls[i].filter, filter);
         EXPECT_EQ(pathText(chooser.calls[i].initialName), name);
     };
-    expectCall(0, false, kMapsSupported ? kMainChooserFilter : kBundleChooserFilter, "*.w3o");
+    expectCall(0, false, kMainChooserFilter, "*.w3o");
     expectCall(1, false, kBundleChooserFilter, "*.w3o");
     expectCall(2, false, "Warcraft Trigger Files, (*.WCT,*.WTG)|*.WCT;*.WTG|All Files, (*.*)|*.*||", ".wct");
     expectCall(3, false, "TXT File, (*.TXT)|*.txt|All Files, (*.*)|*.*||", "_IdList.txt");
@@ -555,7 +555,7 @@ TEST_F(Win32Window, FullMergeAppliesTheCheckedPolicy) {
     }
 }
 
-#if BRINDLEMARK_HAVE_MAPS
+#if BRINDLEMARK_HAVE_ARCHIVES
 // Replace, Save ID list and Merge on a map archive and on a map folder (chosen through its war3map.w3i), both
 // with Cyrillic letters and spaces in their names. Leaves a screenshot of the window with the archive open.
 TEST_F(Win32Window, MapsTakeReplaceSaveIdListAndMerge) {

@@ -1,6 +1,7 @@
-#include "map/mapsupport.h"
+#include "document/mainform.h"
 
 #include "core/bundlepath.h"
+#include "core/objectbundle.h"
 
 #include <string>
 
@@ -37,9 +38,16 @@ bool isMapFolder(const std::filesystem::path& path) {
     return false;
 }
 
-bool isMap(const std::filesystem::path& path) {
+MainForm formOf(const std::filesystem::path& path) {
     std::error_code ec;
-    return std::filesystem::is_directory(path, ec) ? isMapFolder(path) : isMapArchive(path);
+    if (std::filesystem::is_directory(path, ec) && isMapFolder(path))
+        return MainForm::MapFolder;
+    // Anything else by its name: a folder that is not a map is then refused by whatever reads it as that form.
+    if (isMapArchive(path))
+        return MainForm::MapArchive;
+    if (singleKindOf(path))
+        return MainForm::ObjectFile;
+    return lowerName(path.extension()) == ".w3o" ? MainForm::Bundle : MainForm::Unknown;
 }
 
 std::filesystem::path chosenMainFile(const std::filesystem::path& chosen) {

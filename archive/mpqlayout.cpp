@@ -1,6 +1,6 @@
 // Everything here reads bytes already in memory: a map file's bytes go in, the layout or a reason with its byte
 // offset comes out. The bytes are read through ByteReader, so no read goes past the end.
-#include "map/mpqlayout.h"
+#include "archive/mpqlayout.h"
 
 #include "core/bytestream.h"
 

@@ -8,7 +8,7 @@
 // stored layout of every file, and the sector checksums the archive holds, and refuses what does not hold
 // together; StormLib then does the unpacking and reading, and what it unpacks is checked against the
 // checksums of "(attributes)".
-#include "map/maparchiveimpl.h"
+#include "archive/maparchiveimpl.h"
 
 #include "core/fileio.h"
 

@@ -1,6 +1,6 @@
 // Writing a map archive anew through StormLib: every file of the source, some with new contents, behind the
 // source's map header, read back and checked before it takes the target's place.
-#include "map/maparchiveimpl.h"
+#include "archive/maparchiveimpl.h"
 
 #include "core/fileio.h"
 

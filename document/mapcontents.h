@@ -1,47 +1,55 @@
 #pragma once
 
-// The commands on a map archive (.w3x, .w3m): its object files read as one bundle, renaming across all of them
-// and the trigger files inside, and merging a bundle into them. The map is rewritten whole through a temporary
-// file, after a backup copy; a map that cannot be read is refused and left as it was.
+// The files of a map, whatever it is saved as: an archive (read through the archive module, where the build has
+// it) or a folder. Its object files read as one bundle, its string table, its trigger files, and staging the
+// files a command changed.
 
 #include "core/fileio.h"
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
-#include "map/maparchive.h"
-#include "map/mapsupport.h"
+#include "document/mainform.h"
 #include "merge/mergecommand.h"
-#include "replace/dryrun.h"
-#include "replace/replacecommand.h"
 #include "replace/stringtable.h"
 
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <optional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brindlemark {
+
+class ArchiveFiles;
 
 // The files of a map, in an archive or in a folder (where they are plain files of the same names, found without
 // regard to letter case).
 class MapContents {
 public:
-    // Opens the archive, or the folder. False with a message naming the map when it cannot be read.
-    bool open(const std::filesystem::path& path, std::string& error);
+    MapContents();
+    ~MapContents();
+    MapContents(MapContents&&) noexcept;
+    MapContents& operator=(MapContents&&) noexcept;
+
+    // Opens the archive, or the folder. False with a message naming the map when it cannot be read; a build
+    // without the archive module refuses every archive here, and only here.
+    [[nodiscard]] bool open(const std::filesystem::path& path, std::string& error);
     bool isFolder() const { return folder_; }
     const std::filesystem::path& path() const { return path_; }
     bool contains(std::string_view name) const;
-    bool read(std::string_view name, std::vector<std::uint8_t>& out, std::string& error) const;
-    // The archive; only for a map that is not a folder.
-    const MapArchive& archive() const { return archive_; }
+    [[nodiscard]] bool read(std::string_view name, std::vector<std::uint8_t>& out, std::string& error) const;
+    // Writes the archive anew to `target` with `replaced` and `added` (by name): see writeMapArchive(). Only for a
+    // map that is not a folder.
+    [[nodiscard]] bool writeArchive(const std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                                    const std::map<std::string, std::vector<std::uint8_t>>& added,
+                                    const std::filesystem::path& target, std::string& error) const;
     // The file of a folder map that holds `name`: the existing one in whatever letter case, else a new one.
     std::filesystem::path fileInFolder(std::string_view name) const;
 
 private:
     bool folder_ = false;
     std::filesystem::path path_;
-    MapArchive archive_;
+    std::unique_ptr<ArchiveFiles> archive_;
     std::map<std::string, std::filesystem::path> files_; // folder files by lower-case name
 };
 
@@ -83,6 +91,12 @@ bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out,
 bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error,
                    ObjectBundle* skinApart = nullptr);
 
+// Puts a map's objects and skin objects into `bundle` for looking at, the skin glued on top (or with `skinApart`
+// into that bundle of their own), as loadMapBundle() gives them. False with the reason.
+[[nodiscard]] bool glueMapObjects(const ObjectBundle& main, const ObjectBundle& skin,
+                                  const std::filesystem::path& path, ObjectBundle& bundle, std::string& error,
+                                  ObjectBundle* skinApart = nullptr);
+
 // Reads a map's objects (as loadMapBundle) as the added file of a merge. Unless `keepReferences`, the string
 // values that refer to its string table are resolved to their texts, for a main file that has no table of its
 // own; a reference the table lacks is then refused, naming each. False with the reason.
@@ -105,64 +119,8 @@ bool carryStringsIntoMap(const MapContents& target, std::initializer_list<Object
 std::string referencesWithoutTableWarning(const std::filesystem::path& added, const ObjectBundle& objects,
                                           const std::filesystem::path& map);
 
-// What to rename in a map.
-struct MapReplaceRequest {
-    std::filesystem::path map;
-    std::filesystem::path replaceList;
-    std::vector<std::filesystem::path> sideFiles; // outside the map
-    bool keepBackups = true;  // when clear, nothing on disk changes (unless writeWithoutBackups)
-    bool writeWithoutBackups = false; // write the map and side files without backup copies
-    bool patchScript = false; // also patch war3map.j / war3map.lua inside the map
-    MergePolicy policy = MergePolicy::Glue;
-};
-
 // The trigger files inside a map that renames are patched into: war3map.wtg and war3map.wct, and the script
 // with `patchScript`.
 std::vector<std::string> mapTriggerFiles(const MapContents& map, bool patchScript);
-
-// Renames across every object file of the map and patches the renames into its trigger files and the side
-// files, then writes the map back (after copying it to its backup name). Messages as the Replace command's.
-ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink);
-
-// What a Replace on a map would do, planned in memory.
-struct MapReplacePlan {
-    ReplacePlan plan;
-    std::vector<SideText> sides; // the map's trigger files (by name), the side files outside, then an unpatched script
-    bool scriptObserved = false; // the last side is the script, counted but not patched
-    StringTable strings;
-};
-
-// The same run planned only: what each rename would change in the map's object data, its trigger files and
-// the side files. Nothing is written. False with a message when the map, the list or a side file cannot be read.
-bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, MessageSink& sink);
-
-// Merges a bundle, single-kind file or another map into the map's object files under `policy` and writes the map
-// back (after its backup copy unless `takeBackup` is false). The texts that another map's objects refer to in its
-// string table come along (carryStringsIntoMap()). Messages as the Merge command's.
-MergeReport mergeIntoMap(const std::filesystem::path& map, const std::filesystem::path& added, MergePolicy policy,
-                         bool takeBackup, MessageSink& sink);
-
-// A map's object data before and after putting a bundle's kinds into it.
-struct MapObjectsBuild {
-    MapObjects before;
-    ObjectBundle main; // the object files after
-    ObjectBundle skin; // the skin files after
-};
-
-// Puts the kinds that `main` and `skin` hold into the map's object files (war3map.<ext>) and skin files
-// (war3mapSkin.<ext>): without `policy` each kind replaces the map's, with it the objects are merged into the map's
-// kind under that policy. Kinds the bundles lack and the map's other files stay as they are. `approve` sees the
-// plan before anything is staged; when it answers false nothing is written. Files whose objects do not change keep
-// their bytes, and a map with nothing to change is not written; `written` counts the object files written (after
-// the map's backup copy when `takeBackup`). False (reported) on failure; the map is then unchanged.
-// With `texts` (the texts that references stood for where the objects came from, as a dump of a map records
-// them), a reference whose text the map holds under another number or not at all brings its text along as
-// carryStringsIntoMap() does with reuseMatching.
-[[nodiscard]] bool putObjectFilesIntoMap(const std::filesystem::path& map, const ObjectBundle& main,
-                                         const ObjectBundle& skin, std::optional<MergePolicy> policy,
-                                         bool takeBackup,
-                                         const std::function<bool(const MapObjectsBuild&)>& approve,
-                                         std::size_t& written, MessageSink& sink,
-                                         const StringTable* texts = nullptr);
 
 } // namespace brindlemark

@@ -1,10 +1,11 @@
-#include "map/importcommand.h"
+#include "commands/importcommand.h"
 
 #include "core/fileio.h"
-#include "map/mapcommands.h"
+#include "commands/mapcommands.h"
+#include "document/document.h"
 #include "merge/importplan.h"
 #include "merge/mergecommand.h"
-#include "replace/replacecommand.h"
+#include "replace/sidefileset.h"
 #include "replace/replaceplan.h"
 
 namespace brindlemark {
@@ -23,30 +24,10 @@ const char* policyName(MergePolicy policy) {
     return "";
 }
 
-// The main side as loaded: a map's object and skin files, or a bundle or object file of one kind.
-struct MainSide {
-    bool isMap = false;
-    MapContents archive;
-    MapObjects objects; // for a map
-    ObjectBundle bundle; // otherwise
-    ObjectBundle& target() { return isMap ? objects.main : bundle; }
-};
-
-bool loadMain(const std::filesystem::path& path, MainSide& main, const WarningSink& warn, std::string& error) {
-    main.isMap = isMap(path);
-    if (main.isMap)
-        return main.archive.open(path, error) && loadMapObjects(main.archive, MergePolicy::Glue, main.objects, error, warn);
-    main.bundle.warningSink = warn;
-    const LoadResult loaded = main.bundle.load(path);
-    if (!loaded)
-        error = loadFailureMessage(loaded, path);
-    return static_cast<bool>(loaded);
-}
-
 bool loadAdded(const std::filesystem::path& path, ObjectBundle& added, StringTable& strings, const WarningSink& warn,
                std::string& error) {
     added.warningSink = warn;
-    if (isMap(path))
+    if (isMapForm(formOf(path)))
         return loadMapBundle(path, added, strings, error);
     const LoadResult loaded = added.load(path);
     if (!loaded)
@@ -114,8 +95,8 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     if (!request.dryRun && !lock.acquire(request.main, error))
         return fail(error);
     const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
-    MainSide main;
-    if (!loadMain(request.main, main, warn, error))
+    Document main;
+    if (!main.open(request.main, MergePolicy::Glue, warn, error))
         return fail(error);
     ObjectBundle added;
     StringTable strings;
@@ -123,14 +104,14 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
         return fail(error);
     // A text a map's objects refer to and its table lacks would become another text: refused, by the added
     // side's own identifiers.
-    const bool addedIsMap = isMap(request.added);
-    if (addedIsMap && (main.isMap || !request.keepStringRefs))
+    const bool addedIsMap = isMapForm(formOf(request.added));
+    if (addedIsMap && (main.isMap() || !request.keepStringRefs))
         if (const std::vector<MissingString> missing = missingStrings(added, strings); !missing.empty())
             return fail(missingStringsMessage(request.added, strings.size() != 0, missing) +
-                        (main.isMap ? "; in another map they would stand for its own texts, so nothing was written"
+                        (main.isMap() ? "; in another map they would stand for its own texts, so nothing was written"
                                     : "; nothing was written (--keep-string-refs keeps every reference as it is)"));
     // A main file of one kind holds that kind only.
-    const std::optional<ObjectKind> single = main.isMap ? std::nullopt : singleKindOf(request.main);
+    const std::optional<ObjectKind> single = main.singleKind();
     const bool mainIsSingle = single.has_value();
     const ObjectKind mainKind = single.value_or(ObjectKind::Units);
     if (mainIsSingle)
@@ -141,9 +122,9 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
 
     // Which identifiers are taken, and the renames that free the added side of every collision.
     IdentifierSet mainIds;
-    mainIds.addAll(main.target());
-    if (main.isMap)
-        mainIds.addAll(main.objects.skin);
+    mainIds.addAll(main.objects());
+    if (main.isMap())
+        mainIds.addAll(main.skin());
     std::vector<ImportRename> renames;
     if (!planImportRenames(mainIds, added, renames, error))
         return fail(error);
@@ -158,7 +139,7 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
         if (!checkSideFilesApart(request.sideFiles, own, own, error))
             return fail(error);
     RunFiles own;
-    own.written(request.main, main.isMap ? "the map" : "the main file", request.takeBackups);
+    own.written(request.main, main.isMap() ? "the map" : "the main file", request.takeBackups);
     own.read(request.added, "the added file");
     addSideFiles(own, request.sideFiles, request.takeBackups);
     if (request.listOut)
@@ -173,7 +154,7 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     defined.addAll(added);
     report.unresolved = unresolvedReferences(added, defined);
     report.imported = objectCount(added);
-    report.standardMet = standardObjectsMet(main.target(), added);
+    report.standardMet = standardObjectsMet(main.objects(), added);
     ObjectBundle* const bundles[] = {&added};
     const ReplacePlan plan = planReplace(bundles, pairs, sides.texts);
     for (const PlannedRename& r : plan.renames)
@@ -181,15 +162,13 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     report.listText = listText(report.renames, strings);
 
     // A map's objects bring the texts their references stand for.
-    std::map<std::string, std::vector<std::uint8_t>> replaced;
-    std::map<std::string, std::vector<std::uint8_t>> newFiles;
-    if (!addedIsMap && main.isMap) {
+    if (!addedIsMap && main.isMap()) {
         if (std::string note = referencesWithoutTableWarning(request.added, added, request.main); !note.empty())
             sink.warning(note);
     } else if (addedIsMap) {
-        if (main.isMap) {
-            if (!carryStringsIntoMap(main.archive, {&added}, strings, request.added, false, replaced, newFiles,
-                                     report.stringsCarried, error))
+        if (main.isMap()) {
+            if (!carryStringsIntoMap(main.mapFiles(), {&added}, strings, request.added, false, main.replacedFiles(),
+                                     main.addedFiles(), report.stringsCarried, error))
                 return fail(error);
         } else if (request.keepStringRefs) {
             report.stringsKept = countReferences(added);
@@ -199,7 +178,7 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     }
 
     // The renamed objects join the main side as a merge would take them from a file.
-    ObjectBundle& target = main.target();
+    ObjectBundle& target = main.objects();
     target.mergePolicy = request.policy;
     const std::optional<ObjectKind> addedKind = addedIsMap ? std::nullopt : singleKindOf(request.added);
     const LoadResult merged = addedKind
@@ -213,22 +192,9 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
 
     FileTransaction files;
     std::size_t changed = 0;
-    if (main.isMap) {
-        changedObjectFiles(target, false, main.objects, replaced, newFiles);
-        if (!stageMapFiles(main.archive, replaced, newFiles, request.takeBackups, files, changed, sink)) {
-            report.failed = true;
-            return report;
-        }
-    } else {
-        if (request.takeBackups) {
-            const std::filesystem::path copy = backupName(splitPath(request.main));
-            if (!files.stageBackupOfReplaced(request.main, copy, error))
-                return fail("Failed to create backup file " + pathText(copy) + ", nothing was written (" +
-                            reasonOf(error) + ")");
-        }
-        if (!target.stage(files, request.main, error))
-            return fail("Failed to write object file " + pathText(request.main) + " (" + reasonOf(error) + ")");
-        changed = 1;
+    if (!main.stage(files, request.takeBackups, changed, sink)) {
+        report.failed = true;
+        return report;
     }
     if (!stageSideFiles(sides, !report.renames.empty(), request.takeBackups, files, changed, error))
         return fail(error);

@@ -3,9 +3,9 @@
 // What the StormLib adapter (maparchive.cpp) and the writer (mapwriter.cpp) share: the open archive behind a
 // MapArchive and the StormLib glue. Private to the map library; nothing outside map/ includes it.
 
-#include "map/maparchive.h"
-#include "map/mpqlayout.h"
-#include "map/stormpath.h"
+#include "archive/maparchive.h"
+#include "archive/mpqlayout.h"
+#include "archive/stormpath.h"
 
 #include <StormLib.h>
 

@@ -1,0 +1,83 @@
+#pragma once
+
+// The main file of a command, whatever its form: a bundle, an object file of one kind, a map archive or a map
+// folder. It hands out the objects (a map's object files as one bundle, its skin files as another), the string
+// table and the files inside a map, takes the other files a command changes in a map, and stages everything that
+// changed into a FileTransaction. The commands in commands/ are written once over it.
+
+#include "core/fileio.h"
+#include "core/messagesink.h"
+#include "core/objectbundle.h"
+#include "document/mainform.h"
+#include "document/mapcontents.h"
+#include "replace/stringtable.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindlemark {
+
+class Document {
+public:
+    // Opens the file at `path` and reads its objects under `policy`, which later insertions into them (merges,
+    // renames) follow too unless a command sets another; loading warnings go to `warn`. False with a message naming the file (and inside a map the
+    // file that is damaged); the document is then empty.
+    [[nodiscard]] bool open(const std::filesystem::path& path, MergePolicy policy, const WarningSink& warn,
+                            std::string& error);
+
+    MainForm form() const { return form_; }
+    bool isMap() const { return isMapForm(form_); }
+    const std::filesystem::path& path() const { return path_; }
+    // The kind of an object file of one kind; none for a bundle or a map.
+    std::optional<ObjectKind> singleKind() const;
+
+    // The objects: the bundle or object file, or a map's object files.
+    ObjectBundle& objects() { return isMap() ? map_.main : bundle_; }
+    const ObjectBundle& objects() const { return isMap() ? map_.main : bundle_; }
+    // A map's skin files; empty for a bundle or object file.
+    ObjectBundle& skin() { return map_.skin; }
+    const ObjectBundle& skin() const { return map_.skin; }
+    // A map's string table (war3map.wts), read when asked; empty for a bundle or object file, or a map without
+    // one. A table that cannot be read is a warning: the references are then shown as they stand.
+    const StringTable& strings();
+
+    // The files of a map; only for a map.
+    const MapContents& mapFiles() const { return contents_; }
+    // The files inside a map besides its object files that a command changes (`replaced`) or adds (`added`),
+    // staged with the object files.
+    std::map<std::string, std::vector<std::uint8_t>>& replacedFiles() { return replaced_; }
+    std::map<std::string, std::vector<std::uint8_t>>& addedFiles() { return added_; }
+
+    // The objects as they are now, for looking at: a map's skin glued on top as loadMapBundle() gives them, and
+    // its string table as the changes given leave it. False with the reason.
+    [[nodiscard]] bool lookAt(ObjectBundle& bundle, StringTable& strings, std::string& error);
+
+    // What stage() would write into a map, by name: the object and skin files whose bytes changed and the other
+    // files given, in `replaced` for files the map has and `added` for those it does not have yet.
+    void mapChanges(std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                    std::map<std::string, std::vector<std::uint8_t>>& added) const;
+
+    // Stages every change: a bundle or object file is written whole (after its backup copy with `backup`); of a
+    // map, the object files and skin files whose bytes changed and the other files given, as stageMapFiles()
+    // does. A map with nothing changed stages nothing. Counts the files staged into `changed`. False (said to
+    // `sink`) on failure; nothing is then written.
+    [[nodiscard]] bool stage(FileTransaction& files, bool backup, std::size_t& changed, MessageSink& sink);
+
+private:
+    MainForm form_ = MainForm::Unknown;
+    std::filesystem::path path_;
+    ObjectBundle bundle_;
+    MapContents contents_;
+    MapObjects map_;
+    bool stringsRead_ = false;
+    StringTable strings_;
+    std::map<std::string, std::vector<std::uint8_t>> replaced_;
+    std::map<std::string, std::vector<std::uint8_t>> added_;
+};
+
+} // namespace brindlemark
