@@ -1,8 +1,9 @@
 // Reading object data from JSON: every rule of docs/objectdata.schema.json checked by hand, each broken rule
 // reported with the path of the value that breaks it.
-#include "cli/objectjson.h"
+#include "text/objectjson.h"
 
-#include "cli/objecttext.h"
+#include "text/jsonvalue.h"
+#include "text/objecttext.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,11 +14,10 @@
 #include <optional>
 #include <set>
 
-namespace brindlemark::cli {
+namespace brindlemark {
 
 namespace {
 
-constexpr std::size_t kMaxProblems = 100;
 // What a document without a version gets: the version of the bundles the editor writes.
 constexpr std::int32_t kDefaultBundleVersion = 1;
 
@@ -122,7 +122,7 @@ public:
 
 private:
     void problem(const std::string& path, std::string message) {
-        if (problems_.size() < kMaxProblems)
+        if (problems_.size() < kMaxJsonProblems)
             problems_.push_back({path, std::move(message)});
     }
 
@@ -498,6 +498,10 @@ private:
 
 } // namespace
 
+namespace {
+
+// Parses JSON text; throws OrderedJson::parse_error on text that is not JSON. A name that an object gives more
+// than once is reported in `problems` with its path ("$.kinds.units"); the document then holds the last.
 OrderedJson parseObjectJson(std::span<const std::uint8_t> bytes, std::vector<JsonProblem>& problems) {
     // The parser keeps the last of two members of one name; each object's names are tracked to catch the first.
     struct Frame {
@@ -533,7 +537,7 @@ OrderedJson parseObjectJson(std::span<const std::uint8_t> bytes, std::vector<Jso
         case Event::key: {
             Frame& frame = frames.back();
             frame.key = parsed.get<std::string>();
-            if (!frame.keys.insert(frame.key).second && problems.size() < kMaxProblems)
+            if (!frame.keys.insert(frame.key).second && problems.size() < kMaxJsonProblems)
                 problems.push_back({memberPath(frame.path, frame.key),
                                     "is given more than once in its object; each name may stand once"});
             break;
@@ -547,14 +551,28 @@ OrderedJson parseObjectJson(std::span<const std::uint8_t> bytes, std::vector<Jso
     return OrderedJson::parse(bytes.begin(), bytes.end(), track);
 }
 
-bool bundleFromJson(const OrderedJson& doc, ObjectBundle& bundle, ObjectBundle& skin,
-                    std::vector<JsonProblem>& problems, const WarningSink& warn, StringTable* texts) {
+} // namespace
+
+bool readBundleJson(std::span<const std::uint8_t> bytes, JsonBundle& out, std::vector<JsonProblem>& problems,
+                    const WarningSink& warn) {
     problems.clear();
+    OrderedJson doc;
+    try {
+        doc = parseObjectJson(bytes, problems);
+    } catch (const OrderedJson::parse_error& e) {
+        // The library's message starts with its own tag: "[json.exception.parse_error.101] parse error at ...".
+        std::string what = e.what();
+        if (const std::size_t tag = what.find("] "); tag != std::string::npos)
+            what.erase(0, tag + 2);
+        problems.push_back({"", "not JSON, at byte " + std::to_string(e.byte) + ": " + what});
+        return false;
+    }
+    if (!problems.empty())
+        return false;
     Reader reader(problems, warn);
-    reader.bundle(doc, bundle, skin);
-    if (texts)
-        *texts = std::move(reader.texts());
+    reader.bundle(doc, out.bundle, out.skin);
+    out.texts = std::move(reader.texts());
     return reader.ok();
 }
 
-} // namespace brindlemark::cli
+} // namespace brindlemark
