@@ -30,8 +30,14 @@ bool readInput(const Argument& file, std::vector<std::uint8_t>& bytes, std::stri
     }
     name = "standard input";
     char buffer[1 << 16];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
         bytes.insert(bytes.end(), buffer, buffer + n);
+        if (bytes.size() > kMaxReadSize) { // an endless stream such as /dev/zero
+            printError("standard input holds more than the " + std::to_string(kMaxReadSize) +
+                       " bytes that such a file can hold");
+            return false;
+        }
+    }
     if (std::ferror(stdin)) {
         printError("cannot read standard input");
         return false;

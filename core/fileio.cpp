@@ -411,6 +411,11 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string&
         error = pathText(path) + ": cannot read the file (it is a folder)";
         return false;
     }
+    if (const fs::file_type type = fs::status(path, ec).type();
+        type == fs::file_type::character || type == fs::file_type::block || type == fs::file_type::socket) {
+        error = pathText(path) + ": cannot read the file (it is not a regular file but a device)";
+        return false;
+    }
     std::FILE* file = openFile(path, "rb");
     if (!file) {
         error = pathText(path) + ": cannot open the file (" + errorText(errno) + ")";

@@ -58,10 +58,15 @@ std::FILE* createFileExclusive(const std::filesystem::path& path);
 // Opens a file with a C stdio mode; wide-character paths work on every platform. Null on failure.
 std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 
+// The most any input is read into memory: as large as the largest object file, and more than any map or text
+// this program works on holds.
+inline constexpr std::uint64_t kMaxReadSize = std::uint64_t{1} << 30;
+
 // Reads the whole file into `out`. On failure returns false, sets `error` to a message that names the file, and
-// leaves `out` empty. A file larger than `limit` bytes is refused before anything is read.
+// leaves `out` empty. A file larger than `limit` bytes is refused before anything is read; a pipe is read up to
+// `limit` bytes and refused beyond. A device or socket is refused unread: a stream such as /dev/zero never ends.
 [[nodiscard]] bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out, std::string& error,
-                            std::uint64_t limit = UINT64_MAX);
+                            std::uint64_t limit = kMaxReadSize);
 
 // Whether the two paths name one existing file (links resolved, however spelled).
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -97,6 +97,33 @@ TEST(CliReplace, ReportsFailuresWithExitStatusOne) {
     EXPECT_EQ(readAll(dir / "cut.w3o").size(), 4u);
 }
 
+TEST(CliInputs, EndlessDevicesAreRefusedUnreadAsInputListOrSideFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no /dev/zero";
+#else
+    TempDir dir;
+    save(sampleBundle(), dir / "war3map.w3o");
+    writeAll(dir / "list.txt", std::string("h000 u000"));
+    const std::string bundle = pathText(dir / "war3map.w3o");
+    const std::string list = pathText(dir / "list.txt");
+    const Bytes before = readAll(dir / "war3map.w3o");
+    const std::vector<std::vector<std::string>> cases = {
+        {"replace", bundle, "--list", "/dev/zero"},
+        {"replace", bundle, "--list", list, "--side", "/dev/urandom"},
+        {"dump", "/dev/zero"},
+        {"build", "/dev/urandom", "-o", pathText(dir / "out.w3o")},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        const CliRun run = runCli(args);
+        EXPECT_EQ(run.status, 1) << args[0] << " " << run.err;
+        EXPECT_THAT(run.err, HasSubstr("it is not a regular file but a device")) << args[0];
+        EXPECT_EQ(readAll(dir / "war3map.w3o"), before);
+        EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o"));
+        EXPECT_FALSE(fs::exists(dir / "out.w3o"));
+    }
+#endif
+}
+
 TEST(CliReplace, NoBackupWritesWithoutBackupCopies) {
     TempDir dir;
     save(sampleBundle(), dir / "war3map.w3o");

@@ -178,5 +178,59 @@ TEST(JsonRead, RefusesJsonThatBreaksTheLayoutNamingThePlace) {
     }
 }
 
+TEST(JsonRead, RefusesHostileInputNamingThePlaceInShortMessages) {
+    const auto repeat = [](std::string_view piece, std::size_t times) {
+        std::string text;
+        for (std::size_t i = 0; i < times; ++i)
+            text += piece;
+        return text;
+    };
+    const auto nested = [&](std::size_t depth) { // "kinds" holds arrays: depth counts the root object too
+        return R"({"kinds": )" + repeat("[", depth - 1) + repeat("]", depth - 1) + "}";
+    };
+    const std::string huge(10'000'000, 'k');
+    const std::string hugeShown = std::string(64, 'k') + "... (10000000 bytes)";
+    const std::string mod = "$.kinds.units.custom[0].modifications[0]";
+    const auto unitWith = [](const std::string& members) {
+        return R"({"kinds": {"units": {"custom": [{"baseId": "hfoo", "newId": "h000", "modifications": [{"field": )"
+               R"("unam", )" + members + "}]}]}}}";
+    };
+    struct Case {
+        std::string text;
+        std::string problems;
+    };
+    const std::vector<Case> cases = {
+        // numbers no double holds, wherever they stand
+        {R"({"version": 1e400, "kinds": {}})", "$.version: is a number beyond the range of a double"},
+        {unitWith(R"("type": "real", "value": -1e999)"), mod + ".value: is a number beyond the range of a double"},
+        {R"({"kinds": {"units": {"present": 1)" + std::string(400, '0') + "}}}",
+         "$.kinds.units.present: is a number beyond the range of a double"},
+        {unitWith(R"("type": "real", "value": 1e39)"), mod + ".value: is beyond the range of a single-precision number"},
+        // depth: 64 levels are read, the 65th is refused where it starts, however deep the input goes
+        {nested(64), "$.kinds: must be an object"},
+        {nested(65), "$.kinds" + repeat("[0]", 63) + ": is nested deeper than 64 levels"},
+        {nested(100'000), "$.kinds" + repeat("[0]", 63) + ": is nested deeper than 64 levels"},
+        // a name given twice, also a long one
+        {R"({"kinds": {}, "kinds": {}})", "$.kinds: is given more than once in its object; each name may stand once"},
+        {"{\"" + huge + "\": 1, \"" + huge + "\": 2, \"kinds\": {}}",
+         "$[\"" + hugeShown + "\"]: is given more than once in its object; each name may stand once"},
+        // huge names and strings are quoted in short
+        {"{\"" + huge + "\": 1, \"kinds\": {}}", "$[\"" + hugeShown + "\"]: is not part of the layout"},
+        {R"({"kinds": {"units": {"custom": [{"baseId": ")" + huge + R"(", "newId": "h000", "modifications": []}]}}})",
+         "$.kinds.units.custom[0].baseId: must be an identifier of four bytes, each printable ASCII but the "
+         "backslash, or \\xNN; not \"" + hugeShown + "\""},
+        {unitWith(R"("type": "string", "value": ")" + huge + "\""), mod + ".value: is longer than 31997 bytes"},
+        // text that is not UTF-8 is not JSON; the token it stopped in is quoted in short, its bytes escaped
+        {"{\"kinds\": {\"\xc3\x28\": 1}}", "not JSON, at byte 14: parse error at line 1, column 14: syntax error "
+                                           "while parsing object key - invalid string: ill-formed UTF-8 byte; last "
+                                           "read: '\"\\xc3('; expected string literal"},
+        {"{\"kinds\": \"" + huge + "\xff\"}",
+         "not JSON, at byte 10000012: parse error at line 1, column 10000012: syntax error while parsing value - "
+         "invalid string: ill-formed UTF-8 byte; last read: '\"" + std::string(63, 'k') + "... (10000002 bytes)'"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(problemsOf(c.text), c.problems) << c.text.substr(0, 80);
+}
+
 } // namespace
 } // namespace brindlemark
