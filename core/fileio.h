@@ -50,6 +50,9 @@ std::filesystem::path temporaryBeside(const std::filesystem::path& target);
 // Removes the temporary files (and backup folders being made) that a run which no longer exists left beside
 // `target`.
 void removeStaleTemporaries(const std::filesystem::path& target);
+// Removes every temporary file and folder in `folder` that a run which no longer exists left there, whatever
+// its target: for a map folder, whose every file is the target of its runs.
+void removeStaleTemporariesIn(const std::filesystem::path& folder);
 
 // Creates a new file for writing, failing when anything (a file, a link) already stands at `path`. Null with
 // errno set on failure.
@@ -198,7 +201,8 @@ public:
     // of `files` (files this transaction also stages new contents for) under its file name, so that the folder
     // is one snapshot of the files as this run found them. The new folder is made now beside `folder`; the old
     // one is removed only when the whole commit succeeds (or when files of the commit already hold their new
-    // contents, whose old contents the new folder holds). A `folder` that is a symbolic link is refused.
+    // contents, whose old contents the new folder holds). A `folder` that is a symbolic link is refused. With no
+    // `files`, nothing is staged and an earlier backup folder stays as it is.
     [[nodiscard]] bool stageBackupFolder(const std::filesystem::path& folder,
                                          const std::vector<std::filesystem::path>& files, std::string& error);
     // New contents for `target` that `write` puts into the file it is given (which does not exist yet).

@@ -197,7 +197,9 @@ bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vect
         return true;
     }
     // A folder map: each changed file on its own. Its backup is one snapshot: the folder BACKUP_<map> beside it
-    // is replaced whole by the old contents of the files this run replaces.
+    // is replaced whole by the old contents of the files this run replaces. What runs that were killed left
+    // inside the folder, whichever of its files they were writing, goes first.
+    removeStaleTemporariesIn(map.path());
     std::vector<std::filesystem::path> old;
     for (const auto* group : {&replaced, &added})
         for (const auto& [name, bytes] : *group) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,11 +94,26 @@ TEST(SaveFile, TemporariesOfADeadRunAreRemovedByTheNextSave) {
     fs::create_directory(dir / (prefix + "999999999-4.tmp")); // a backup folder it was making
     writeAll(dir / (prefix + "999999999-4.tmp") / "war3map.w3u", "old units");
     writeAll(dir / "unrelated.tmp", "keep");
+    // A writer that writes through a temporary of its own (the map archive writer) names it after the target.
+    EXPECT_EQ(temporaryBeside(temporaryBeside(dir / "map.w3o")).filename().string().substr(0, prefix.size()), prefix);
+    // Earlier runs named it after the first temporary: "~bm" and the name's FNV-1a hash.
+    std::uint32_t hash = 2166136261u;
+    for (const char c : prefix + "999999999-3.tmp")
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    char inner[32];
+    std::snprintf(inner, sizeof inner, "~bm%08x-999999999-5.tmp", hash);
+    writeAll(dir / inner, "the archive a killed run was writing");
+    const std::string alive = prefix + "1-6.tmp"; // of a process that runs (init), which may still use it
+    writeAll(dir / alive, "in use");
     std::string error;
     ASSERT_TRUE(saveBytes(dir / "map.w3o", "data", 4, error)) << error;
     EXPECT_FALSE(fs::exists(dir / (prefix + "999999999-3.tmp")));
     EXPECT_FALSE(fs::exists(dir / (prefix + "999999999-4.tmp")));
+    EXPECT_FALSE(fs::exists(dir / inner));
     EXPECT_TRUE(fs::exists(dir / "unrelated.tmp"));
+#ifndef _WIN32
+    EXPECT_TRUE(fs::exists(dir / alive));
+#endif
 }
 
 TEST(FileLock, ASecondRunWaitsThenFailsNamingTheFile) {
@@ -152,6 +169,23 @@ TEST(FileTransaction, AFailureAtAnyStepLeavesEveryFileAsItWasOrWhollyNew) {
         ASSERT_LT(failAt, 100);
     }
     EXPECT_TRUE(sawCommitFailure);
+}
+
+TEST(FileTransaction, ABackupFolderOfNoFilesIsNotMadeAndKeepsTheEarlierOne) {
+    TempDir dir;
+    const fs::path backup = dir / "BACKUP_map.w3x";
+    for (const bool earlier : {false, true}) {
+        if (earlier)
+            writeAll((fs::create_directory(backup), backup / "war3map.w3u"), "old units");
+        FileTransaction t;
+        std::string error;
+        ASSERT_TRUE(t.stageBackupFolder(backup, {}, error) && t.stage(dir / "added.w3u", bytesOf("new"), error) &&
+                    t.commit(error))
+            << error;
+        EXPECT_EQ(fs::exists(backup), earlier);
+        if (earlier)
+            EXPECT_EQ(readAll(backup / "war3map.w3u"), bytesOf("old units"));
+    }
 }
 
 TEST(FileStamp, SeesAChangeOfContentsEvenWithSizeAndTimeKept) {

@@ -268,6 +268,24 @@ TEST_F(FolderMapFixture, EachRunReplacesTheBackupWithASnapshotThatRestoresTheMap
     EXPECT_EQ(entries(), around);
 }
 
+// A run on a folder map removes what killed runs left inside it, whichever file they were writing, and keeps
+// the temporaries of a run that still goes on.
+TEST_F(FolderMapFixture, TemporariesOfDeadRunsInsideTheFolderAreRemoved) {
+    const std::string units = temporaryBeside(folder / "war3map.w3u").filename().string();
+    const std::string other = temporaryBeside(folder / "war3map.w3i").filename().string();
+    const std::string dead = units.substr(0, units.find('-') + 1) + "999999999-1.tmp";
+    const std::string deadOther = other.substr(0, other.find('-') + 1) + "999999999-2.tmp";
+    const std::string alive = other.substr(0, other.find('-') + 1) + "1-3.tmp"; // init's: it still runs
+    for (const std::string& name : {dead, deadOther, alive})
+        writeAll(folder / name, "left behind");
+    ASSERT_FALSE(replace(folder, "first.txt").failed) << sink.messages[0];
+    EXPECT_FALSE(fs::exists(folder / dead));
+    EXPECT_FALSE(fs::exists(folder / deadOther));
+#ifndef _WIN32
+    EXPECT_TRUE(fs::exists(folder / alive));
+#endif
+}
+
 // The map named with a trailing separator, or as "." from inside it, gets its backup beside it; a run that
 // fails makes no backup folder; a file of the map that is a symbolic link out of it is never written through.
 TEST_F(FolderMapFixture, BackupGoesBesideTheFolderAndFailuresLeaveNone) {
