@@ -577,8 +577,17 @@ fs::path writeTarget(const fs::path& path) {
     std::error_code ec;
     if (!fs::is_symlink(path, ec))
         return path;
-    fs::path target = fs::weakly_canonical(path, ec);
-    return ec ? path : target;
+    // Followed link by link, as the file a link names may not exist yet: a dangling link is written through,
+    // never replaced by a file (weakly_canonical would stop at the link).
+    fs::path at = path;
+    for (int hops = 0; hops < 40 && fs::is_symlink(at, ec); ++hops) {
+        const fs::path to = fs::read_symlink(at, ec);
+        if (ec)
+            return path;
+        at = to.is_absolute() ? to : at.parent_path() / to;
+    }
+    fs::path target = fs::weakly_canonical(at, ec);
+    return ec ? at : target;
 }
 
 bool checkReplaceable(const fs::path& path, std::string& error) {

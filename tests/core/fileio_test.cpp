@@ -41,6 +41,17 @@ TEST(SaveFile, WritesThroughALinkAndKeepsItsModeAndTheLink) {
     EXPECT_EQ(readAll(dir / "real.w3o"), bytesOf("new"));
     EXPECT_EQ(fs::status(dir / "real.w3o").permissions() & fs::perms::all, fs::perms(0640));
     EXPECT_EQ(entriesIn(dir.path()), 2u);
+    // A link whose file does not exist yet: the file is made where it points, through a second link too; a link
+    // into a folder that does not exist is refused. The links stay links.
+    fs::create_symlink("new.w3o", dir / "dangling.w3o");
+    fs::create_symlink("dangling.w3o", dir / "twice.w3o");
+    ASSERT_TRUE(saveBytes(dir / "twice.w3o", "made", 4, error)) << error;
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.w3o") && fs::is_symlink(dir / "twice.w3o"));
+    EXPECT_EQ(readAll(dir / "new.w3o"), bytesOf("made"));
+    fs::create_symlink("absent/x.w3o", dir / "nowhere.w3o");
+    EXPECT_FALSE(saveBytes(dir / "nowhere.w3o", "lost", 4, error));
+    EXPECT_TRUE(fs::is_symlink(dir / "nowhere.w3o"));
+    EXPECT_EQ(entriesIn(dir.path()), 6u);
 }
 
 TEST(SaveFile, RefusesWhatItMustNotReplace) {
