@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace brindlemark {
 namespace {
 
@@ -86,6 +88,10 @@ TEST(CliReplace, ReportsFailuresWithExitStatusOne) {
         EXPECT_THAT(badList.err, HasSubstr(pathText(dir / "bad.txt") + ", line 1: not a pair")) << dryRun;
         EXPECT_THAT(badList.err, HasSubstr(pathText(dir / "bad.txt") + ", line 3: not a pair")) << dryRun;
         EXPECT_THAT(badList.err, Not(HasSubstr("line 2"))) << dryRun;
+        // Every line says which program wrote it, those of a command's report too.
+        std::istringstream lines(badList.err);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_THAT(line, ::testing::StartsWith("brindlemark-cli: ")) << dryRun;
         EXPECT_EQ(readAll(dir / "war3map.w3o"), before) << dryRun;
         EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o")) << dryRun;
     }
