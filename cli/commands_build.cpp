@@ -1,7 +1,7 @@
 // build JSON (-o OUT | --into MAP): object data written from the JSON that dump --json writes.
 #include "cli/command.h"
 #include "cli/consolesink.h"
-#include "cli/objectjson.h"
+#include "text/objectjson.h"
 
 #include "core/fileio.h"
 #include "core/objectbundle.h"
@@ -30,8 +30,14 @@ bool readInput(const Argument& file, std::vector<std::uint8_t>& bytes, std::stri
     }
     name = "standard input";
     char buffer[1 << 16];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
         bytes.insert(bytes.end(), buffer, buffer + n);
+        if (bytes.size() > kMaxReadSize) { // an endless stream such as /dev/zero
+            printError("standard input holds more than the " + std::to_string(kMaxReadSize) +
+                       " bytes that such a file can hold");
+            return false;
+        }
+    }
     if (std::ferror(stdin)) {
         printError("cannot read standard input");
         return false;
@@ -39,27 +45,12 @@ bool readInput(const Argument& file, std::vector<std::uint8_t>& bytes, std::stri
     return true;
 }
 
-bool parseInput(const std::vector<std::uint8_t>& bytes, const std::string& name, OrderedJson& doc,
-                std::vector<JsonProblem>& problems) {
-    try {
-        doc = parseObjectJson(bytes, problems);
-        return true;
-    } catch (const OrderedJson::parse_error& e) {
-        // The library's message starts with its own tag: "[json.exception.parse_error.101] parse error at ...".
-        std::string what = e.what();
-        if (const std::size_t tag = what.find("] "); tag != std::string::npos)
-            what.erase(0, tag + 2);
-        printError(name + ": not JSON, at byte " + std::to_string(e.byte) + ": " + what);
-        return false;
-    }
-}
-
 void printProblems(const std::vector<JsonProblem>& problems, const std::string& name) {
     for (std::size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
-        printError(name + ": " + problems[i].path + ": " + problems[i].message);
+        printError(name + ": " + (problems[i].path.empty() ? "" : problems[i].path + ": ") + problems[i].message);
     if (problems.size() > kProblemsShown)
         printError(name + ": and " + std::to_string(problems.size() - kProblemsShown) + " more problems" +
-                   (problems.size() == 100 ? " or more" : ""));
+                   (problems.size() == kMaxJsonProblems ? " or more" : ""));
 }
 
 std::size_t objectCount(const ObjectBundle& bundle, ObjectKind k) {
@@ -191,20 +182,19 @@ int runBuild(const ParsedArguments& args) {
     }
     std::vector<std::uint8_t> bytes;
     std::string name;
-    OrderedJson doc;
-    std::vector<JsonProblem> problems;
-    if (!readInput(args.positional[0], bytes, name) || !parseInput(bytes, name, doc, problems))
+    if (!readInput(args.positional[0], bytes, name))
         return kExitFailure;
-    bytes = {};
-    ObjectBundle bundle;
-    ObjectBundle skin;
+    JsonBundle read; // texts: what references stood for in the map the JSON was dumped from
+    std::vector<JsonProblem> problems;
     const WarningSink warn = [&name](const std::string& line) { printError(name + ": " + line); };
-    StringTable texts; // what references stood for in the map the JSON was dumped from
-    if (!problems.empty() || !bundleFromJson(doc, bundle, skin, problems, warn, &texts)) {
+    if (!readBundleJson(bytes, read, problems, warn)) {
         printProblems(problems, name);
         return kExitFailure;
     }
-    doc = nullptr;
+    bytes = {};
+    ObjectBundle& bundle = read.bundle;
+    ObjectBundle& skin = read.skin;
+    StringTable& texts = read.texts;
     if (into)
         return buildIntoMap(args, name, bundle, skin, texts);
     if (holdsAnyKind(skin)) {

@@ -1,8 +1,8 @@
 // diff A B [--json]: two bundles, object files or maps compared as object data.
 #include "cli/command.h"
 #include "cli/objectinput.h"
-#include "cli/objectjson.h"
-#include "cli/objecttext.h"
+#include "text/objectjson.h"
+#include "text/objecttext.h"
 
 #include "core/fileio.h"
 #include "core/objectdiff.h"
@@ -35,24 +35,6 @@ struct Sides {
     const ObjectRecord& record(const ObjectChange& c) const { return c.after ? *c.after : *c.before; }
 };
 
-struct HeaderChange {
-    const char* text;
-    const char* key;
-    std::string before;
-    std::string after;
-};
-
-std::vector<HeaderChange> headerChanges(const ObjectRecord& a, const ObjectRecord& b) {
-    std::vector<HeaderChange> changes;
-    if (a.baseId != b.baseId)
-        changes.push_back({"base id", "baseId", escapedBytes(a.baseId), escapedBytes(b.baseId)});
-    if (a.newId != b.newId)
-        changes.push_back({"new id", "newId", escapedBytes(a.newId), escapedBytes(b.newId)});
-    if (a.setFlag != b.setFlag)
-        changes.push_back({"set flag", "setFlag", std::to_string(a.setFlag), std::to_string(b.setFlag)});
-    return changes;
-}
-
 // `label` stands before each kind: "skin " for a map's skin files.
 std::string diffText(const BundleDiff& diff, const Sides& sides, const std::string& label) {
     std::string text;
@@ -73,85 +55,6 @@ std::string diffText(const BundleDiff& diff, const Sides& sides, const std::stri
                     valueText(f.after) + "\n";
     }
     return text;
-}
-
-// The value of a field without its place, which the change gives once.
-OrderedJson valueJson(const Modification* m) {
-    if (!m)
-        return nullptr;
-    OrderedJson j = modificationJson(*m);
-    for (const char* key : {"field", "level", "column"})
-        j.erase(key);
-    return j;
-}
-
-OrderedJson objectJson(const ObjectChange& c, const Sides& sides) {
-    OrderedJson j;
-    if (const std::optional<ObjectKind> kind = sides.label(c.kind))
-        j["kind"] = kindName(*kind);
-    j["table"] = tableName(c.table);
-    j["id"] = escapedBytes(sides.record(c).effectiveId());
-    if (const std::optional<std::string> name = sides.name(c))
-        j["name"] = jsonSafe(*name);
-    return j;
-}
-
-// The changes of a map's object files and, when given, of its skin files, whose entries are marked "skin": true.
-std::string diffJson(const BundleDiff& diff, const BundleDiff* skinDiff, const Sides& sides) {
-    OrderedJson doc;
-    doc["equal"] = diff.empty() && (!skinDiff || skinDiff->empty());
-    doc["versions"] = OrderedJson::array();
-    OrderedJson onlyA = OrderedJson::array();
-    OrderedJson onlyB = OrderedJson::array();
-    OrderedJson changed = OrderedJson::array();
-    for (const BundleDiff* from : {&diff, skinDiff}) {
-        if (!from)
-            continue;
-        const bool skin = from == skinDiff;
-        for (const VersionChange& v : from->versions) {
-            OrderedJson j;
-            if (const std::optional<ObjectKind> kind = sides.label(v.kind))
-                j["kind"] = kindName(*kind);
-            if (skin)
-                j["skin"] = true;
-            j["old"] = v.before;
-            j["new"] = v.after;
-            doc["versions"].push_back(j);
-        }
-        for (const ObjectChange& c : from->objects) {
-            OrderedJson j = objectJson(c, sides);
-            if (skin)
-                j["skin"] = true;
-            if (!c.after) {
-                onlyA.push_back(std::move(j));
-                continue;
-            }
-            if (!c.before) {
-                onlyB.push_back(std::move(j));
-                continue;
-            }
-            for (const HeaderChange& h : headerChanges(*c.before, *c.after))
-                j[h.key] = {{"old", h.before}, {"new", h.after}};
-            j["fields"] = OrderedJson::array();
-            for (const FieldChange& f : c.fields) {
-                const Modification& slot = f.before ? *f.before : *f.after;
-                OrderedJson field;
-                field["field"] = escapedBytes(slot.fieldId);
-                if (slot.hasLevels) {
-                    field["level"] = slot.level;
-                    field["column"] = slot.dataColumn;
-                }
-                field["old"] = valueJson(f.before);
-                field["new"] = valueJson(f.after);
-                j["fields"].push_back(std::move(field));
-            }
-            changed.push_back(std::move(j));
-        }
-    }
-    doc["onlyInA"] = std::move(onlyA);
-    doc["onlyInB"] = std::move(onlyB);
-    doc["changed"] = std::move(changed);
-    return doc.dump(1) + "\n";
 }
 
 int runDiff(const ParsedArguments& args) {
@@ -184,7 +87,9 @@ int runDiff(const ParsedArguments& args) {
     const BundleDiff diff = diffBundles(a.bundle, b.bundle);
     const BundleDiff skinDiff = diffBundles(a.skin, b.skin);
     const Sides sides{a, b};
-    printOut(args.has("--json") ? diffJson(diff, maps ? &skinDiff : nullptr, sides)
+    const DiffLabels labels{.kind = [&sides](ObjectKind k) { return sides.label(k); },
+                            .name = [&sides](const ObjectChange& c) { return sides.name(c); }};
+    printOut(args.has("--json") ? diffJson(diff, maps ? &skinDiff : nullptr, labels)
                                 : diffText(diff, sides, "") + diffText(skinDiff, sides, "skin "));
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         printError("cannot write to standard output");

@@ -1,7 +1,7 @@
 // dump FILE [--json]: every object and modification of a bundle, as text or as JSON.
 #include "cli/command.h"
-#include "cli/objectjson.h"
-#include "cli/objecttext.h"
+#include "text/objectjson.h"
+#include "text/objecttext.h"
 
 #include "core/objectbundle.h"
 #include "document/mainform.h"

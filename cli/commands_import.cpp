@@ -17,7 +17,8 @@ int runImport(const ParsedArguments& args) {
     if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, request.policy))
         return policyError("import", p->text);
     request.sideFiles = args.paths("--side");
-    if (const Argument* list = args.value("--list-out")) {
+    // "-": standard output, where the list goes in any case.
+    if (const Argument* list = args.value("--list-out"); list && list->text != "-") {
         if (!checkOutput("import", *list, args.positional, false))
             return kExitFailure;
         request.listOut = list->path;
@@ -60,7 +61,9 @@ constexpr OptionSpec kImportOptions[] = {
     {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep",
      .help = "overwrite, glue (default) or keep", .value = ValueKind::Words},
     {.longName = "--list-out", .shortName = "", .takesValue = true, .valueName = "LIST",
-     .help = "also write the renames to LIST, a replace list for other files", .value = ValueKind::TextFile},
+     .help = "also write the renames to LIST, a replace list for other files (- for standard output, where they "
+             "are listed anyway)",
+     .value = ValueKind::TextFile},
     {.longName = "--dry-run", .shortName = "", .help = "print the same and write nothing"},
     {.longName = "--keep-string-refs", .shortName = "",
      .help = "when ADDED is a map and MAIN is not, keep its TRIGSTR_ references instead of their texts"},

@@ -1,7 +1,7 @@
 // merge3 BASE OURS THEIRS -o OUT: a three-way merge of object data, fit for a version control merge driver.
 #include "cli/command.h"
 #include "cli/objectinput.h"
-#include "cli/objecttext.h"
+#include "text/objecttext.h"
 
 #include "core/fileform.h"
 #include "core/fileio.h"

@@ -6,12 +6,20 @@
 #include "document/mapcontents.h"
 #include "merge/mergecommand.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace brindlemark::cli {
 
 void printError(std::string_view message) {
-    std::fprintf(stderr, "%s: %.*s\n", kProgramName, static_cast<int>(message.size()), message.data());
+    // Each line, so that every line on standard error says which program wrote it.
+    std::string text;
+    for (std::size_t start = 0; start <= message.size();) {
+        const std::size_t end = std::min(message.find('\n', start), message.size());
+        text += std::string(kProgramName) + ": " + std::string(message.substr(start, end - start)) + "\n";
+        start = end + 1;
+    }
+    std::fputs(text.c_str(), stderr);
 }
 
 void printOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }

@@ -1,5 +1,7 @@
 #include "cli/consolesink.h"
 
+#include "cli/command.h"
+
 #include <cstdio>
 #include <string>
 
@@ -19,7 +21,7 @@ ConsoleSink::~ConsoleSink() { clearBar(); }
 
 void ConsoleSink::message(const std::string& text) {
     clearBar();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    printError(text);
     std::fflush(stderr);
 }
 

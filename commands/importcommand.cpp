@@ -132,11 +132,12 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     for (const ImportRename& r : renames)
         pairs.emplace_back(r.from, r.to);
 
-    std::vector<std::filesystem::path> ownFiles = {request.main, request.added};
+    std::vector<std::pair<std::filesystem::path, std::string>> ownFiles = {{request.main, "the main file"},
+                                                                          {request.added, "the added file"}};
     if (request.listOut)
-        ownFiles.push_back(*request.listOut);
-    for (const std::filesystem::path& own : ownFiles)
-        if (!checkSideFilesApart(request.sideFiles, own, own, error))
+        ownFiles.emplace_back(*request.listOut, "the list written with --list-out");
+    for (const auto& [own, role] : ownFiles)
+        if (!checkSideFilesApartFrom(request.sideFiles, own, role, error))
             return fail(error);
     RunFiles own;
     own.written(request.main, main.isMap() ? "the map" : "the main file", request.takeBackups);

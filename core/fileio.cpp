@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cwctype>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -90,17 +91,63 @@ bool processAlive(unsigned long pid) {
 #endif
 }
 
-// The part of a temporary file's name that ties it to its target: "~bm" and a hash of the target's name.
-std::string temporaryPrefix(const fs::path& target) {
+// A temporary file's name: "~bm", eight hexadecimal digits that tie it to its target, "-", the writing process's
+// id, "-", a counter, ".tmp".
+struct TemporaryName {
+    std::string prefix; // "~bm" and the digits and "-"
+    unsigned long pid = 0;
+};
+
+std::optional<TemporaryName> parseTemporaryName(const std::string& name) {
+    constexpr std::size_t kPrefixSize = 12;
+    if (name.size() < kPrefixSize + 7 || !name.starts_with("~bm") || name[kPrefixSize - 1] != '-' ||
+        !name.ends_with(".tmp"))
+        return std::nullopt;
+    for (std::size_t i = 3; i + 1 < kPrefixSize; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(name[i])))
+            return std::nullopt;
+    const std::string rest = name.substr(kPrefixSize, name.size() - kPrefixSize - 4);
+    const std::size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == rest.size() ||
+        rest.find_first_not_of("0123456789-") != std::string::npos || rest.find('-', dash + 1) != std::string::npos)
+        return std::nullopt;
+    return TemporaryName{name.substr(0, kPrefixSize), std::strtoul(rest.c_str(), nullptr, 10)};
+}
+
+std::uint32_t nameHash(const fs::path& name) {
     std::uint32_t hash = 2166136261u;
-    const fs::path name = target.filename();
     for (const auto unit : name.native()) {
         hash ^= static_cast<std::uint32_t>(unit);
         hash *= 16777619u;
     }
+    return hash;
+}
+
+std::string hashPrefix(std::uint32_t hash) {
     char text[16];
     std::snprintf(text, sizeof text, "~bm%08x-", hash);
     return text;
+}
+
+// The part of a temporary file's name that ties it to its target: "~bm" and a hash of the target's name. A
+// temporary made for a temporary (a writer that writes through a file of its own) shares the prefix of the
+// first, so that the clean-up of the target finds it too.
+std::string temporaryPrefix(const fs::path& target) {
+    const fs::path name = target.filename();
+    if (const std::optional<TemporaryName> outer = parseTemporaryName(pathText(name)))
+        return outer->prefix;
+    return hashPrefix(nameHash(name));
+}
+
+// Whether the temporary named `name` (of process `pid`) was made for a temporary of the target with `prefix`, as
+// runs did before temporaries of temporaries shared their target's prefix: its prefix is then the hash of
+// "<prefix><pid>-<n>.tmp" for a small counter n.
+bool madeForTemporaryOf(const TemporaryName& name, const std::string& prefix) {
+    for (unsigned n = 0; n < 64; ++n)
+        if (hashPrefix(nameHash(fs::path(prefix + std::to_string(name.pid) + "-" + std::to_string(n) + ".tmp"))) ==
+            name.prefix)
+            return true;
+    return false;
 }
 
 void ignoreFileSizeSignal() {
@@ -685,9 +732,11 @@ fs::path temporaryBeside(const fs::path& target) {
     return target.parent_path() / name;
 }
 
-void removeStaleTemporaries(const fs::path& target) {
-    const std::string prefix = temporaryPrefix(target);
-    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+namespace {
+
+// Removes the temporaries in `folder` for which `ours` holds and whose process no longer exists. A temporary of a
+// process that still runs (or of this one) stays, whatever its age: that run may still put it in place.
+void removeDeadTemporaries(const fs::path& folder, const std::function<bool(const TemporaryName&)>& ours) {
     // The temporaries of a commit that stopped part-way are what finishes or undoes it; a journal cut off while
     // it was written stands for no rename.
     for (const fs::path& found : deadJournalsIn(folder)) {
@@ -699,12 +748,8 @@ void removeStaleTemporaries(const fs::path& target) {
     }
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = pathText(it->path().filename());
-        if (!name.starts_with(prefix) || !name.ends_with(".tmp"))
-            continue;
-        const std::string rest = name.substr(prefix.size());
-        const unsigned long pid = std::strtoul(rest.c_str(), nullptr, 10);
-        if (pid == 0 || pid == processId() || processAlive(pid))
+        const std::optional<TemporaryName> name = parseTemporaryName(pathText(it->path().filename()));
+        if (!name || !ours(*name) || name->pid == 0 || name->pid == processId() || processAlive(name->pid))
             continue;
         std::error_code ignored;
         if (it->is_symlink(ignored))
@@ -714,6 +759,20 @@ void removeStaleTemporaries(const fs::path& target) {
         else if (it->is_directory(ignored)) // a backup folder that was being made
             fs::remove_all(it->path(), ignored);
     }
+}
+
+} // namespace
+
+void removeStaleTemporaries(const fs::path& target) {
+    const std::string prefix = temporaryPrefix(target);
+    removeDeadTemporaries(target.parent_path().empty() ? fs::path(".") : target.parent_path(),
+                          [&prefix](const TemporaryName& name) {
+                              return name.prefix == prefix || madeForTemporaryOf(name, prefix);
+                          });
+}
+
+void removeStaleTemporariesIn(const fs::path& folder) {
+    removeDeadTemporaries(folder, [](const TemporaryName&) { return true; });
 }
 
 std::FILE* createFileExclusive(const fs::path& path) { return createExclusive(path); }
@@ -732,6 +791,11 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string&
     std::error_code ec;
     if (fs::is_directory(path, ec)) {
         error = pathText(path) + ": cannot read the file (it is a folder)";
+        return false;
+    }
+    if (const fs::file_type type = fs::status(path, ec).type();
+        type == fs::file_type::character || type == fs::file_type::block || type == fs::file_type::socket) {
+        error = pathText(path) + ": cannot read the file (it is not a regular file but a device)";
         return false;
     }
     std::FILE* file = openFile(path, "rb");
@@ -835,8 +899,17 @@ fs::path writeTarget(const fs::path& path) {
     std::error_code ec;
     if (!fs::is_symlink(path, ec))
         return path;
-    fs::path target = fs::weakly_canonical(path, ec);
-    return ec ? path : target;
+    // Followed link by link, as the file a link names may not exist yet: a dangling link is written through,
+    // never replaced by a file (weakly_canonical would stop at the link).
+    fs::path at = path;
+    for (int hops = 0; hops < 40 && fs::is_symlink(at, ec); ++hops) {
+        const fs::path to = fs::read_symlink(at, ec);
+        if (ec)
+            return path;
+        at = to.is_absolute() ? to : at.parent_path() / to;
+    }
+    fs::path target = fs::weakly_canonical(at, ec);
+    return ec ? at : target;
 }
 
 bool checkReplaceable(const fs::path& path, std::string& error) {
@@ -1172,6 +1245,10 @@ bool FileTransaction::stageBackupFolder(const fs::path& folder, const std::vecto
     if (!checkNotLink(folder, error))
         return false;
     removeStaleTemporaries(folder);
+    // A run that only adds files replaces none: an empty backup would restore nothing and take the place of the
+    // earlier one, which stays instead.
+    if (files.empty())
+        return true;
     auto staged = std::make_unique<Staged>(folder);
     staged->folder = true;
     for (int attempt = 0; attempt < 8 && staged->newFolder.empty(); ++attempt) {

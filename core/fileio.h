@@ -50,6 +50,9 @@ std::filesystem::path temporaryBeside(const std::filesystem::path& target);
 // Removes the temporary files (and backup folders being made) that a run which no longer exists left beside
 // `target`.
 void removeStaleTemporaries(const std::filesystem::path& target);
+// Removes every temporary file and folder in `folder` that a run which no longer exists left there, whatever
+// its target: for a map folder, whose every file is the target of its runs.
+void removeStaleTemporariesIn(const std::filesystem::path& folder);
 
 // Creates a new file for writing, failing when anything (a file, a link) already stands at `path`. Null with
 // errno set on failure.
@@ -58,10 +61,15 @@ std::FILE* createFileExclusive(const std::filesystem::path& path);
 // Opens a file with a C stdio mode; wide-character paths work on every platform. Null on failure.
 std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 
+// The most any input is read into memory: as large as the largest object file, and more than any map or text
+// this program works on holds.
+inline constexpr std::uint64_t kMaxReadSize = std::uint64_t{1} << 30;
+
 // Reads the whole file into `out`. On failure returns false, sets `error` to a message that names the file, and
-// leaves `out` empty. A file larger than `limit` bytes is refused before anything is read.
+// leaves `out` empty. A file larger than `limit` bytes is refused before anything is read; a pipe is read up to
+// `limit` bytes and refused beyond. A device or socket is refused unread: a stream such as /dev/zero never ends.
 [[nodiscard]] bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out, std::string& error,
-                            std::uint64_t limit = UINT64_MAX);
+                            std::uint64_t limit = kMaxReadSize);
 
 // Whether the two paths name one existing file (links resolved, however spelled).
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
@@ -198,7 +206,8 @@ public:
     // of `files` (files this transaction also stages new contents for) under its file name, so that the folder
     // is one snapshot of the files as this run found them. The new folder is made now beside `folder`; the old
     // one is removed only when the whole commit succeeds (or when files of the commit already hold their new
-    // contents, whose old contents the new folder holds). A `folder` that is a symbolic link is refused.
+    // contents, whose old contents the new folder holds). A `folder` that is a symbolic link is refused. With no
+    // `files`, nothing is staged and an earlier backup folder stays as it is.
     [[nodiscard]] bool stageBackupFolder(const std::filesystem::path& folder,
                                          const std::vector<std::filesystem::path>& files, std::string& error);
     // New contents for `target` that `write` puts into the file it is given (which does not exist yet).

@@ -37,9 +37,23 @@ bool MapContents::open(const std::filesystem::path& path, std::string& error) {
                                  ".w3x or .w3m)";
         return false;
     }
-    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec))
-            files_.emplace(lowerAscii(pathText(it->path().filename())), it->path());
+    // A map's files are found by name whatever their letter case, as in an archive: two names that differ only in
+    // case would leave one of them unread, and a map file that is a folder unwritten.
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string key = lowerAscii(pathText(it->path().filename()));
+        std::error_code kindError;
+        if (it->is_directory(kindError) && key.starts_with("war3map")) {
+            error = pathText(it->path()) + ": a folder where the map keeps a file; nothing was read";
+            return false;
+        }
+        if (!it->is_regular_file(kindError))
+            continue;
+        if (const auto [at, fresh] = files_.emplace(key, it->path()); !fresh) {
+            error = pathText(path) + ": holds both " + pathText(at->second.filename()) + " and " +
+                    pathText(it->path().filename()) + ", whose names differ only in letter case; keep one";
+            return false;
+        }
+    }
     if (ec) {
         error = pathText(path) + ": cannot read the folder (" + ec.message() + ")";
         return false;
@@ -130,7 +144,9 @@ bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vect
         return true;
     }
     // A folder map: each changed file on its own. Its backup is one snapshot: the folder BACKUP_<map> beside it
-    // is replaced whole by the old contents of the files this run replaces.
+    // is replaced whole by the old contents of the files this run replaces. What runs that were killed left
+    // inside the folder, whichever of its files they were writing, goes first.
+    removeStaleTemporariesIn(map.path());
     std::vector<std::filesystem::path> old;
     for (const auto* group : {&replaced, &added})
         for (const auto& [name, bytes] : *group) {

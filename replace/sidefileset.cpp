@@ -93,19 +93,20 @@ bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, File
     return true;
 }
 
+bool checkSideFilesApartFrom(const std::vector<std::filesystem::path>& rows, const std::filesystem::path& file,
+                             const std::string& role, std::string& error) {
+    for (const std::filesystem::path& row : rows)
+        if (sameFile(row, file)) {
+            error = "Side file " + pathText(row) + " is " + role + " itself; nothing was written";
+            return false;
+        }
+    return true;
+}
+
 bool checkSideFilesApart(const std::vector<std::filesystem::path>& rows, const std::filesystem::path& mainFile,
                          const std::filesystem::path& list, std::string& error) {
-    for (const std::filesystem::path& row : rows) {
-        if (sameFile(row, mainFile)) {
-            error = "Side file " + pathText(row) + " is the main file itself; nothing was written";
-            return false;
-        }
-        if (sameFile(row, list)) {
-            error = "Side file " + pathText(row) + " is the replace list itself; nothing was written";
-            return false;
-        }
-    }
-    return true;
+    return checkSideFilesApartFrom(rows, mainFile, "the main file", error) &&
+           checkSideFilesApartFrom(rows, list, "the replace list", error);
 }
 
 void addSideFiles(RunFiles& files, const std::vector<std::filesystem::path>& rows, bool backups) {

@@ -35,6 +35,12 @@ struct SideFileSet {
                                        const std::filesystem::path& mainFile, const std::filesystem::path& list,
                                        std::string& error);
 
+// Refuses a side file that is `file`, one of the run's own files, named by its role ("the added file"). False
+// with the message.
+[[nodiscard]] bool checkSideFilesApartFrom(const std::vector<std::filesystem::path>& rows,
+                                           const std::filesystem::path& file, const std::string& role,
+                                           std::string& error);
+
 // Adds the side files to the run's files, each written with its backup copy when `backups`.
 void addSideFiles(RunFiles& files, const std::vector<std::filesystem::path>& rows, bool backups);
 

@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace brindlemark {
 namespace {
 
@@ -86,6 +88,10 @@ TEST(CliReplace, ReportsFailuresWithExitStatusOne) {
         EXPECT_THAT(badList.err, HasSubstr(pathText(dir / "bad.txt") + ", line 1: not a pair")) << dryRun;
         EXPECT_THAT(badList.err, HasSubstr(pathText(dir / "bad.txt") + ", line 3: not a pair")) << dryRun;
         EXPECT_THAT(badList.err, Not(HasSubstr("line 2"))) << dryRun;
+        // Every line says which program wrote it, those of a command's report too.
+        std::istringstream lines(badList.err);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_THAT(line, ::testing::StartsWith("brindlemark-cli: ")) << dryRun;
         EXPECT_EQ(readAll(dir / "war3map.w3o"), before) << dryRun;
         EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o")) << dryRun;
     }
@@ -95,6 +101,33 @@ TEST(CliReplace, ReportsFailuresWithExitStatusOne) {
     EXPECT_EQ(damaged.status, 1);
     EXPECT_THAT(damaged.err, HasSubstr("the file ends at byte 4"));
     EXPECT_EQ(readAll(dir / "cut.w3o").size(), 4u);
+}
+
+TEST(CliInputs, EndlessDevicesAreRefusedUnreadAsInputListOrSideFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no /dev/zero";
+#else
+    TempDir dir;
+    save(sampleBundle(), dir / "war3map.w3o");
+    writeAll(dir / "list.txt", std::string("h000 u000"));
+    const std::string bundle = pathText(dir / "war3map.w3o");
+    const std::string list = pathText(dir / "list.txt");
+    const Bytes before = readAll(dir / "war3map.w3o");
+    const std::vector<std::vector<std::string>> cases = {
+        {"replace", bundle, "--list", "/dev/zero"},
+        {"replace", bundle, "--list", list, "--side", "/dev/urandom"},
+        {"dump", "/dev/zero"},
+        {"build", "/dev/urandom", "-o", pathText(dir / "out.w3o")},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        const CliRun run = runCli(args);
+        EXPECT_EQ(run.status, 1) << args[0] << " " << run.err;
+        EXPECT_THAT(run.err, HasSubstr("it is not a regular file but a device")) << args[0];
+        EXPECT_EQ(readAll(dir / "war3map.w3o"), before);
+        EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o"));
+        EXPECT_FALSE(fs::exists(dir / "out.w3o"));
+    }
+#endif
 }
 
 TEST(CliReplace, NoBackupWritesWithoutBackupCopies) {

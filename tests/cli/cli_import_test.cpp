@@ -77,6 +77,12 @@ TEST(CliImport, ReferencesInsideTheAddedObjectsFollowTheirRenames) {
     EXPECT_EQ(textOf(readAll(dir / "renames.txt")), "A000\tA002\t// Chain\r\nA001\tA003\t// Link\r\n");
     EXPECT_EQ(textOf(readAll(dir / "added.wtg")), "cast A002 then A003");
     EXPECT_EQ(readAll(dir / "added.w3o"), addedBytes);
+    // "--list-out -" is standard output, as "-o -" is, not a file named "-".
+    fs::copy_file(dir / "BACKUP_main.w3o", dir / "again.w3o");
+    const CliRun toOut = runCli({"import", pathText(dir / "again.w3o"), pathText(dir / "added.w3o"), "--list-out", "-"});
+    EXPECT_EQ(toOut.status, 0) << toOut.err;
+    EXPECT_EQ(toOut.out, run.out);
+    EXPECT_FALSE(fs::exists("-"));
 
     const ObjectBundle result = load(dir / "main.w3o");
     const ObjectTable& abilities = result.kind(ObjectKind::Abilities).file.customTable;

@@ -605,6 +605,11 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
         std::vector<Case> cases = {
             {{"replace", m, "--list", list, "--side", t, "--side", pathText(dir / "BACKUP_t.wtg")},
              pathText(dir / "BACKUP_t.wtg") + " is both the backup copy of " + t + " and a side file"},
+            // a side file that is another of the run's own files is named by that file's role
+            {{"import", m, pathText(dir / "added.w3o"), "--side", pathText(dir / "added.w3o")},
+             "Side file " + pathText(dir / "added.w3o") + " is the added file itself"},
+            {{"import", m, pathText(dir / "added.w3o"), "--side", t, "--list-out", t},
+             "Side file " + t + " is the list written with --list-out itself"},
         };
         if (form.folder)
             cases.push_back(

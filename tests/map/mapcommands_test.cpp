@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <map>
 #include <set>
 
@@ -275,7 +277,7 @@ struct FolderMapFixture : ::testing::Test {
     std::map<std::string, Bytes> files(const fs::path& path) {
         std::map<std::string, Bytes> out;
         for (const auto& entry : fs::directory_iterator(path))
-            out[pathText(entry.path().filename())] = readAll(entry.path());
+            out[pathText(entry.path().filename())] = entry.is_directory() ? Bytes() : readAll(entry.path());
         return out;
     }
 
@@ -323,6 +325,53 @@ TEST_F(FolderMapFixture, EachRunReplacesTheBackupWithASnapshotThatRestoresTheMap
         writeAll(folder / name, bytes);
     EXPECT_EQ(files(folder), beforeSecond);
     EXPECT_EQ(entries(), around);
+}
+
+// A run on a folder map removes what killed runs left inside it, whichever file they were writing, and keeps
+// the temporaries of a run that still goes on.
+TEST_F(FolderMapFixture, TemporariesOfDeadRunsInsideTheFolderAreRemoved) {
+    const std::string units = temporaryBeside(folder / "war3map.w3u").filename().string();
+    const std::string other = temporaryBeside(folder / "war3map.w3i").filename().string();
+    const std::string dead = units.substr(0, units.find('-') + 1) + "999999999-1.tmp";
+    const std::string deadOther = other.substr(0, other.find('-') + 1) + "999999999-2.tmp";
+    const std::string alive = other.substr(0, other.find('-') + 1) + "1-3.tmp"; // init's: it still runs
+    for (const std::string& name : {dead, deadOther, alive})
+        writeAll(folder / name, "left behind");
+    ASSERT_FALSE(replace(folder, "first.txt").failed) << sink.messages[0];
+    EXPECT_FALSE(fs::exists(folder / dead));
+    EXPECT_FALSE(fs::exists(folder / deadOther));
+#ifndef _WIN32
+    EXPECT_TRUE(fs::exists(folder / alive));
+#endif
+}
+
+// A map file that is a folder, or two files whose names differ only in letter case, are refused, not skipped.
+TEST_F(FolderMapFixture, AMapFileThatIsAFolderOrTwoNamesOfOneFileAreRefused) {
+    const std::string upper = pathText(folder / "WAR3MAP.W3U");
+    struct Case {
+        std::function<void()> make;
+        std::function<void()> undo;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {[&] { fs::rename(folder / "war3map.wtg", dir / "t.wtg"), fs::create_directory(folder / "war3map.wtg"); },
+         [&] { fs::remove(folder / "war3map.wtg"), fs::rename(dir / "t.wtg", folder / "war3map.wtg"); },
+         pathText(folder / "war3map.wtg") + ": a folder where the map keeps a file; nothing was read"},
+        {[&] { writeAll(folder / "WAR3MAP.W3U", "other units"); }, [&] { fs::remove(folder / "WAR3MAP.W3U"); },
+         "whose names differ only in letter case; keep one"},
+    };
+    for (const Case& c : cases) {
+        c.make();
+        const auto before = files(folder);
+        if (fs::exists(folder / "WAR3MAP.W3U") && fs::exists(folder / "war3map.W3U"))
+            continue; // a file system that ignores letter case holds one file under both names
+        EXPECT_TRUE(replace(folder, "first.txt").failed) << c.message;
+        ASSERT_FALSE(sink.messages.empty());
+        EXPECT_NE(sink.messages.back().find(c.message), std::string::npos) << sink.messages.back();
+        EXPECT_EQ(files(folder), before);
+        EXPECT_FALSE(fs::exists(backup));
+        c.undo();
+    }
 }
 
 // The map named with a trailing separator, or as "." from inside it, gets its backup beside it; a run that

@@ -1,6 +1,6 @@
-#include "cli/textescape.h"
+#include "text/textescape.h"
 
-namespace brindlemark::cli {
+namespace brindlemark {
 
 namespace {
 
@@ -115,4 +115,4 @@ std::string quotedText(std::string_view text) {
     return out;
 }
 
-} // namespace brindlemark::cli
+} // namespace brindlemark

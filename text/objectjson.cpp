@@ -1,13 +1,15 @@
-// Writing object data as JSON. Reading it back is in jsonbuild.cpp.
-#include "cli/objectjson.h"
+// Writing object data as JSON. Reading it back is in jsonread.cpp.
+#include "text/objectjson.h"
 
-#include "cli/objecttext.h"
-#include "cli/textescape.h"
+#include "text/jsonvalue.h"
+
+#include "text/objecttext.h"
+#include "text/textescape.h"
 
 #include <cmath>
 #include <cstdlib>
 
-namespace brindlemark::cli {
+namespace brindlemark {
 
 std::string jsonSafe(std::string_view text) { return isUtf8(text) ? std::string(text) : escapeNonUtf8(text); }
 
@@ -50,6 +52,15 @@ OrderedJson modificationJson(const Modification& m, const StringTable* strings) 
     if (m.recovered)
         j["strayBefore"] = escapedBytes(m.endMarker);
     return j;
+}
+
+std::string shortened(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit)
+        return std::string(text);
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a UTF-8 sequence
+    return std::string(text.substr(0, cut)) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
 std::string inlineJson(const OrderedJson& value) {
@@ -154,4 +165,86 @@ void writeBundleJson(const ObjectBundle& bundle, const std::function<void(std::s
     out("\n}\n");
 }
 
-} // namespace brindlemark::cli
+namespace {
+
+// The value of a field without its place, which the change gives once.
+OrderedJson valueJson(const Modification* m) {
+    if (!m)
+        return nullptr;
+    OrderedJson j = modificationJson(*m);
+    for (const char* key : {"field", "level", "column"})
+        j.erase(key);
+    return j;
+}
+
+OrderedJson objectJson(const ObjectChange& c, const DiffLabels& labels) {
+    OrderedJson j;
+    if (const std::optional<ObjectKind> kind = labels.kind(c.kind))
+        j["kind"] = kindName(*kind);
+    j["table"] = tableName(c.table);
+    j["id"] = escapedBytes((c.after ? *c.after : *c.before).effectiveId());
+    if (const std::optional<std::string> name = labels.name(c))
+        j["name"] = jsonSafe(*name);
+    return j;
+}
+
+} // namespace
+
+std::string diffJson(const BundleDiff& diff, const BundleDiff* skinDiff, const DiffLabels& labels) {
+    OrderedJson doc;
+    doc["equal"] = diff.empty() && (!skinDiff || skinDiff->empty());
+    doc["versions"] = OrderedJson::array();
+    OrderedJson onlyA = OrderedJson::array();
+    OrderedJson onlyB = OrderedJson::array();
+    OrderedJson changed = OrderedJson::array();
+    for (const BundleDiff* from : {&diff, skinDiff}) {
+        if (!from)
+            continue;
+        const bool skin = from == skinDiff;
+        for (const VersionChange& v : from->versions) {
+            OrderedJson j;
+            if (const std::optional<ObjectKind> kind = labels.kind(v.kind))
+                j["kind"] = kindName(*kind);
+            if (skin)
+                j["skin"] = true;
+            j["old"] = v.before;
+            j["new"] = v.after;
+            doc["versions"].push_back(j);
+        }
+        for (const ObjectChange& c : from->objects) {
+            OrderedJson j = objectJson(c, labels);
+            if (skin)
+                j["skin"] = true;
+            if (!c.after) {
+                onlyA.push_back(std::move(j));
+                continue;
+            }
+            if (!c.before) {
+                onlyB.push_back(std::move(j));
+                continue;
+            }
+            for (const HeaderChange& h : headerChanges(*c.before, *c.after))
+                j[h.key] = {{"old", h.before}, {"new", h.after}};
+            j["fields"] = OrderedJson::array();
+            for (const FieldChange& f : c.fields) {
+                const Modification& slot = f.before ? *f.before : *f.after;
+                OrderedJson field;
+                field["field"] = escapedBytes(slot.fieldId);
+                if (slot.hasLevels) {
+                    field["level"] = slot.level;
+                    field["column"] = slot.dataColumn;
+                }
+                field["old"] = valueJson(f.before);
+                field["new"] = valueJson(f.after);
+                j["fields"].push_back(std::move(field));
+            }
+            changed.push_back(std::move(j));
+        }
+    }
+    doc["onlyInA"] = std::move(onlyA);
+    doc["onlyInB"] = std::move(onlyB);
+    doc["changed"] = std::move(changed);
+    return doc.dump(1) + "\n";
+}
+
+} // namespace brindlemark

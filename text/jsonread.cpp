@@ -1,8 +1,9 @@
 // Reading object data from JSON: every rule of docs/objectdata.schema.json checked by hand, each broken rule
 // reported with the path of the value that breaks it.
-#include "cli/objectjson.h"
+#include "text/objectjson.h"
 
-#include "cli/objecttext.h"
+#include "text/jsonvalue.h"
+#include "text/objecttext.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,11 +14,10 @@
 #include <optional>
 #include <set>
 
-namespace brindlemark::cli {
+namespace brindlemark {
 
 namespace {
 
-constexpr std::size_t kMaxProblems = 100;
 // What a document without a version gets: the version of the bundles the editor writes.
 constexpr std::int32_t kDefaultBundleVersion = 1;
 
@@ -86,13 +86,21 @@ bool unescapeText(std::string_view text, std::string& out, std::size_t& badAt) {
     return true;
 }
 
+// A piece of the input in a message: a long string or value cut short, so that a name or text of any length
+// makes a message of a few lines.
+std::string quotedPiece(std::string_view text) { return OrderedJson(jsonSafe(shortened(text))).dump(); }
+
+std::string shownJson(const OrderedJson& value) {
+    return value.is_string() ? quotedPiece(value.get_ref<const std::string&>()) : shortened(inlineJson(value));
+}
+
 std::string memberPath(const std::string& path, std::string_view name) {
-    bool plain = !name.empty();
+    bool plain = !name.empty() && name.size() <= 64;
     for (char c : name)
         plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
     if (plain)
         return path + "." + std::string(name);
-    return path + "[" + OrderedJson(jsonSafe(name)).dump() + "]";
+    return path + "[" + quotedPiece(name) + "]";
 }
 
 std::string indexPath(const std::string& path, std::size_t index) { return path + "[" + std::to_string(index) + "]"; }
@@ -122,7 +130,7 @@ public:
 
 private:
     void problem(const std::string& path, std::string message) {
-        if (problems_.size() < kMaxProblems)
+        if (problems_.size() < kMaxJsonProblems)
             problems_.push_back({path, std::move(message)});
     }
 
@@ -177,7 +185,7 @@ private:
         if (!value.is_string() || !decodeIdentifier(value.get_ref<const std::string&>(), out)) {
             problem(path, "must be an identifier of four bytes, each printable ASCII but the backslash, or "
                           "\\xNN; not " +
-                              inlineJson(value));
+                              shownJson(value));
             return false;
         }
         return true;
@@ -483,8 +491,8 @@ private:
         }
         const auto [at, fresh] = textPaths_.emplace(*number, path);
         if (!fresh && texts_.find(*number) && *texts_.find(*number) != text) {
-            problem(path, "is " + OrderedJson(text).dump() + ", but " + at->second + " gives " + m.stringValue +
-                              " the text " + OrderedJson(*texts_.find(*number)).dump());
+            problem(path, "is " + quotedPiece(text) + ", but " + at->second + " gives " + shortened(m.stringValue) +
+                              " the text " + quotedPiece(*texts_.find(*number)));
             return;
         }
         texts_.set(*number, text);
@@ -498,14 +506,21 @@ private:
 
 } // namespace
 
-OrderedJson parseObjectJson(std::span<const std::uint8_t> bytes, std::vector<JsonProblem>& problems) {
-    // The parser keeps the last of two members of one name; each object's names are tracked to catch the first.
+namespace {
+
+// Parses JSON text into `doc`. Refused, with a problem each: text that is not JSON (with its byte offset), a
+// number beyond the range of a double and nesting deeper than kMaxJsonDepth (with the path where they stand), and
+// a name that an object gives more than once (the parser would keep the last).
+bool parseObjectJson(std::span<const std::uint8_t> bytes, OrderedJson& doc, std::vector<JsonProblem>& problems) {
     struct Frame {
         bool array = false;
         std::string path;
         std::size_t index = 0;
         std::string key;
         std::set<std::string> keys;
+    };
+    struct TooDeep {
+        std::string path;
     };
     std::vector<Frame> frames;
     const auto childPath = [&frames] {
@@ -523,6 +538,8 @@ OrderedJson parseObjectJson(std::span<const std::uint8_t> bytes, std::vector<Jso
         switch (event) {
         case Event::object_start:
         case Event::array_start:
+            if (frames.size() == kMaxJsonDepth)
+                throw TooDeep{childPath()};
             frames.push_back({.array = event == Event::array_start, .path = childPath()});
             break;
         case Event::object_end:
@@ -533,7 +550,7 @@ OrderedJson parseObjectJson(std::span<const std::uint8_t> bytes, std::vector<Jso
         case Event::key: {
             Frame& frame = frames.back();
             frame.key = parsed.get<std::string>();
-            if (!frame.keys.insert(frame.key).second && problems.size() < kMaxProblems)
+            if (!frame.keys.insert(frame.key).second && problems.size() < kMaxJsonProblems)
                 problems.push_back({memberPath(frame.path, frame.key),
                                     "is given more than once in its object; each name may stand once"});
             break;
@@ -544,17 +561,45 @@ OrderedJson parseObjectJson(std::span<const std::uint8_t> bytes, std::vector<Jso
         }
         return true;
     };
-    return OrderedJson::parse(bytes.begin(), bytes.end(), track);
+    try {
+        doc = OrderedJson::parse(bytes.begin(), bytes.end(), track);
+        return problems.empty();
+    } catch (const TooDeep& deep) {
+        problems.push_back({deep.path, "is nested deeper than " + std::to_string(kMaxJsonDepth) + " levels"});
+    } catch (const OrderedJson::out_of_range&) {
+        // The one range error of parsing: a number whose value no double holds ("1e400").
+        problems.push_back({childPath(), "is a number beyond the range of a double"});
+    } catch (const OrderedJson::parse_error& e) {
+        // The library's message starts with its own tag: "[json.exception.parse_error.101] parse error at ...", and
+        // ends with the whole token it stopped in ("; last read: '...'"), which may be a string of any length.
+        std::string what = e.what();
+        if (const std::size_t tag = what.find("] "); tag != std::string::npos)
+            what.erase(0, tag + 2);
+        constexpr std::string_view kLastRead = "; last read: '";
+        if (const std::size_t last = what.find(kLastRead); last != std::string::npos) {
+            const std::size_t from = last + kLastRead.size();
+            const std::size_t end = what.rfind('\'');
+            if (end != std::string::npos && end >= from)
+                what = what.substr(0, from) + shortened(what.substr(from, end - from)) + what.substr(end);
+        }
+        problems.push_back({"", "not JSON, at byte " + std::to_string(e.byte) + ": " + jsonSafe(what)});
+    }
+    doc = nullptr;
+    return false;
 }
 
-bool bundleFromJson(const OrderedJson& doc, ObjectBundle& bundle, ObjectBundle& skin,
-                    std::vector<JsonProblem>& problems, const WarningSink& warn, StringTable* texts) {
+} // namespace
+
+bool readBundleJson(std::span<const std::uint8_t> bytes, JsonBundle& out, std::vector<JsonProblem>& problems,
+                    const WarningSink& warn) {
     problems.clear();
+    OrderedJson doc;
+    if (!parseObjectJson(bytes, doc, problems))
+        return false;
     Reader reader(problems, warn);
-    reader.bundle(doc, bundle, skin);
-    if (texts)
-        *texts = std::move(reader.texts());
+    reader.bundle(doc, out.bundle, out.skin);
+    out.texts = std::move(reader.texts());
     return reader.ok();
 }
 
-} // namespace brindlemark::cli
+} // namespace brindlemark

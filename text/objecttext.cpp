@@ -1,12 +1,12 @@
-#include "cli/objecttext.h"
+#include "text/objecttext.h"
 
-#include "cli/textescape.h"
+#include "text/textescape.h"
 
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 
-namespace brindlemark::cli {
+namespace brindlemark {
 
 const char* typeName(ModValueType type) {
     switch (type) {
@@ -83,4 +83,15 @@ std::string objectText(std::optional<ObjectKind> kind, TableSide table, const Ob
     return text;
 }
 
-} // namespace brindlemark::cli
+std::vector<HeaderChange> headerChanges(const ObjectRecord& a, const ObjectRecord& b) {
+    std::vector<HeaderChange> changes;
+    if (a.baseId != b.baseId)
+        changes.push_back({"base id", "baseId", escapedBytes(a.baseId), escapedBytes(b.baseId)});
+    if (a.newId != b.newId)
+        changes.push_back({"new id", "newId", escapedBytes(a.newId), escapedBytes(b.newId)});
+    if (a.setFlag != b.setFlag)
+        changes.push_back({"set flag", "setFlag", std::to_string(a.setFlag), std::to_string(b.setFlag)});
+    return changes;
+}
+
+} // namespace brindlemark

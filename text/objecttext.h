@@ -9,8 +9,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
-namespace brindlemark::cli {
+namespace brindlemark {
 
 // "integer", "real", "unreal", "string", or "unknown" for any other code.
 const char* typeName(ModValueType type);
@@ -31,4 +32,15 @@ std::string valueText(const Modification* m);
 std::string objectText(std::optional<ObjectKind> kind, TableSide table, const ObjectRecord& record,
                        const std::optional<std::string>& name);
 
-} // namespace brindlemark::cli
+// A change of an object's header between two sides: its text ("base id"), its JSON name ("baseId") and the
+// values before and after.
+struct HeaderChange {
+    const char* text;
+    const char* key;
+    std::string before;
+    std::string after;
+};
+
+std::vector<HeaderChange> headerChanges(const ObjectRecord& a, const ObjectRecord& b);
+
+} // namespace brindlemark

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace brindlemark::cli {
+namespace brindlemark {
 
 // The length of the well-formed UTF-8 sequence that starts at `text[at]` (1 to 4), or 0 when none starts there.
 // Overlong forms, surrogates and values above U+10FFFF are not well formed.
@@ -24,4 +24,4 @@ std::string escapeNonUtf8(std::string_view text);
 // bytes and for bytes outside well-formed UTF-8.
 std::string quotedText(std::string_view text);
 
-} // namespace brindlemark::cli
+} // namespace brindlemark
