@@ -111,6 +111,24 @@ std::string stringValue(Random& random) {
     return text;
 }
 
+// Strings of real maps' object files: names, short numbers lists and field values, some paths, few tooltips.
+std::string shortStringValue(Random& random) {
+    const unsigned roll = static_cast<unsigned>(random.below(100));
+    std::string text;
+    if (roll < 60) {
+        appendWords(text, random, random.between(1, 12));
+    } else if (roll < 90) {
+        appendWords(text, random, random.between(12, 24));
+    } else if (roll < 99) {
+        text = kFolders[random.below(std::size(kFolders))];
+        appendWords(text, random, random.between(24, 60));
+        text += ".mdl";
+    } else {
+        appendWords(text, random, random.between(60, 300));
+    }
+    return text;
+}
+
 Modification makeModification(const BundleShape& shape, Random& random, ObjectId field, bool hasLevels,
                               std::int32_t level, std::int32_t column) {
     Modification m;
@@ -130,7 +148,7 @@ Modification makeModification(const BundleShape& shape, Random& random, ObjectId
         m.realValue = static_cast<float>(random.below(100000)) / 64.0f;
     } else {
         m.valueType = ModValueType::String;
-        m.stringValue = stringValue(random);
+        m.stringValue = shape.shortStrings ? shortStringValue(random) : stringValue(random);
     }
     return m;
 }
@@ -186,6 +204,18 @@ void addReferences(ObjectRecord& record, ObjectId listField, bool hasLevels, con
 
 } // namespace
 
+BundleShape realMapShape() {
+    BundleShape shape;
+    shape.objectCount = 50000;
+    shape.modificationCount = 1250000;
+    shape.integerPercent = 35;
+    shape.realPercent = 29;
+    shape.minPerObject = 10;
+    shape.maxPerObject = 40;
+    shape.shortStrings = true;
+    return shape;
+}
+
 void generateBundle(const BundleShape& shape, ObjectBundle& out) {
     Random random(shape.seed);
     out.version = 1;
@@ -201,7 +231,9 @@ void generateBundle(const BundleShape& shape, ObjectBundle& out) {
     std::vector<double> weights;
     for (std::size_t k = 0; k < kPlans.size(); ++k)
         for (std::size_t i = 0; i < objectsPerKind[k]; ++i)
-            weights.push_back(kPlans[k].weight * (0.2 + static_cast<double>(random.below(1600)) / 1000.0));
+            weights.push_back(shape.maxPerObject > 0
+                                  ? static_cast<double>(random.between(shape.minPerObject, shape.maxPerObject))
+                                  : kPlans[k].weight * (0.2 + static_cast<double>(random.below(1600)) / 1000.0));
     const std::vector<std::size_t> modsPerObject = spread(weights, shape.modificationCount);
 
     std::size_t objectIndex = 0;

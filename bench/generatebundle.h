@@ -19,7 +19,19 @@ struct BundleShape {
     // object (as build lists, shop lists and tooltips hold them), and an object without a string value gets
     // one more modification to hold them.
     std::size_t referencesPerObject = 0;
+    // When non-zero, every object gets about this many modifications, spread evenly between the two (the total
+    // is still exactly `modificationCount`), instead of a number weighted by its kind.
+    std::size_t minPerObject = 0;
+    std::size_t maxPerObject = 0;
+    // Strings in the lengths of real maps' object files (half of them up to 11 bytes, one in a hundred over 57)
+    // instead of the spread up to 1,000 bytes.
+    bool shortStrings = false;
 };
+
+// The shape of the object data of real maps, as measured over the object files of a collection of maps: 35 %
+// integers, 29 % reals, 36 % strings, mostly short; 10 to 40 modifications per object; 50,000 objects and
+// 1,250,000 modifications make about 31 MB.
+BundleShape realMapShape();
 
 // Fills `out` (which should be empty) with a bundle like the object data of a large map: objects of all seven
 // kinds, modified standard objects and custom ones ('A000', 'h0a1', ...), exactly `modificationCount`

@@ -191,7 +191,66 @@ bool ObjectRecord::read(ByteReader& in, bool hasLevels, std::int32_t version) {
     return true;
 }
 
+bool ObjectRecord::readStoredFast(ByteReader& in, bool hasLevels, std::uint32_t count) {
+    const std::uint8_t* const start = in.here();
+    const std::uint8_t* const end = start + in.remaining();
+    const std::uint8_t* p = start;
+    const std::size_t header = hasLevels ? 16 : 8;
+    const std::uint32_t marker = baseId.value();
+    std::uint32_t previous = 0;
+    constexpr std::size_t kMaxRun = 16;
+    std::uint64_t run[kMaxRun];
+    std::size_t runLength = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (static_cast<std::size_t>(end - p) < header + 8)
+            return false;
+        const std::uint32_t type = detail::loadLittle32(p + 4);
+        if (type > 3)
+            return false;
+        ObjectId field;
+        std::memcpy(field.bytes.data(), p, 4);
+        const std::uint32_t key = orderKey(field);
+        if (i != 0 && key <= previous) {
+            if (key < previous || !hasLevels)
+                return false;
+            const std::uint64_t levels = std::uint64_t(detail::loadLittle32(p + 8)) << 32 | detail::loadLittle32(p + 12);
+            if (runLength == kMaxRun)
+                return false;
+            for (std::size_t r = 0; r < runLength; ++r)
+                if (run[r] == levels)
+                    return false;
+            run[runLength++] = levels;
+        } else {
+            run[0] = hasLevels ? std::uint64_t(detail::loadLittle32(p + 8)) << 32 | detail::loadLittle32(p + 12) : 0;
+            runLength = 1;
+        }
+        previous = key;
+        const std::uint8_t* value = p + header;
+        if (type == static_cast<std::uint32_t>(ModValueType::String)) {
+            const std::size_t room = std::min<std::size_t>(static_cast<std::size_t>(end - value), kMaxStringBytes + 1);
+            const void* nul = std::memchr(value, 0, room);
+            if (!nul)
+                return false;
+            value = static_cast<const std::uint8_t*>(nul) + 1;
+        } else {
+            value += 4;
+        }
+        if (end - value < 4 || detail::loadLittle32(value) != marker)
+            return false;
+        p = value + 4;
+    }
+    in.advance(static_cast<std::size_t>(p - start));
+    stored_ = Stored{in.keepAlive, start, static_cast<std::size_t>(p - start), count, hasLevels, baseId};
+    return true;
+}
+
 bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t count, bool& fits) {
+    // Most objects are whole and in order: one quick pass over the bytes keeps them. Anything else is read again
+    // below, which tells damage from order and gives the error.
+    if (readStoredFast(in, hasLevels, count)) {
+        fits = true;
+        return true;
+    }
     // Checks every modification as Modification::read() would read it (the same reads, so the same errors),
     // and that each would stay at the end when added in turn.
     fits = true;

@@ -116,6 +116,9 @@ private:
     // Reads the modifications at the reader's position as stored bytes; false with `fits` false (and the reader
     // where it was) when they do not stand in order or carry other end markers.
     bool readStored(ByteReader& in, bool hasLevels, std::uint32_t count, bool& fits);
+    // The quick pass of readStored() for modifications that are whole, in order and ended by the base id; false,
+    // with the reader where it was, for anything else.
+    bool readStoredFast(ByteReader& in, bool hasLevels, std::uint32_t count);
 
     // The index of the entry that `m` replaces, or the count when there is none; `insertAt` receives the
     // insertion position.

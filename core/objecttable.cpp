@@ -18,12 +18,19 @@ ObjectTable& ObjectTable::operator=(const ObjectTable& other) {
     return *this;
 }
 
-std::size_t ObjectTable::search(ObjectId key, std::size_t& insertPos) const {
+std::size_t ObjectTable::search(ObjectId id, std::size_t& insertPos) const {
+    const std::uint32_t key = orderKey(id);
+    // Files list objects in order, so most searches while loading end behind the last one.
+    if (objects_.empty() || key > orderKey(objects_.back()->effectiveId())) {
+        insertPos = objects_.size();
+        return objects_.size();
+    }
     std::size_t lo = 0;
     std::size_t hi = objects_.size();
     while (lo != hi) {
         const std::size_t mid = (lo + hi) / 2;
-        const int c = compareIds(key, objects_[mid]->effectiveId());
+        const std::uint32_t other = orderKey(objects_[mid]->effectiveId());
+        const int c = (key > other) - (key < other);
         if (c == 0)
             return mid;
         if (c < 0)
