@@ -1,5 +1,7 @@
 #include "bench/generatebundle.h"
 
+#include "core/fileio.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -213,7 +215,57 @@ BundleShape realMapShape() {
     shape.minPerObject = 10;
     shape.maxPerObject = 40;
     shape.shortStrings = true;
+    shape.editorOrder = true;
     return shape;
+}
+
+std::vector<std::uint8_t> editorBytes(const ObjectBundle& bundle, std::uint64_t seed) {
+    Random random(seed ^ 0xed170f);
+    ByteWriter out;
+    out.writeI32(bundle.version);
+    for (ObjectKind k : kAllObjectKinds) {
+        const ObjectBundle::Kind& kind = bundle.kind(k);
+        out.writeI32(kind.present);
+        if (kind.present == 0)
+            continue;
+        const ObjectFile& file = kind.file;
+        out.writeI32(file.version);
+        for (const ObjectTable* table : {&file.standardTable, &file.customTable}) {
+            out.writeU32(static_cast<std::uint32_t>(table->count()));
+            for (const ObjectRecord& record : table->objects()) {
+                out.writeId(record.baseId.isZero() ? record.newId : record.baseId);
+                out.writeId(record.newId);
+                if (file.version >= 3) {
+                    out.writeU32(1);
+                    out.writeI32(record.setFlag);
+                }
+                const std::vector<Modification>& mods = record.modifications();
+                // The runs of one field, shuffled.
+                std::vector<std::pair<std::size_t, std::size_t>> runs;
+                for (std::size_t i = 0; i < mods.size(); ++i)
+                    if (runs.empty() || !(mods[runs.back().first].fieldId == mods[i].fieldId))
+                        runs.push_back({i, i + 1});
+                    else
+                        runs.back().second = i + 1;
+                for (std::size_t i = runs.size(); i > 1; --i)
+                    std::swap(runs[i - 1], runs[random.below(i)]);
+                const ObjectId marker = random.chance(40) ? ObjectId{} : record.newId;
+                out.writeU32(static_cast<std::uint32_t>(mods.size()));
+                for (const auto& [first, last] : runs)
+                    for (std::size_t i = first; i < last; ++i)
+                        mods[i].write(out, marker);
+            }
+        }
+    }
+    return std::move(out.buffer());
+}
+
+bool saveGenerated(const ObjectBundle& bundle, const BundleShape& shape, const std::filesystem::path& path,
+                   std::string& error) {
+    if (!shape.editorOrder)
+        return bundle.save(path, error);
+    const std::vector<std::uint8_t> bytes = editorBytes(bundle, shape.seed);
+    return saveBytes(path, bytes.data(), bytes.size(), error);
 }
 
 void generateBundle(const BundleShape& shape, ObjectBundle& out) {
