@@ -248,7 +248,7 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
     stored_ = Stored{in.keepAlive, start, static_cast<std::size_t>(p - start), count, hasLevels, baseMarkers, baseId};
     if (!inOrder) {
         orderStored(start, starts, hasLevels);
-        std::shared_ptr<std::uint32_t[]> order(new std::uint32_t[starts.size()]);
+        std::shared_ptr<std::uint32_t[]> order = std::make_shared<std::uint32_t[]>(starts.size());
         std::copy(starts.begin(), starts.end(), order.get());
         stored_.count = static_cast<std::uint32_t>(starts.size());
         stored_.order = std::move(order);
@@ -258,53 +258,39 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
 
 void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint32_t>& starts, bool hasLevels) {
     // As read() adds Modification values: one whose field comes after the last one's goes at the end; any other
-    // replaces the last entry of its field with the same level columns, or goes after the entries of its field.
-    auto keyAt = [&](std::uint32_t at) {
+    // replaces the entry of its field with the same level columns, or goes after the entries of its field.
+    struct Entry {
+        std::uint32_t key;
+        std::uint32_t at;
+        std::uint64_t levels;
+    };
+    static thread_local std::vector<Entry> held;
+    held.clear();
+    for (const std::uint32_t at : starts) {
         ObjectId field;
         std::memcpy(field.bytes.data(), bytes + at, 4);
-        return orderKey(field);
-    };
-    auto levelsAt = [&](std::uint32_t at) {
-        return hasLevels ? std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 |
-                               detail::loadLittle32(bytes + at + 12)
-                         : 0;
-    };
-    std::size_t held = 0;
-    for (std::size_t i = 0; i < starts.size(); ++i) {
-        const std::uint32_t at = starts[i];
-        const std::uint32_t key = keyAt(at);
-        if (held == 0 || key > keyAt(starts[held - 1])) {
-            starts[held++] = at;
+        const Entry entry{orderKey(field), at,
+                          hasLevels ? std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 |
+                                          detail::loadLittle32(bytes + at + 12)
+                                    : 0};
+        if (held.empty() || entry.key > held.back().key) {
+            held.push_back(entry);
             continue;
         }
-        std::size_t lo = 0;
-        std::size_t hi = held;
-        while (lo != hi) {
-            const std::size_t mid = (lo + hi) / 2;
-            if (key < keyAt(starts[mid]))
-                hi = mid;
-            else
-                lo = mid + 1;
-        }
-        const std::uint64_t levels = levelsAt(at);
-        std::size_t target = held;
-        for (std::size_t e = lo; e-- > 0 && keyAt(starts[e]) == key;)
-            if (levelsAt(starts[e]) == levels) {
-                target = e;
-                break;
-            }
-        if (target < held) {
-            starts[target] = at;
+        const auto after = std::upper_bound(held.begin(), held.end(), entry.key,
+                                            [](std::uint32_t key, const Entry& e) { return key < e.key; });
+        auto same = after;
+        while (same != held.begin() && (same - 1)->key == entry.key && (same - 1)->levels != entry.levels)
+            --same;
+        if (same != held.begin() && (same - 1)->key == entry.key) {
+            (same - 1)->at = at;
             continue;
         }
-        // Entries before `i` are held in [0, held), so the slot at `held` is free to shift into.
-        std::copy_backward(starts.begin() + static_cast<std::ptrdiff_t>(lo),
-                           starts.begin() + static_cast<std::ptrdiff_t>(held),
-                           starts.begin() + static_cast<std::ptrdiff_t>(held + 1));
-        starts[lo] = at;
-        ++held;
+        held.insert(after, entry);
     }
-    starts.resize(held);
+    starts.resize(held.size());
+    for (std::size_t i = 0; i < held.size(); ++i)
+        starts[i] = held[i].at;
 }
 
 void ObjectRecord::unpackStored() const {
