@@ -1,13 +1,14 @@
 // Speed and memory of loading and saving a large bundle, against plain file reads and writes of the same bytes,
-// for two shapes of about 30 MB each: string-heavy (40 % of the modifications strings, the default generated
-// bundle) and integer-heavy (85 % integers, 5 % strings). Prints its figures and how they compare with the
-// targets: a whole `brindlemark-cli normalize` process at most 4 times a `cp` of the same file, and at most 1.5
-// times the file size of memory to load it. Normalize and cp run interleaved, so that both see the same load on
-// the machine, each after a sync, and are judged on the medians: cp's best time is an outlier at about half its
-// median. A `dd conv=fsync` copy, which like normalize is on the disk when it ends, is timed beside them in a
-// series of its own. Linux: uses posix_spawn, getrusage and glibc's malloc_usable_size.
+// for three shapes of about 30 MB each: string-heavy (40 % of the modifications strings, the default generated
+// bundle), integer-heavy (85 % integers, 5 % strings) and the shape of real maps (many small modifications,
+// realMapShape()). Prints its figures and how they compare with the targets: a whole `brindlemark-cli normalize`
+// process at most 4 times a `cp` and at most 1.5 times a `dd conv=fsync` copy (which like normalize is on the
+// disk when it ends) of the same file, a whole `brindlemark-cli check` at most 3 times the `cp`, and at most 1.5
+// times the file size of memory to load it. The processes run interleaved, so that all see the same load on the
+// machine, each after a sync, and are judged on the medians: cp's best time is an outlier at about half its
+// median. Linux: uses posix_spawn, getrusage and glibc's malloc_usable_size.
 //
-// usage: brindlemark_bench_bundle [--shape strings|integers] [--objects N] [--modifications N] [--runs N]
+// usage: brindlemark_bench_bundle [--shape strings|integers|real] [--objects N] [--modifications N] [--runs N]
 //                                 [--dir FOLDER] [--cli PATH]
 // Each step runs in a process of its own (--generate, --measure-speed, --measure-memory FILE), started by the
 // benchmark itself.
@@ -173,13 +174,22 @@ const char* verdict(bool met) { return met ? "met" : "MISSED"; }
 
 std::size_t sizeOf(const fs::path& file) { return static_cast<std::size_t>(fs::file_size(file)); }
 
+// What normalize makes of the generated file: the file itself, or for one in the editor's order a file beside it.
+fs::path normalForm(const fs::path& file) {
+    const fs::path normal = fs::path(file).concat(".normal");
+    std::error_code ec;
+    return fs::exists(normal, ec) ? normal : file;
+}
+
 int generate(const brindlemark::bench::BundleShape& shape, const fs::path& file) {
+    fs::remove(fs::path(file).concat(".normal"));
     const auto start = Clock::now();
     ObjectBundle generated;
     brindlemark::bench::generateBundle(shape, generated);
     const double generating = secondsSince(start);
     std::string error;
-    if (!generated.save(file, error))
+    if (!brindlemark::bench::saveGenerated(generated, shape, file, error) ||
+        (shape.editorOrder && !generated.save(fs::path(file).concat(".normal"), error)))
         fail(error);
     std::printf("  generated in %.2f s: %s, %.1f MB (%zu bytes)\n", generating, file.string().c_str(),
                 mb(sizeOf(file)), sizeOf(file));
@@ -331,7 +341,7 @@ int measureSpeed(const brindlemark::bench::BundleShape& shape, const fs::path& f
         if (!loaded.save(saved, error))
             fail(error);
     });
-    if (readPlain(saved) != readPlain(file))
+    if (readPlain(saved) != readPlain(normalForm(file)))
         fail("saving the loaded bundle does not give the file back");
     loaded.clear();
 
@@ -373,10 +383,37 @@ void makeIntegerHeavy(brindlemark::bench::BundleShape& shape) {
     shape.modificationCount = 1150000;
 }
 
+// The shape of real maps: many small modifications (brindlemark::bench::realMapShape).
+void makeRealMap(brindlemark::bench::BundleShape& shape) {
+    const brindlemark::bench::BundleShape real = brindlemark::bench::realMapShape();
+    shape.objectCount = real.objectCount;
+    shape.modificationCount = real.modificationCount;
+    shape.integerPercent = real.integerPercent;
+    shape.realPercent = real.realPercent;
+    shape.minPerObject = real.minPerObject;
+    shape.maxPerObject = real.maxPerObject;
+    shape.shortStrings = real.shortStrings;
+    shape.editorOrder = real.editorOrder;
+}
+
+// Applies the named shape, keeping counts given on the command line.
+void makeShape(const std::string& name, brindlemark::bench::BundleShape& shape, bool objectsGiven, bool countGiven) {
+    const brindlemark::bench::BundleShape given = shape;
+    if (name == "integers")
+        makeIntegerHeavy(shape);
+    else if (name == "real")
+        makeRealMap(shape);
+    if (objectsGiven)
+        shape.objectCount = given.objectCount;
+    if (countGiven)
+        shape.modificationCount = given.modificationCount;
+}
+
 int main(int argc, char** argv) {
     brindlemark::bench::BundleShape shape;
-    std::vector<std::string> shapes = {"strings", "integers"};
+    std::vector<std::string> shapes = {"strings", "integers", "real"};
     bool countGiven = false;
+    bool objectsGiven = false;
     int runs = 5;
     fs::path dir = fs::temp_directory_path() / "brindlemark-bench";
     std::string cli = BRINDLEMARK_CLI;
@@ -390,11 +427,13 @@ int main(int argc, char** argv) {
             modeFile = argv[++i];
         } else if (arg == "--objects" && hasValue) {
             shape.objectCount = std::stoul(argv[++i]);
+            objectsGiven = true;
         } else if (arg == "--modifications" && hasValue) {
             shape.modificationCount = std::stoul(argv[++i]);
             countGiven = true;
-        } else if (arg == "--shape" && hasValue && (argv[i + 1] == std::string("strings") ||
-                                                     argv[i + 1] == std::string("integers"))) {
+        } else if (arg == "--shape" && hasValue &&
+                   (argv[i + 1] == std::string("strings") || argv[i + 1] == std::string("integers") ||
+                    argv[i + 1] == std::string("real"))) {
             shapes = {argv[++i]};
         } else if (arg == "--runs" && hasValue) {
             runs = std::max(1, std::stoi(argv[++i]));
@@ -403,16 +442,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--cli" && hasValue) {
             cli = argv[++i];
         } else {
-            fail("usage: brindlemark_bench_bundle [--shape strings|integers] [--objects N] [--modifications N] "
+            fail("usage: brindlemark_bench_bundle [--shape strings|integers|real] [--objects N] [--modifications N] "
                  "[--runs N] [--dir FOLDER] [--cli PATH]");
         }
     }
-    if (shapes.size() == 1 && shapes[0] == "integers") {
-        const std::size_t count = shape.modificationCount;
-        makeIntegerHeavy(shape);
-        if (countGiven)
-            shape.modificationCount = count;
-    }
+    if (shapes.size() == 1)
+        makeShape(shapes[0], shape, objectsGiven, countGiven);
     if (mode == "--generate")
         return generate(shape, modeFile);
     if (mode == "--measure-memory")
@@ -426,8 +461,8 @@ int main(int argc, char** argv) {
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     for (const std::string& shapeName : shapes) {
         brindlemark::bench::BundleShape thisShape = shape;
-        if (shapeName == "integers" && shapes.size() > 1)
-            makeIntegerHeavy(thisShape);
+        if (shapes.size() > 1)
+            makeShape(shapeName, thisShape, false, false);
         const fs::path file = dir / ("bench-" + shapeName + ".w3o");
         const std::vector<std::string> shapeArgs = {"--shape", shapeName, "--objects",
                                                     std::to_string(thisShape.objectCount), "--modifications",
@@ -448,14 +483,16 @@ int main(int argc, char** argv) {
         runSelf("--measure-speed");
         runSelf("--measure-memory");
 
-        // normalize and cp of the same file, one after the other in every round.
+        // normalize, a flushed copy, cp and check of the same file, one after the other in every round.
         const fs::path normalised = dir / "bench-normalised.w3o";
         const fs::path copied = dir / "bench-copied.w3o";
         const fs::path synced = dir / "bench-synced.w3o";
         std::vector<double> seconds;
         std::vector<double> copying;
         std::vector<double> syncing;
+        std::vector<double> checking;
         long rss = 0;
+        long checkRss = 0;
         // Every run starts with nothing left to write back from the run before, so that no process pays for
         // flushing what another one left dirty (cp leaves its whole copy to be written later).
         for (int i = 0; i < runs; ++i) {
@@ -466,41 +503,55 @@ int main(int argc, char** argv) {
             seconds.push_back(r.seconds);
             rss = std::max(rss, r.maxRssKiB);
             sync();
-            const ChildResult c = runChild({"/bin/cp", file.string(), copied.string()}, "/dev/null");
-            if (c.status != 0)
-                fail("cp failed");
-            copying.push_back(c.seconds);
-        }
-        // The durable copy in a series of its own, so that its flushing does not slow the cp runs.
-        for (int i = 0; i < runs; ++i) {
-            sync();
             const ChildResult d = runChild({"/bin/dd", "if=" + file.string(), "of=" + synced.string(), "bs=4M",
                                             "conv=fsync", "status=none"},
                                            "/dev/null");
             if (d.status != 0)
                 fail("dd failed");
             syncing.push_back(d.seconds);
+            sync();
+            const ChildResult c = runChild({"/bin/cp", file.string(), copied.string()}, "/dev/null");
+            if (c.status != 0)
+                fail("cp failed");
+            copying.push_back(c.seconds);
+            sync();
+            const ChildResult k = runChild({cli, "check", file.string()}, "/dev/null");
+            if (k.status != 0)
+                fail("brindlemark-cli check failed");
+            checking.push_back(k.seconds);
+            checkRss = std::max(checkRss, k.maxRssKiB);
         }
-        if (!sameBytes(normalised, file))
+        if (!sameBytes(normalised, normalForm(file)))
             fail("normalize does not give the generated file back");
         std::sort(seconds.begin(), seconds.end());
         std::sort(copying.begin(), copying.end());
         std::sort(syncing.begin(), syncing.end());
+        std::sort(checking.begin(), checking.end());
         const auto median = [](const std::vector<double>& v) { return v[v.size() / 2]; };
         const double ratio = seconds.front() / copying.front();
         const double medianRatio = median(seconds) / median(copying);
-        std::printf("\nbrindlemark-cli normalize FILE -o OUT against cp FILE OUT, whole processes, interleaved\n");
+        const double syncedRatio = median(seconds) / median(syncing);
+        const double checkRatio = median(checking) / median(copying);
+        std::printf("\nWhole processes, interleaved: brindlemark-cli normalize FILE -o OUT, dd conv=fsync, cp, "
+                    "brindlemark-cli check FILE\n");
         std::printf("  normalize best %.1f ms, median %.1f ms (%.1f MB/s best); peak resident %.1f MB = %.2fx the "
                     "file\n",
-                    seconds.front() * 1e3, seconds[seconds.size() / 2] * 1e3, mb(fileSize) / seconds.front(),
-                    mbKiB(rss), static_cast<double>(rss) * 1024.0 / static_cast<double>(fileSize));
-        std::printf("  cp        best %.1f ms, median %.1f ms\n", copying.front() * 1e3, median(copying) * 1e3);
+                    seconds.front() * 1e3, median(seconds) * 1e3, mb(fileSize) / seconds.front(), mbKiB(rss),
+                    static_cast<double>(rss) * 1024.0 / static_cast<double>(fileSize));
         std::printf("  dd conv=fsync best %.1f ms, median %.1f ms\n", syncing.front() * 1e3, median(syncing) * 1e3);
+        std::printf("  cp        best %.1f ms, median %.1f ms\n", copying.front() * 1e3, median(copying) * 1e3);
+        std::printf("  check     best %.1f ms, median %.1f ms; peak resident %.1f MB = %.2fx the file\n",
+                    checking.front() * 1e3, median(checking) * 1e3, mbKiB(checkRss),
+                    static_cast<double>(checkRss) * 1024.0 / static_cast<double>(fileSize));
         std::printf("  normalize / cp: %.2fx median, %.2fx best   target <= 4x (median): %s\n", medianRatio, ratio,
                     verdict(medianRatio <= 4.0));
-        std::printf("  normalize / dd conv=fsync: %.2fx median, %.2fx best\n\n", median(seconds) / median(syncing),
-                    seconds.front() / syncing.front());
+        std::printf("  normalize / dd conv=fsync: %.2fx median, %.2fx best   target <= 1.5x (median): %s\n",
+                    syncedRatio, seconds.front() / syncing.front(), verdict(syncedRatio <= 1.5));
+        std::printf("  check / cp: %.2fx median   target <= 3x (median): %s\n\n", checkRatio,
+                    verdict(checkRatio <= 3.0));
         fs::remove(normalised);
+        if (normalForm(file) != file)
+            fs::remove(normalForm(file));
         fs::remove(copied);
         fs::remove(synced);
     }

@@ -1,5 +1,7 @@
 #include "bench/generatebundle.h"
 
+#include "core/fileio.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -111,6 +113,24 @@ std::string stringValue(Random& random) {
     return text;
 }
 
+// Strings of real maps' object files: names, short numbers lists and field values, some paths, few tooltips.
+std::string shortStringValue(Random& random) {
+    const unsigned roll = static_cast<unsigned>(random.below(100));
+    std::string text;
+    if (roll < 60) {
+        appendWords(text, random, random.between(1, 12));
+    } else if (roll < 90) {
+        appendWords(text, random, random.between(12, 24));
+    } else if (roll < 99) {
+        text = kFolders[random.below(std::size(kFolders))];
+        appendWords(text, random, random.between(24, 60));
+        text += ".mdl";
+    } else {
+        appendWords(text, random, random.between(60, 300));
+    }
+    return text;
+}
+
 Modification makeModification(const BundleShape& shape, Random& random, ObjectId field, bool hasLevels,
                               std::int32_t level, std::int32_t column) {
     Modification m;
@@ -130,7 +150,7 @@ Modification makeModification(const BundleShape& shape, Random& random, ObjectId
         m.realValue = static_cast<float>(random.below(100000)) / 64.0f;
     } else {
         m.valueType = ModValueType::String;
-        m.stringValue = stringValue(random);
+        m.stringValue = shape.shortStrings ? shortStringValue(random) : stringValue(random);
     }
     return m;
 }
@@ -186,6 +206,68 @@ void addReferences(ObjectRecord& record, ObjectId listField, bool hasLevels, con
 
 } // namespace
 
+BundleShape realMapShape() {
+    BundleShape shape;
+    shape.objectCount = 50000;
+    shape.modificationCount = 1250000;
+    shape.integerPercent = 35;
+    shape.realPercent = 29;
+    shape.minPerObject = 10;
+    shape.maxPerObject = 40;
+    shape.shortStrings = true;
+    shape.editorOrder = true;
+    return shape;
+}
+
+std::vector<std::uint8_t> editorBytes(const ObjectBundle& bundle, std::uint64_t seed) {
+    Random random(seed ^ 0xed170f);
+    ByteWriter out;
+    out.writeI32(bundle.version);
+    for (ObjectKind k : kAllObjectKinds) {
+        const ObjectBundle::Kind& kind = bundle.kind(k);
+        out.writeI32(kind.present);
+        if (kind.present == 0)
+            continue;
+        const ObjectFile& file = kind.file;
+        out.writeI32(file.version);
+        for (const ObjectTable* table : {&file.standardTable, &file.customTable}) {
+            out.writeU32(static_cast<std::uint32_t>(table->count()));
+            for (const ObjectRecord& record : table->objects()) {
+                out.writeId(record.baseId.isZero() ? record.newId : record.baseId);
+                out.writeId(record.newId);
+                if (file.version >= 3) {
+                    out.writeU32(1);
+                    out.writeI32(record.setFlag);
+                }
+                const std::vector<Modification>& mods = record.modifications();
+                // The runs of one field, shuffled.
+                std::vector<std::pair<std::size_t, std::size_t>> runs;
+                for (std::size_t i = 0; i < mods.size(); ++i)
+                    if (runs.empty() || !(mods[runs.back().first].fieldId == mods[i].fieldId))
+                        runs.push_back({i, i + 1});
+                    else
+                        runs.back().second = i + 1;
+                for (std::size_t i = runs.size(); i > 1; --i)
+                    std::swap(runs[i - 1], runs[random.below(i)]);
+                const ObjectId marker = random.chance(40) ? ObjectId{} : record.newId;
+                out.writeU32(static_cast<std::uint32_t>(mods.size()));
+                for (const auto& [first, last] : runs)
+                    for (std::size_t i = first; i < last; ++i)
+                        mods[i].write(out, marker);
+            }
+        }
+    }
+    return std::move(out.buffer());
+}
+
+bool saveGenerated(const ObjectBundle& bundle, const BundleShape& shape, const std::filesystem::path& path,
+                   std::string& error) {
+    if (!shape.editorOrder)
+        return bundle.save(path, error);
+    const std::vector<std::uint8_t> bytes = editorBytes(bundle, shape.seed);
+    return saveBytes(path, bytes.data(), bytes.size(), error);
+}
+
 void generateBundle(const BundleShape& shape, ObjectBundle& out) {
     Random random(shape.seed);
     out.version = 1;
@@ -201,7 +283,9 @@ void generateBundle(const BundleShape& shape, ObjectBundle& out) {
     std::vector<double> weights;
     for (std::size_t k = 0; k < kPlans.size(); ++k)
         for (std::size_t i = 0; i < objectsPerKind[k]; ++i)
-            weights.push_back(kPlans[k].weight * (0.2 + static_cast<double>(random.below(1600)) / 1000.0));
+            weights.push_back(shape.maxPerObject > 0
+                                  ? static_cast<double>(random.between(shape.minPerObject, shape.maxPerObject))
+                                  : kPlans[k].weight * (0.2 + static_cast<double>(random.below(1600)) / 1000.0));
     const std::vector<std::size_t> modsPerObject = spread(weights, shape.modificationCount);
 
     std::size_t objectIndex = 0;

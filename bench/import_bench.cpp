@@ -1,5 +1,6 @@
 // The import command, whole process: a 2,000-object bundle brought into a 20,000-object one, with three 16 MB
-// trigger files of the added side patched. Prints the figures; run with --dir FOLDER for where the files go.
+// trigger files of the added side patched, for the generated shape and the shape of real maps (realMapShape()).
+// Prints the figures; run with --dir FOLDER for where the files go.
 #include "bench/generatebundle.h"
 #include "core/fileio.h"
 
@@ -25,12 +26,20 @@ std::vector<std::uint8_t> triggerText(std::size_t bytes, const std::vector<Objec
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-int run(const fs::path& dir) {
+int run(const fs::path& dir, bool realMap) {
     fs::create_directories(dir);
+    // The real-map shape: many small modifications, written in the editor's order.
+    auto shapeOf = [&](std::size_t objects, std::size_t mods, std::uint64_t seed) {
+        BundleShape shape = realMap ? realMapShape() : BundleShape{};
+        shape.objectCount = objects;
+        shape.modificationCount = mods;
+        shape.seed = seed;
+        return shape;
+    };
     ObjectBundle main;
-    generateBundle({20000, 500000, 7}, main);
+    generateBundle(shapeOf(20000, 500000, 7), main);
     ObjectBundle added;
-    generateBundle({2000, 50000, 8}, added);
+    generateBundle(shapeOf(2000, 50000, 8), added);
     std::vector<ObjectId> ids;
     for (ObjectKind k : kAllObjectKinds)
         for (std::size_t i = 0; i < added.kind(k).file.customTable.count(); ++i)
@@ -38,7 +47,8 @@ int run(const fs::path& dir) {
     std::string error;
     const fs::path mainPath = dir / "main.w3o";
     const fs::path addedPath = dir / "added.w3o";
-    if (!main.save(mainPath, error) || !added.save(addedPath, error)) {
+    if (!saveGenerated(main, shapeOf(20000, 500000, 7), mainPath, error) ||
+        !saveGenerated(added, shapeOf(2000, 50000, 8), addedPath, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
@@ -77,9 +87,10 @@ int run(const fs::path& dir) {
     std::sort(runs.begin(), runs.end());
     std::vector<std::uint8_t> summary;
     (void)readFile(dir / "stderr", summary, error);
-    std::printf("import of a 2,000-object bundle (%zu custom objects) into a 20,000-object one (%zu bytes), 3 x 16 MB "
-                "side files, whole process: best %.3f s, median %.3f s  target < 1 s: %s\n%.*s",
-                ids.size(), mainBytes.size(), best, runs[runs.size() / 2], best < 1.0 ? "met" : "MISSED",
+    std::printf("import of a 2,000-object bundle (%zu custom objects) into a 20,000-object one (%zu bytes%s), 3 x 16 "
+                "MB side files, whole process: best %.3f s, median %.3f s  target < 0.5 s (median): %s\n%.*s",
+                ids.size(), mainBytes.size(), realMap ? ", shape of real maps" : "", best, runs[runs.size() / 2],
+                runs[runs.size() / 2] < 0.5 ? "met" : "MISSED",
                 static_cast<int>(summary.size()), reinterpret_cast<const char*>(summary.data()));
     return 0;
 }
@@ -92,5 +103,5 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i)
         if (std::string(argv[i]) == "--dir")
             dir = argv[i + 1];
-    return brindlemark::bench::run(dir);
+    return brindlemark::bench::run(dir / "generated", false) || brindlemark::bench::run(dir / "real", true);
 }

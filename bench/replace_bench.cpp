@@ -1,6 +1,7 @@
 // Times the Replace command on a large map: every identifier of a 20,000-object bundle renamed through its
-// identifier list, with three 16 MB trigger files to patch, in two shapes: the plain generated bundle, and one
-// dense with references (about 40 identifiers in the string values of every object). Each is timed in this
+// identifier list, with three 16 MB trigger files to patch, in three shapes: the plain generated bundle, one
+// dense with references (about 40 identifiers in the string values of every object), and 50,000 objects in the
+// shape of real maps (realMapShape()). Each is timed in this
 // process (loading excluded) and as a whole `brindlemark-cli replace` process, interleaved with `cp` of the
 // same four files. Then, on a 2,000-object map, the command against the plain step-by-step one (every pair over
 // every object, every rename over every value and every side file).
@@ -72,7 +73,7 @@ std::string renameEverything(const std::vector<ObjectId>& ids) {
         std::string fresh;
         do {
             const std::size_t n = counter++;
-            fresh = std::string("x") + digits[n / 1296 % 36] + digits[n / 36 % 36] + digits[n % 36];
+            fresh = std::string(1, "xyz"[n / 46656 % 3]) + digits[n / 1296 % 36] + digits[n / 36 % 36] + digits[n % 36];
         } while (taken.count(fresh));
         list += id.text() + " " + fresh + "\r\n";
     }
@@ -106,17 +107,20 @@ struct Map {
 };
 
 Map writeMap(const fs::path& dir, const char* name, std::size_t objects, std::size_t mods, std::size_t sideBytes,
-             std::size_t occurrences, std::size_t references = 0) {
+             std::size_t occurrences, std::size_t references = 0, bool realMap = false) {
     fs::create_directories(dir);
     ObjectBundle bundle;
-    BundleShape shape{objects, mods, 7};
+    BundleShape shape = realMap ? realMapShape() : BundleShape{};
+    shape.objectCount = objects;
+    shape.modificationCount = mods;
+    shape.seed = 7;
     shape.referencesPerObject = references;
     generateBundle(shape, bundle);
     Map map;
     map.bundle = dir / (std::string(name) + ".w3o");
     map.list = dir / (std::string(name) + "_IdList.txt");
     std::string error;
-    if (!bundle.save(map.bundle, error))
+    if (!saveGenerated(bundle, shape, map.bundle, error))
         std::fprintf(stderr, "%s\n", error.c_str());
     const std::vector<ObjectId> ids = identifiers(bundle);
     const std::string list = renameEverything(ids);
@@ -234,8 +238,8 @@ void timeLargeMap(const Map& map, const char* title, const std::string& cli, int
     const Figures cp = figures(copying);
     std::printf("  %zu renames; in this process (loading excluded): best %.3f s, median %.3f s\n", renames, in.best,
                 in.median);
-    std::printf("  whole process, brindlemark-cli replace: best %.3f s, median %.3f s   target < 1 s: %s\n",
-                out.best, out.median, out.best < 1.0 ? "met" : "MISSED");
+    std::printf("  whole process, brindlemark-cli replace: best %.3f s, median %.3f s   target < 0.5 s (median): %s\n",
+                out.best, out.median, out.median < 0.5 ? "met" : "MISSED");
     std::printf("  cp of the bundle and the three side files:  best %.3f s, median %.3f s (%d runs, interleaved)\n\n",
                 cp.best, cp.median, runs);
 }
@@ -247,6 +251,11 @@ int run(const fs::path& dir, const std::string& cli, int runs) {
     timeLargeMap(big, "20,000 objects", cli, runs);
     const Map dense = writeMap(dir / "dense", "dense", 20000, 500000, 16u << 20, 50000, 40);
     timeLargeMap(dense, "20,000 objects, about 40 references in the strings of each", cli, runs);
+    const BundleShape real = realMapShape();
+    const Map realMap = writeMap(dir / "real", "real", real.objectCount, real.modificationCount, 16u << 20, 50000, 0,
+                                 true);
+    timeLargeMap(realMap, "50,000 objects in the shape of real maps (many small modifications, editor's order)",
+                 cli, runs);
 
     const Map small = writeMap(dir / "small", "small", 2000, 50000, 256u << 10, 800);
     const auto smallOriginals = snapshot(small);

@@ -76,6 +76,10 @@ public:
     // As readCString(), keeping nothing: only moves past the text and its NUL.
     bool skipCString(std::size_t maxBytes);
 
+    // The bytes from the position to the end.
+    const std::uint8_t* here() const { return bytes_.data() + pos_; }
+    // Moves the position on by `n` bytes, which must be no more than remain.
+    void advance(std::size_t n) { pos_ += n; }
     // Moves the position back by `n` bytes, never before the start.
     void stepBack(std::size_t n) { pos_ = n > pos_ ? 0 : pos_ - n; }
     // The bytes from `offset` up to the position (`offset` must not lie beyond it).

@@ -59,7 +59,10 @@ bool ObjectFile::fileObject(std::unique_ptr<ObjectRecord> record, MergePolicy po
     const bool standard = id == record->baseId;
     if (standard && record->modificationCount() == 0)
         return false;
-    if (warn && standardTable.contains(id) && customTable.contains(id))
+    // The table the object goes into first: while a file loads in order, that search ends at once.
+    const ObjectTable& own = standard ? standardTable : customTable;
+    const ObjectTable& other = standard ? customTable : standardTable;
+    if (warn && own.contains(id) && other.contains(id))
         warn("WARNING: COLLISION OF EXISTANCE FOR ID " + id.text());
     if (standard) {
         count(counts, counts && standardTable.contains(id), policy);

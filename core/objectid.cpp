@@ -27,26 +27,6 @@ std::string ObjectId::text() const {
     return out;
 }
 
-int compareIds(ObjectId a, ObjectId b) {
-    // Bytes as the order sees them: A to Z folded to lower case, everything else as it is. NUL stays the
-    // smallest, so an identifier that ends earlier sorts first, and nothing after it counts.
-    static constexpr auto folded = [] {
-        std::array<std::uint8_t, 256> table{};
-        for (int c = 0; c < 256; ++c)
-            table[c] = static_cast<std::uint8_t>(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
-        return table;
-    }();
-    for (int i = 0; i < 4; ++i) {
-        const std::uint8_t x = folded[a.bytes[i]];
-        const std::uint8_t y = folded[b.bytes[i]];
-        if (x != y)
-            return x < y ? -1 : 1;
-        if (x == 0)
-            return 0;
-    }
-    return 0;
-}
-
 std::string displayText(ObjectId id) {
     std::string out;
     for (std::uint8_t c : id.bytes) {

@@ -42,9 +42,33 @@ struct ObjectId {
     friend bool operator==(const ObjectId&, const ObjectId&) = default;
 };
 
+// The identifier as a number in the case-insensitive identifier order: A to Z folded to lower case, the bytes
+// after the first NUL byte cleared, the first byte most significant. Two identifiers compare as their keys do.
+inline std::uint32_t orderKey(ObjectId id) {
+    std::uint32_t v = id.value(); // the first byte least significant
+    // Bytes from 'A' to 'Z' gain 0x20, all four at once: the high bit of each byte of `upper` tells whether
+    // that byte is below 0x80, at least 'A' and at most 'Z'.
+    const std::uint32_t low7 = v & 0x7f7f7f7fu;
+    const std::uint32_t atLeastA = low7 + 0x3f3f3f3fu;   // 0x80 + x - 'A'
+    const std::uint32_t aboveZ = low7 + 0x25252525u;     // 0x80 + x - ('Z' + 1)
+    const std::uint32_t upper = atLeastA & ~aboveZ & ~v & 0x80808080u;
+    v |= upper >> 2;
+    if ((v & 0xffu) == 0)
+        return 0;
+    if ((v & 0xff00u) == 0)
+        v &= 0xffu;
+    else if ((v & 0xff0000u) == 0)
+        v &= 0xffffu;
+    return v << 24 | (v & 0xff00u) << 8 | (v >> 8 & 0xff00u) | v >> 24;
+}
+
 // The case-insensitive identifier order: only A to Z fold to lower case, bytes compare unsigned, and a NUL byte
 // ends the identifier. Returns a negative number, zero or a positive number.
-int compareIds(ObjectId a, ObjectId b);
+inline int compareIds(ObjectId a, ObjectId b) {
+    const std::uint32_t x = orderKey(a);
+    const std::uint32_t y = orderKey(b);
+    return (x > y) - (x < y);
+}
 // Whether the identifier order calls `a` and `b` equal.
 inline bool idsMatch(ObjectId a, ObjectId b) { return compareIds(a, b) == 0; }
 

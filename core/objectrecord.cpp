@@ -1,5 +1,6 @@
 #include "core/objectrecord.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace brindlemark {
@@ -42,7 +43,7 @@ std::optional<ObjectRecord::ValueView> ObjectRecord::findValue(ObjectId fieldId)
     // The same bisection as find(), over the stored modifications' field ids.
     static thread_local std::vector<const std::uint8_t*> starts;
     starts.clear();
-    walkStored(stored_.bytes, stored_.count, stored_.hasLevels,
+    walkStored(stored_.bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
                [&](std::size_t, const std::uint8_t* first, ModValueType, const std::uint8_t*, std::size_t) {
                    starts.push_back(first);
                });
@@ -54,7 +55,7 @@ std::optional<ObjectRecord::ValueView> ObjectRecord::findValue(ObjectId fieldId)
     if (at == starts.size())
         return std::nullopt;
     std::optional<ValueView> found;
-    walkStored(starts[at], 1, stored_.hasLevels,
+    walkStored(starts[at], nullptr, 1, stored_.hasLevels,
                [&](std::size_t, const std::uint8_t*, ModValueType type, const std::uint8_t* value,
                    std::size_t length) { found = storedView(type, value, length); });
     return found;
@@ -164,14 +165,9 @@ bool ObjectRecord::read(ByteReader& in, bool hasLevels, std::int32_t version) {
     in.place.what = "a modification of object";
     mods_.clear();
     stored_ = Stored{};
-    if (in.keepAlive) {
-        bool fits = false;
-        if (readStored(in, hasLevels, count, fits)) {
-            in.place = outer;
-            return true;
-        }
-        if (fits)
-            return false; // damaged
+    if (in.keepAlive && readStored(in, hasLevels, count)) {
+        in.place = outer;
+        return true;
     }
     mods_.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -191,71 +187,122 @@ bool ObjectRecord::read(ByteReader& in, bool hasLevels, std::int32_t version) {
     return true;
 }
 
-bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t count, bool& fits) {
-    // Checks every modification as Modification::read() would read it (the same reads, so the same errors),
-    // and that each would stay at the end when added in turn.
-    fits = true;
-    const std::size_t start = in.offset();
-    auto doesNotFit = [&] {
-        fits = false;
-        in.stepBack(in.offset() - start);
-        return false;
-    };
-    ObjectId previous;
-    // The level columns of the run of matching field ids that the last modification belongs to.
+bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t count) {
+    // The same checks as Modification::read() makes; anything it would fail on, or read as a stray value, is
+    // left to it.
+    const std::uint8_t* const start = in.here();
+    const std::uint8_t* const end = start + in.remaining();
+    const std::uint8_t* p = start;
+    const std::size_t header = hasLevels ? 16 : 8;
+    const std::uint32_t base = baseId.value();
+    bool baseMarkers = true;
+    // Whether every modification stays at the end when added in turn (see orderStored).
+    bool inOrder = true;
+    std::uint32_t previous = 0;
     constexpr std::size_t kMaxRun = 16;
-    std::pair<std::int32_t, std::int32_t> run[kMaxRun];
+    std::uint64_t run[kMaxRun];
     std::size_t runLength = 0;
+    static thread_local std::vector<std::uint32_t> starts;
+    starts.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
-        ObjectId field;
-        std::int32_t type = 0;
-        std::int32_t level = 0;
-        std::int32_t column = 0;
-        if (!in.readId(field) || !in.readI32(type) || (hasLevels && (!in.readI32(level) || !in.readI32(column))))
+        if (static_cast<std::size_t>(end - p) < header + 8)
             return false;
-        if (!isKnownValueType(static_cast<ModValueType>(type)))
-            return doesNotFit(); // a stray value: read the plain way
-        const int order = i == 0 ? 1 : compareIds(field, previous);
-        if (order < 0 || (order == 0 && !hasLevels))
-            return doesNotFit();
-        if (order > 0)
-            runLength = 0;
-        for (std::size_t r = 0; r < runLength; ++r)
-            if (run[r].first == level && run[r].second == column)
-                return doesNotFit(); // it would replace an earlier one
-        if (runLength == kMaxRun)
-            return doesNotFit();
-        run[runLength++] = {level, column};
-        previous = field;
-        switch (static_cast<ModValueType>(type)) {
-        case ModValueType::String:
-            if (!in.skipCString(kMaxStringBytes + 1))
-                return false;
-            break;
-        default: {
-            std::uint32_t value = 0;
-            if (!in.readU32(value))
-                return false;
-            break;
-        }
-        }
-        ObjectId marker;
-        if (!in.readId(marker))
+        const std::uint32_t type = detail::loadLittle32(p + 4);
+        if (type > 3)
             return false;
-        if (marker != baseId)
-            return doesNotFit();
+        starts.push_back(static_cast<std::uint32_t>(p - start));
+        if (inOrder) {
+            ObjectId field;
+            std::memcpy(field.bytes.data(), p, 4);
+            const std::uint32_t key = orderKey(field);
+            const std::uint64_t levels =
+                hasLevels ? std::uint64_t(detail::loadLittle32(p + 8)) << 32 | detail::loadLittle32(p + 12) : 0;
+            if (i != 0 && key <= previous) {
+                inOrder = key == previous && hasLevels && runLength < kMaxRun;
+                for (std::size_t r = 0; inOrder && r < runLength; ++r)
+                    inOrder = run[r] != levels;
+                if (inOrder)
+                    run[runLength++] = levels;
+            } else {
+                run[0] = levels;
+                runLength = 1;
+            }
+            previous = key;
+        }
+        const std::uint8_t* value = p + header;
+        if (type == static_cast<std::uint32_t>(ModValueType::String)) {
+            const std::size_t room = std::min<std::size_t>(static_cast<std::size_t>(end - value), kMaxStringBytes + 1);
+            const void* nul = std::memchr(value, 0, room);
+            if (!nul)
+                return false;
+            value = static_cast<const std::uint8_t*>(nul) + 1;
+        } else {
+            value += 4;
+        }
+        if (end - value < 4)
+            return false;
+        baseMarkers = baseMarkers && detail::loadLittle32(value) == base;
+        p = value + 4;
     }
-    const std::span<const std::uint8_t> bytes = in.bytesSince(start);
-    stored_ = Stored{in.keepAlive, bytes.data(), bytes.size(), count, hasLevels, baseId};
+    in.advance(static_cast<std::size_t>(p - start));
+    stored_ = Stored{in.keepAlive, start, static_cast<std::size_t>(p - start), count, hasLevels, baseMarkers, baseId};
+    if (!inOrder) {
+        orderStored(start, starts, hasLevels);
+        std::shared_ptr<std::uint32_t[]> order = std::make_shared<std::uint32_t[]>(starts.size());
+        std::copy(starts.begin(), starts.end(), order.get());
+        stored_.count = static_cast<std::uint32_t>(starts.size());
+        stored_.order = std::move(order);
+    }
     return true;
+}
+
+void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint32_t>& starts, bool hasLevels) {
+    // As read() adds Modification values: one whose field comes after the last one's goes at the end; any other
+    // replaces the entry of its field with the same level columns, or goes after the entries of its field.
+    struct Entry {
+        std::uint32_t key;
+        std::uint32_t at;
+        std::uint64_t levels;
+    };
+    static thread_local std::vector<Entry> held;
+    held.clear();
+    for (const std::uint32_t at : starts) {
+        ObjectId field;
+        std::memcpy(field.bytes.data(), bytes + at, 4);
+        const Entry entry{orderKey(field), at,
+                          hasLevels ? std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 |
+                                          detail::loadLittle32(bytes + at + 12)
+                                    : 0};
+        if (held.empty() || entry.key > held.back().key) {
+            held.push_back(entry);
+            continue;
+        }
+        const auto after = std::upper_bound(held.begin(), held.end(), entry.key,
+                                            [](std::uint32_t key, const Entry& e) { return key < e.key; });
+        auto same = after;
+        while (same != held.begin() && (same - 1)->key == entry.key && (same - 1)->levels != entry.levels)
+            --same;
+        if (same != held.begin() && (same - 1)->key == entry.key) {
+            (same - 1)->at = at;
+            continue;
+        }
+        held.insert(after, entry);
+    }
+    starts.resize(held.size());
+    for (std::size_t i = 0; i < held.size(); ++i)
+        starts[i] = held[i].at;
 }
 
 void ObjectRecord::unpackStored() const {
     ByteReader in(std::span<const std::uint8_t>(stored_.bytes, stored_.size));
     mods_.clear();
     mods_.reserve(stored_.count);
-    for (std::uint32_t i = 0; i < stored_.count; ++i)
+    for (std::uint32_t i = 0; i < stored_.count; ++i) {
+        if (stored_.order)
+            in = ByteReader(std::span<const std::uint8_t>(stored_.bytes + stored_.order[i],
+                                                          stored_.size - stored_.order[i]));
         mods_.emplace_back().read(in, stored_.hasLevels);
+    }
     stored_ = Stored{};
 }
 
@@ -266,9 +313,21 @@ void ObjectRecord::write(ByteWriter& out, std::int32_t version) const {
         out.writeU32(1);
         out.writeI32(setFlag);
     }
-    if (stored_.bytes && stored_.marker == baseId) {
+    if (stored_.bytes && !stored_.order && stored_.baseMarkers && stored_.marker == baseId) {
         out.writeU32(stored_.count);
         out.writeBytes(stored_.bytes, stored_.size);
+        return;
+    }
+    if (stored_.bytes) {
+        // Each one's bytes up to its end marker are what Modification::write() would write.
+        out.writeU32(stored_.count);
+        walkStored(stored_.bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
+                   [&](std::size_t, const std::uint8_t* first, ModValueType type, const std::uint8_t* value,
+                       std::size_t length) {
+                       const std::uint8_t* valueEnd = value + length + (type == ModValueType::String ? 1 : 0);
+                       out.writeBytes(first, static_cast<std::size_t>(valueEnd - first));
+                       out.writeId(baseId);
+                   });
         return;
     }
     unpack();

@@ -22,10 +22,13 @@ inline std::uint32_t loadLittle32(const std::uint8_t* at) {
 // One object: its two identifiers and its modifications, kept in identifier order of their field ids (among
 // matching field ids, in the order they were added).
 //
-// An object read from bytes that are kept alive (ByteReader::keepAlive) whose modifications stand in that order,
-// each ended by the base id, keeps them as those bytes: nothing is allocated per modification, and writing copies
-// the bytes. They are unpacked into Modification values the first time anything looks at them or changes them,
-// so reading an object is not safe from two threads at once.
+// An object read from bytes that are kept alive (ByteReader::keepAlive) keeps its modifications as those bytes
+// (unless one of them carries a stray value): nothing is allocated per modification. When they stand in order,
+// each ended by the base id, writing copies the bytes whole; otherwise the object holds where each one stands,
+// four bytes a modification, in the order that reading them one by one would give (later ones replacing earlier
+// ones of the same field and level columns), and writing copies each one with the base id as its end marker.
+// They are unpacked into Modification values the first time anything changes them or asks for them as such, so
+// reading an object is not safe from two threads at once.
 class ObjectRecord {
 public:
     ObjectId baseId;
@@ -80,21 +83,26 @@ public:
     void write(ByteWriter& out, std::int32_t version) const;
 
 private:
-    // Modifications kept as the bytes they were read from, each ended by `marker`.
+    // Modifications kept as the bytes they were read from.
     struct Stored {
         std::shared_ptr<const void> owner;
         const std::uint8_t* bytes = nullptr;
         std::size_t size = 0;
-        std::uint32_t count = 0;
+        std::uint32_t count = 0; // the modifications the object holds
         bool hasLevels = false;
+        bool baseMarkers = false; // every one is ended by `marker`, which was the base id
         ObjectId marker;
         bool own = false; // `owner` is a copy made for this object
+        // Where each modification the object holds starts in `bytes`, in order; null when they stand one after
+        // the other, all of them held.
+        std::shared_ptr<const std::uint32_t[]> order;
     };
 
     // Walks stored modifications: `step(index, first, type, value, length)` receives each one's first byte, its
     // value type, the first byte of its value and the value's length (a string's without its NUL, else 4).
     template <typename Byte, typename Step>
-    static void walkStored(Byte* bytes, std::uint32_t count, bool hasLevels, Step&& step);
+    static void walkStored(Byte* bytes, const std::uint32_t* order, std::uint32_t count, bool hasLevels,
+                           Step&& step);
     // What a stored value holds, from walkStored()'s account of it.
     static ValueView storedView(ModValueType type, const std::uint8_t* value, std::size_t length) {
         ValueView view{type, 0, {}};
@@ -113,9 +121,12 @@ private:
             unpackStored();
     }
     void unpackStored() const;
-    // Reads the modifications at the reader's position as stored bytes; false with `fits` false (and the reader
-    // where it was) when they do not stand in order or carry other end markers.
-    bool readStored(ByteReader& in, bool hasLevels, std::uint32_t count, bool& fits);
+    // Reads the modifications at the reader's position as stored bytes; false, with the reader where it was,
+    // when one of them is damaged or carries a stray value (reading them one by one then tells which).
+    bool readStored(ByteReader& in, bool hasLevels, std::uint32_t count);
+    // Puts the modifications starting at `starts` in the order reading them one by one would give, as positions
+    // in `bytes`.
+    static void orderStored(const std::uint8_t* bytes, std::vector<std::uint32_t>& starts, bool hasLevels);
 
     // The index of the entry that `m` replaces, or the count when there is none; `insertAt` receives the
     // insertion position.
@@ -126,11 +137,14 @@ private:
 };
 
 template <typename Byte, typename Step>
-void ObjectRecord::walkStored(Byte* bytes, std::uint32_t count, bool hasLevels, Step&& step) {
-    // Stored modifications were checked when read: every one is whole, of a known type, and in order.
+void ObjectRecord::walkStored(Byte* bytes, const std::uint32_t* order, std::uint32_t count, bool hasLevels,
+                              Step&& step) {
+    // Stored modifications were checked when read: every one is whole and of a known type.
     Byte* p = bytes;
     const std::size_t header = hasLevels ? 16 : 8;
     for (std::uint32_t i = 0; i < count; ++i) {
+        if (order)
+            p = bytes + order[i];
         const auto type = static_cast<ModValueType>(detail::loadLittle32(p + 4));
         Byte* value = p + header;
         const std::size_t length =
@@ -148,7 +162,7 @@ template <typename Visit> void ObjectRecord::visitValues(Visit&& visit) const {
         }
         return;
     }
-    walkStored(stored_.bytes, stored_.count, stored_.hasLevels,
+    walkStored(stored_.bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
                [&](std::size_t i, const std::uint8_t*, ModValueType type, const std::uint8_t* value,
                    std::size_t length) { visit(i, storedView(type, value, length)); });
 }
@@ -169,7 +183,8 @@ template <typename Patch> void ObjectRecord::patchValues(Patch&& patch) {
         }
         return;
     }
-    walkStored(ownStoredBytes(), stored_.count, stored_.hasLevels,
+    std::uint8_t* bytes = ownStoredBytes();
+    walkStored(bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
                [&](std::size_t, std::uint8_t*, ModValueType type, std::uint8_t* value, std::size_t length) {
                    if (type == ModValueType::String || type == ModValueType::Integer)
                        patch(type, value, length);

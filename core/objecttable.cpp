@@ -10,20 +10,27 @@ ObjectTable::ObjectTable(const ObjectTable& other) { *this = other; }
 ObjectTable& ObjectTable::operator=(const ObjectTable& other) {
     if (this == &other)
         return *this;
-    std::vector<std::unique_ptr<ObjectRecord>> copy;
-    copy.reserve(other.objects_.size());
-    for (const auto& r : other.objects_)
-        copy.push_back(std::make_unique<ObjectRecord>(*r));
-    objects_ = std::move(copy);
+    ObjectTable copy;
+    copy.objects_.reserve(other.objects_.size());
+    for (const ObjectRecord* r : other.objects_)
+        copy.objects_.push_back(new ObjectRecord(*r));
+    *this = std::move(copy);
     return *this;
 }
 
-std::size_t ObjectTable::search(ObjectId key, std::size_t& insertPos) const {
+std::size_t ObjectTable::search(ObjectId id, std::size_t& insertPos) const {
+    const std::uint32_t key = orderKey(id);
+    // Files list objects in order, so most searches while loading end behind the last one.
+    if (objects_.empty() || key > orderKey(objects_.back()->effectiveId())) {
+        insertPos = objects_.size();
+        return objects_.size();
+    }
     std::size_t lo = 0;
     std::size_t hi = objects_.size();
     while (lo != hi) {
         const std::size_t mid = (lo + hi) / 2;
-        const int c = compareIds(key, objects_[mid]->effectiveId());
+        const std::uint32_t other = orderKey(objects_[mid]->effectiveId());
+        const int c = (key > other) - (key < other);
         if (c == 0)
             return mid;
         if (c < 0)
@@ -57,7 +64,8 @@ bool ObjectTable::resolve(std::size_t index, std::unique_ptr<ObjectRecord> incom
     case MergePolicy::Overwrite:
         if (observer)
             observer->destroying(*objects_[index]);
-        objects_[index] = std::move(incoming);
+        delete objects_[index];
+        objects_[index] = incoming.release();
         return true;
     }
     return true;
@@ -68,7 +76,8 @@ bool ObjectTable::add(std::unique_ptr<ObjectRecord> record, MergePolicy policy, 
     const std::size_t found = search(record->effectiveId(), pos);
     if (found != objects_.size())
         return resolve(found, std::move(record), policy, observer);
-    objects_.insert(objects_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(record));
+    objects_.insert(objects_.begin() + static_cast<std::ptrdiff_t>(pos), record.get());
+    record.release();
     return true;
 }
 
@@ -76,7 +85,9 @@ bool ObjectTable::add(const ObjectRecord& record, MergePolicy policy) {
     std::size_t pos = 0;
     const std::size_t found = search(record.effectiveId(), pos);
     if (found == objects_.size()) {
-        objects_.insert(objects_.begin() + static_cast<std::ptrdiff_t>(pos), std::make_unique<ObjectRecord>(record));
+        auto copy = std::make_unique<ObjectRecord>(record);
+        objects_.insert(objects_.begin() + static_cast<std::ptrdiff_t>(pos), copy.get());
+        copy.release();
         return true;
     }
     // Glue and Keep need no copy of the incoming object.
@@ -97,39 +108,42 @@ bool ObjectTable::add(ObjectRecord&& record, MergePolicy policy) {
 void ObjectTable::insertAt(const ObjectRecord& record, std::size_t index) {
     if (index > objects_.size())
         index = objects_.size();
-    objects_.insert(objects_.begin() + static_cast<std::ptrdiff_t>(index), std::make_unique<ObjectRecord>(record));
+    auto copy = std::make_unique<ObjectRecord>(record);
+    objects_.insert(objects_.begin() + static_cast<std::ptrdiff_t>(index), copy.get());
+    copy.release();
 }
 
 bool ObjectTable::removeAt(std::size_t index) {
     if (index >= objects_.size())
         return false;
+    delete objects_[index];
     objects_.erase(objects_.begin() + static_cast<std::ptrdiff_t>(index));
     return true;
 }
 
 std::unique_ptr<ObjectRecord> ObjectTable::takeAt(std::size_t index) {
-    std::unique_ptr<ObjectRecord> record = std::move(objects_[index]);
+    std::unique_ptr<ObjectRecord> record(objects_[index]);
     objects_.erase(objects_.begin() + static_cast<std::ptrdiff_t>(index));
     return record;
 }
 
 void ObjectTable::sortAndResolve(MergePolicy policy, TableObserver* observer) {
-    std::stable_sort(objects_.begin(), objects_.end(), [](const auto& a, const auto& b) {
+    std::stable_sort(objects_.begin(), objects_.end(), [](const ObjectRecord* a, const ObjectRecord* b) {
         return compareIds(a->effectiveId(), b->effectiveId()) < 0;
     });
-    std::vector<std::unique_ptr<ObjectRecord>> kept;
-    kept.reserve(objects_.size());
-    for (auto& record : objects_) {
-        if (!kept.empty() && idsMatch(kept.back()->effectiveId(), record->effectiveId())) {
-            // Resolve against the last kept object, which stands at the end of `kept`.
-            objects_.swap(kept);
-            resolve(objects_.size() - 1, std::move(record), policy, observer);
-            objects_.swap(kept);
+    // Every object is in exactly one of `sorted` (not yet looked at) and `objects_` (kept) at any time.
+    std::vector<ObjectRecord*> sorted;
+    sorted.swap(objects_);
+    objects_.reserve(sorted.size());
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        ObjectRecord* record = std::exchange(sorted[i], nullptr);
+        if (!objects_.empty() && idsMatch(objects_.back()->effectiveId(), record->effectiveId())) {
+            // Resolve against the last kept object.
+            resolve(objects_.size() - 1, std::unique_ptr<ObjectRecord>(record), policy, observer);
             continue;
         }
-        kept.push_back(std::move(record));
+        objects_.push_back(record);
     }
-    objects_ = std::move(kept);
 }
 
 void ObjectTable::reposition(std::size_t index, MergePolicy policy, TableObserver* observer) {
@@ -137,7 +151,8 @@ void ObjectTable::reposition(std::size_t index, MergePolicy policy, TableObserve
     std::size_t pos = 0;
     const std::size_t found = search(record->effectiveId(), pos);
     if (found == objects_.size()) {
-        objects_.insert(objects_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(record));
+        objects_.insert(objects_.begin() + static_cast<std::ptrdiff_t>(pos), record.get());
+        record.release();
         return;
     }
     if (found < index) {
@@ -146,14 +161,14 @@ void ObjectTable::reposition(std::size_t index, MergePolicy policy, TableObserve
         return;
     }
     // The moved object stood first: it is held in the matching one's place, and that one is added.
-    std::unique_ptr<ObjectRecord> later = std::move(objects_[found]);
-    objects_[found] = std::move(record);
+    std::unique_ptr<ObjectRecord> later(objects_[found]);
+    objects_[found] = record.release();
     resolve(found, std::move(later), policy, observer);
 }
 
 void ObjectTable::write(ByteWriter& out, std::int32_t version) const {
     out.writeU32(static_cast<std::uint32_t>(objects_.size()));
-    for (const auto& r : objects_) {
+    for (const ObjectRecord* r : objects_) {
         r->write(out, version);
         out.drain();
     }

@@ -29,10 +29,17 @@ public:
 class ObjectTable {
 public:
     ObjectTable() = default;
+    ~ObjectTable() { clear(); }
     ObjectTable(const ObjectTable& other);
     ObjectTable& operator=(const ObjectTable& other);
-    ObjectTable(ObjectTable&&) noexcept = default;
-    ObjectTable& operator=(ObjectTable&&) noexcept = default;
+    ObjectTable(ObjectTable&& other) noexcept : objects_(std::move(other.objects_)) { other.objects_.clear(); }
+    ObjectTable& operator=(ObjectTable&& other) noexcept {
+        if (this != &other) {
+            clear();
+            objects_.swap(other.objects_);
+        }
+        return *this;
+    }
 
     // Inserts a copy in order, or resolves a matching object by `policy`. False only when Keep refused it.
     bool add(const ObjectRecord& record, MergePolicy policy);
@@ -50,7 +57,11 @@ public:
     bool contains(ObjectId id) const { return indexOf(id) != count(); }
     // The index of an object with a matching effective id, found by bisection, or the count.
     std::size_t indexOf(ObjectId id) const;
-    void clear() { objects_.clear(); }
+    void clear() {
+        for (ObjectRecord* record : objects_)
+            delete record;
+        objects_.clear();
+    }
 
     // Puts the table back in identifier order with a stable sort; of neighbours whose effective ids then match,
     // the one standing first counts as held and each later one as added under `policy`.
@@ -68,7 +79,7 @@ public:
     public:
         class Iterator {
         public:
-            explicit Iterator(const std::unique_ptr<ObjectRecord>* at) : at_(at) {}
+            explicit Iterator(ObjectRecord* const* at) : at_(at) {}
             const ObjectRecord& operator*() const { return **at_; }
             Iterator& operator++() {
                 ++at_;
@@ -77,14 +88,14 @@ public:
             bool operator!=(const Iterator& other) const { return at_ != other.at_; }
 
         private:
-            const std::unique_ptr<ObjectRecord>* at_;
+            ObjectRecord* const* at_;
         };
-        explicit Objects(const std::vector<std::unique_ptr<ObjectRecord>>& objects) : objects_(objects) {}
+        explicit Objects(const std::vector<ObjectRecord*>& objects) : objects_(objects) {}
         Iterator begin() const { return Iterator(objects_.data()); }
         Iterator end() const { return Iterator(objects_.data() + objects_.size()); }
 
     private:
-        const std::vector<std::unique_ptr<ObjectRecord>>& objects_;
+        const std::vector<ObjectRecord*>& objects_;
     };
     Objects objects() const { return Objects(objects_); }
 
@@ -98,7 +109,9 @@ private:
     bool resolve(std::size_t index, std::unique_ptr<ObjectRecord> incoming, MergePolicy policy,
                  TableObserver* observer);
 
-    std::vector<std::unique_ptr<ObjectRecord>> objects_;
+    // Owned: each is deleted when it leaves the table other than through takeAt(). Plain pointers, so that
+    // inserting and removing moves them as bytes.
+    std::vector<ObjectRecord*> objects_;
 };
 
 } // namespace brindlemark

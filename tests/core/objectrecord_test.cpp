@@ -37,21 +37,36 @@ std::vector<std::string> fieldOrder(const ObjectRecord& r) {
     return out;
 }
 
+Bytes writeObject(const ObjectRecord& r, std::int32_t version) {
+    ByteWriter out;
+    r.write(out, version);
+    return out.buffer();
+}
+
+// Reads the object from bytes that are kept alive, as loading a file does (modifications held as those bytes),
+// and checks that reading it from passing bytes (one Modification at a time) gives the same object, error and
+// written bytes.
 bool readObject(const Bytes& bytes, bool levels, std::int32_t version, ObjectRecord& out, ReadError* error = nullptr,
                 std::size_t* consumed = nullptr) {
-    ByteReader in(bytes);
+    const auto kept = std::make_shared<Bytes>(bytes);
+    ByteReader in(*kept);
+    in.keepAlive = kept;
     const bool ok = out.read(in, levels, version);
+    ByteReader plainIn(bytes);
+    ObjectRecord plain;
+    EXPECT_EQ(plain.read(plainIn, levels, version), ok);
+    EXPECT_EQ(plainIn.offset(), in.offset());
+    EXPECT_EQ(plainIn.error().message, in.error().message);
+    EXPECT_EQ(plainIn.error().offset, in.error().offset);
+    if (ok) {
+        EXPECT_EQ(out.modificationCount(), plain.modificationCount());
+        EXPECT_EQ(writeObject(out, version), writeObject(plain, version));
+    }
     if (error)
         *error = in.error();
     if (consumed)
         *consumed = in.offset();
     return ok;
-}
-
-Bytes writeObject(const ObjectRecord& r, std::int32_t version) {
-    ByteWriter out;
-    r.write(out, version);
-    return out.buffer();
 }
 
 TEST(ObjectRecord, ModificationsAreHeldInCaseInsensitiveFieldOrder) {
@@ -115,6 +130,32 @@ TEST(ObjectRecord, RepeatedFieldWithoutLevelsKeepsTheLaterValue) {
     EXPECT_EQ(r.modifications()[0].intValue, 250);
     EXPECT_EQ(r.modifications()[0].fieldId, id("UHPM")); // the field id as spelt in the later one
     EXPECT_EQ(writeObject(r, 2).size(), file.size() - 16);
+}
+
+TEST(ObjectRecord, ModificationsOutOfOrderAreReadAsIfAddedOneByOne) {
+    // In the editor's order, ended by other ids: a field before earlier ones, a level column repeated (the later
+    // value replaces the earlier one where it stands), a field spelt in two cases, a run of twenty levels.
+    Builder file;
+    file.id("Aabc").id("A000").u32(27);
+    auto mod = [&](const char* field, std::int32_t level, std::int32_t column, std::int32_t value) {
+        file.id(field).i32(0).i32(level).i32(column).i32(value).id("A000");
+    };
+    mod("anam", 0, 0, 1);
+    mod("Ncl1", 1, 0, 2);
+    mod("Ncl1", 2, 0, 3);
+    mod("aare", 1, 0, 4);
+    mod("NCL1", 1, 0, 5);
+    mod("Ncl1", 1, 1, 6);
+    mod("aare", 2, 0, 7);
+    for (int level = 20; level > 0; --level)
+        mod("Ncl2", level, 0, 100 + level);
+    ObjectRecord r;
+    ASSERT_TRUE(readObject(file.bytes, true, 2, r));
+    ASSERT_EQ(r.modificationCount(), 26u);
+    EXPECT_EQ(fieldOrder(r)[0], "aare");
+    EXPECT_EQ(r.modifications()[3].fieldId, id("NCL1"));
+    EXPECT_EQ(r.modifications()[3].intValue, 5);
+    ASSERT_TRUE(r.findValue(id("ncl2")).has_value());
 }
 
 TEST(ObjectRecord, LevelColumnsReplaceTheExactEntryWhereverItStands) {
