@@ -26,7 +26,7 @@ public:
     // an MPQ archive, is damaged, or is protected: an archive without a "(listfile)", or with files whose
     // names the listfile does not give, is refused, because such files could not be carried over into a
     // rewritten map. On failure an archive that was open before stays open and unchanged.
-    bool open(const std::filesystem::path& path, std::string& error);
+    [[nodiscard]] bool open(const std::filesystem::path& path, std::string& error);
     void close();
     bool isOpen() const;
     // The file last opened; empty when none is.
@@ -40,7 +40,7 @@ public:
     bool contains(std::string_view name) const;
     // The bytes of the named file (any case). On failure returns false with a message naming the archive and
     // the file, and leaves `out` empty.
-    bool read(std::string_view name, std::vector<std::uint8_t>& out, std::string& error) const;
+    [[nodiscard]] bool read(std::string_view name, std::vector<std::uint8_t>& out, std::string& error) const;
 
     // Reading is not safe from several threads on one MapArchive; different MapArchives may be used at once.
 
@@ -65,7 +65,7 @@ private:
 // so on failure (false with a message) the old `target` is left as it was and no temporary file remains.
 // `target` may be the source's own file. Files in `added` (name -> contents), which the archive must not hold
 // yet, are stored after all others, compressed.
-bool writeMapArchive(const MapArchive& source,
+[[nodiscard]] bool writeMapArchive(const MapArchive& source,
                      const std::map<std::string, std::vector<std::uint8_t>>& replaced,
                      const std::filesystem::path& target, std::string& error,
                      const std::map<std::string, std::vector<std::uint8_t>>& added = {});

@@ -75,7 +75,7 @@ struct MapArchive::Impl {
     }
 
     // Opens the archive at `written` as any map is opened and checks that it holds exactly `files`.
-    static bool checkWritten(const std::filesystem::path& written, const std::vector<storm::WrittenFile>& files,
+    [[nodiscard]] static bool checkWritten(const std::filesystem::path& written, const std::vector<storm::WrittenFile>& files,
                              std::string& why);
 
     const MapArchiveEntry* find(std::string_view name) const {
@@ -84,9 +84,9 @@ struct MapArchive::Impl {
     }
 
     // The bytes of one file as StormLib unpacks them; on failure the reason alone, and `out` empty.
-    bool readEntry(const MapArchiveEntry& entry, std::vector<std::uint8_t>& out, std::string& reason) const;
+    [[nodiscard]] bool readEntry(const MapArchiveEntry& entry, std::vector<std::uint8_t>& out, std::string& reason) const;
     // The same, checked against the checksums of "(attributes)"; the message names the map and the file.
-    bool read(const MapArchiveEntry& entry, std::vector<std::uint8_t>& out, std::string& error) const;
+    [[nodiscard]] bool read(const MapArchiveEntry& entry, std::vector<std::uint8_t>& out, std::string& error) const;
 };
 
 } // namespace brindlemark

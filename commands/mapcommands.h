@@ -47,7 +47,7 @@ struct MapReplacePlan {
 
 // The same run planned only: what each rename would change in the map's object data, its trigger files and
 // the side files. Nothing is written. False with a message when the map, the list or a side file cannot be read.
-bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, MessageSink& sink);
+[[nodiscard]] bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, MessageSink& sink);
 
 // Merges a bundle, single-kind file or another map into the map's object files under `policy` and writes the map
 // back (after its backup copy unless `takeBackup` is false). The texts that another map's objects refer to in its

@@ -70,7 +70,7 @@ struct MapObjects {
 // or the folder BACKUP_<name> beside the folder map is replaced whole by the files that change, as they are
 // now. With nothing to change nothing is staged. A file of a folder map that is a symbolic link out of the
 // folder is refused. Counts the files that change. False (reported) on failure.
-bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
+[[nodiscard]] bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
                    const std::map<std::string, std::vector<std::uint8_t>>& added, bool backup, FileTransaction& files,
                    std::size_t& changed, MessageSink& sink);
 
@@ -82,13 +82,13 @@ void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects&
 
 // Reads every object file of the open map; loading warnings go to `warn`. False with a message naming the map
 // and the file when one is damaged.
-bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out, std::string& error,
+[[nodiscard]] bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out, std::string& error,
                     const WarningSink& warn);
 
 // Reads a map for looking at: its object files and skin files glued into one bundle, or with `skinApart` the skin
 // files into that bundle of their own; and its string table (war3map.wts) when it has one. False with the reason.
 // Loading warnings go to the bundle's warning sink.
-bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error,
+[[nodiscard]] bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error,
                    ObjectBundle* skinApart = nullptr);
 
 // Puts a map's objects and skin objects into `bundle` for looking at, the skin glued on top (or with `skinApart`
@@ -100,14 +100,14 @@ bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, Stri
 // Reads a map's objects (as loadMapBundle) as the added file of a merge. Unless `keepReferences`, the string
 // values that refer to its string table are resolved to their texts, for a main file that has no table of its
 // own; a reference the table lacks is then refused, naming each. False with the reason.
-bool readAddedMap(const std::filesystem::path& path, bool keepReferences, AddedFile& out, std::string& error);
+[[nodiscard]] bool readAddedMap(const std::filesystem::path& path, bool keepReferences, AddedFile& out, std::string& error);
 
 // Brings the texts that `bundle` (objects about to move into the map `target`) refers to in `source`, the string
 // table of the map `sourcePath`, into the target's string table (carryStrings()), and puts the new table among
 // the files to write: into `replaced`, or `added` when the target had none. Nothing changes when the bundle
 // refers to no text. With `reuseMatching`, references whose number the target holds with the same text stay.
 // False with the refusal when `source` lacks a referenced block: the texts would be another map's.
-bool carryStringsIntoMap(const MapContents& target, std::initializer_list<ObjectBundle*> bundles,
+[[nodiscard]] bool carryStringsIntoMap(const MapContents& target, std::initializer_list<ObjectBundle*> bundles,
                          const StringTable& source,
                          const std::filesystem::path& sourcePath, bool reuseMatching,
                          std::map<std::string, std::vector<std::uint8_t>>& replaced,
