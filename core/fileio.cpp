@@ -817,6 +817,7 @@ std::string lockKey(const fs::path& path) {
 struct HeldLock {
     std::string key;
     bool folder = false;
+    bool checked = true; // false once the run itself replaced the file
     FileStamp stamp;
     std::vector<std::pair<std::string, FileStamp>> reads;
 };
@@ -850,7 +851,7 @@ void noteRead(const fs::path& path, std::span<const std::uint8_t> bytes) {
 // The stamp this process's locks took of `key`, if any.
 const FileStamp* heldStamp(const std::string& key) {
     for (auto& [ticket, held] : heldLocks) {
-        if (held.key == key && !held.folder)
+        if (held.key == key && !held.folder && held.checked)
             return &held.stamp;
         for (auto& [read, stamp] : held.reads)
             if (read == key)
@@ -866,8 +867,11 @@ bool heldFilesUnchanged(const std::vector<fs::path>& targets, std::string& error
     if (heldLocks.empty())
         return true;
     for (const fs::path& target : targets) {
-        const FileStamp* stamp = heldStamp(lockKey(target));
-        if (stamp && stampFile(target) != *stamp) {
+        const FileStamp* held = heldStamp(lockKey(target));
+        if (!held)
+            continue;
+        const FileStamp stamp = *held; // stamping the file may note its reading beside
+        if (stampFile(target) != stamp) {
             error = pathText(target) + ": another program changed the file during this run; nothing was written";
             return false;
         }
@@ -875,12 +879,18 @@ bool heldFilesUnchanged(const std::vector<fs::path>& targets, std::string& error
     return true;
 }
 
-// After this process wrote them, the files' new contents are what its locks expect.
-void restampHeldFiles(const std::vector<fs::path>& targets) {
+// After this process wrote them, the files hold its own contents: no later commit of the run checks them again
+// (which would mean reading each once more).
+void forgetHeldStamps(const std::vector<fs::path>& targets) {
     std::lock_guard<std::recursive_mutex> guard(heldMutex);
-    for (const fs::path& target : targets)
-        if (FileStamp* stamp = const_cast<FileStamp*>(heldStamp(lockKey(target))))
-            *stamp = stampFile(target);
+    for (const fs::path& target : targets) {
+        const std::string key = lockKey(target);
+        for (auto& [ticket, held] : heldLocks) {
+            if (held.key == key)
+                held.checked = false;
+            std::erase_if(held.reads, [&](const auto& r) { return r.first == key; });
+        }
+    }
 }
 
 } // namespace
@@ -1193,7 +1203,7 @@ bool SaveFile::replaceable(std::string& error) const {
 
 bool SaveFile::commit(std::string& error) {
     if (finish(error) && heldFilesUnchanged({target_}, error) && replace(error)) {
-        restampHeldFiles({target_});
+        forgetHeldStamps({target_});
         return true;
     }
     discard();
@@ -1442,7 +1452,7 @@ bool FileTransaction::commit(std::string& error) {
         return false;
     if (!commitFiles(error))
         return false;
-    restampHeldFiles(replaced);
+    forgetHeldStamps(replaced);
     return true;
 }
 
