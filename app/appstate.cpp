@@ -94,6 +94,13 @@ AppState::AppState() {
 
 void AppState::chooseMainBundle(const std::filesystem::path& path, MessageSink& sink) {
     bundle.clear();
+    {
+        // A run that stopped part-way on this file is finished or undone before the file is shown.
+        FileLock lock;
+        std::string busy;
+        if (lock.acquire(path, busy, std::chrono::milliseconds(200)))
+            reportRecovered(lock, sink);
+    }
     mainStamp = stampFile(path);
     mapStrings = StringTable();
     mainIsMap = isMapForm(formOf(path));
@@ -143,14 +150,17 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
             showMap(written, sink);
         return report;
     }
-    FileLock lock;
+    FileLocks lock;
     std::string error;
-    if (writes && !bundlePath.fullPath.empty() && !lock.acquire(bundlePath.fullPath, error)) {
+    std::vector<std::filesystem::path> locked = request.sideFiles;
+    locked.push_back(bundlePath.fullPath);
+    if (writes && !bundlePath.fullPath.empty() && !lock.acquire(locked, error)) {
         sink.message(error);
         ReplaceReport report;
         report.failed = true;
         return report;
     }
+    reportRecovered(lock, sink);
     // With the backup switch clear a Replace only renames in memory: for a map, its objects as loaded.
     ReplaceRequest checked = request;
     if (mainLoaded)
@@ -178,15 +188,16 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
             showMap(written, sink);
         return report;
     }
-    FileLock lock;
+    FileLocks lock;
     std::string error;
-    if (request.enabled && !bundlePath.fullPath.empty() && !lock.acquire(bundlePath.fullPath, error)) {
+    if (request.enabled && !bundlePath.fullPath.empty() && !lock.acquire({bundlePath.fullPath}, error)) {
         sink.message(error);
         MergeReport report;
         report.ran = true;
         report.failed = true;
         return report;
     }
+    reportRecovered(lock, sink);
     // A map's objects come with their texts in place of the references into its string table.
     AddedFile mapObjects;
     const bool addedIsMap = request.enabled && isMapForm(formOf(request.addedFile));

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/bundlepath.h"
+#include "core/fileio.h"
 #include "core/objectbundle.h"
 #include "replace/stringtable.h"
 
@@ -53,6 +54,9 @@ const Command& recoverCommand();
 
 // Writes "brindlemark-cli: <message>" and a line end to standard error.
 void printError(std::string_view message);
+// Locks every file the run writes (empty paths and "-" skipped) and prints what the locks found and finished of
+// an earlier run that stopped part-way. Prints the reason and returns false when a file is busy.
+bool lockRunFiles(FileLocks& locks, const std::vector<std::filesystem::path>& paths);
 // Writes bytes to standard output as they are.
 void printOut(std::string_view text);
 

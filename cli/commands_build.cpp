@@ -174,12 +174,9 @@ int runBuild(const ParsedArguments& args) {
     }
     if (out && !checkOutput("build", *out, args.positional, false))
         return kExitFailure;
-    FileLock lock;
-    std::string error;
-    if (out && out->text != "-" && !lock.acquire(out->path, error)) {
-        printError(error);
+    FileLocks lock;
+    if (out && !lockRunFiles(lock, {out->path}))
         return kExitFailure;
-    }
     std::vector<std::uint8_t> bytes;
     std::string name;
     if (!readInput(args.positional[0], bytes, name))

@@ -43,12 +43,10 @@ int runMerge(const ParsedArguments& args) {
             sink.message(mergeSummary(report));
         return report.failed ? kExitFailure : kExitSuccess;
     }
-    FileLock lock;
+    FileLocks lock;
     std::string error;
-    if (!lock.acquire(main.path, error)) {
-        printError(error);
+    if (!lockRunFiles(lock, {main.path}))
         return kExitFailure;
-    }
     ObjectBundle bundle;
     bool loaded = false;
     const BundlePath path = chooseMainBundle(bundle, main, MergePolicy::Glue, sink, loaded);

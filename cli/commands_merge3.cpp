@@ -205,12 +205,9 @@ int runMerge3(const ParsedArguments& args) {
     Form form;
     if (!decideForm(args, form))
         return kExitTrouble;
-    FileLock lock;
-    std::string error;
-    if (out.text != "-" && !lock.acquire(out.path, error)) {
-        printError(error);
+    FileLocks lock;
+    if (!lockRunFiles(lock, {out.path}))
         return kExitTrouble;
-    }
     // A merge driver's files are git's temporary copies: messages name the file they stand for.
     const Argument* path = args.value("--path");
     constexpr const char* kSides[] = {"base", "ours", "theirs"};

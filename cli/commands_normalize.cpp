@@ -21,12 +21,10 @@ int runNormalize(const ParsedArguments& args) {
         return kExitFailure;
     ObjectBundle bundle;
     bundle.mergePolicy = MergePolicy::Glue;
-    FileLock lock;
+    FileLocks lock;
     std::string error;
-    if (out->text != "-" && !lock.acquire(out->path, error)) {
-        printError(error);
+    if (!lockRunFiles(lock, {out->path}))
         return kExitFailure;
-    }
     StringTable strings;
     if (!loadBundle(bundle, in, &strings) || !checkOutputForm("normalize", *out, bundle, in.text))
         return kExitFailure;

@@ -123,12 +123,11 @@ int runReplace(const ParsedArguments& args) {
     }
     ConsoleSink sink;
     const bool dryRun = args.has("--dry-run");
-    FileLock lock;
-    std::string error;
-    if (!dryRun && !lock.acquire(args.positional[0].path, error)) {
-        printError(error);
+    FileLocks lock;
+    std::vector<std::filesystem::path> locked = args.paths("--side");
+    locked.push_back(args.positional[0].path);
+    if (!dryRun && !lockRunFiles(lock, locked))
         return kExitFailure;
-    }
     ObjectBundle bundle;
     bool loaded = false;
     const BundlePath path = chooseMainBundle(bundle, args.positional[0], policy, sink, loaded);

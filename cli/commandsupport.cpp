@@ -22,6 +22,21 @@ void printError(std::string_view message) {
     std::fputs(text.c_str(), stderr);
 }
 
+bool lockRunFiles(FileLocks& locks, const std::vector<std::filesystem::path>& paths) {
+    std::vector<std::filesystem::path> files;
+    for (const std::filesystem::path& path : paths)
+        if (path != std::filesystem::path("-"))
+            files.push_back(path);
+    std::string error;
+    if (!locks.acquire(files, error)) {
+        printError(error);
+        return false;
+    }
+    for (const std::string& line : locks.recovered)
+        printError(line);
+    return true;
+}
+
 void printOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings, ObjectBundle* skin) {

@@ -91,9 +91,14 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     std::string error;
     if (sameFile(request.main, request.added))
         return fail("The added file " + pathText(request.added) + " is the main file itself; nothing was written");
-    FileLock lock;
-    if (!request.dryRun && !lock.acquire(request.main, error))
+    FileLocks lock;
+    std::vector<std::filesystem::path> locked = request.sideFiles;
+    locked.push_back(request.main);
+    if (request.listOut && request.listOut->native() != std::filesystem::path("-").native())
+        locked.push_back(*request.listOut);
+    if (!request.dryRun && !lock.acquire(locked, error))
         return fail(error);
+    reportRecovered(lock, sink);
     const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
     Document main;
     if (!main.open(request.main, MergePolicy::Glue, warn, error))

@@ -96,13 +96,16 @@ std::size_t occurrencesIn(const ReplacePlan& plan, std::size_t side) {
 ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink, Document* result) {
     ReplaceReport report;
     const bool write = request.keepBackups || request.writeWithoutBackups;
-    FileLock lock;
+    FileLocks lock;
     std::string error;
-    if (write && !isMapFolder(request.map) && !lock.acquire(request.map, error)) {
+    std::vector<std::filesystem::path> locked = request.sideFiles;
+    locked.push_back(request.map);
+    if (write && !lock.acquire(locked, error)) {
         report.failed = true;
         sink.message(error);
         return report;
     }
+    reportRecovered(lock, sink);
     Run run;
     if (!prepare(request, run, sink)) {
         report.failed = true;
@@ -174,10 +177,11 @@ MergeReport mergeIntoMap(const std::filesystem::path& path, const std::filesyste
         sink.message(text);
         return report;
     };
-    FileLock lock;
+    FileLocks lock;
     std::string error;
-    if (!isMapFolder(path) && !lock.acquire(path, error))
+    if (!lock.acquire({path}, error))
         return fail(error);
+    reportRecovered(lock, sink);
     if (sameFile(path, addedPath))
         return fail("The added file " + pathText(addedPath) + " is the map itself; nothing was written");
     RunFiles own;
@@ -228,12 +232,16 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
                            const std::function<bool(const MapObjectsBuild&)>& approve, std::size_t& written,
                            MessageSink& sink, const StringTable* texts) {
     written = 0;
-    FileLock lock;
+    FileLocks lock;
     Document map;
     std::string error;
     const WarningSink warn = [&sink](const std::string& line) { sink.warning(line); };
-    if ((formOf(path) != MainForm::MapFolder && !lock.acquire(path, error)) ||
-        !map.open(path, MergePolicy::Glue, warn, error)) {
+    if (!lock.acquire({path}, error)) {
+        sink.message(error);
+        return false;
+    }
+    reportRecovered(lock, sink);
+    if (!map.open(path, MergePolicy::Glue, warn, error)) {
         sink.message(error);
         return false;
     }

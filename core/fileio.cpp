@@ -786,6 +786,115 @@ std::FILE* openFile(const fs::path& path, const char* mode) {
 #endif
 }
 
+namespace {
+
+std::uint64_t contentHash(std::span<const std::uint8_t> bytes) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (std::uint8_t b : bytes) {
+        hash ^= b;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+// The name by which locks know a file or folder: its absolute path with links resolved (letter case aside on
+// Windows), whether or not it exists yet.
+std::string lockKey(const fs::path& path) {
+    std::error_code ec;
+    fs::path key = fs::weakly_canonical(fs::absolute(writeTarget(path), ec), ec);
+    if (ec)
+        key = fs::absolute(path, ec);
+    std::string text = pathText(key.lexically_normal());
+#ifdef _WIN32
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+#endif
+    return text;
+}
+
+// What a lock held by this process saw of its file, to tell at the commit whether another program changed it
+// since: the file as it was when the lock was taken, and for a folder each file in it as it was when read.
+struct HeldLock {
+    std::string key;
+    bool folder = false;
+    bool checked = true; // false once the run itself replaced the file
+    FileStamp stamp;
+    std::vector<std::pair<std::string, FileStamp>> reads;
+};
+std::recursive_mutex heldMutex; // stamping a file reads it, which notes the read
+std::vector<std::pair<std::uint64_t, HeldLock>> heldLocks;
+std::uint64_t nextTicket = 1;
+
+// Remembers the file read as it was, where it lies in a locked folder.
+void noteRead(const fs::path& path, std::span<const std::uint8_t> bytes) {
+    std::lock_guard<std::recursive_mutex> guard(heldMutex);
+    if (std::none_of(heldLocks.begin(), heldLocks.end(), [](const auto& h) { return h.second.folder; }))
+        return;
+    const std::string key = lockKey(path);
+    const std::string folder = lockKey(writeTarget(path).parent_path().empty() ? fs::path(".")
+                                                                                 : writeTarget(path).parent_path());
+    for (auto& [ticket, held] : heldLocks) {
+        if (!held.folder || held.key != folder)
+            continue;
+        if (std::any_of(held.reads.begin(), held.reads.end(), [&](const auto& r) { return r.first == key; }))
+            continue;
+        FileStamp stamp;
+        std::error_code ec;
+        stamp.exists = true;
+        stamp.size = bytes.size();
+        stamp.modified = fs::last_write_time(writeTarget(path), ec);
+        stamp.hash = contentHash(bytes);
+        held.reads.emplace_back(key, stamp);
+    }
+}
+
+// The stamp this process's locks took of `key`, if any.
+const FileStamp* heldStamp(const std::string& key) {
+    for (auto& [ticket, held] : heldLocks) {
+        if (held.key == key && !held.folder && held.checked)
+            return &held.stamp;
+        for (auto& [read, stamp] : held.reads)
+            if (read == key)
+                return &stamp;
+    }
+    return nullptr;
+}
+
+// False, naming the file, when a file about to be replaced that this process holds a lock on changed since the
+// lock was taken (or, in a locked folder, since it was read): another program's change is never written over.
+bool heldFilesUnchanged(const std::vector<fs::path>& targets, std::string& error) {
+    std::lock_guard<std::recursive_mutex> guard(heldMutex);
+    if (heldLocks.empty())
+        return true;
+    for (const fs::path& target : targets) {
+        const FileStamp* held = heldStamp(lockKey(target));
+        if (!held)
+            continue;
+        const FileStamp stamp = *held; // stamping the file may note its reading beside
+        if (stampFile(target) != stamp) {
+            error = pathText(target) + ": another program changed the file during this run; nothing was written";
+            return false;
+        }
+    }
+    return true;
+}
+
+// After this process wrote them, the files hold its own contents: no later commit of the run checks them again
+// (which would mean reading each once more).
+void forgetHeldStamps(const std::vector<fs::path>& targets) {
+    std::lock_guard<std::recursive_mutex> guard(heldMutex);
+    for (const fs::path& target : targets) {
+        const std::string key = lockKey(target);
+        for (auto& [ticket, held] : heldLocks) {
+            if (held.key == key)
+                held.checked = false;
+            std::erase_if(held.reads, [&](const auto& r) { return r.first == key; });
+        }
+    }
+}
+
+} // namespace
+
 bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string& error, std::uint64_t limit) {
     out.clear();
     std::error_code ec;
@@ -843,8 +952,10 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string&
         out.clear();
         out.shrink_to_fit();
         error = pathText(path) + ": cannot read the file (" + errorText(readError) + ")";
+        return false;
     }
-    return ok;
+    noteRead(path, out);
+    return true;
 }
 
 bool sameFile(const fs::path& a, const fs::path& b) {
@@ -1091,8 +1202,10 @@ bool SaveFile::replaceable(std::string& error) const {
 }
 
 bool SaveFile::commit(std::string& error) {
-    if (finish(error) && replace(error))
+    if (finish(error) && heldFilesUnchanged({target_}, error) && replace(error)) {
+        forgetHeldStamps({target_});
         return true;
+    }
     discard();
     return false;
 }
@@ -1326,6 +1439,25 @@ std::vector<fs::path> FileTransaction::targets() const {
 
 bool FileTransaction::commit(std::string& error) {
     std::vector<fs::path> all;
+    std::vector<fs::path> replaced;
+    for (const auto& f : files_) {
+        all.push_back(f->named);
+        if (!f->folder)
+            replaced.push_back(f->file.target());
+    }
+    const std::string nothingChanged = "; files holding their new contents: none; files left as they were: ";
+    // Checked last thing before the first rename, this also proves that a backup made as a second name of a
+    // replaced file still holds what the run loaded.
+    if (!heldFilesUnchanged(replaced, error))
+        return false;
+    if (!commitFiles(error))
+        return false;
+    forgetHeldStamps(replaced);
+    return true;
+}
+
+bool FileTransaction::commitFiles(std::string& error) {
+    std::vector<fs::path> all;
     for (const auto& f : files_)
         all.push_back(f->named);
     const std::string nothingChanged = "; files holding their new contents: none; files left as they were: ";
@@ -1435,14 +1567,8 @@ FileStamp stampFile(const fs::path& path) {
     stamp.modified = fs::last_write_time(target, ec);
     std::vector<std::uint8_t> bytes;
     std::string error;
-    if (readFile(target, bytes, error)) {
-        std::uint64_t hash = 14695981039346656037ull;
-        for (std::uint8_t b : bytes) {
-            hash ^= b;
-            hash *= 1099511628211ull;
-        }
-        stamp.hash = hash;
-    }
+    if (readFile(target, bytes, error))
+        stamp.hash = contentHash(bytes);
     return stamp;
 }
 
@@ -1455,6 +1581,16 @@ bool FileLock::acquire(const fs::path& path, std::string& error, std::chrono::mi
     // Now that no other run is writing here, a run that stopped part-way is finished or undone before this one
     // reads anything.
     recovered = recoverInterruptedCommits(path);
+    // What the file is now, after any such repair: what this run reads, and what it may replace.
+    std::error_code ec;
+    HeldLock held;
+    held.key = lockKey(path);
+    held.folder = fs::is_directory(writeTarget(path), ec);
+    if (!held.folder)
+        held.stamp = stampFile(path);
+    std::lock_guard<std::recursive_mutex> guard(heldMutex);
+    ticket_ = nextTicket++;
+    heldLocks.emplace_back(ticket_, std::move(held));
     return true;
 }
 
@@ -1465,21 +1601,16 @@ bool FileLock::take(const fs::path& path, std::string& error, std::chrono::milli
         error = pathText(path) + ": another run is changing this file; try again when it has finished";
         return false;
     };
+    const std::string key = lockKey(path);
+    std::uint64_t hash = 14695981039346656037ull;
+    for (char c : key) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
 #ifdef _WIN32
     // Windows cannot replace a file that a lock holds open, so the lock is a named mutex of the session, named
     // after the file; it leaves nothing on disk.
     (void)until;
-    std::error_code ec;
-    if (!fs::exists(path, ec))
-        return true;
-    fs::path key = fs::weakly_canonical(path, ec);
-    if (ec)
-        key = fs::absolute(path, ec);
-    std::uint64_t hash = 14695981039346656037ull;
-    for (wchar_t c : key.native()) {
-        hash ^= static_cast<std::uint64_t>(towlower(c));
-        hash *= 1099511628211ull;
-    }
     wchar_t name[64];
     swprintf(name, 64, L"Local\\brindlemark-lock-%016llx", static_cast<unsigned long long>(hash));
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
@@ -1496,40 +1627,47 @@ bool FileLock::take(const fs::path& path, std::string& error, std::chrono::milli
     CloseHandle(mutex);
     return busy();
 #else
+    // The lock files stay (a few bytes' worth of names each): removing one could let two runs hold locks on
+    // two different files of one name.
+    std::error_code ec;
+    const fs::path folder = fs::temp_directory_path(ec) / ("brindlemark-locks-" + std::to_string(::getuid()));
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = pathText(path) + ": cannot lock the file (" + errorText(errno) + ")";
+        return false;
+    }
+    char name[40];
+    std::snprintf(name, sizeof name, "%016llx.lock", static_cast<unsigned long long>(hash));
+    const int fd = ::open((folder / name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error = pathText(path) + ": cannot lock the file (" + errorText(errno) + ")";
+        return false;
+    }
     for (;;) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == ENOENT)
-                return true;
-            error = pathText(path) + ": cannot open the file (" + errorText(errno) + ")";
-            return false;
-        }
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            // The file may have been replaced while this run waited: the lock must sit on the file there now.
-            struct stat held;
-            struct stat now;
-            if (fstat(fd, &held) == 0 && ::stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
-                held.st_dev == now.st_dev) {
-                fd_ = fd;
-                return true;
-            }
-            ::close(fd);
-            continue;
+            fd_ = fd;
+            return true;
         }
         const int code = errno;
-        ::close(fd);
-        if (code != EWOULDBLOCK && code != EAGAIN) {
+        if (code != EWOULDBLOCK && code != EAGAIN && code != EINTR) {
+            ::close(fd);
             error = pathText(path) + ": cannot lock the file (" + errorText(code) + ")";
             return false;
         }
-        if (std::chrono::steady_clock::now() >= until)
+        if (std::chrono::steady_clock::now() >= until) {
+            ::close(fd);
             return busy();
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 #endif
 }
 
 void FileLock::release() {
+    if (ticket_ != 0) {
+        std::lock_guard<std::recursive_mutex> guard(heldMutex);
+        std::erase_if(heldLocks, [this](const auto& h) { return h.first == ticket_; });
+        ticket_ = 0;
+    }
 #ifdef _WIN32
     if (handle_) {
         ReleaseMutex(static_cast<HANDLE>(handle_));
@@ -1542,6 +1680,33 @@ void FileLock::release() {
         fd_ = -1;
     }
 #endif
+}
+
+bool FileLocks::acquire(const std::vector<fs::path>& paths, std::string& error, std::chrono::milliseconds wait) {
+    release();
+    recovered.clear();
+    std::vector<std::pair<std::string, fs::path>> keyed;
+    for (const fs::path& path : paths)
+        if (!path.empty())
+            keyed.emplace_back(lockKey(path), path);
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    keyed.erase(std::unique(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+                keyed.end());
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (const auto& [key, path] : keyed) {
+        auto lock = std::make_unique<FileLock>();
+        const auto left = std::max(std::chrono::milliseconds(0),
+                                   std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()));
+        if (!lock->acquire(path, error, left)) {
+            release();
+            return false;
+        }
+        for (std::string& line : lock->recovered)
+            if (std::find(recovered.begin(), recovered.end(), line) == recovered.end())
+                recovered.push_back(std::move(line));
+        locks_.push_back(std::move(lock));
+    }
+    return true;
 }
 
 } // namespace brindlemark

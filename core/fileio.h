@@ -216,7 +216,8 @@ public:
                                       std::string& error);
     // Puts every staged file in place. When one cannot be, the message names the files that already hold their
     // new contents and those that still hold the old; a backup folder swapped in before any file changed is
-    // swapped back.
+    // swapped back. A file that this process holds a lock on (FileLock) and that another program changed since
+    // the lock was taken (or since it was read, in a locked folder) fails the commit before anything changes.
     [[nodiscard]] bool commit(std::string& error);
 
     bool empty() const { return files_.empty(); }
@@ -225,6 +226,7 @@ public:
 
 private:
     struct Staged;
+    [[nodiscard]] bool commitFiles(std::string& error);
     // The commit of a single file, which one rename makes whole.
     [[nodiscard]] bool commitOne(std::string& error);
     std::vector<std::unique_ptr<Staged>> files_;
@@ -249,8 +251,14 @@ struct FileStamp {
 // The stamp of the file as it is on disk now.
 FileStamp stampFile(const std::filesystem::path& path);
 
-// An advisory lock on a file for the length of a writing command, so that two runs on one file do not
-// interleave. Released by the destructor.
+// An advisory lock on a file or a folder for the length of a writing command, so that two runs on one file do
+// not interleave. Released by the destructor. The lock belongs to the file's name, not to the file: replacing
+// the file by a rename (as every write here does) keeps it, and a file that does not exist yet (an output) can
+// be locked too. (On POSIX a lock on the file itself would stay on the old file when the run renames a new one
+// into its place, and let a second run in before the run had committed its other files.) The lock is taken on
+// a small file named after the path in a folder of the user's own under the temporary folder, on Windows on a
+// named mutex of the session. While it is held, a commit that would replace the file first checks that nothing
+// else changed it since the lock was taken (see FileTransaction::commit).
 class FileLock {
 public:
     FileLock() = default;
@@ -259,7 +267,6 @@ public:
     FileLock& operator=(const FileLock&) = delete;
 
     // Takes the lock, waiting up to `wait` while another run holds it. False with a message naming the file.
-    // A file that does not exist needs no lock (true).
     [[nodiscard]] bool acquire(const std::filesystem::path& path, std::string& error,
                                std::chrono::milliseconds wait = std::chrono::milliseconds(2000));
     void release();
@@ -275,6 +282,25 @@ private:
 #else
     int fd_ = -1;
 #endif
+    std::uint64_t ticket_ = 0; // this lock among the ones the process holds
+};
+
+// The locks on every file a run writes (its main file or map folder, side files, outputs), taken in one order,
+// by the files' resolved names, so that two runs that share some of them never wait on each other in a circle.
+// A file named twice is locked once.
+class FileLocks {
+public:
+    // Takes every lock, waiting up to `wait` in all; false with a message naming the busy file, holding none.
+    // Empty paths are skipped.
+    [[nodiscard]] bool acquire(const std::vector<std::filesystem::path>& paths, std::string& error,
+                               std::chrono::milliseconds wait = std::chrono::milliseconds(2000));
+    void release() { locks_.clear(); }
+
+    // The lines of every lock's `recovered`, each once.
+    std::vector<std::string> recovered;
+
+private:
+    std::vector<std::unique_ptr<FileLock>> locks_;
 };
 
 } // namespace brindlemark

@@ -8,6 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <thread>
+
+#ifndef _WIN32
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace brindlemark {
 namespace {
@@ -55,6 +64,105 @@ TEST(CliReplace, RenamesBundleAndTriggerFilesWithBackups) {
     EXPECT_EQ(tableIds(units.customTable), (std::vector<std::string>{"u000", "w001", "wfoo"}));
     EXPECT_EQ(idValueOf(result.kind(ObjectKind::Abilities).file.customTable.at(0), "aord"), "u000");
 }
+
+#ifndef _WIN32
+// Two runs at once on one file, in each form a run writes: the first holds its locks while it waits for its
+// replace list (a pipe the test writes only later); the second waits briefly, names the busy file and changes
+// nothing; the first then goes through whole.
+TEST(CliReplace, ASecondRunOnAFileInUseChangesNothing) {
+    struct Case {
+        const char* name;
+        const char* first;  // the first run's main file
+        const char* second; // the second run's
+        const char* side;   // a side file both runs patch, or null
+        const char* busy;   // the file the second run names
+    };
+    const Case cases[] = {
+        {"bundle", "a.w3o", "a.w3o", nullptr, "a.w3o"},
+        {"folder map", "map.w3x", "map.w3x", nullptr, "map.w3x"},
+        {"shared side file", "a.w3o", "b.w3o", "t.wtg", "t.wtg"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        fs::create_directory(dir / "map.w3x");
+        save(sampleBundle(), dir / "a.w3o");
+        save(sampleBundle(), dir / "b.w3o");
+        writeAll(dir / "map.w3x" / "war3map.w3u", sampleBundle().objectFileBytes(ObjectKind::Units));
+        writeAll(dir / "t.wtg", "h000 h001");
+        writeAll(dir / "list.txt", "h001 w001\n");
+        ASSERT_EQ(::mkfifo((dir / "list.pipe").c_str(), 0600), 0);
+        const auto args = [&](const char* main, const char* list) {
+            std::vector<std::string> a = {"replace", pathText(dir / main), "--list", pathText(dir / list)};
+            if (c.side)
+                a.insert(a.end(), {"--side", pathText(dir / c.side)});
+            return a;
+        };
+        CliRun first;
+        std::thread running([&] { first = runCli(args(c.first, "list.pipe")); });
+        // The first run opens its list only once it holds its locks.
+        int pipe = -1;
+        for (int tries = 0; pipe < 0 && tries < 400; ++tries) {
+            pipe = ::open((dir / "list.pipe").c_str(), O_WRONLY | O_NONBLOCK);
+            if (pipe < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        const fs::path mainFile = fs::is_directory(dir / c.second) ? dir / c.second / "war3map.w3u" : dir / c.second;
+        const Bytes mainBefore = readAll(mainFile);
+        const Bytes sideBefore = readAll(dir / "t.wtg");
+        const CliRun second = runCli(args(c.second, "list.txt"));
+        EXPECT_EQ(second.status, 1) << second.err;
+        EXPECT_THAT(second.err, HasSubstr("brindlemark-cli: " + pathText(dir / c.busy) +
+                                          ": another run is changing this file"));
+        EXPECT_EQ(readAll(mainFile), mainBefore);
+        EXPECT_EQ(readAll(dir / "t.wtg"), sideBefore);
+        EXPECT_GE(pipe, 0);
+        if (pipe >= 0) {
+            EXPECT_EQ(::write(pipe, "h000 u000\n", 10), 10);
+            ::close(pipe);
+        }
+        running.join();
+        EXPECT_EQ(first.status, 0) << first.err;
+        EXPECT_THAT(first.out, HasSubstr("h000\tu000"));
+        if (c.side)
+            EXPECT_EQ(textOf(readAll(dir / "t.wtg")), "u000 h001");
+    }
+}
+// A run killed between the renames of its commit leaves its journal; the next run on those files finishes the
+// commit before it reads them, and says so.
+TEST(CliReplace, FinishesAndReportsACommitThatAKilledRunLeftHalfDone) {
+    TempDir dir;
+    save(sampleBundle(), dir / "a.w3o");
+    writeAll(dir / "t.wtg", "h000");
+    writeAll(dir / "list.txt", "h001 w001\n");
+    const Bytes renamed = sampleBundle().toBytes();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int renames = 0;
+        setFaultHook([&renames](FileStep step, const fs::path&) {
+            if (step == FileStep::Rename && ++renames == 2)
+                std::raise(SIGKILL);
+            return 0;
+        });
+        FileTransaction files;
+        std::string error;
+        const std::string trigger = "u000";
+        if (files.stage(dir / "a.w3o", renamed, error) &&
+            files.stage(dir / "t.wtg", std::span(reinterpret_cast<const std::uint8_t*>(trigger.data()), trigger.size()), error))
+            (void)files.commit(error);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const CliRun run = runCli({"replace", pathText(dir / "a.w3o"), "--list", pathText(dir / "list.txt"), "--side",
+                               pathText(dir / "t.wtg")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("brindlemark-cli: a run that stopped while writing its files was finished"));
+    EXPECT_EQ(textOf(readAll(dir / "t.wtg")), "u000");
+}
+#endif
 
 TEST(CliReplace, ReportsFailuresWithExitStatusOne) {
     TempDir dir;

@@ -143,6 +143,45 @@ TEST(FileLock, ASecondRunWaitsThenFailsNamingTheFile) {
 }
 #endif
 
+
+// Another program's change to a file the run holds locked, made after the run read it and before the commit,
+// is never written over: the commit changes nothing, names the file, and the backup made as a second name of the
+// file does not take the run's place.
+TEST(FileLocks, ACommitDoesNotWriteOverAFileChangedDuringTheRun) {
+    struct Case {
+        const char* name;
+        const char* locked;  // what the run locks
+        const char* changed; // the file it reads, backs up and replaces
+    };
+    const Case cases[] = {{"file", "a.w3o", "a.w3o"}, {"map folder", "map", "map/war3map.w3u"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        fs::create_directory(dir / "map");
+        writeAll(dir / c.changed, "as loaded");
+        writeAll(dir / "t.wtg", "trigger");
+        writeAll(dir / "BACKUP_a", "an older backup");
+        FileLocks locks;
+        std::string error;
+        ASSERT_TRUE(locks.acquire({dir / "t.wtg", dir / c.locked}, error)) << error;
+        std::vector<std::uint8_t> loaded;
+        ASSERT_TRUE(readFile(dir / c.changed, loaded, error)) << error;
+        FileTransaction files;
+        const std::uint8_t fresh[] = {'n', 'e', 'w'};
+        ASSERT_TRUE(files.stageBackupOfReplaced(dir / c.changed, dir / "BACKUP_a", error)) << error;
+        ASSERT_TRUE(files.stage(dir / c.changed, fresh, error)) << error;
+        ASSERT_TRUE(files.stage(dir / "t.wtg", fresh, error)) << error;
+        writeAll(dir / c.changed, "saved by another program");
+        EXPECT_FALSE(files.commit(error));
+        EXPECT_NE(error.find(pathText(dir / c.changed) + ": another program changed the file during this run"),
+                  std::string::npos)
+            << error;
+        EXPECT_EQ(testing::textOf(readAll(dir / c.changed)), "saved by another program");
+        EXPECT_EQ(testing::textOf(readAll(dir / "t.wtg")), "trigger");
+        EXPECT_EQ(testing::textOf(readAll(dir / "BACKUP_a")), "an older backup");
+    }
+}
+
 // The commits a run makes: a bundle with two side files and their backups, and a folder map whose backup folder
 // is replaced whole. Each stages its files in `dir`; `reset` puts the old contents back.
 struct CommitShape {
