@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -788,13 +789,49 @@ std::FILE* openFile(const fs::path& path, const char* mode) {
 
 namespace {
 
-std::uint64_t contentHash(std::span<const std::uint8_t> bytes) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (std::uint8_t b : bytes) {
-        hash ^= b;
-        hash *= 1099511628211ull;
+// A hash of a file's contents that sees a change of any byte with all but certainty. It takes eight bytes a
+// step, each mixed in by a rotation and a multiplication, several times faster than a byte-wise hash on files of
+// many megabytes; the bytes may come in pieces of any size.
+class ContentHasher {
+public:
+    void add(std::span<const std::uint8_t> bytes) {
+        size_ += bytes.size();
+        std::size_t at = 0;
+        while (carried_ != 0 && carried_ < 8 && at < bytes.size())
+            carry_[carried_++] = bytes[at++];
+        if (carried_ == 8) {
+            mix(carry_);
+            carried_ = 0;
+        }
+        for (; at + 8 <= bytes.size(); at += 8)
+            mix(bytes.data() + at);
+        while (at < bytes.size())
+            carry_[carried_++] = bytes[at++];
     }
-    return hash;
+    std::uint64_t finish() {
+        std::fill(carry_ + carried_, carry_ + 8, std::uint8_t(0));
+        mix(carry_);
+        hash_ ^= size_;
+        hash_ *= 0x9E3779B97F4A7C15ull;
+        return hash_ ^ (hash_ >> 29);
+    }
+
+private:
+    void mix(const std::uint8_t* word) {
+        std::uint64_t value;
+        std::memcpy(&value, word, 8);
+        hash_ = std::rotl(hash_ ^ value, 27) * 0x9E3779B97F4A7C15ull;
+    }
+    std::uint64_t hash_ = 14695981039346656037ull;
+    std::uint64_t size_ = 0;
+    std::uint8_t carry_[8] = {};
+    std::size_t carried_ = 0;
+};
+
+std::uint64_t contentHash(std::span<const std::uint8_t> bytes) {
+    ContentHasher hasher;
+    hasher.add(bytes);
+    return hasher.finish();
 }
 
 // The name by which locks know a file or folder: its absolute path with links resolved (letter case aside on
@@ -1565,10 +1602,17 @@ FileStamp stampFile(const fs::path& path) {
     stamp.exists = true;
     stamp.size = fs::file_size(target, ec);
     stamp.modified = fs::last_write_time(target, ec);
-    std::vector<std::uint8_t> bytes;
-    std::string error;
-    if (readFile(target, bytes, error))
-        stamp.hash = contentHash(bytes);
+    // Read in pieces: a stamp never holds a whole file in memory.
+    if (std::FILE* file = openFile(target, "rb")) {
+        ContentHasher hasher;
+        std::vector<std::uint8_t> buffer(1 << 20);
+        std::size_t got = 0;
+        while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0)
+            hasher.add(std::span<const std::uint8_t>(buffer.data(), got));
+        if (!std::ferror(file))
+            stamp.hash = hasher.finish();
+        std::fclose(file);
+    }
     return stamp;
 }
 
