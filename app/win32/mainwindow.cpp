@@ -322,9 +322,9 @@ void MainWindow::setChecked(ControlId control, bool checked) {
 void MainWindow::setEnabled(ControlId control, bool enabled) { EnableWindow(this->control(control), enabled); }
 
 std::optional<std::filesystem::path> MainWindow::askFile(const ChooserQuestion& question, std::string& filterEntry) {
-    (void)filterEntry;
-    return question.save ? chooser_.saveFile(window_, question.filter, question.initialName)
-                         : chooser_.openFile(window_, question.filter, question.initialName);
+    return question.save
+               ? chooser_.saveFile(window_, question.filter, question.initialName, question.folder, filterEntry)
+               : chooser_.openFile(window_, question.filter, question.initialName, question.folder, filterEntry);
 }
 
 void MainWindow::showMessage(const std::string& text) { presenter_.show(window_, text); }
