@@ -20,6 +20,29 @@ enum ControlFlag : unsigned {
 };
 
 inline constexpr int kNoControlId = -1; // the group boxes have no id of their own
+
+// The controls with an id, by the numbers the table (and the Win32 dialog template) gives them.
+enum class ControlId : int {
+    ChooseMain = 1, // also the window's default command, which Enter gives
+    Cancel = 2,     // hidden; Esc and the close box reach it
+    AddSideFile = 3,
+    Clear = 4,
+    Replace = 5,
+    Merge = 6,
+    SaveIdList = 7,
+    MainPath = 1000,
+    ReplaceListPath = 1001,
+    SideFiles = 1002,
+    ReplaceBackups = 1003,
+    ChooseReplaceList = 1004,
+    Renames = 1005,
+    AddedPath = 1006,
+    ChooseAdded = 1007,
+    MergeBackups = 1008,
+    Overwrite = 1009,
+    Glue = 1010,
+    Keep = 1011,
+};
 inline constexpr int kWin32Raise = 4;
 
 // One control: id, kind, caption and its place in dialog units (x, y, width, height). The order is the

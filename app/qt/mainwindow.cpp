@@ -9,7 +9,6 @@
 #include "app/qt/systemmenu.h"
 #include "app/qt/wrappingcheckbox.h"
 #include "app/windowlayout.h"
-#include "document/mainform.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -147,7 +146,7 @@ QString MainWindow::captionTexts() {
 MainWindow::MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& presenter, QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      state_(state), chooser_(chooser), presenter_(presenter), units_(QFont()) {
+      state_(state), chooser_(chooser), presenter_(presenter), units_(QFont()), controller_(state, *this) {
     setWindowIcon(applicationIcon());
     setFont(dialogFont(captionTexts()));
     units_ = DialogUnits(font());
@@ -182,7 +181,7 @@ MainWindow::MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& 
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     setLanguage(state_.language);
-    updateButtons();
+    controller_.updateButtons();
 }
 
 void MainWindow::setLanguage(Language language) {
@@ -225,161 +224,79 @@ void MainWindow::createControls() {
     for (QGroupBox* group : groups)
         group->lower();
 
-    sideFiles_ = qobject_cast<QListWidget*>(control(1002));
-    replaceBackups_ = qobject_cast<QCheckBox*>(control(1003));
-    mainPath_ = qobject_cast<QLineEdit*>(control(1000));
-    replaceListPath_ = qobject_cast<QLineEdit*>(control(1001));
-    saveIdListButton_ = qobject_cast<QPushButton*>(control(7));
-    replaceButton_ = qobject_cast<QPushButton*>(control(5));
-    renames_ = qobject_cast<QTreeWidget*>(control(1005));
-    overwriteToggle_ = qobject_cast<QPushButton*>(control(1009));
-    glueToggle_ = qobject_cast<QPushButton*>(control(1010));
-    keepToggle_ = qobject_cast<QPushButton*>(control(1011));
-    mergeBackups_ = qobject_cast<QCheckBox*>(control(1008));
-    addedPath_ = qobject_cast<QLineEdit*>(control(1006));
-    addedChooser_ = qobject_cast<QPushButton*>(control(1007));
-    mergeButton_ = qobject_cast<QPushButton*>(control(6));
 }
 
 void MainWindow::connectControls() {
-    const auto onClick = [this](int id, void (MainWindow::*handler)()) {
-        connect(qobject_cast<QPushButton*>(control(id)), &QPushButton::clicked, this, handler);
-    };
-    onClick(1, &MainWindow::chooseMainBundle);
-    onClick(3, &MainWindow::addSideFile);
-    onClick(5, &MainWindow::replaceIdentifiers);
-    onClick(6, &MainWindow::mergeObjectFiles);
-    onClick(7, &MainWindow::saveIdListAs);
-    onClick(1004, &MainWindow::chooseReplaceList);
-    onClick(1007, &MainWindow::chooseAddedBundle);
-    connect(qobject_cast<QPushButton*>(control(2)), &QPushButton::clicked, this, &QDialog::reject);
-    connect(qobject_cast<QPushButton*>(control(4)), &QPushButton::clicked, sideFiles_, &QListWidget::clear);
-    connect(mainPath_, &QLineEdit::textChanged, this, &MainWindow::updateButtons);
-    connect(replaceListPath_, &QLineEdit::textChanged, this, &MainWindow::updateButtons);
-    for (QPushButton* toggle : {overwriteToggle_, glueToggle_, keepToggle_})
-        connect(toggle, &QPushButton::clicked, this, [this, toggle] { toggleClicked(toggle); });
-}
-
-std::optional<QString> MainWindow::askFile(Chooser which, bool save, Text filterText,
-                                           const QString& initialName) {
-    const QString filter = QString::fromStdString(dialogFilter(text(state_.language, filterText)));
-    const QString folder = toQString(state_.chooserFolder(which));
-    QString nameFilter = QString::fromStdString(state_.chooserFilter(which));
-    const std::optional<QString> path =
-        save ? chooser_.saveFile(this, filter, initialName, folder, nameFilter)
-             : chooser_.openFile(this, filter, initialName, folder, nameFilter);
-    if (path)
-        state_.chooserConfirmed(which, toPath(*path), nameFilter.toStdString());
-    return path;
-}
-
-void MainWindow::chooseMainBundle() {
-    const std::optional<QString> path =
-        askFile(Chooser::MainFile, false, Text::MainChooserFilter, QString::fromUtf8(kBundleChooserName));
-    if (path)
-        openMainFile(chosenMainFile(toPath(*path)));
-}
-
-void MainWindow::openMainFile(const std::filesystem::path& path) {
-    // "maps/../MyMap.w3x/" is shown and opened as "MyMap.w3x".
-    std::filesystem::path file = path.lexically_normal();
-    if (!file.has_filename() && file.has_relative_path())
-        file = file.parent_path();
-    mainPath_->setText(toQString(file));
-    updateButtons();
-    state_.chooseMainBundle(file, *this);
-}
-
-void MainWindow::chooseReplaceList() {
-    const std::optional<QString> path =
-        askFile(Chooser::ReplaceList, false, Text::TextFilter, toQString(state_.proposedIdListName()));
-    if (!path)
-        return;
-    replaceListPath_->setText(*path);
-    updateButtons();
-}
-
-void MainWindow::chooseAddedBundle() {
-    const std::optional<QString> path =
-        askFile(Chooser::AddedFile, false, Text::BundleChooserFilter, QString::fromUtf8(kBundleChooserName));
-    if (!path)
-        return;
-    addedPath_->setText(*path);
-    updateButtons();
-}
-
-void MainWindow::addSideFile() {
-    const std::optional<QString> path =
-        askFile(Chooser::SideFile, false, Text::TriggerFilter, toQString(state_.proposedSideFileName()));
-    if (!path)
-        return;
-    // The newest row goes first, so the Replace command visits the file added last first.
-    sideFiles_->insertItem(0, *path);
-}
-
-void MainWindow::saveIdListAs() {
-    const std::optional<QString> path =
-        askFile(Chooser::IdList, true, Text::TextFilter, toQString(state_.proposedIdListName()));
-    if (!path)
-        return;
-    state_.saveIdListAs(toPath(*path), *this);
-}
-
-void MainWindow::replaceIdentifiers() {
-    ReplaceRequest request;
-    request.replaceList = toPath(replaceListPath_->text());
-    for (int row = 0; row < sideFiles_->count(); ++row)
-        request.sideFiles.push_back(toPath(sideFiles_->item(row)->text()));
-    request.keepBackups = replaceBackups_->isChecked();
-
-    const ReplaceReport report = state_.replace(request, *this);
-    if (!report.listOpened)
-        return; // the rows of the previous run stay
-    renames_->clear();
-    for (const RenameEntry& entry : report.renames)
-        renames_->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(displayText(entry.fromId)),
-                                                       QString::fromStdString(displayText(entry.toId))}));
-}
-
-void MainWindow::mergeObjectFiles() {
-    MergeRequest request;
-    request.enabled = mergeBackups_->isChecked();
-    request.takeBackup = true;
-    request.addedFile = toPath(addedPath_->text());
-    request.policy = checkedPolicy();
-    state_.merge(request, *this);
-}
-
-void MainWindow::updateButtons() {
-    const ButtonStates states =
-        brindlemark::updateButtons(static_cast<std::size_t>(mainPath_->text().size()),
-                                   static_cast<std::size_t>(replaceListPath_->text().size()),
-                                   static_cast<std::size_t>(addedPath_->text().size()));
-    saveIdListButton_->setEnabled(states.saveIdList);
-    mergeButton_->setEnabled(states.merge);
-    replaceButton_->setEnabled(states.replace);
-}
-
-void MainWindow::toggleClicked(QPushButton* toggle) {
-    // The click has already flipped the toggle's own mark.
-    if (!toggle->isChecked()) {
-        toggle->setChecked(true); // the checked toggle stays checked
-        return;
+    for (const ControlEntry& entry : kMainWindowControls) {
+        const auto id = static_cast<ControlId>(entry.id);
+        if (id == ControlId::Cancel)
+            connect(qobject_cast<QPushButton*>(control(id)), &QPushButton::clicked, this, &QDialog::reject);
+        else if (auto* button = qobject_cast<QPushButton*>(control(id)))
+            connect(button, &QPushButton::clicked, this, [this, id] { controller_.clicked(id); });
     }
-    for (QPushButton* other : {overwriteToggle_, glueToggle_, keepToggle_})
-        if (other != toggle)
-            other->setChecked(false);
+    for (ControlId field : {ControlId::MainPath, ControlId::ReplaceListPath})
+        connect(qobject_cast<QLineEdit*>(control(field)), &QLineEdit::textChanged, this,
+                [this] { controller_.fieldChanged(); });
 }
 
-MergePolicy MainWindow::checkedPolicy() const {
-    if (overwriteToggle_->isChecked())
-        return MergePolicy::Overwrite;
-    if (keepToggle_->isChecked())
-        return MergePolicy::Keep;
-    return MergePolicy::Glue;
+void MainWindow::openMainFile(const std::filesystem::path& path) { controller_.openMainFile(path); }
+
+std::filesystem::path MainWindow::fieldText(ControlId field) const {
+    return toPath(qobject_cast<QLineEdit*>(control(field))->text());
 }
 
-void MainWindow::message(const std::string& text) {
+void MainWindow::setFieldText(ControlId field, const std::filesystem::path& text) {
+    qobject_cast<QLineEdit*>(control(field))->setText(toQString(text));
+}
+
+std::vector<std::filesystem::path> MainWindow::listRows(ControlId list) const {
+    const auto* widget = qobject_cast<QListWidget*>(control(list));
+    std::vector<std::filesystem::path> rows;
+    for (int row = 0; row < widget->count(); ++row)
+        rows.push_back(toPath(widget->item(row)->text()));
+    return rows;
+}
+
+void MainWindow::setListRows(ControlId list, const std::vector<std::filesystem::path>& rows) {
+    auto* widget = qobject_cast<QListWidget*>(control(list));
+    widget->clear();
+    for (const std::filesystem::path& row : rows)
+        widget->addItem(toQString(row));
+}
+
+void MainWindow::setReportRows(ControlId report, const std::vector<std::array<std::string, 2>>& rows) {
+    auto* widget = qobject_cast<QTreeWidget*>(control(report));
+    widget->clear();
+    for (const auto& [from, to] : rows)
+        widget->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(from), QString::fromStdString(to)}));
+}
+
+bool MainWindow::isChecked(ControlId control) const {
+    return qobject_cast<QAbstractButton*>(this->control(control))->isChecked();
+}
+
+void MainWindow::setChecked(ControlId control, bool checked) {
+    qobject_cast<QAbstractButton*>(this->control(control))->setChecked(checked);
+}
+
+void MainWindow::setEnabled(ControlId control, bool enabled) { this->control(control)->setEnabled(enabled); }
+
+std::optional<std::filesystem::path> MainWindow::askFile(const ChooserQuestion& question,
+                                                         std::string& filterEntry) {
+    const QString filter = QString::fromStdString(dialogFilter(question.filter));
+    const QString initialName = toQString(question.initialName);
+    const QString folder = toQString(question.folder);
+    QString nameFilter = QString::fromStdString(filterEntry);
+    const std::optional<QString> path =
+        question.save ? chooser_.saveFile(this, filter, initialName, folder, nameFilter)
+                      : chooser_.openFile(this, filter, initialName, folder, nameFilter);
+    if (!path)
+        return std::nullopt;
+    filterEntry = nameFilter.toStdString();
+    return toPath(*path);
+}
+
+void MainWindow::showMessage(const std::string& text) {
     presenter_.show(this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 

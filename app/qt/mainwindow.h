@@ -2,7 +2,7 @@
 
 #include "app/appstate.h"
 #include "app/qt/dialogunits.h"
-#include "core/messagesink.h"
+#include "app/windowcontroller.h"
 
 #include <QDialog>
 
@@ -23,18 +23,20 @@ namespace brindlemark {
 class FileChooser;
 class MessagePresenter;
 
-// The program's one window. It reads its controls, hands them to AppState's commands, shows the commands'
-// messages and fills its lists; it keeps nothing of its own beyond its controls.
+// The program's one window: the view of a WindowController, which runs its commands. It keeps nothing of its own
+// beyond its controls.
 //
 // Every control with an id carries it as its object name ("1003") and as the property "controlId". The layout
 // is in dialog units of the window's font; the creation order is the tab order.
-class MainWindow : public QDialog, private MessageSink {
+class MainWindow : public QDialog, private WindowView {
     Q_OBJECT
 public:
     MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& presenter, QWidget* parent = nullptr);
 
     // The control with this id, or null.
     QWidget* control(int id) const;
+    QWidget* control(ControlId id) const { return control(static_cast<int>(id)); }
+    using QDialog::setEnabled; // beside WindowView's, for the window itself
     const DialogUnits& dialogUnits() const { return units_; }
     // The About item of the window's context menu (F1), or null when the system menu carries it instead. The
     // context menu also offers the languages.
@@ -62,27 +64,20 @@ private:
     void createControls();
     void connectControls();
 
-    // What the buttons run.
-    void chooseMainBundle();
-    void chooseReplaceList();
-    void chooseAddedBundle();
-    void addSideFile();
-    void saveIdListAs();
-    void replaceIdentifiers();
-    void mergeObjectFiles();
+    // WindowView.
+    std::filesystem::path fieldText(ControlId field) const override;
+    void setFieldText(ControlId field, const std::filesystem::path& text) override;
+    std::vector<std::filesystem::path> listRows(ControlId list) const override;
+    void setListRows(ControlId list, const std::vector<std::filesystem::path>& rows) override;
+    void setReportRows(ControlId report, const std::vector<std::array<std::string, 2>>& rows) override;
+    bool isChecked(ControlId control) const override;
+    void setChecked(ControlId control, bool checked) override;
+    void setEnabled(ControlId control, bool enabled) override;
+    std::optional<std::filesystem::path> askFile(const ChooserQuestion& question, std::string& filterEntry) override;
+    void showMessage(const std::string& text) override;
 
-    // Enables the three command buttons from the lengths of the three path fields.
-    void updateButtons();
-    // Keeps exactly one policy toggle checked after `toggle` was clicked.
-    void toggleClicked(QPushButton* toggle);
-    MergePolicy checkedPolicy() const;
-    // Asks for a file to open or save with `which` chooser, in the folder it opens in; remembers the folder of
-    // the file chosen.
-    std::optional<QString> askFile(Chooser which, bool save, Text filter, const QString& initialName);
     // The language item chosen in the menu: applied at once and remembered with the settings.
     void chooseLanguage(Language language);
-
-    void message(const std::string& text) override;
 
     AppState& state_;
     FileChooser& chooser_;
@@ -91,22 +86,7 @@ private:
     QAction* aboutAction_ = nullptr;
     QList<QAction*> languageActions_;
     std::vector<QWidget*> controls_; // in the order of kMainWindowControls
-
-    // The controls that the commands read and write.
-    QListWidget* sideFiles_ = nullptr;        // 1002
-    QCheckBox* replaceBackups_ = nullptr;     // 1003
-    QLineEdit* mainPath_ = nullptr;           // 1000
-    QLineEdit* replaceListPath_ = nullptr;    // 1001
-    QPushButton* saveIdListButton_ = nullptr; // 7
-    QPushButton* replaceButton_ = nullptr;    // 5
-    QTreeWidget* renames_ = nullptr;          // 1005
-    QPushButton* overwriteToggle_ = nullptr;  // 1009
-    QPushButton* glueToggle_ = nullptr;       // 1010
-    QPushButton* keepToggle_ = nullptr;       // 1011
-    QCheckBox* mergeBackups_ = nullptr;       // 1008
-    QLineEdit* addedPath_ = nullptr;          // 1006
-    QPushButton* addedChooser_ = nullptr;     // 1007
-    QPushButton* mergeButton_ = nullptr;      // 6
+    WindowController controller_;
 };
 
 } // namespace brindlemark

@@ -5,8 +5,6 @@
 #include "app/win32/resource.h"
 #include "app/win32/widetext.h"
 #include "app/windowlayout.h"
-#include "core/objectid.h"
-#include "document/mainform.h"
 
 #include "brindlemarkversion.h"
 
@@ -17,8 +15,6 @@
 namespace brindlemark {
 
 namespace {
-
-constexpr ControlId kToggles[] = {ControlId::Overwrite, ControlId::Glue, ControlId::Keep};
 
 HINSTANCE moduleInstance() { return GetModuleHandleW(nullptr); }
 
@@ -91,7 +87,8 @@ void openAboutBox(HWND owner, Language language) {
 MainWindow::MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& presenter)
     : state_(state), chooser_(chooser), presenter_(presenter),
       icon_(static_cast<HICON>(LoadImageW(moduleInstance(), MAKEINTRESOURCEW(IDI_BRINDLEMARK), IMAGE_ICON, 0, 0,
-                                          LR_DEFAULTSIZE | LR_SHARED))) {}
+                                          LR_DEFAULTSIZE | LR_SHARED))),
+      controller_(state, *this) {}
 
 MainWindow::~MainWindow() {
     if (window_ && !modal_)
@@ -188,7 +185,7 @@ void MainWindow::initialise() {
     addRenameColumn(renames, 0, L"OldID");
     addRenameColumn(renames, 1, L"NewID");
     setLanguage(state_.language);
-    updateButtons();
+    controller_.updateButtons();
 }
 
 void MainWindow::setLanguage(Language language) {
@@ -223,29 +220,15 @@ void MainWindow::onCommand(ControlId id, UINT code) {
     case ControlId::MainPath:
     case ControlId::ReplaceListPath:
         if (code == EN_CHANGE)
-            updateButtons();
+            controller_.fieldChanged();
         return;
     case ControlId::Cancel:
         close();
         return;
     default:
-        break;
-    }
-    if (code != BN_CLICKED)
+        if (code == BN_CLICKED)
+            controller_.clicked(id);
         return;
-    switch (id) {
-    case ControlId::ChooseMain: chooseMainBundle(); break;
-    case ControlId::AddSideFile: addSideFile(); break;
-    case ControlId::Clear: ListView_DeleteAllItems(control(ControlId::SideFiles)); break;
-    case ControlId::Replace: replaceIdentifiers(); break;
-    case ControlId::Merge: mergeObjectFiles(); break;
-    case ControlId::SaveIdList: saveIdListAs(); break;
-    case ControlId::ChooseReplaceList: chooseReplaceList(); break;
-    case ControlId::ChooseAdded: chooseAddedBundle(); break;
-    case ControlId::Overwrite:
-    case ControlId::Glue:
-    case ControlId::Keep: toggleClicked(id); break;
-    default: break;
     }
 }
 
@@ -272,147 +255,78 @@ void MainWindow::close() {
         DestroyWindow(window_);
 }
 
-void MainWindow::chooseMainBundle() {
-    const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, brindlemark::text(state_.language, Text::MainChooserFilter),
-                          std::string(kBundleChooserName));
-    if (!path)
-        return;
-    openMainFile(chosenMainFile(*path));
+void MainWindow::openMainFile(const std::filesystem::path& path) { controller_.openMainFile(path); }
+
+std::filesystem::path MainWindow::fieldText(ControlId field) const {
+    const HWND edit = control(field);
+    std::wstring out(static_cast<std::size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+    out.resize(static_cast<std::size_t>(GetWindowTextW(edit, out.data(), static_cast<int>(out.size()))));
+    return pathFromWide(out);
 }
 
-void MainWindow::openMainFile(const std::filesystem::path& path) {
-    setText(ControlId::MainPath, wideFromPath(path));
-    updateButtons();
-    state_.chooseMainBundle(path, *this);
+void MainWindow::setFieldText(ControlId field, const std::filesystem::path& text) {
+    SetWindowTextW(control(field), wideFromPath(text).c_str());
 }
 
-void MainWindow::chooseReplaceList() {
-    const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, brindlemark::text(state_.language, Text::TextFilter),
-                          state_.proposedIdListName());
-    if (!path)
-        return;
-    setText(ControlId::ReplaceListPath, wideFromPath(*path));
-    updateButtons();
+std::vector<std::filesystem::path> MainWindow::listRows(ControlId list) const {
+    const HWND view = control(list);
+    std::vector<std::filesystem::path> rows;
+    const int count = ListView_GetItemCount(view);
+    for (int row = 0; row < count; ++row)
+        rows.push_back(pathFromWide(rowText(view, row, 0)));
+    return rows;
 }
 
-void MainWindow::chooseAddedBundle() {
-    const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, brindlemark::text(state_.language, Text::BundleChooserFilter),
-                          std::string(kBundleChooserName));
-    if (!path)
-        return;
-    setText(ControlId::AddedPath, wideFromPath(*path));
-    updateButtons();
-}
-
-void MainWindow::addSideFile() {
-    const std::optional<std::filesystem::path> path =
-        chooser_.openFile(window_, brindlemark::text(state_.language, Text::TriggerFilter),
-                          state_.proposedSideFileName());
-    if (!path)
-        return;
-    // The newest row goes first, so the Replace command visits the file added last first.
-    const HWND list = control(ControlId::SideFiles);
-    std::wstring text = wideFromPath(*path);
-    LVITEMW item{};
-    item.mask = LVIF_TEXT;
-    item.iItem = 0;
-    item.pszText = text.data();
-    ListView_InsertItem(list, &item);
-    const int width = ListView_GetStringWidth(list, text.c_str()) + 16;
-    if (width > ListView_GetColumnWidth(list, 0))
-        ListView_SetColumnWidth(list, 0, width);
-}
-
-void MainWindow::saveIdListAs() {
-    const std::optional<std::filesystem::path> path =
-        chooser_.saveFile(window_, brindlemark::text(state_.language, Text::TextFilter),
-                          state_.proposedIdListName());
-    if (!path)
-        return;
-    state_.saveIdListAs(*path, *this);
-}
-
-void MainWindow::replaceIdentifiers() {
-    ReplaceRequest request;
-    request.replaceList = pathFromWide(text(ControlId::ReplaceListPath));
-    const HWND sideFiles = control(ControlId::SideFiles);
-    const int rows = ListView_GetItemCount(sideFiles);
-    for (int row = 0; row < rows; ++row)
-        request.sideFiles.push_back(pathFromWide(rowText(sideFiles, row, 0)));
-    request.keepBackups = isChecked(ControlId::ReplaceBackups);
-
-    const ReplaceReport report = state_.replace(request, *this);
-    if (!report.listOpened)
-        return; // the rows of the previous run stay
-    const HWND renames = control(ControlId::Renames);
-    ListView_DeleteAllItems(renames);
-    int row = 0;
-    for (const RenameEntry& entry : report.renames) {
-        std::wstring from = toWide(displayText(entry.fromId));
-        std::wstring to = toWide(displayText(entry.toId));
+void MainWindow::setListRows(ControlId list, const std::vector<std::filesystem::path>& rows) {
+    const HWND view = control(list);
+    ListView_DeleteAllItems(view);
+    int index = 0;
+    for (const std::filesystem::path& row : rows) {
+        std::wstring text = wideFromPath(row);
         LVITEMW item{};
         item.mask = LVIF_TEXT;
-        item.iItem = row;
+        item.iItem = index++;
+        item.pszText = text.data();
+        ListView_InsertItem(view, &item);
+        // The one column widens to show a longer path whole.
+        const int width = ListView_GetStringWidth(view, text.c_str()) + 16;
+        if (width > ListView_GetColumnWidth(view, 0))
+            ListView_SetColumnWidth(view, 0, width);
+    }
+}
+
+void MainWindow::setReportRows(ControlId report, const std::vector<std::array<std::string, 2>>& rows) {
+    const HWND view = control(report);
+    ListView_DeleteAllItems(view);
+    int index = 0;
+    for (const auto& [fromText, toText] : rows) {
+        std::wstring from = toWide(fromText);
+        std::wstring to = toWide(toText);
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = index++;
         item.pszText = from.data();
-        const int index = ListView_InsertItem(renames, &item);
-        ListView_SetItemText(renames, index, 1, to.data());
-        ++row;
+        const int inserted = ListView_InsertItem(view, &item);
+        ListView_SetItemText(view, inserted, 1, to.data());
     }
 }
 
-void MainWindow::mergeObjectFiles() {
-    MergeRequest request;
-    request.enabled = isChecked(ControlId::MergeBackups);
-    request.takeBackup = true;
-    request.addedFile = pathFromWide(text(ControlId::AddedPath));
-    request.policy = checkedPolicy();
-    state_.merge(request, *this);
+bool MainWindow::isChecked(ControlId control) const {
+    return IsDlgButtonChecked(window_, static_cast<int>(control)) == BST_CHECKED;
 }
 
-void MainWindow::updateButtons() {
-    const ButtonStates states =
-        brindlemark::updateButtons(text(ControlId::MainPath).size(), text(ControlId::ReplaceListPath).size(),
-                                   text(ControlId::AddedPath).size());
-    EnableWindow(control(ControlId::SaveIdList), states.saveIdList);
-    EnableWindow(control(ControlId::Merge), states.merge);
-    EnableWindow(control(ControlId::Replace), states.replace);
+void MainWindow::setChecked(ControlId control, bool checked) {
+    CheckDlgButton(window_, static_cast<int>(control), checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
-void MainWindow::toggleClicked(ControlId toggle) {
-    // The click has already flipped the toggle's own mark.
-    if (!isChecked(toggle)) {
-        CheckDlgButton(window_, static_cast<int>(toggle), BST_CHECKED); // the checked toggle stays checked
-        return;
-    }
-    for (ControlId other : kToggles)
-        if (other != toggle)
-            CheckDlgButton(window_, static_cast<int>(other), BST_UNCHECKED);
+void MainWindow::setEnabled(ControlId control, bool enabled) { EnableWindow(this->control(control), enabled); }
+
+std::optional<std::filesystem::path> MainWindow::askFile(const ChooserQuestion& question, std::string& filterEntry) {
+    return question.save
+               ? chooser_.saveFile(window_, question.filter, question.initialName, question.folder, filterEntry)
+               : chooser_.openFile(window_, question.filter, question.initialName, question.folder, filterEntry);
 }
 
-MergePolicy MainWindow::checkedPolicy() const {
-    if (isChecked(ControlId::Overwrite))
-        return MergePolicy::Overwrite;
-    if (isChecked(ControlId::Keep))
-        return MergePolicy::Keep;
-    return MergePolicy::Glue;
-}
-
-bool MainWindow::isChecked(ControlId id) const {
-    return IsDlgButtonChecked(window_, static_cast<int>(id)) == BST_CHECKED;
-}
-
-std::wstring MainWindow::text(ControlId id) const {
-    const HWND field = control(id);
-    std::wstring out(static_cast<std::size_t>(GetWindowTextLengthW(field)) + 1, L'\0');
-    out.resize(static_cast<std::size_t>(GetWindowTextW(field, out.data(), static_cast<int>(out.size()))));
-    return out;
-}
-
-void MainWindow::setText(ControlId id, const std::wstring& text) { SetWindowTextW(control(id), text.c_str()); }
-
-void MainWindow::message(const std::string& text) { presenter_.show(window_, text); }
+void MainWindow::showMessage(const std::string& text) { presenter_.show(window_, text); }
 
 } // namespace brindlemark

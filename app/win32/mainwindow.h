@@ -1,40 +1,18 @@
 #pragma once
 
 #include "app/appstate.h"
-#include "core/messagesink.h"
+#include "app/windowcontroller.h"
 
 #include <windows.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace brindlemark {
 
 class FileChooser;
 class MessagePresenter;
-
-// The window's controls by their numbers in the dialog template (brindlemark.rc).
-enum class ControlId : int {
-    ChooseMain = 1, // also the window's default command, which Enter gives
-    Cancel = 2,     // hidden; Esc, the close box and the system menu's close item reach it
-    AddSideFile = 3,
-    Clear = 4,
-    Replace = 5,
-    Merge = 6,
-    SaveIdList = 7,
-    MainPath = 1000,
-    ReplaceListPath = 1001,
-    SideFiles = 1002,
-    ReplaceBackups = 1003,
-    ChooseReplaceList = 1004,
-    Renames = 1005,
-    AddedPath = 1006,
-    ChooseAdded = 1007,
-    MergeBackups = 1008,
-    Overwrite = 1009,
-    Glue = 1010,
-    Keep = 1011,
-};
 
 // The system menu's About item; every command id whose low four bits cleared give this opens the About box.
 inline constexpr UINT kAboutCommand = 16;
@@ -46,10 +24,9 @@ inline constexpr int kRenameColumnWidth = 45; // pixels
 // Where the icon of a minimised window is drawn in a client area of `clientWidth` x `clientHeight` pixels.
 POINT minimisedIconPosition(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
 
-// The program's one window, a dialog made from the IDD_MAINWINDOW template. It reads its controls, hands them to
-// AppState's commands, shows the commands' messages and fills its lists; it keeps nothing of its own beyond its
-// controls.
-class MainWindow : private MessageSink {
+// The program's one window, a dialog made from the IDD_MAINWINDOW template: the view of a WindowController,
+// which runs its commands. It keeps nothing of its own beyond its controls.
+class MainWindow : private WindowView {
 public:
     MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& presenter);
     ~MainWindow() override;
@@ -82,25 +59,17 @@ private:
     // The language item chosen in the system menu: applied at once and remembered with the settings.
     void chooseLanguage(Language language);
 
-    // What the buttons run.
-    void chooseMainBundle();
-    void chooseReplaceList();
-    void chooseAddedBundle();
-    void addSideFile();
-    void saveIdListAs();
-    void replaceIdentifiers();
-    void mergeObjectFiles();
-
-    // Enables the three command buttons from the lengths of the three path fields.
-    void updateButtons();
-    // Keeps exactly one policy toggle checked after `toggle` was clicked.
-    void toggleClicked(ControlId toggle);
-    MergePolicy checkedPolicy() const;
-    bool isChecked(ControlId id) const;
-    std::wstring text(ControlId id) const;
-    void setText(ControlId id, const std::wstring& text);
-
-    void message(const std::string& text) override;
+    // WindowView.
+    std::filesystem::path fieldText(ControlId field) const override;
+    void setFieldText(ControlId field, const std::filesystem::path& text) override;
+    std::vector<std::filesystem::path> listRows(ControlId list) const override;
+    void setListRows(ControlId list, const std::vector<std::filesystem::path>& rows) override;
+    void setReportRows(ControlId report, const std::vector<std::array<std::string, 2>>& rows) override;
+    bool isChecked(ControlId control) const override;
+    void setChecked(ControlId control, bool checked) override;
+    void setEnabled(ControlId control, bool enabled) override;
+    std::optional<std::filesystem::path> askFile(const ChooserQuestion& question, std::string& filterEntry) override;
+    void showMessage(const std::string& text) override;
 
     AppState& state_;
     FileChooser& chooser_;
@@ -109,6 +78,7 @@ private:
     HICON icon_ = nullptr;
     bool modal_ = false;
     std::filesystem::path startFile_;
+    WindowController controller_;
     static constexpr UINT kOpenStartFile = WM_APP + 1;
 };
 

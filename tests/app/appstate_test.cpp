@@ -1,4 +1,5 @@
 #include "app/appstate.h"
+#include "app/windowcontroller.h"
 #include "app/windowlayout.h"
 
 #include "core/fileio.h"
@@ -14,6 +15,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace brindlemark {
 namespace {
 
@@ -26,6 +29,69 @@ TEST(UpdateButtons, FollowTheLengthsOfTheThreeFields) {
     EXPECT_EQ(updateButtons(1, 1, 0), (ButtonStates{true, false, true}));
     EXPECT_EQ(updateButtons(1, 0, 1), (ButtonStates{true, true, false}));
     EXPECT_EQ(updateButtons(0, 5, 5), (ButtonStates{false, false, false}));
+}
+
+// A window of fields and marks only, which the controller drives as it drives both real windows.
+class FakeView final : public WindowView {
+public:
+    std::map<ControlId, fs::path> fields;
+    std::map<ControlId, bool> checked{{ControlId::Glue, true}};
+    std::map<ControlId, bool> enabled;
+
+    fs::path fieldText(ControlId field) const override {
+        return fields.contains(field) ? fields.at(field) : fs::path();
+    }
+    void setFieldText(ControlId field, const fs::path& text) override { fields[field] = text; }
+    std::vector<fs::path> listRows(ControlId) const override { return {}; }
+    void setListRows(ControlId, const std::vector<fs::path>&) override {}
+    void setReportRows(ControlId, const std::vector<std::array<std::string, 2>>&) override {}
+    bool isChecked(ControlId control) const override { return checked.contains(control) && checked.at(control); }
+    void setChecked(ControlId control, bool mark) override { checked[control] = mark; }
+    void setEnabled(ControlId control, bool on) override { enabled[control] = on; }
+    std::optional<fs::path> askFile(const ChooserQuestion&, std::string&) override { return std::nullopt; }
+    void showMessage(const std::string&) override {}
+};
+
+// The three fields typed into, then the buttons 5, 6 and 7 as the controller enables them; then the toggles
+// clicked in turn (each click flips its own mark first, as the platforms do), then the marks of 1009, 1010,
+// 1011 and the policy a Merge takes.
+TEST(WindowController, EnablesTheCommandsAndKeepsOneToggleChecked) {
+    const struct {
+        const char *main, *list, *added, *buttons;
+        std::vector<ControlId> clicks;
+        const char* marks;
+        MergePolicy policy;
+    } cases[] = {
+        {"", "", "", "---", {}, "-G-", MergePolicy::Glue},
+        {"m", "", "", "--7", {ControlId::Overwrite}, "O--", MergePolicy::Overwrite},
+        {"m", "l", "", "5-7", {ControlId::Keep}, "--K", MergePolicy::Keep},
+        {"m", "", "a", "-67", {ControlId::Glue}, "-G-", MergePolicy::Glue},
+        {"", "l", "a", "---", {ControlId::Keep, ControlId::Keep}, "--K", MergePolicy::Keep},
+        {"m", "l", "a", "567", {ControlId::Keep, ControlId::Overwrite, ControlId::Overwrite}, "O--",
+         MergePolicy::Overwrite},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.main) + "|" + c.list + "|" + c.added);
+        AppState state;
+        FakeView view;
+        WindowController controller(state, view);
+        view.fields = {{ControlId::MainPath, c.main},
+                       {ControlId::ReplaceListPath, c.list},
+                       {ControlId::AddedPath, c.added}};
+        controller.fieldChanged();
+        const auto mark = [](ControlId id, char on, std::map<ControlId, bool>& marks) { return marks[id] ? on : '-'; };
+        EXPECT_EQ(std::string({mark(ControlId::Replace, '5', view.enabled), mark(ControlId::Merge, '6', view.enabled),
+                               mark(ControlId::SaveIdList, '7', view.enabled)}),
+                  c.buttons);
+        for (ControlId toggle : c.clicks) {
+            view.checked[toggle] = !view.checked[toggle];
+            controller.clicked(toggle);
+        }
+        EXPECT_EQ(std::string({mark(ControlId::Overwrite, 'O', view.checked), mark(ControlId::Glue, 'G', view.checked),
+                               mark(ControlId::Keep, 'K', view.checked)}),
+                  c.marks);
+        EXPECT_EQ(controller.checkedPolicy(), c.policy);
+    }
 }
 
 TEST(Filters, BecomeDialogFiltersKeepingTheirTexts) {

@@ -40,6 +40,7 @@ struct ChooserCall {
     bool save;
     std::string filter;
     fs::path initialName;
+    fs::path folder;
 };
 
 // Answers each chooser with the next queued path, or cancels when none is left; remembers what it was asked.
@@ -48,16 +49,19 @@ public:
     std::deque<fs::path> answers;
     std::vector<ChooserCall> calls;
 
-    std::optional<fs::path> openFile(HWND, std::string_view filter, const fs::path& initialName) override {
-        return answer(false, filter, initialName);
+    std::optional<fs::path> openFile(HWND, std::string_view filter, const fs::path& initialName,
+                                     const fs::path& folder, std::string&) override {
+        return answer(false, filter, initialName, folder);
     }
-    std::optional<fs::path> saveFile(HWND, std::string_view filter, const fs::path& initialName) override {
-        return answer(true, filter, initialName);
+    std::optional<fs::path> saveFile(HWND, std::string_view filter, const fs::path& initialName,
+                                     const fs::path& folder, std::string&) override {
+        return answer(true, filter, initialName, folder);
     }
 
 private:
-    std::optional<fs::path> answer(bool save, std::string_view filter, const fs::path& initialName) {
-        calls.push_back({save, std::string(filter), initialName});
+    std::optional<fs::path> answer(bool save, std::string_view filter, const fs::path& initialName,
+                                   const fs::path& folder) {
+        calls.push_back({save, std::string(filter), initialName, folder});
         if (answers.empty())
             return std::nullopt;
         fs::path path = answers.front();
@@ -79,6 +83,7 @@ protected:
         InitCommonControlsEx(&controls);
     }
     void SetUp() override {
+        state.folderMemory = &folders;
         dialog = window.create();
         ASSERT_NE(dialog, nullptr);
         ShowWindow(dialog, SW_SHOW);
@@ -171,11 +176,13 @@ protected:
         return rgb;
     }
 
+    RunFolderMemory folders;
     AppState state;
     ScriptedChooser chooser;
     RecordingPresenter presenter;
     MainWindow window{state, chooser, presenter};
     HWND dialog = nullptr;
+
 };
 
 // One control as the template lays it out: id (-1 for the group boxes), class, caption, position in dialog
@@ -441,6 +448,13 @@ TEST_F(Win32Window, ChoosersGetTheirFiltersAndProposedNames) {
     EXPECT_EQ(pathText(chooser.calls[0].initialName), "war.wct");
     EXPECT_EQ(pathText(chooser.calls[1].initialName), "war_IdList.txt");
     EXPECT_EQ(pathText(chooser.calls[2].initialName), "war_IdList.txt");
+    // The identifier-list chooser opens beside the main file, the others where a file was last confirmed in them.
+    EXPECT_EQ(chooser.calls[2].folder, dir.path());
+    EXPECT_EQ(chooser.calls[0].folder, fs::path());
+    choose(3, dir / "a.wct");
+    choose(3, dir / "b.wct");
+    EXPECT_EQ(chooser.calls.back().folder, dir.path());
+    ListView_DeleteAllItems(item(1002));
 
     // A map folder is chosen through the war3map.w3i it holds: the folder is the main file.
     const fs::path folder = dir / fs::path(u8"Карта.w3x");
