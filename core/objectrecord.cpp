@@ -34,11 +34,15 @@ const Modification* ObjectRecord::find(ObjectId fieldId) const {
 }
 
 std::optional<ObjectRecord::ValueView> ObjectRecord::findValue(ObjectId fieldId) const {
+    return findFirstValue(std::span<const ObjectId>(&fieldId, 1));
+}
+
+std::optional<ObjectRecord::ValueView> ObjectRecord::findFirstValue(std::span<const ObjectId> fieldIds) const {
     if (!stored_.bytes) {
-        const Modification* m = find(fieldId);
-        if (!m)
-            return std::nullopt;
-        return ValueView{m->valueType, m->intValue, m->stringValue};
+        for (ObjectId fieldId : fieldIds)
+            if (const Modification* m = find(fieldId))
+                return ValueView{m->valueType, m->intValue, m->stringValue};
+        return std::nullopt;
     }
     // The same bisection as find(), over the stored modifications' field ids.
     static thread_local std::vector<const std::uint8_t*> starts;
@@ -47,18 +51,21 @@ std::optional<ObjectRecord::ValueView> ObjectRecord::findValue(ObjectId fieldId)
                [&](std::size_t, const std::uint8_t* first, ModValueType, const std::uint8_t*, std::size_t) {
                    starts.push_back(first);
                });
-    const std::size_t at = bisectField(fieldId, starts.size(), [&](std::size_t i) {
-        ObjectId field;
-        std::memcpy(field.bytes.data(), starts[i], 4);
-        return field;
-    });
-    if (at == starts.size())
-        return std::nullopt;
-    std::optional<ValueView> found;
-    walkStored(starts[at], nullptr, 1, stored_.hasLevels,
-               [&](std::size_t, const std::uint8_t*, ModValueType type, const std::uint8_t* value,
-                   std::size_t length) { found = storedView(type, value, length); });
-    return found;
+    for (ObjectId fieldId : fieldIds) {
+        const std::size_t at = bisectField(fieldId, starts.size(), [&](std::size_t i) {
+            ObjectId field;
+            std::memcpy(field.bytes.data(), starts[i], 4);
+            return field;
+        });
+        if (at == starts.size())
+            continue;
+        std::optional<ValueView> found;
+        walkStored(starts[at], nullptr, 1, stored_.hasLevels,
+                   [&](std::size_t, const std::uint8_t*, ModValueType type, const std::uint8_t* value,
+                       std::size_t length) { found = storedView(type, value, length); });
+        return found;
+    }
+    return std::nullopt;
 }
 
 std::uint8_t* ObjectRecord::ownStoredBytes() {

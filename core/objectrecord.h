@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -59,6 +60,8 @@ public:
     template <typename Visit> void visitValues(Visit&& visit) const;
     // What find() would find, without unpacking stored modifications.
     std::optional<ValueView> findValue(ObjectId fieldId) const;
+    // What findValue() gives for the first of `fieldIds` that the object holds, reading the object once.
+    std::optional<ValueView> findFirstValue(std::span<const ObjectId> fieldIds) const;
     // Calls `patch(type, bytes, size)` for every integer value (its four bytes, least significant first) and
     // every string value (its bytes, without the NUL that ends it); `patch` may change those bytes in place but must
     // not write a NUL into a string. Stored modifications stay stored: their bytes are copied once, when other

@@ -53,6 +53,24 @@ public:
     bool removeAt(std::size_t index);
     // Removes the object at `index` and hands it over. The index must be below the count.
     std::unique_ptr<ObjectRecord> takeAt(std::size_t index);
+    // Removes every object that `leaves(record)` picks, in one pass, and hands them over in table order.
+    template <typename Pick> std::vector<std::unique_ptr<ObjectRecord>> takeWhere(Pick leaves) {
+        std::vector<std::unique_ptr<ObjectRecord>> taken;
+        std::size_t kept = 0;
+        for (ObjectRecord* record : objects_) {
+            if (leaves(static_cast<const ObjectRecord&>(*record)))
+                taken.emplace_back(record);
+            else
+                objects_[kept++] = record;
+        }
+        objects_.resize(kept);
+        return taken;
+    }
+    // Puts the object at the end, keeping its address. No order check is made: sortAndResolve() restores it.
+    void append(std::unique_ptr<ObjectRecord> record) {
+        objects_.push_back(record.get());
+        record.release();
+    }
     // Whether an object with a matching effective id is in the table.
     bool contains(ObjectId id) const { return indexOf(id) != count(); }
     // The index of an object with a matching effective id, found by bisection, or the count.

@@ -46,13 +46,9 @@ bool writesNul(ObjectId replacement) {
 } // namespace
 
 std::optional<std::string> findDisplayName(const ObjectRecord& record) {
-    for (ObjectId field : kNameFields) {
-        if (const std::optional<ObjectRecord::ValueView> v = record.findValue(field)) {
-            if (v->valueType == ModValueType::String)
-                return std::string(v->text);
-            return std::nullopt;
-        }
-    }
+    const std::optional<ObjectRecord::ValueView> v = record.findFirstValue(kNameFields);
+    if (v && v->valueType == ModValueType::String)
+        return std::string(v->text);
     return std::nullopt;
 }
 
@@ -298,8 +294,8 @@ bool RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameLis
     // of a merged object would be counted otherwise. Once the index is built, rewriting must keep it whole:
     // nothing is deferred any more.
     const bool defer = mayDefer && !indexed_ && isPlainWord(pattern) && isPlainWord(replacement) &&
-                       replacement != kSentinelId && deferredFrom_.find(pattern.value()) < 0 &&
-                       deferredTo_.find(pattern.value()) < 0 && renamesWithoutMerging(pattern, replacement);
+                       replacement != kSentinelId && !needsDeferredDone(pattern, replacement) &&
+                       renamesWithoutMerging(pattern, replacement);
     if (!defer) {
         rewriteDeferred();
         ensureIndexed();
@@ -307,7 +303,7 @@ bool RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameLis
     if (hasWildcard(pattern))
         planByVisitingAll(pattern, replacement, list);
     else
-        planByBisection(pattern, replacement, list);
+        planByBisection(pattern, replacement, list, defer);
     if (counts)
         counts->clear();
     // An object's name as the renames left for later would have left it when this pair met the object.
@@ -334,7 +330,48 @@ bool RenameEngine::applyRename(ObjectId pattern, ObjectId replacement, RenameLis
     return defer;
 }
 
+bool RenameEngine::needsDeferredDone(ObjectId pattern, ObjectId replacement) const {
+    if (deferred_.empty())
+        return false;
+    if (!isPlainWord(pattern) || !isPlainWord(replacement))
+        return true;
+    for (ObjectId id : {pattern, replacement})
+        if (deferredFrom_.find(id.value()) >= 0 || deferredTo_.find(id.value()) >= 0)
+            return true;
+    return false;
+}
+
+void RenameEngine::placePending() {
+    if (pending_.empty())
+        return;
+    const MergePolicy policy = bundle_.mergePolicy;
+    std::unordered_set<const ObjectRecord*> leaving;
+    for (ObjectKind k : kAllObjectKinds) {
+        leaving.clear();
+        bool any = false;
+        for (const PendingRename& p : pending_) {
+            if (p.kind != k)
+                continue;
+            any = true;
+            p.record->newId = p.newId;
+            if (p.fromStandard)
+                leaving.insert(p.record);
+        }
+        if (!any)
+            continue;
+        ObjectFile& file = bundle_.kind(k).file;
+        if (!leaving.empty())
+            for (std::unique_ptr<ObjectRecord>& record :
+                 file.standardTable.takeWhere([&](const ObjectRecord& r) { return leaving.count(&r) != 0; }))
+                file.customTable.append(std::move(record));
+        // The renamed objects carry identifiers no other object has: one sort puts every one where it belongs.
+        file.customTable.sortAndResolve(policy, this);
+    }
+    pending_.clear();
+}
+
 void RenameEngine::rewriteDeferred() {
+    placePending();
     if (deferred_.empty())
         return;
     // Each deferred rename turns its pattern into a plain word that no other deferred rename looks for, and no
@@ -389,7 +426,7 @@ void RenameEngine::rewriteDeferred() {
     deferredTo_.clear();
 }
 
-void RenameEngine::planByBisection(ObjectId pattern, ObjectId replacement, RenameList& list) {
+void RenameEngine::planByBisection(ObjectId pattern, ObjectId replacement, RenameList& list, bool defer) {
     // Without a wildcard only an object whose own identifier is exactly the pattern can be renamed. Tables are in
     // identifier order without two matching ids, so each table holds at most one such object, found by bisection.
     // An object moved into the custom table never agrees with the pattern again.
@@ -399,6 +436,22 @@ void RenameEngine::planByBisection(ObjectId pattern, ObjectId replacement, Renam
     for (ObjectKind k : kAllObjectKinds) {
         ObjectFile& file = bundle_.kind(k).file;
         std::size_t i = file.standardTable.indexOf(pattern);
+        if (defer) {
+            // The tables stay as they are until placePending(): no later deferred pair looks for these objects.
+            for (bool standard : {true, false}) {
+                ObjectTable& table = standard ? file.standardTable : file.customTable;
+                if (i < table.count() && table.at(i).effectiveId() == pattern) {
+                    RenameEntry entry = planRename(table.at(i), pattern, replacement);
+                    if (entry.isChange()) {
+                        pending_.push_back({&table.at(i), entry.toId, k, standard});
+                        list.insert(std::move(entry));
+                    }
+                }
+                if (standard)
+                    i = file.customTable.indexOf(pattern);
+            }
+            continue;
+        }
         if (i < file.standardTable.count() && file.standardTable.at(i).effectiveId() == pattern) {
             RenameEntry entry = renameByPattern(file.standardTable.at(i), pattern, replacement);
             if (entry.isChange()) {

@@ -76,6 +76,10 @@ public:
     // Rewrites the renames left for later now.
     void rewriteDeferred();
     bool hasDeferred() const { return !deferred_.empty(); }
+    // Whether the pair must see the bundle with the renames left for later done: it names one of their
+    // identifiers, or it is not a pair of plain words. Objects renamed by a deferred pair keep their old
+    // identifiers and places until then.
+    bool needsDeferredDone(ObjectId pattern, ObjectId replacement) const;
     // Per rename deferred since the engine was made and rewritten since (in the order of the entries of the
     // lists), how many values its rewriting changed.
     const std::vector<ValueCounts>& deferredCounts() const { return deferredCounts_; }
@@ -130,7 +134,11 @@ private:
     void destroying(const ObjectRecord& record) override;
     void merged(ObjectRecord& record) override;
 
-    void planByBisection(ObjectId pattern, ObjectId replacement, RenameList& list);
+    // With `defer`, the objects found keep their identifiers and places; their renames wait in pending_.
+    void planByBisection(ObjectId pattern, ObjectId replacement, RenameList& list, bool defer);
+    // Gives the objects of the deferred renames their new identifiers and puts them in order, each table sorted
+    // once.
+    void placePending();
     void planByVisitingAll(ObjectId pattern, ObjectId replacement, RenameList& list);
     ValueCounts rewriteReferences(ObjectId fromId, ObjectId toId);
     ValueCounts rewriteEverywhere(ObjectId fromId, ObjectId toId);
@@ -161,6 +169,14 @@ private:
     WordMap deferredFrom_; // the pattern of each deferred entry, numbered by its first entry
     WordMap deferredTo_;   // the identifiers they rename to
     std::vector<ValueCounts> deferredCounts_;
+    // The objects that deferred renames renamed, with their new identifiers.
+    struct PendingRename {
+        ObjectRecord* record;
+        ObjectId newId;
+        ObjectKind kind;
+        bool fromStandard; // moves to the custom table
+    };
+    std::vector<PendingRename> pending_;
 };
 
 // Applies one pair to the bundle (a RenameEngine used once).

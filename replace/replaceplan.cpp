@@ -126,6 +126,10 @@ ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const 
         const std::size_t first = plan.renames.size();
         const std::size_t firstCollision = plan.collisions.size();
         for (std::size_t b = 0; b < bundles.size(); ++b) {
+            // Objects renamed by deferred pairs still carry their old identifiers: a pair that names one of them
+            // sees them renamed first.
+            if (engines[b]->needsDeferredDone(pattern, replacement))
+                engines[b]->rewriteDeferred();
             std::vector<Collision> collisions = findCollisions(*bundles[b], pattern, replacement);
             if (!collisions.empty() && engines[b]->hasDeferred()) {
                 // The existing object's name as the renames before leave it.
