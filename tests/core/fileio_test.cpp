@@ -193,6 +193,7 @@ struct CommitShape {
 
 const CommitShape kCommitShapes[] = {
     {"bundle with two side files", {"a.w3o", "b.wtg", "c.wct", "BACKUP_a.w3o", "BACKUP_b.wtg"}, 2, false},
+    {"map archive", {"map.w3x", "BACKUP_map.w3x"}, 1, false},
     {"folder map", {"map/war3map.w3u", "map/war3map.wtg", "BACKUP_map/war3map.w3u", "BACKUP_map/war3map.wtg"}, 2,
      true},
 };
@@ -211,8 +212,162 @@ void resetShape(const fs::path& dir, const CommitShape& shape) {
         writeAll(dir / "BACKUP_map" / "war3map.w3u", "an older backup");
 }
 
-#include <cstdio>
-#include <set>
+bool commitShape(const fs::path& dir, const CommitShape& shape, std::string& error) {
+    FileTransaction t;
+    const std::size_t changed = shape.files.size() - shape.backups;
+    if (shape.backupFolder) {
+        std::vector<fs::path> from;
+        for (std::size_t i = 0; i < changed; ++i)
+            from.push_back(dir / shape.files[i]);
+        if (!t.stageBackupFolder(dir / "BACKUP_map", from, error))
+            return false;
+    } else {
+        for (std::size_t i = 0; i < shape.backups; ++i)
+            if (!t.stageBackupOfReplaced(dir / shape.files[i], dir / shape.files[changed + i], error))
+                return false;
+    }
+    for (std::size_t i = 0; i < changed; ++i)
+        if (!t.stage(dir / shape.files[i], bytesOf(std::string("new ") + shape.files[i]), error))
+            return false;
+    return t.commit(error);
+}
+
+// "old", "new" or "mixed": what the shape's files hold, backups included.
+std::string shapeState(const fs::path& dir, const CommitShape& shape) {
+    bool allOld = true;
+    bool allNew = true;
+    const std::size_t changed = shape.files.size() - shape.backups;
+    for (std::size_t i = 0; i < shape.files.size(); ++i) {
+        const fs::path file = dir / shape.files[i];
+        const Bytes now = fs::exists(file) ? readAll(file) : Bytes();
+        const std::string name = i < changed ? shape.files[i] : shape.files[i - changed];
+        const Bytes old = i < changed ? bytesOf("old " + name)
+                          : shape.backupFolder ? (i == changed ? bytesOf("an older backup") : Bytes())
+                                               : bytesOf("an older backup");
+        const Bytes fresh = i < changed ? bytesOf("new " + name) : bytesOf("old " + name);
+        allOld = allOld && now == old;
+        allNew = allNew && now == fresh;
+    }
+    return allOld ? "old" : allNew ? "new" : "mixed";
+}
+
+std::size_t entriesBelow(const fs::path& dir) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::recursive_directory_iterator(dir))
+        ++n;
+    return n;
+}
+
+// A failure at any step of a commit (a full disk, say) leaves every file as it was, the previous backups
+// included, and nothing else behind; without the failure every file is new.
+TEST(FileTransaction, AFailureAtAnyStepLeavesEveryFileAsItWas) {
+    for (const CommitShape& shape : kCommitShapes) {
+        SCOPED_TRACE(shape.name);
+        TempDir dir;
+        resetShape(dir.path(), shape);
+        const std::size_t entries = entriesBelow(dir.path());
+        bool sawRenameFailure = false;
+        for (int failAt = 1;; ++failAt) {
+            resetShape(dir.path(), shape);
+            int step = 0;
+            int renames = 0;
+            setFaultHook([&](FileStep kind, const fs::path&) {
+                renames += kind == FileStep::Rename;
+                if (++step != failAt)
+                    return 0;
+                sawRenameFailure = sawRenameFailure || (kind == FileStep::Rename && renames >= 2);
+                return ENOSPC;
+            });
+            std::string error;
+            const bool ok = commitShape(dir.path(), shape, error);
+            setFaultHook(nullptr);
+            if (ok) {
+                EXPECT_EQ(shapeState(dir.path(), shape), "new");
+                break;
+            }
+            EXPECT_NE(error.find(errorText(ENOSPC)), std::string::npos) << error;
+            EXPECT_EQ(shapeState(dir.path(), shape), "old") << "at step " << failAt << ": " << error;
+            EXPECT_EQ(entriesBelow(dir.path()), entries) << "at step " << failAt;
+            ASSERT_LT(failAt, 200);
+        }
+        EXPECT_TRUE(sawRenameFailure);
+    }
+}
+
+#ifndef _WIN32
+// A run killed at any step of its commit: the next run on the files (here, taking the lock on the first) finishes
+// the commit or undoes it, says which, and leaves every file old or new and nothing else behind.
+TEST(FileTransaction, ARunKilledAtAnyStepIsFinishedOrUndoneByTheNext) {
+    for (const CommitShape& shape : kCommitShapes) {
+        SCOPED_TRACE(shape.name);
+        TempDir dir;
+        resetShape(dir.path(), shape);
+        const std::size_t entries = entriesBelow(dir.path());
+        std::string error;
+        ASSERT_TRUE(commitShape(dir.path(), shape, error)) << error;
+        const std::size_t entriesNew = entriesBelow(dir.path());
+        std::set<std::string> outcomes;
+        for (int killAt = 1;; ++killAt) {
+            resetShape(dir.path(), shape);
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                int step = 0;
+                setFaultHook([&](FileStep, const fs::path&) {
+                    if (++step == killAt)
+                        _exit(9);
+                    return 0;
+                });
+                std::string error;
+                _exit(commitShape(dir.path(), shape, error) ? 0 : 1);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status));
+            FileLock next;
+            // The run takes the lock on its main file: the folder of a folder map.
+            ASSERT_TRUE(next.acquire(shape.backupFolder ? dir / "map" : dir / shape.files[0], error)) << error;
+            next.release();
+            const std::string state = shapeState(dir.path(), shape);
+            EXPECT_NE(state, "mixed") << "killed at step " << killAt;
+            if (WEXITSTATUS(status) == 0) {
+                EXPECT_EQ(state, "new");
+                EXPECT_TRUE(next.recovered.empty());
+                break;
+            }
+            if (!next.recovered.empty()) {
+                ASSERT_EQ(next.recovered.size(), 1u);
+                outcomes.insert(next.recovered[0].substr(0, next.recovered[0].find(':')));
+            }
+            // The next run's saves remove what the killed run left before its commit began.
+            for (const char* name : shape.files)
+                removeStaleTemporaries(dir / name);
+            removeStaleTemporaries(dir / "BACKUP_map");
+            EXPECT_EQ(entriesBelow(dir.path()), state == "new" ? entriesNew : entries) << "killed at step " << killAt;
+            ASSERT_LT(killAt, 200);
+        }
+        EXPECT_EQ(outcomes, (std::set<std::string>{"a run that stopped while writing its files was finished",
+                                                   "a run that stopped while writing its files was undone"}));
+    }
+}
+#endif
+
+TEST(FileTransaction, ABackupFolderOfNoFilesIsNotMadeAndKeepsTheEarlierOne) {
+    TempDir dir;
+    const fs::path backup = dir / "BACKUP_map.w3x";
+    for (const bool earlier : {false, true}) {
+        if (earlier)
+            writeAll((fs::create_directory(backup), backup / "war3map.w3u"), "old units");
+        FileTransaction t;
+        std::string error;
+        ASSERT_TRUE(t.stageBackupFolder(backup, {}, error) && t.stage(dir / "added.w3u", bytesOf("new"), error) &&
+                    t.commit(error))
+            << error;
+        EXPECT_EQ(fs::exists(backup), earlier);
+        if (earlier)
+            EXPECT_EQ(readAll(backup / "war3map.w3u"), bytesOf("old units"));
+    }
+}
 
 TEST(FileStamp, SeesAChangeOfContentsEvenWithSizeAndTimeKept) {
     TempDir dir;
