@@ -128,6 +128,10 @@ void AppState::reloadMainBundle() {
 }
 
 void AppState::saveIdListAs(const std::filesystem::path& path, MessageSink& sink) {
+    // A main file that another program changed since it was loaded is read again: the list shows the file as it
+    // now is. (Renames made in memory only stand while the file stays as loaded.)
+    if (mainLoaded && !bundlePath.fullPath.empty() && stampFile(bundlePath.fullPath) != mainStamp)
+        chooseMainBundle(bundlePath.fullPath, sink);
     std::string why;
     if (!writeIdList(bundle, path, why, mainIsMap ? &mapStrings : nullptr))
         sink.message(fill(text(language, Text::IdListWriteFailed), {pathText(path), reasonOf(why)}));

@@ -176,6 +176,32 @@ TEST(AppState, IdListFailureIsReported) {
                                        " (No such file or directory)"});
 }
 
+// The identifier list shows the main file as it is: one that another program saved since it was loaded is read
+// again, while renames made in memory only stand as long as the file is as loaded.
+TEST(AppState, IdListReadsAgainAMainFileChangedSinceItWasLoaded) {
+    TempDir dir;
+    ObjectBundle b;
+    put(b, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 1)}));
+    std::string error;
+    ASSERT_TRUE(b.save(dir / "war.w3o", error)) << error;
+    AppState state;
+    RecordingSink sink;
+    state.chooseMainBundle(dir / "war.w3o", sink);
+    writeAll(dir / "list.txt", std::string("h000 h00Z"));
+    state.replace({dir / "list.txt", {}, false}, sink); // in memory only
+    const auto ids = [&] {
+        state.saveIdListAs(dir / "ids.txt", sink);
+        const Bytes bytes = readAll(dir / "ids.txt");
+        return std::string(bytes.begin(), bytes.end());
+    };
+    EXPECT_EQ(ids().substr(0, 4), "h00Z");
+    put(b, ObjectKind::Units, makeObject("hfoo", "h001", {intField("uhpm", 2)}));
+    ASSERT_TRUE(b.save(dir / "war.w3o", error)) << error;
+    EXPECT_EQ(ids().substr(0, 9), "h000\th000");
+    EXPECT_NE(ids().find("h001"), std::string::npos);
+    EXPECT_TRUE(sink.messages.empty());
+}
+
 #if BRINDLEMARK_HAVE_ARCHIVES
 // A map with a custom unit 'h000' named through its string table, triggers and a script that name it.
 struct MapScene {
