@@ -57,12 +57,12 @@ for form in folder archive; do
         target="$copy.w3x"
     fi
     w() { windows_path "$1"; }
-    for spec in \
+    for row in \
         "check|check '$map'|check '$(w "$map")'|" \
         "idlist|idlist '$map' -o '$scratch/o.txt'|idlist '$(w "$map")' -o '$(w "$scratch/o.txt")'|" \
         "replace --patch-script|replace '$target' --list '$scratch/list.txt' --patch-script|replace '$(w "$target")' --list '$(w "$scratch/list.txt")' --patch-script|$fresh" \
         "merge|merge '$target' '$bundle' --policy glue|merge '$(w "$target")' '$(w "$bundle")' --policy glue|$fresh"; do
-        IFS='|' read -r name linux_args windows_args prepare <<<"$spec"
+        IFS='|' read -r name linux_args windows_args prepare <<<"$row"
         linux=$(measure "$name" "$prepare" "$linux_cli $linux_args")
         wine=$(measure "$name" "$prepare" "wine $windows_cli $windows_args")
         printf '%-22s %-8s %12.1f %12.1f %13.2fx\n' "$name" "$form" "$linux" "$wine" \
