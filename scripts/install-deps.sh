@@ -7,10 +7,11 @@
 set -euo pipefail
 
 # python3 draws the desktop icons at build time; dpkg-dev (dpkg-shlibdeps) works out the .deb's dependencies;
-# desktop-file-utils, shared-mime-info, man-db and groff-base check what installing gives.
+# desktop-file-utils, shared-mime-info, man-db and groff-base check what installing gives; clang-format keeps
+# the sources in the repository's layout.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev qt6-base-dev fonts-dejavu-core libstorm-dev libbz2-dev python3 dpkg-dev
-          desktop-file-utils shared-mime-info man-db groff-base git)
+          desktop-file-utils shared-mime-info man-db groff-base git clang-format)
 if [[ ${1:-} == windows ]]; then
     # MinGW-w64 for the programs, GoogleTest's sources to build it for Windows, wine to run the results and
     # Xvfb for the window's test (its screenshot is written as PNG with zlib for Windows); git fetches
