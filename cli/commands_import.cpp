@@ -50,7 +50,7 @@ int runImport(const ParsedArguments& args) {
         std::string ids;
         for (ObjectId id : report.unresolved)
             ids += (ids.empty() ? "" : ", ") + displayText(id);
-        printError("unresolved (referenced by the added objects, defined by neither side): " + ids);
+        printError(args.positional[1].text + ": unresolved (referenced by the added objects, defined by neither side): " + ids);
     }
     return kExitSuccess;
 }

@@ -221,13 +221,14 @@ int runMerge3(const ParsedArguments& args) {
     if (!checkOutputForm("merge3", out, result.merged, "the merged data") ||
         !writeOutput(out, outputBytes(result.merged, form, out)))
         return kExitTrouble;
-    const std::string where = path ? path->text + ": " : "";
+    // The file the conflicts are in: the one git names, or the output.
+    const std::string target = path ? path->text : out.text == "-" ? std::string("standard output") : out.text;
     for (const MergeConflict& c : result.conflicts)
-        printError("conflict: " + where + conflictText(c, inputs[1]));
+        printError("conflict: " + target + ": " + conflictText(c, inputs[1]));
     if (result.conflicts.empty())
         return kExitSuccess;
     printError(std::to_string(result.conflicts.size()) + (result.conflicts.size() == 1 ? " conflict" : " conflicts") +
-               "; " + (path ? path->text : out.text) + " holds ours there");
+               "; " + target + " holds ours there");
     return kExitConflicts;
 }
 

@@ -73,7 +73,8 @@ TEST(CliImport, ReferencesInsideTheAddedObjectsFollowTheirRenames) {
     EXPECT_EQ(dry.out, run.out);
     EXPECT_THAT(run.err, HasSubstr("imported 2 objects: 2 renamed, 0 standard objects met by the policy (glue)"));
     EXPECT_FALSE(hasCyrillic(run.err)) << run.err;
-    EXPECT_THAT(run.err, HasSubstr("unresolved (referenced by the added objects, defined by neither side): B00Q"));
+    EXPECT_THAT(run.err, HasSubstr(pathText(dir / "added.w3o") +
+                                   ": unresolved (referenced by the added objects, defined by neither side): B00Q"));
     EXPECT_EQ(textOf(readAll(dir / "renames.txt")), "A000\tA002\t// Chain\r\nA001\tA003\t// Link\r\n");
     EXPECT_EQ(textOf(readAll(dir / "added.wtg")), "cast A002 then A003");
     EXPECT_EQ(readAll(dir / "added.w3o"), addedBytes);

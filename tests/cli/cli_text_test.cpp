@@ -224,6 +224,12 @@ TEST(CliMerge3, MergesGitsTemporaryFilesInTheFormThePathNamesAndListsConflicts) 
         EXPECT_FALSE(fs::exists(r.out) && r.out != ours) << r.error;
     }
 
+    // Without --path, the conflicts name the output.
+    const CliRun plain = merge3({"--kind", "units"}, dir / "merged.w3u");
+    EXPECT_EQ(plain.status, 1);
+    EXPECT_THAT(plain.err,
+                ::testing::StartsWith("brindlemark-cli: conflict: " + pathText(dir / "merged.w3u") + ": units custom h000"));
+
     // Messages name the file the temporary copies stand for.
     const CliRun run = merge3({"--path", "units/war3map.w3u"}, ours);
     EXPECT_EQ(run.status, 1);
