@@ -85,8 +85,9 @@ public:
 
 private:
     void reloadMainBundle();
-    // Shows the map as a command wrote it, so that the identifier list shows what it now holds.
-    void showMap(Document& written, MessageSink& sink);
+    // Shows the main file as a command left it (`wrote`: wrote it), so that the identifier list shows what it
+    // now holds.
+    void show(Document& written, bool wrote, MessageSink& sink);
 };
 
 } // namespace brindlemark

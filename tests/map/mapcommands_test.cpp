@@ -7,6 +7,7 @@
 #endif
 #include "tests/replace/bundlefixtures.h"
 
+#include "tests/support/commandcalls.h"
 #include "tests/support/recordingsink.h"
 
 #include <gtest/gtest.h>
