@@ -168,15 +168,18 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
 MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     MergeRequest run = request;
     run.main = bundlePath.fullPath;
+    // The command reads the main file afresh: of the objects held here it needs only whether they loaded, and
+    // the policy and warnings they were read under.
+    ObjectBundle readAs;
+    readAs.mergePolicy = bundle.mergePolicy;
+    readAs.warningSink = bundle.warningSink;
     Document main;
-    if (request.enabled)
-        main.hold(bundlePath.fullPath, bundle, mainLoaded);
+    main.hold(bundlePath.fullPath, std::move(readAs), mainLoaded);
     const MergeReport report = mergeObjectFiles(main, run, sink);
-    if (report.completed)
+    if (report.completed) {
         sink.message(mergeDoneText(language, report));
-    if (report.completed)
         show(main, report.bundleWritten, sink);
-    else if (report.failed && mainLoaded)
+    } else if (report.failed && mainLoaded)
         reloadMainBundle();
     return report;
 }
