@@ -1,7 +1,9 @@
 #include "app/appstate.h"
 
 #include "core/fileio.h"
-#include "commands/mapcommands.h"
+#include "commands/mergecommand.h"
+#include "commands/replacecommand.h"
+#include "document/document.h"
 #include "replace/idlist.h"
 
 #include <cstdio>
@@ -9,6 +11,12 @@
 namespace brindlemark {
 
 namespace {
+
+// Takes the messages of a run whose failure was already said.
+class NoMessages : public MessageSink {
+public:
+    void message(const std::string&) override {}
+};
 
 std::vector<std::string> split(std::string_view text, char separator) {
     std::vector<std::string> parts;
@@ -122,9 +130,9 @@ void AppState::chooseMainBundle(const std::filesystem::path& path, MessageSink& 
 }
 
 void AppState::reloadMainBundle() {
-    bundle.clear();
-    mainStamp = stampFile(bundlePath.fullPath);
-    mainLoaded = static_cast<bool>(bundle.load(bundlePath.fullPath));
+    // Read as the main-file chooser reads it; a failure leaves the bundle empty and `mainLoaded` clear.
+    NoMessages quiet;
+    chooseMainBundle(bundlePath.fullPath, quiet);
 }
 
 void AppState::saveIdListAs(const std::filesystem::path& path, MessageSink& sink) {
@@ -138,103 +146,55 @@ void AppState::saveIdListAs(const std::filesystem::path& path, MessageSink& sink
 }
 
 ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink) {
-    const bool writes = request.keepBackups || request.writeWithoutBackups;
-    if (mainIsMap && writes) {
-        // The map command locks the map, reads it afresh and renames it whole; the bundle here is only its view.
-        MapReplaceRequest mapRequest;
-        mapRequest.map = bundlePath.fullPath;
-        mapRequest.replaceList = request.replaceList;
-        mapRequest.sideFiles = request.sideFiles;
-        mapRequest.writeWithoutBackups = request.writeWithoutBackups;
-        Document written;
-        const ReplaceReport report = replaceInMap(mapRequest, sink, &written);
-        if (report.completed)
-            sink.message(replaceDoneText(language, report));
-        if (report.bundleWritten)
-            showMap(written, sink);
-        return report;
-    }
-    FileLocks lock;
-    std::string error;
-    std::vector<std::filesystem::path> locked = request.sideFiles;
-    locked.push_back(bundlePath.fullPath);
-    if (writes && !bundlePath.fullPath.empty() && !lock.acquire(locked, error)) {
-        sink.message(error);
-        ReplaceReport report;
-        report.failed = true;
-        return report;
-    }
-    reportRecovered(lock, sink);
-    // With the backup switch clear a Replace only renames in memory: for a map, its objects as loaded.
-    ReplaceRequest checked = request;
+    // The command renames the objects held here; a run that writes a map reads the map afresh, of which they are
+    // only a view. With the backup switch clear a Replace only renames in memory, for a map as for a bundle.
+    ReplaceRequest run = request;
+    run.main = bundlePath.fullPath;
     if (mainLoaded)
-        checked.loadedStamp = mainStamp;
-    ReplaceReport report = replaceIdentifiers(bundle, bundlePath, mainLoaded, checked, sink);
+        run.loadedStamp = mainStamp;
+    Document main;
+    main.hold(bundlePath.fullPath, bundle, mainLoaded);
+    const ReplaceReport report = replaceIdentifiers(main, run, sink);
+    const bool writes = request.keepBackups || request.writeWithoutBackups;
     if (report.completed)
         sink.message(replaceDoneText(language, report));
-    if (report.bundleWritten)
-        mainStamp = stampFile(bundlePath.fullPath);
+    if (report.bundleWritten || (!writes && !report.failed))
+        show(main, report.bundleWritten, sink);
     else if (writes && report.failed && mainLoaded && !report.renames.empty())
         reloadMainBundle();
     return report;
 }
 
 MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
-    if (mainIsMap) { // the map command locks the map itself
-        if (!request.enabled)
-            return {};
-        Document written;
-        const MergeReport report = mergeIntoMap(bundlePath.fullPath, request.addedFile, request.policy,
-                                                request.takeBackup, sink, &written);
-        if (report.completed)
-            sink.message(mergeDoneText(language, report));
-        if (report.bundleWritten)
-            showMap(written, sink);
-        return report;
-    }
-    FileLocks lock;
-    std::string error;
-    if (request.enabled && !bundlePath.fullPath.empty() && !lock.acquire({bundlePath.fullPath}, error)) {
-        sink.message(error);
-        MergeReport report;
-        report.ran = true;
-        report.failed = true;
-        return report;
-    }
-    reportRecovered(lock, sink);
-    // A map's objects come with their texts in place of the references into its string table.
-    AddedFile mapObjects;
-    const bool addedIsMap = request.enabled && isMapForm(formOf(request.addedFile));
-    if (addedIsMap && mainLoaded && !readAddedMap(request.addedFile, false, mapObjects, error)) {
-        sink.message(error);
-        MergeReport refused;
-        refused.ran = true;
-        refused.failed = true;
-        return refused;
-    }
-    MergeReport report =
-        mergeObjectFiles(bundle, bundlePath, mainLoaded, request, sink, addedIsMap ? &mapObjects : nullptr);
-    if (report.completed)
+    MergeRequest run = request;
+    run.main = bundlePath.fullPath;
+    // The command reads the main file afresh: of the objects held here it needs only whether they loaded, and
+    // the policy and warnings they were read under.
+    ObjectBundle readAs;
+    readAs.mergePolicy = bundle.mergePolicy;
+    readAs.warningSink = bundle.warningSink;
+    Document main;
+    main.hold(bundlePath.fullPath, std::move(readAs), mainLoaded);
+    const MergeReport report = mergeObjectFiles(main, run, sink);
+    if (report.completed) {
         sink.message(mergeDoneText(language, report));
-    if (report.bundleWritten)
-        mainStamp = stampFile(bundlePath.fullPath);
-    else if (report.failed && mainLoaded)
+        show(main, report.bundleWritten, sink);
+    } else if (report.failed && mainLoaded)
         reloadMainBundle();
     return report;
 }
 
-void AppState::showMap(Document& written, MessageSink& sink) {
-    mainStamp = stampFile(bundlePath.fullPath);
+void AppState::show(Document& written, bool wrote, MessageSink& sink) {
+    if (wrote)
+        mainStamp = stampFile(bundlePath.fullPath);
     ObjectBundle fresh;
     fresh.warningSink = bundle.warningSink;
-    StringTable strings;
     std::string error;
-    if (!written.lookAt(fresh, strings, error)) {
+    if (!written.takeView(fresh, mapStrings, error)) {
         sink.message(error);
         return;
     }
     bundle = std::move(fresh);
-    mapStrings = std::move(strings);
 }
 
 std::filesystem::path AppState::chooserFolder(Chooser chooser) const {

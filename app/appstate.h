@@ -39,9 +39,9 @@ struct ButtonStates {
 ButtonStates updateButtons(std::size_t mainPathLength, std::size_t replaceListLength, std::size_t addedPathLength);
 
 // What the window's commands work on: the one bundle, the path of the main file it came from, and whether that
-// file loaded. The main file is a bundle, an object file of one kind or a map archive; for a map the bundle
-// holds its object and skin files glued together (for the identifier list), and the commands work on the map
-// itself through the map commands. The window reads its controls and calls these; nothing here knows of widgets.
+// file loaded. The main file is a bundle, an object file of one kind or a map (archive or folder); for a map the
+// bundle holds its object and skin files glued together (for the identifier list), and a command that writes
+// the map reads the map itself. The window reads its controls and calls these; nothing here knows of widgets.
 class AppState {
 public:
     AppState();
@@ -85,8 +85,9 @@ public:
 
 private:
     void reloadMainBundle();
-    // Shows the map as a command wrote it, so that the identifier list shows what it now holds.
-    void showMap(Document& written, MessageSink& sink);
+    // Shows the main file as a command left it (`wrote`: wrote it), so that the identifier list shows what it
+    // now holds.
+    void show(Document& written, bool wrote, MessageSink& sink);
 };
 
 } // namespace brindlemark

@@ -12,6 +12,7 @@
 #include "replace/renaming.h"
 #include "replace/replacecommand.h"
 #include "tests/replace/plainreplace.h"
+#include "tests/support/commandcalls.h"
 
 #include <algorithm>
 #include <chrono>
@@ -136,6 +137,12 @@ Map writeMap(const fs::path& dir, const char* name, std::size_t objects, std::si
 }
 
 // Loads the map afresh (not timed) and times one Replace run on it.
+// The Replace command on a bundle held in memory, as the window runs it.
+ReplaceReport heldReplace(ObjectBundle& bundle, const BundlePath& path, bool loaded, const ReplaceRequest& request,
+                          MessageSink& sink) {
+    return replaceIdentifiers(bundle, path, loaded, request, sink);
+}
+
 template <typename Command> double timeReplace(const Map& map, Command command, std::size_t& renames) {
     const BundlePath path = splitPath(map.bundle);
     ObjectBundle bundle;
@@ -215,7 +222,7 @@ void timeLargeMap(const Map& map, const char* title, const std::string& cli, int
     std::size_t renames = 0;
     for (int i = 0; i < runs; ++i) {
         restore(map, originals);
-        inProcess.push_back(timeReplace(map, replaceIdentifiers, renames));
+        inProcess.push_back(timeReplace(map, heldReplace, renames));
     }
     const fs::path copies = map.bundle.parent_path() / "copies";
     fs::create_directories(copies);
@@ -264,7 +271,7 @@ int run(const fs::path& dir, const std::string& cli, int runs) {
     double fast = 1e9;
     for (int i = 0; i < 3; ++i) {
         restore(small, smallOriginals);
-        fast = std::min(fast, timeReplace(small, replaceIdentifiers, fastRenames));
+        fast = std::min(fast, timeReplace(small, heldReplace, fastRenames));
     }
     const auto fastResult = snapshot(small);
     restore(small, smallOriginals);

@@ -84,9 +84,8 @@ bool parsePolicy(std::string_view text, MergePolicy& policy);
 // Reports a policy name that is none of the three; returns the usage exit status.
 int policyError(std::string_view command, std::string_view text);
 
-// Loads `file` as the window loads a chosen main bundle: into the empty `bundle` under `policy`. A file that does
-// not load is reported through `sink` and leaves `loaded` false. Returns the file's path, split.
-BundlePath chooseMainBundle(ObjectBundle& bundle, const Argument& file, MergePolicy policy, MessageSink& sink,
-                            bool& loaded);
+// Where the loading warnings of `file`, the main file of a command, are printed: each line of a bundle or object
+// file after its name; none for a map, whose warnings go to the command's sink and name the file inside.
+WarningSink loadWarningsOf(const Argument& file);
 
 } // namespace brindlemark::cli

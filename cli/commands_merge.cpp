@@ -2,9 +2,8 @@
 #include "cli/command.h"
 #include "cli/consolesink.h"
 
+#include "commands/mergecommand.h"
 #include "core/fileio.h"
-#include "commands/mapcommands.h"
-#include "merge/mergecommand.h"
 
 namespace brindlemark::cli {
 
@@ -26,49 +25,30 @@ std::string mergeSummary(const MergeReport& report) {
 }
 
 int runMerge(const ParsedArguments& args) {
-    MergePolicy policy = MergePolicy::Glue;
+    MergeRequest request;
     const Argument* p = args.value("--policy");
-    if (!parsePolicy(p->text, policy))
+    if (!parsePolicy(p->text, request.policy))
         return policyError("merge", p->text);
     ConsoleSink sink;
     const Argument& main = args.positional[0];
-    if (sameFile(main.path, args.positional[1].path)) {
-        printError("merge: ADDED " + args.positional[1].text + " is MAIN itself; nothing was written");
+    const Argument& added = args.positional[1];
+    if (sameFile(main.path, added.path)) {
+        printError("merge: ADDED " + added.text + " is MAIN itself; nothing was written");
         return kExitFailure;
     }
-    if (isMapForm(formOf(main.path))) {
-        const MergeReport report = mergeIntoMap(args.positional[0].path, args.positional[1].path, policy,
-                                                !args.has("--no-backup"), sink);
-        if (report.completed)
-            sink.message(mergeSummary(report));
-        return report.failed ? kExitFailure : kExitSuccess;
-    }
-    FileLocks lock;
-    std::string error;
-    if (!lockRunFiles(lock, {main.path}))
-        return kExitFailure;
-    ObjectBundle bundle;
-    bool loaded = false;
-    const BundlePath path = chooseMainBundle(bundle, main, MergePolicy::Glue, sink, loaded);
-    MergeRequest request;
+    request.main = main.path;
+    request.addedFile = added.path;
     request.takeBackup = !args.has("--no-backup");
-    request.addedFile = args.positional[1].path;
-    request.policy = policy;
-    // A map's objects come with their texts in place of the references into its string table.
-    AddedFile mapObjects;
-    const bool addedIsMap = isMapForm(formOf(request.addedFile));
-    if (addedIsMap && loaded && !readAddedMap(request.addedFile, args.has("--keep-string-refs"), mapObjects, error)) {
-        sink.message(error);
-        return kExitFailure;
-    }
-    const MergeReport report = mergeObjectFiles(bundle, path, loaded, request, sink, addedIsMap ? &mapObjects : nullptr);
+    request.keepStringRefs = args.has("--keep-string-refs");
+    request.loadWarnings = loadWarningsOf(main);
+    Document document;
+    const MergeReport report = mergeObjectFiles(document, request, sink);
     if (report.completed)
         sink.message(mergeSummary(report));
-    if (report.bundleWritten && addedIsMap && args.has("--keep-string-refs"))
-        if (const std::size_t kept = missingStrings(mapObjects.content, StringTable()).size(); kept != 0)
-            printError(std::to_string(kept) + " string values stay references into the string table of " +
-                       args.positional[1].text + " (--keep-string-refs)");
-    return loaded && !report.failed ? kExitSuccess : kExitFailure;
+    if (report.bundleWritten && report.referencesKept != 0)
+        printError(std::to_string(report.referencesKept) + " string values stay references into the string table of " +
+                   added.text + " (--keep-string-refs)");
+    return report.failed ? kExitFailure : kExitSuccess;
 }
 
 constexpr OptionSpec kMergeOptions[] = {

@@ -3,15 +3,10 @@
 #include "cli/consolesink.h"
 #include "cli/dryrunreport.h"
 
+#include "commands/replacecommand.h"
 #include "core/bundlepath.h"
 #include "core/fileio.h"
-#include "commands/mapcommands.h"
-#include "merge/mergecommand.h"
-#include "replace/dryrun.h"
-#include "replace/replacecommand.h"
-#include "replace/replacelist.h"
-
-#include <map>
+#include "document/mainform.h"
 
 namespace brindlemark::cli {
 
@@ -21,25 +16,6 @@ namespace {
 void printCollisions(const std::vector<Collision>& collisions) {
     for (const Collision& c : collisions)
         printError(collisionText(c));
-}
-
-// Plans the run and prints what it would change; nothing is written.
-int runDryRun(ObjectBundle& bundle, const ReplaceRequest& request) {
-    ReplaceListContents list;
-    std::string error;
-    if (!readReplaceList(request.replaceList, list, error)) {
-        printError(error);
-        return kExitFailure;
-    }
-    SideFileSet sides;
-    if (!readSideFiles(request.sideFiles, sides, error)) {
-        printError(error);
-        return kExitFailure;
-    }
-    ObjectBundle* const bundles[] = {&bundle};
-    const ReplacePlan plan = planReplace(bundles, list.pairs, sides.texts);
-    printOut(dryRunReport(plan, sides.texts, nullptr));
-    return kExitSuccess;
 }
 
 void printRenames(const std::vector<RenameEntry>& renames) {
@@ -73,75 +49,52 @@ int finish(const ReplaceReport& report, MessageSink& sink) {
     return report.failed ? kExitFailure : kExitSuccess;
 }
 
-// The same command on a map archive: its object files and trigger files inside, the side files outside.
-int runReplaceInMap(const ParsedArguments& args, MergePolicy policy) {
+// The advice after a run that left a map's script holding renamed identifiers: run again with --patch-script on
+// the renamed map (the renames are done and the script stays as it is).
+void printScriptAdvice(const ReplaceReport& report, const ReplaceRequest& request) {
+    const std::filesystem::path& map = request.main;
+    const std::string restore =
+        request.keepBackups
+            ? "restore the map from its backup " +
+                  pathText(backupName(splitPath(formOf(map) == MainForm::MapFolder ? folderItself(map) : map)))
+            : "restore the map as it was before this run";
+    const std::size_t n = report.scriptOccurrences;
+    printError(report.unpatchedScript + " holds " + std::to_string(n) + (n == 1 ? " occurrence" : " occurrences") +
+               " of renamed identifiers and was not changed; to patch them, " + restore +
+               " and run this replace again with --patch-script (on the renamed map it renames nothing), "
+               "or save the map in the editor to regenerate the script");
+}
+
+int runReplace(const ParsedArguments& args) {
+    ReplaceRequest request;
+    if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, request.policy))
+        return policyError("replace", p->text);
+    const Argument& main = args.positional[0];
+    if (args.has("--patch-script") && !holdsScript(formOf(main.path))) {
+        printError("replace: --patch-script works on maps (.w3x, .w3m) only");
+        return kExitUsage;
+    }
     ConsoleSink sink;
-    MapReplaceRequest request;
-    request.map = args.positional[0].path;
+    request.main = main.path;
     request.replaceList = args.value("--list")->path;
     request.sideFiles = args.paths("--side");
     request.keepBackups = !args.has("--no-backup");
     request.writeWithoutBackups = true;
     request.patchScript = args.has("--patch-script");
-    request.policy = policy;
+    request.loadWarnings = loadWarningsOf(main);
+    Document document;
     if (args.has("--dry-run")) {
-        MapReplacePlan plan;
-        if (!planReplaceInMap(request, plan, sink))
+        ReplacePreview preview;
+        if (replaceIdentifiers(document, request, sink, &preview).failed)
             return kExitFailure;
-        printOut(dryRunReport(plan.plan, plan.sides, &plan.strings));
+        printOut(dryRunReport(preview.plan, preview.sides, preview.names ? &*preview.names : nullptr));
         return kExitSuccess;
     }
-    const ReplaceReport report = replaceInMap(request, sink);
+    const ReplaceReport report = replaceIdentifiers(document, request, sink);
     const int status = finish(report, sink);
-    // Run again with --patch-script on the renamed map, the renames are done and the script stays as it is.
-    if (report.completed && report.scriptOccurrences != 0) {
-        const std::filesystem::path& map = request.map;
-        const std::string restore =
-            request.keepBackups
-                ? "restore the map from its backup " +
-                      pathText(backupName(splitPath(formOf(map) == MainForm::MapFolder ? folderItself(map) : map)))
-                : "restore the map as it was before this run";
-        const std::size_t n = report.scriptOccurrences;
-        printError(report.unpatchedScript + " holds " + std::to_string(n) +
-                   (n == 1 ? " occurrence" : " occurrences") +
-                   " of renamed identifiers and was not changed; to patch them, " + restore +
-                   " and run this replace again with --patch-script (on the renamed map it renames nothing), "
-                   "or save the map in the editor to regenerate the script");
-    }
+    if (report.completed && report.scriptOccurrences != 0)
+        printScriptAdvice(report, request);
     return status;
-}
-
-int runReplace(const ParsedArguments& args) {
-    MergePolicy policy = MergePolicy::Glue;
-    if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, policy))
-        return policyError("replace", p->text);
-    if (isMapForm(formOf(args.positional[0].path)))
-        return runReplaceInMap(args, policy);
-    if (args.has("--patch-script")) {
-        printError("replace: --patch-script works on maps (.w3x, .w3m) only");
-        return kExitUsage;
-    }
-    ConsoleSink sink;
-    const bool dryRun = args.has("--dry-run");
-    FileLocks lock;
-    std::vector<std::filesystem::path> locked = args.paths("--side");
-    locked.push_back(args.positional[0].path);
-    if (!dryRun && !lockRunFiles(lock, locked))
-        return kExitFailure;
-    ObjectBundle bundle;
-    bool loaded = false;
-    const BundlePath path = chooseMainBundle(bundle, args.positional[0], policy, sink, loaded);
-    if (!loaded)
-        return kExitFailure;
-
-    ReplaceRequest request;
-    request.replaceList = args.value("--list")->path;
-    request.sideFiles = args.paths("--side");
-    request.keepBackups = !args.has("--no-backup");
-    request.writeWithoutBackups = true;
-    if (dryRun)
-        return runDryRun(bundle, request);
-    return finish(replaceIdentifiers(bundle, path, loaded, request, sink), sink);
 }
 
 constexpr OptionSpec kReplaceOptions[] = {

@@ -132,16 +132,11 @@ int policyError(std::string_view command, std::string_view text) {
     return kExitUsage;
 }
 
-BundlePath chooseMainBundle(ObjectBundle& bundle, const Argument& file, MergePolicy policy, MessageSink& sink,
-                            bool& loaded) {
+WarningSink loadWarningsOf(const Argument& file) {
+    if (isMapForm(formOf(file.path)))
+        return {};
     const std::string name = pathText(file.path);
-    bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
-    bundle.mergePolicy = policy;
-    const LoadResult result = bundle.load(file.path);
-    loaded = static_cast<bool>(result);
-    if (!loaded)
-        sink.message(loadFailureMessage(result, file.path));
-    return splitPath(file.path);
+    return [name](const std::string& line) { printError(name + ": " + line); };
 }
 
 } // namespace brindlemark::cli

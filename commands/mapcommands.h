@@ -1,16 +1,13 @@
 #pragma once
 
-// The commands on a map, an archive (.w3x, .w3m) or a folder: renaming across its object files and the trigger
-// files inside, and merging a bundle or another map into it. An archive is rewritten whole through a temporary
-// file, after a backup copy; a map that cannot be read is refused and left as it was.
+// Building objects into a map, an archive (.w3x, .w3m) or a folder. An archive is rewritten whole through a
+// temporary file, after a backup copy; a map that cannot be read is refused and left as it was.
 
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
 #include "document/document.h"
 #include "document/mapcontents.h"
 #include "merge/mergecommand.h"
-#include "replace/dryrun.h"
-#include "replace/replacecommand.h"
 #include "replace/stringtable.h"
 
 #include <filesystem>
@@ -20,41 +17,6 @@
 #include <vector>
 
 namespace brindlemark {
-
-// What to rename in a map.
-struct MapReplaceRequest {
-    std::filesystem::path map;
-    std::filesystem::path replaceList;
-    std::vector<std::filesystem::path> sideFiles; // outside the map
-    bool keepBackups = true;  // when clear, nothing on disk changes (unless writeWithoutBackups)
-    bool writeWithoutBackups = false; // write the map and side files without backup copies
-    bool patchScript = false; // also patch war3map.j / war3map.lua inside the map
-    MergePolicy policy = MergePolicy::Glue;
-};
-
-// Renames across every object file of the map and patches the renames into its trigger files and the side
-// files, then writes the map back (after copying it to its backup name). Messages as the Replace command's.
-// With `result`, a run that wrote the map leaves there the map as written, for a front end that shows it.
-ReplaceReport replaceInMap(const MapReplaceRequest& request, MessageSink& sink, Document* result = nullptr);
-
-// What a Replace on a map would do, planned in memory.
-struct MapReplacePlan {
-    ReplacePlan plan;
-    std::vector<SideText> sides; // the map's trigger files (by name), the side files outside, then an unpatched script
-    bool scriptObserved = false; // the last side is the script, counted but not patched
-    StringTable strings;
-};
-
-// The same run planned only: what each rename would change in the map's object data, its trigger files and
-// the side files. Nothing is written. False with a message when the map, the list or a side file cannot be read.
-[[nodiscard]] bool planReplaceInMap(const MapReplaceRequest& request, MapReplacePlan& out, MessageSink& sink);
-
-// Merges a bundle, single-kind file or another map into the map's object files under `policy` and writes the map
-// back (after its backup copy unless `takeBackup` is false). The texts that another map's objects refer to in its
-// string table come along (carryStringsIntoMap()). Messages as the Merge command's.
-// With `result`, a run that wrote the map leaves there the map as written.
-MergeReport mergeIntoMap(const std::filesystem::path& map, const std::filesystem::path& added, MergePolicy policy,
-                         bool takeBackup, MessageSink& sink, Document* result = nullptr);
 
 // A map's object data before and after putting a bundle's kinds into it.
 struct MapObjectsBuild {

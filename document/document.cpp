@@ -12,6 +12,7 @@ bool Document::open(const std::filesystem::path& path, MergePolicy policy, const
             *this = Document();
             return false;
         }
+        opened_ = loaded_ = true;
         return true;
     }
     bundle_.warningSink = warn;
@@ -22,7 +23,17 @@ bool Document::open(const std::filesystem::path& path, MergePolicy policy, const
         *this = Document();
         return false;
     }
+    opened_ = loaded_ = true;
     return true;
+}
+
+void Document::hold(const std::filesystem::path& path, ObjectBundle objects, bool loaded) {
+    *this = Document();
+    path_ = path;
+    form_ = formOf(path);
+    opened_ = held_ = true;
+    loaded_ = loaded;
+    this->objects() = std::move(objects);
 }
 
 std::optional<ObjectKind> Document::singleKind() const {
@@ -61,6 +72,14 @@ bool Document::lookAt(ObjectBundle& bundle, StringTable& strings, std::string& e
     return true;
 }
 
+bool Document::takeView(ObjectBundle& bundle, StringTable& strings, std::string& error) {
+    if (!hasMapFiles()) {
+        bundle = std::move(objects());
+        return true;
+    }
+    return lookAt(bundle, strings, error);
+}
+
 void Document::mapChanges(std::map<std::string, std::vector<std::uint8_t>>& replaced,
                           std::map<std::string, std::vector<std::uint8_t>>& added) const {
     replaced = replaced_;
@@ -69,7 +88,8 @@ void Document::mapChanges(std::map<std::string, std::vector<std::uint8_t>>& repl
     changedObjectFiles(map_.skin, true, map_, replaced, added);
 }
 
-bool Document::stage(FileTransaction& files, bool backup, std::size_t& changed, MessageSink& sink) {
+bool Document::stage(FileTransaction& files, bool backup, std::size_t& changed, MessageSink& sink,
+                     std::string_view aborted) {
     std::string error;
     if (isMap()) {
         std::map<std::string, std::vector<std::uint8_t>> replaced;
@@ -80,7 +100,7 @@ bool Document::stage(FileTransaction& files, bool backup, std::size_t& changed, 
     if (backup) {
         const std::filesystem::path copy = backupName(splitPath(path_));
         if (!files.stageBackupOfReplaced(path_, copy, error)) {
-            sink.message("Failed to create backup file " + pathText(copy) + ", nothing was written (" +
+            sink.message("Failed to create backup file " + pathText(copy) + ", " + std::string(aborted) + " (" +
                          reasonOf(error) + ")");
             return false;
         }

@@ -30,6 +30,19 @@ public:
     [[nodiscard]] bool open(const std::filesystem::path& path, MergePolicy policy, const WarningSink& warn,
                             std::string& error);
 
+    // Takes the objects of the main file at `path` as a front end holds them, perhaps renamed in memory since
+    // they were read; `loaded` is whether the file loaded at all. For a map they are its object and skin files
+    // glued together, a view that cannot be written back: a command that writes the map reads it afresh.
+    void hold(const std::filesystem::path& path, ObjectBundle objects, bool loaded);
+
+    // Whether the document was opened or given objects; whether they are the file's (it loaded); whether they
+    // are objects held in memory (hold()) rather than read by open().
+    bool isOpen() const { return opened_; }
+    bool loaded() const { return loaded_; }
+    bool isHeld() const { return held_; }
+    // A map opened from its files, whose files a command can read and change.
+    bool hasMapFiles() const { return isMap() && !held_; }
+
     MainForm form() const { return form_; }
     bool isMap() const { return isMapForm(form_); }
     const std::filesystem::path& path() const { return path_; }
@@ -56,6 +69,9 @@ public:
     // The objects as they are now, for looking at: a map's skin glued on top as loadMapBundle() gives them, and
     // its string table as the changes given leave it. False with the reason.
     [[nodiscard]] bool lookAt(ObjectBundle& bundle, StringTable& strings, std::string& error);
+    // Hands the objects over as the window shows them: those of a bundle or object file, or objects held, as
+    // they are; a map's as lookAt() gives them. The document's objects are then unspecified.
+    [[nodiscard]] bool takeView(ObjectBundle& bundle, StringTable& strings, std::string& error);
 
     // What stage() would write into a map, by name: the object and skin files whose bytes changed and the other
     // files given, in `replaced` for files the map has and `added` for those it does not have yet.
@@ -65,11 +81,15 @@ public:
     // Stages every change: a bundle or object file is written whole (after its backup copy with `backup`); of a
     // map, the object files and skin files whose bytes changed and the other files given, as stageMapFiles()
     // does. A map with nothing changed stages nothing. Counts the files staged into `changed`. False (said to
-    // `sink`) on failure; nothing is then written.
-    [[nodiscard]] bool stage(FileTransaction& files, bool backup, std::size_t& changed, MessageSink& sink);
+    // `sink`) on failure; nothing is then written. `aborted` words what a failed backup copy of a bundle means.
+    [[nodiscard]] bool stage(FileTransaction& files, bool backup, std::size_t& changed, MessageSink& sink,
+                             std::string_view aborted = "nothing was written");
 
 private:
     MainForm form_ = MainForm::Unknown;
+    bool opened_ = false;
+    bool loaded_ = false;
+    bool held_ = false;
     std::filesystem::path path_;
     ObjectBundle bundle_;
     MapContents contents_;

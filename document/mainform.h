@@ -24,6 +24,9 @@ MainForm formOf(const std::filesystem::path& path);
 // Whether the form is a map, an archive or a folder.
 constexpr bool isMapForm(MainForm form) { return form == MainForm::MapArchive || form == MainForm::MapFolder; }
 
+// Whether a main file of the form holds trigger files and a script that a Replace patches: a map does.
+constexpr bool holdsScript(MainForm form) { return isMapForm(form); }
+
 // The refusal of an archive by a build without the archive module.
 inline constexpr std::string_view kArchivesUnsupported = "map archives (.w3x, .w3m) are not supported by this build";
 

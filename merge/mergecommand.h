@@ -10,12 +10,15 @@
 
 namespace brindlemark {
 
-// What the user asked the Merge command to do.
+// What the user asked the Merge command to do (commands/mergecommand.h runs it over a main file of any form).
 struct MergeRequest {
     bool enabled = true;      // the window's backup switch: when clear, the command does nothing at all
     bool takeBackup = true;   // copy the main file to its backup name first (the command-line tool may skip it)
     std::filesystem::path addedFile;
     MergePolicy policy = MergePolicy::Glue;
+    std::filesystem::path main;   // the main file: a bundle, an object file of one kind or a map
+    bool keepStringRefs = false;  // an added map's objects keep their references when the main file is no map
+    WarningSink loadWarnings;     // where reading the main file warns; the sink's warnings when empty
 };
 
 // What a run did.
@@ -25,18 +28,10 @@ struct MergeReport {
     bool bundleWritten = false;
     bool completed = false; // the merge went through (whether or not the file had to change); each front end says so
     KindCounts merged{};    // per kind, what the policy did with each object of the added file
+    std::size_t referencesKept = 0; // string values of an added map left as references (keepStringRefs)
 };
 
-// Reads the added file and checks that it can be merged, loads the main file afresh (so that the run starts from
-// the file as it is on disk) under the policy in force, makes `policy` the policy, loads the added file on top,
-// backs up the main file and writes the result over it; the bundle then holds the result. A merge whose result
-// the file already holds writes nothing and keeps the backup. A main file that did not load, an added file that
-// cannot be opened or is damaged, or one holding kinds that a main file of one kind cannot hold, is reported,
-// nothing is written and the bundle stays as it was. `prepared` is the added file already read (a map's objects,
-// see readAddedMap()); without it the request's added file is read.
 struct AddedFile;
-MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
-                             const MergeRequest& request, MessageSink& sink, const AddedFile* prepared = nullptr);
 
 // The message for a bundle file that did not load: "Sorry, can't open object file %s" and the reason when it
 // could not be opened, the damage with its byte offset when it was refused.

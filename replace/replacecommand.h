@@ -16,13 +16,17 @@
 
 namespace brindlemark {
 
-// What the user asked the Replace command to do.
+// What the user asked the Replace command to do (commands/replacecommand.h runs it over a main file of any form).
 struct ReplaceRequest {
     std::filesystem::path replaceList;              // pairs of four-byte tokens
     std::vector<std::filesystem::path> sideFiles;   // the additional files, first row first
     bool keepBackups = true;                        // the window's switch: when clear, only the bundle in memory changes
     bool writeWithoutBackups = false;               // the command line's --no-backup: write, but take no backup copies
     std::optional<FileStamp> loadedStamp;           // the main file as it was when loaded; a file changed since is not written over
+    std::filesystem::path main;                     // the main file: a bundle, an object file of one kind or a map
+    bool patchScript = false;                       // a map's script (war3map.j, war3map.lua) is patched too
+    MergePolicy policy = MergePolicy::Glue;         // how reading the main file resolves two objects with one identifier
+    WarningSink loadWarnings;                       // where reading the main file warns; the sink's warnings when empty
 };
 
 // What a run did.
@@ -37,14 +41,5 @@ struct ReplaceReport {
     std::string unpatchedScript;       // a map's script (war3map.j, war3map.lua) that the run left as it was
     std::size_t scriptOccurrences = 0; // the occurrences of renamed identifiers that script still holds
 };
-
-// Renames the bundle's objects pair by pair from the replace list, rewrites every reference inside the bundle,
-// patches the same renames into the side files, and writes the bundle back over its file. Nothing on disk
-// changes until everything can: the list is read, every rename planned, every backup copy and every new file
-// written beside its target, and only then are they put in place. Every failure is reported once through
-// `sink`; nothing is written over a main file that did not load (`mainLoaded` false) or that changed on disk
-// since it was loaded.
-ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
-                                 const ReplaceRequest& request, MessageSink& sink);
 
 } // namespace brindlemark

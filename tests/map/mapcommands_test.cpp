@@ -1,4 +1,6 @@
 #include "commands/mapcommands.h"
+#include "commands/mergecommand.h"
+#include "commands/replacecommand.h"
 
 #include "core/fileio.h"
 #if BRINDLEMARK_HAVE_ARCHIVES
@@ -7,6 +9,7 @@
 #endif
 #include "tests/replace/bundlefixtures.h"
 
+#include "tests/support/commandcalls.h"
 #include "tests/support/recordingsink.h"
 
 #include <gtest/gtest.h>
@@ -508,6 +511,75 @@ TEST(FolderMap, GivesTheSameBytesAsTheArchiveAndLeavesUntouchedFilesAlone) {
 }
 
 #endif // BRINDLEMARK_HAVE_ARCHIVES
+
+// Replace and Merge are one command each for every form of main file: the command opens the file, renames or
+// merges its objects, writes it back after its backup copy, and the file read again holds the result.
+TEST(EveryForm, ReplaceThenMergeWriteTheMainFileBackAfterItsBackup) {
+    using Make = std::function<fs::path(const fs::path& dir, const Bytes& units)>;
+    const std::pair<const char*, Make> forms[] = {
+        {"bundle",
+         [](const fs::path& dir, const Bytes& units) {
+             ObjectBundle bundle;
+             EXPECT_TRUE(bundle.loadObjectFileBytes(units, ObjectKind::Units, "units"));
+             save(bundle, dir / "main.w3o");
+             return dir / "main.w3o";
+         }},
+        {"object file of one kind",
+         [](const fs::path& dir, const Bytes& units) {
+             writeAll(dir / "main.w3u", units);
+             return dir / "main.w3u";
+         }},
+        {"map folder",
+         [](const fs::path& dir, const Bytes& units) {
+             fs::create_directory(dir / "main.w3x");
+             writeAll(dir / "main.w3x" / "war3map.w3u", units);
+             return dir / "main.w3x";
+         }},
+#if BRINDLEMARK_HAVE_ARCHIVES
+        {"map archive",
+         [](const fs::path& dir, const Bytes& units) {
+             writeAll(dir / "main.w3x", mpq::build(dir / "scratch.mpq", {{"war3map.w3u", units}}));
+             return dir / "main.w3x";
+         }},
+#endif
+    };
+    for (const auto& [name, make] : forms) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        ObjectBundle units;
+        put(units, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 300)}));
+        const fs::path path = make(dir.path(), units.objectFileBytes(ObjectKind::Units));
+        ObjectBundle added;
+        put(added, ObjectKind::Units, makeObject("hkni", "h002", {idField("ubui", "h000")}));
+        save(added, dir / "added.w3o");
+        writeAll(dir / "list.txt", std::string("h000 u000"));
+        RecordingSink sink;
+
+        ReplaceRequest replace;
+        replace.main = path;
+        replace.replaceList = dir / "list.txt";
+        Document renamed;
+        const ReplaceReport replaced = replaceIdentifiers(renamed, replace, sink);
+        EXPECT_TRUE(replaced.completed && replaced.bundleWritten);
+        EXPECT_EQ(replaced.filesChanged, 1u);
+        EXPECT_TRUE(fs::exists(dir / ("BACKUP_" + pathText(path.filename()))));
+
+        MergeRequest merge;
+        merge.main = path;
+        merge.addedFile = dir / "added.w3o";
+        Document merged;
+        const MergeReport report = mergeObjectFiles(merged, merge, sink);
+        EXPECT_TRUE(report.completed && report.bundleWritten);
+        EXPECT_EQ(report.merged[static_cast<std::size_t>(ObjectKind::Units)].added, 1u);
+        EXPECT_TRUE(sink.messages.empty()) << sink.messages[0];
+
+        Document reread;
+        std::string error;
+        ASSERT_TRUE(reread.open(path, MergePolicy::Glue, {}, error)) << error;
+        const std::vector<std::string> ids = tableIds(reread.objects().kind(ObjectKind::Units).file.customTable);
+        EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()), (std::set<std::string>{"h002", "u000"}));
+    }
+}
 
 } // namespace
 } // namespace brindlemark

@@ -3,6 +3,7 @@
 #include "core/fileio.h"
 #include "tests/replace/bundlefixtures.h"
 
+#include "tests/support/commandcalls.h"
 #include "tests/support/recordingsink.h"
 
 #include <gtest/gtest.h>

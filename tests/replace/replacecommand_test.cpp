@@ -8,6 +8,7 @@
 #include "tests/replace/bundlefixtures.h"
 #include "tests/replace/plainreplace.h"
 
+#include "tests/support/commandcalls.h"
 #include "tests/support/recordingsink.h"
 
 #include <gmock/gmock.h>
