@@ -4,6 +4,10 @@
 // place by a rename only when all of it was written and flushed, so a user's file is either as it was or wholly
 // new. A symbolic link is followed and kept (its target is written), and the replaced file's owner and mode
 // carry over. Several files that must change together are staged first and committed at once (FileTransaction).
+//
+// The code: filesave.cpp (one file), filetransaction.cpp (several, with the journal that finishes or undoes a
+// commit that was killed), filelock.cpp, fileread.cpp, filepaths.cpp; under them the system's calls, one file per
+// system (platformfiles.h).
 
 #include <chrono>
 #include <cstdint>
@@ -117,11 +121,6 @@ private:
     };
     std::vector<File> files_;
 };
-
-// Copies `from` to `to`, replacing a file of that name, through a temporary file; the copy keeps `from`'s mode.
-// False with a message on failure, `to` then as it was.
-[[nodiscard]] bool copyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
-                                     std::string& error);
 
 // Writes a file so that the target is either left as it was or replaced whole: the bytes go into a temporary file
 // beside the target, and commit() puts it in the target's place. A SaveFile destroyed without a successful
@@ -277,11 +276,7 @@ public:
 
 private:
     [[nodiscard]] bool take(const std::filesystem::path& path, std::string& error, std::chrono::milliseconds wait);
-#ifdef _WIN32
-    void* handle_ = nullptr;
-#else
-    int fd_ = -1;
-#endif
+    std::intptr_t lock_ = -1; // the system's hold on the lock (a file descriptor, a mutex), -1 when none
     std::uint64_t ticket_ = 0; // this lock among the ones the process holds
 };
 
