@@ -1,4 +1,6 @@
 // Advisory locks on the files a run writes, and what they saw of those files.
+#include "core/filelock.h"
+
 #include "core/fileinternal.h"
 #include "core/platformfiles.h"
 

@@ -1,5 +1,5 @@
 // What paths name: text for messages, one file or one place, a link's target; and the files a run is given.
-#include "core/fileio.h"
+#include "core/filepaths.h"
 
 #include "core/bundlepath.h"
 #include "core/platformfiles.h"

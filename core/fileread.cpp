@@ -1,4 +1,6 @@
 // Reading files whole, and the stamps that tell whether a file changed since it was read.
+#include "core/fileread.h"
+
 #include "core/fileinternal.h"
 
 #include <algorithm>

@@ -1,4 +1,6 @@
 // Saving one file: through a temporary file created exclusively beside it, flushed, and renamed into its place.
+#include "core/filesave.h"
+
 #include "core/fileinternal.h"
 #include "core/platformfiles.h"
 

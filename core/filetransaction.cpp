@@ -1,5 +1,7 @@
 // Files that change together: staged beside their targets, then put in place at once, with a journal that lets
 // the next run finish or undo a commit that was killed part-way.
+#include "core/filetransaction.h"
+
 #include "core/fileinternal.h"
 #include "core/platformfiles.h"
 
