@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,6 +149,25 @@ LockResult takeLock(std::uint64_t key, std::chrono::milliseconds wait, LockHandl
 }
 
 void releaseLock(LockHandle handle) { ::close(static_cast<int>(handle)); }
+
+PageMapping mapHugePages(std::size_t size) {
+#if defined(__linux__)
+    constexpr std::size_t kHugePage = std::size_t(2) << 20;
+    // A mapping a huge page longer than needed holds a huge-page-aligned run of the length rounded up.
+    const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+    void* mapping = ::mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED)
+        return {};
+    const auto start = (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) / kHugePage * kHugePage;
+    ::madvise(reinterpret_cast<void*>(start), rounded, MADV_HUGEPAGE); // a hint: without it, small pages
+    return {mapping, rounded + kHugePage, reinterpret_cast<std::uint8_t*>(start)};
+#else
+    (void)size;
+    return {};
+#endif
+}
+
+void unmapPages(const PageMapping& pages) { ::munmap(pages.mapping, pages.bytes); }
 
 } // namespace platform
 } // namespace brindlemark

@@ -221,5 +221,9 @@ void releaseLock(LockHandle handle) {
     CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
+PageMapping mapHugePages(std::size_t) { return {}; }
+
+void unmapPages(const PageMapping&) {}
+
 } // namespace platform
 } // namespace brindlemark

@@ -1,10 +1,11 @@
 #pragma once
 
-// The operating system's file calls that core/fileio rests on, one file per system: platform_posix.cpp and
-// platform_windows.cpp (CMake builds the one for the target). Everything above these calls is written once. Not
-// for code outside core/.
+// The operating system's calls that core/'s file code rests on (files, locks, memory for file bytes), one file
+// per system: platform_posix.cpp and platform_windows.cpp (CMake builds the one for the target). Everything above
+// these calls is written once. Not for code outside core/.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -73,5 +74,16 @@ enum class LockResult { Taken, Busy, Failed };
 // holds it. Failed sets `why` to the system's reason.
 LockResult takeLock(std::uint64_t key, std::chrono::milliseconds wait, LockHandle& handle, std::string& why);
 void releaseLock(LockHandle handle);
+
+// Memory for many megabytes of file bytes in huge pages, where the system has them: `data` is where the `size`
+// bytes start, `mapping` and `bytes` what unmapPages() gives back. All empty where there are none; the caller then
+// takes memory the ordinary way.
+struct PageMapping {
+    void* mapping = nullptr;
+    std::size_t bytes = 0;
+    std::uint8_t* data = nullptr;
+};
+PageMapping mapHugePages(std::size_t size);
+void unmapPages(const PageMapping& pages);
 
 } // namespace brindlemark::platform
