@@ -1,49 +1,33 @@
 #include "core/filebuffer.h"
 
 #include "core/fileio.h"
+#include "core/platformfiles.h"
 
 #include <cstdio>
 #include <new>
 #include <system_error>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 namespace brindlemark {
-
-namespace {
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
-} // namespace
 
 PageBlock::PageBlock(std::size_t size) {
     if (size == 0)
         return;
-#if defined(__linux__)
-    // A mapping a huge page longer than needed holds a huge-page-aligned run of the length rounded up.
-    const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
-    void* mapping = ::mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping != MAP_FAILED) {
-        const auto start = (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) / kHugePage * kHugePage;
-        ::madvise(reinterpret_cast<void*>(start), rounded, MADV_HUGEPAGE); // a hint: without it, small pages
-        mapping_ = mapping;
-        mappingBytes_ = rounded + kHugePage;
-        data_ = reinterpret_cast<std::uint8_t*>(start);
+    if (const platform::PageMapping pages = platform::mapHugePages(size); pages.data) {
+        mapping_ = pages.mapping;
+        mappingBytes_ = pages.bytes;
+        data_ = pages.data;
         size_ = size;
         return;
     }
-#endif
     data_ = new (std::nothrow) std::uint8_t[size];
     size_ = data_ ? size : 0;
 }
 
 PageBlock::~PageBlock() {
-#if defined(__linux__)
     if (mapping_) {
-        ::munmap(mapping_, mappingBytes_);
+        platform::unmapPages({mapping_, mappingBytes_, data_});
         return;
     }
-#endif
     delete[] data_;
 }
 

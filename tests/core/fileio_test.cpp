@@ -121,8 +121,18 @@ TEST(SaveFile, TemporariesOfADeadRunAreRemovedByTheNextSave) {
     writeAll(dir / inner, "the archive a killed run was writing");
     const std::string alive = prefix + "1-6.tmp"; // of a process that runs (init), which may still use it
     writeAll(dir / alive, "in use");
+    // While the journal of a commit that a dead run stopped part-way lies in the folder, its temporaries are what
+    // finishes or undoes it, and all stay; a journal cut off while it was written stands for no rename, and goes.
+    const fs::path journal = dir / "~bmcommit-999999999-0.journal";
+    const std::string text = "brindlemark commit journal 1\nfile\n" + pathText(dir / (prefix + "999999999-3.tmp")) +
+                             "\n-\n" + pathText(dir / "map.w3o") + "\nend\n";
     std::string error;
-    ASSERT_TRUE(saveBytes(dir / "map.w3o", "data", 4, error)) << error;
+    for (const bool cutOff : {false, true}) {
+        writeAll(journal, cutOff ? text.substr(0, text.size() - 1) : text);
+        ASSERT_TRUE(saveBytes(dir / "map.w3o", "data", 4, error)) << error;
+        EXPECT_EQ(fs::exists(journal), !cutOff);
+        EXPECT_EQ(fs::exists(dir / inner), !cutOff);
+    }
     EXPECT_FALSE(fs::exists(dir / (prefix + "999999999-3.tmp")));
     EXPECT_FALSE(fs::exists(dir / (prefix + "999999999-4.tmp")));
     EXPECT_FALSE(fs::exists(dir / inner));

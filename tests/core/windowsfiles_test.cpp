@@ -36,7 +36,7 @@ TEST(WindowsFiles, TheReadOnlyAttributeIsRefusedAndTheFileKept) {
     std::string error;
     EXPECT_FALSE(saveBytes(target, "new", 3, error));
     EXPECT_EQ(error, pathText(target) + ": the file is read-only");
-    EXPECT_FALSE(copyFileReplacing(target, target, error));
+    EXPECT_FALSE(testing::copyFileReplacing(target, target, error));
     SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(readAll(target), bytesOf("old"));
     EXPECT_EQ(namesIn(dir.path()).size(), 1u);
@@ -84,7 +84,7 @@ TEST(WindowsFiles, PathsLongerThanMaxPathWithCyrillicNamesWork) {
     ASSERT_TRUE(readFile(target, read, error)) << error;
     EXPECT_EQ(read, bytesOf("second"));
     const fs::path backup = folder / fs::path(u8"BACKUP_война и мир.w3o");
-    ASSERT_TRUE(copyFileReplacing(target, backup, error)) << error;
+    ASSERT_TRUE(testing::copyFileReplacing(target, backup, error)) << error;
     ASSERT_TRUE(readFile(backup, read, error)) << error;
     EXPECT_EQ(read, bytesOf("second"));
     // The target and its backup, no temporary left: listed through the prefixed path, which the runtime's own

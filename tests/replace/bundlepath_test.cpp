@@ -128,7 +128,7 @@ TEST(BundlePath, TheBackupNameNamesARealFileBesideANonAsciiOriginal) {
     EXPECT_EQ(backup.parent_path(), original.parent_path());
     EXPECT_EQ(utf8(backup.filename()), literal(u8"BACKUP_карта мира.w3o"));
     std::string error;
-    ASSERT_TRUE(copyFileReplacing(original, backup, error)) << error;
+    ASSERT_TRUE(testing::copyFileReplacing(original, backup, error)) << error;
     EXPECT_EQ(testing::readAll(backup), testing::readAll(original));
 }
 

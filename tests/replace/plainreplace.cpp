@@ -4,6 +4,7 @@
 #include "replace/renaming.h"
 #include "replace/replacelist.h"
 #include "replace/sidefile.h"
+#include "tests/support/testsupport.h"
 
 #include <map>
 

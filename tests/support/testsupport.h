@@ -2,6 +2,7 @@
 
 // Helpers shared by the test executables: byte builders for hand-made files, temporary folders, the corpus.
 
+#include "core/fileio.h"
 #include "core/objectid.h"
 #include "tests/support/builder.h"
 
@@ -62,6 +63,14 @@ inline std::string textOf(const Bytes& bytes) { return std::string(bytes.begin()
 
 inline void writeAll(const std::filesystem::path& path, std::string_view text) {
     writeAll(path, Bytes(text.begin(), text.end()));
+}
+
+// Copies `from` to `to` through a transaction of one staged copy, as the commands make a backup copy. False with a
+// message on failure, `to` then as it was.
+[[nodiscard]] inline bool copyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                                            std::string& error) {
+    FileTransaction transaction;
+    return transaction.stageCopy(from, to, error) && transaction.commit(error);
 }
 
 // The folder of real map files, or empty when it is not there. BRINDLEMARK_CORPUS in the environment wins.
