@@ -1033,7 +1033,8 @@ TEST(MapArchive, RefusesADamagedMapByItsName) {
         Bytes bytes = fixture(damage.fixture).bytes;
         const std::string expected = pathText(dir / "map.w3x") + ": " + damage.apply(bytes);
         const std::string error = openError(put(dir, "map.w3x", bytes));
-        EXPECT_TRUE(matches(error, expected)) << damage.name << "\n  error:    " << error << "\n  expected: " << expected;
+        EXPECT_TRUE(matches(error, expected))
+            << damage.name << "\n  error:    " << error << "\n  expected: " << expected;
     }
 }
 
