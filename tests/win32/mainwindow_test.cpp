@@ -237,10 +237,12 @@ TEST_F(Win32Window, EveryControlStandsAsTheTemplateLaysItOut) {
         EXPECT_EQ(text(child), caption);
         const DWORD style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
         EXPECT_EQ(style & native.mask, native.style) << std::hex << style;
-        if (entry.kind == ControlKind::Field || entry.kind == ControlKind::List || entry.kind == ControlKind::Report)
+        if (entry.kind == ControlKind::Field || entry.kind == ControlKind::List || entry.kind == ControlKind::Report) {
             EXPECT_TRUE((style & WS_BORDER) || (GetWindowLongW(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE));
-        if (entry.kind == ControlKind::CheckBox || entry.kind == ControlKind::Toggle)
+        }
+        if (entry.kind == ControlKind::CheckBox || entry.kind == ControlKind::Toggle) {
             EXPECT_EQ(checked(entry.id), (entry.flags & Checked) != 0);
+        }
 
         // The dialog manager converts the place and the size each on its own.
         const int raise = entry.flags & RaisedOnWin32 ? kWin32Raise : 0;
