@@ -18,6 +18,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <span>
 #include <system_error>
 #include <unordered_set>
 
@@ -188,6 +189,80 @@ MapArchive::~MapArchive() = default;
 MapArchive::MapArchive(MapArchive&& other) noexcept = default;
 MapArchive& MapArchive::operator=(MapArchive&& other) noexcept = default;
 
+namespace storm {
+
+// The names of the archive's hash entries as they are found. An entry's stored layout is checked as it gets
+// its name, which an encrypted file's key comes from.
+class EntryNames {
+public:
+    EntryNames(std::span<const std::uint8_t> bytes, const Layout& layout)
+        : bytes_(bytes), layout_(layout), names_(layout.hashes.size()) {
+        for (std::size_t i = 0; i < layout.hashes.size(); ++i)
+            if (layout.hashes[i].block < layout.blocks.size())
+                live_.emplace(key(layout.hashes[i].nameA, layout.hashes[i].nameB), i);
+    }
+
+    // Names every unnamed entry of a file that `candidate` hashes to. False with the reason when the stored
+    // layout of one does not hold.
+    [[nodiscard]] bool name(std::string_view candidate, std::string& why) {
+        const auto [first, last] =
+            live_.equal_range(key(hashName(candidate, HashKind::NameA), hashName(candidate, HashKind::NameB)));
+        for (auto it = first; it != last; ++it) {
+            const std::size_t i = it->second;
+            if (!names_[i].empty())
+                continue;
+            if (!mpq::checkStoredFile(bytes_, layout_, layout_.hashes[i].block, candidate, why))
+                return false;
+            names_[i] = std::string(candidate);
+            ++named_;
+        }
+        return true;
+    }
+
+    std::size_t named() const { return named_; }
+    // By hash entry; empty while unnamed.
+    std::vector<std::string>& byEntry() { return names_; }
+
+private:
+    static std::uint64_t key(std::uint32_t nameA, std::uint32_t nameB) { return std::uint64_t(nameA) << 32 | nameB; }
+
+    std::span<const std::uint8_t> bytes_;
+    const Layout& layout_;
+    std::vector<std::string> names_;
+    std::unordered_multimap<std::uint64_t, std::size_t> live_; // the two name hashes -> hash entry
+    std::size_t named_ = 0;
+};
+
+} // namespace storm
+
+namespace {
+
+// The names a listfile gives: separated by line breaks (or semicolons). Every reading is offered, as only
+// names that hash to a file count.
+std::unordered_set<std::string> listedNames(const std::vector<std::uint8_t>& list) {
+    const std::string text(list.begin(), list.end());
+    std::unordered_set<std::string> candidates;
+    std::size_t begin = 0;
+    for (std::size_t at = 0; at <= text.size(); ++at) {
+        if (at < text.size() && text[at] != '\r' && text[at] != '\n' && text[at] != '\0')
+            continue;
+        const std::string line = text.substr(begin, at - begin);
+        begin = at + 1;
+        std::size_t piece = 0;
+        for (std::size_t i = 0; i <= line.size(); ++i) {
+            if (i < line.size() && line[i] != ';')
+                continue;
+            candidates.insert(line.substr(piece, i - piece));
+            piece = i + 1;
+        }
+        candidates.insert(line);
+    }
+    candidates.erase(std::string());
+    return candidates;
+}
+
+} // namespace
+
 bool MapArchive::open(const fs::path& path, std::string& error) {
     const std::string name = pathText(path);
     auto fresh = std::make_unique<Impl>();
@@ -196,53 +271,39 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
     // First the layout, read here from the file's bytes.
     std::vector<std::uint8_t> bytes;
     Layout layout;
-    {
-        std::string why;
-        if (!readFile(path, bytes, why)) {
-            error = why;
-            return false;
-        }
-        if (!mpq::readLayout(bytes, layout, why)) {
-            error = name + ": " + why;
-            return false;
-        }
-        fresh->prefix.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.headerOffset));
+    std::string why;
+    if (!readFile(path, bytes, why)) {
+        error = why;
+        return false;
     }
+    if (!mpq::readLayout(bytes, layout, why)) {
+        error = name + ": " + why;
+        return false;
+    }
+    fresh->prefix.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.headerOffset));
     fresh->sectorSize = layout.sectorSize;
 
     // The files StormLib reads as it opens the archive are checked before it does.
-    std::vector<std::string> names(layout.hashes.size());     // by hash entry; empty while unnamed
-    std::unordered_multimap<std::uint64_t, std::size_t> live; // the two name hashes -> hash entry
-    for (std::size_t i = 0; i < layout.hashes.size(); ++i)
-        if (layout.hashes[i].block < layout.blocks.size())
-            live.emplace(std::uint64_t(layout.hashes[i].nameA) << 32 | layout.hashes[i].nameB, i);
-    std::size_t named = 0;
-    auto nameEntries = [&](std::string_view candidate, std::string& why) {
-        const std::uint64_t key =
-            std::uint64_t(hashName(candidate, HashKind::NameA)) << 32 | hashName(candidate, HashKind::NameB);
-        const auto [first, last] = live.equal_range(key);
-        for (auto it = first; it != last; ++it) {
-            const std::size_t i = it->second;
-            if (!names[i].empty())
-                continue;
-            const HashEntry& hash = layout.hashes[i];
-            if (!mpq::checkStoredFile(bytes, layout, hash.block, candidate, why))
-                return false;
-            names[i] = std::string(candidate);
-            ++named;
-        }
-        return true;
-    };
+    storm::EntryNames names(bytes, layout);
     for (const std::string_view internal : {kListFile, kAttributes, kSignature}) {
-        std::string why;
-        if (!nameEntries(internal, why)) {
+        if (!names.name(internal, why)) {
             error = name + ": " + why;
             return false;
         }
     }
+    if (!fresh->openInStormLib(bytes, layout, error) || !fresh->nameFromListFile(layout, names, error) ||
+        !fresh->takeStormLibsList(layout, names.byEntry(), error) || !fresh->indexByName(error) ||
+        !fresh->readChecksums(layout.blocks.size(), error))
+        return false;
+    impl_ = std::move(fresh);
+    return true;
+}
 
-    // Then StormLib. Forcing version 1 makes it read the header as Warcraft III does and as it was checked
-    // above, and keeps it from looking for stream bitmaps at the end of the file.
+bool MapArchive::Impl::openInStormLib(const std::vector<std::uint8_t>& bytes, const Layout& layout,
+                                      std::string& error) {
+    const std::string name = pathText(path);
+    // Forcing version 1 makes StormLib read the header as Warcraft III does and as it was checked, and keeps
+    // it from looking for stream bitmaps at the end of the file.
     const DWORD flags = MPQ_OPEN_READ_ONLY | MPQ_OPEN_FORCE_MPQ_V1;
     storm::keepDescriptorZeroTaken();
     fs::path stormFile = path;
@@ -256,110 +317,97 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
         // With the map's extension: StormLib takes a ".w3x" or ".w3m" for a map by its name too.
         fs::path copyPath = temporaryBeside(fs::temp_directory_path(ec) / "brindlemark-map");
         copyPath += path.extension();
-        std::FILE* copy = ec ? nullptr : createFileExclusive(copyPath);
+        std::FILE* file = ec ? nullptr : createFileExclusive(copyPath);
         bool written = false;
-        if (copy) {
-            fresh->copy.path = copyPath;
-            written = std::fwrite(bytes.data(), 1, bytes.size(), copy) == bytes.size();
-            written = std::fclose(copy) == 0 && written;
+        if (file) {
+            copy.path = copyPath;
+            written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+            written = std::fclose(file) == 0 && written;
         }
         if (!written) {
             error = name + ": cannot make a working copy of the archive in the temporary folder (" +
                     (ec ? ec.message() : std::generic_category().message(errno)) + ")";
             return false;
         }
-        stormFile = fresh->copy.path;
+        stormFile = copy.path;
     }
+#else
+    (void)bytes;
 #endif
-    if (!SFileOpenArchive(storm::path(stormFile).c_str(), 0, flags, &fresh->handle)) {
-        fresh->handle = nullptr;
+    if (!SFileOpenArchive(storm::path(stormFile).c_str(), 0, flags, &handle)) {
+        handle = nullptr;
         error = name + ": cannot open the archive (" + storm::reason(GetLastError()) + ")";
         return false;
     }
     ULONGLONG headerOffset = 0;
-    if (!SFileGetFileInfo(fresh->handle, SFileMpqHeaderOffset, &headerOffset, sizeof headerOffset, nullptr) ||
+    if (!SFileGetFileInfo(handle, SFileMpqHeaderOffset, &headerOffset, sizeof headerOffset, nullptr) ||
         headerOffset != layout.headerOffset) {
         error =
             name + ": damaged or protected archive: the archive header StormLib reads is not the first one";
         return false;
     }
     DWORD archiveFlags = 0;
-    if (!SFileGetFileInfo(fresh->handle, SFileMpqFlags, &archiveFlags, sizeof archiveFlags, nullptr) ||
+    if (!SFileGetFileInfo(handle, SFileMpqFlags, &archiveFlags, sizeof archiveFlags, nullptr) ||
         ((archiveFlags & MPQ_FLAG_WAR3_MAP) != 0) != layout.warcraftMap) {
         error = name +
                 ": damaged or protected archive: StormLib does not take it for the kind of archive its map "
                 "header says";
         return false;
     }
-    fresh->attributeFlags = SFileGetAttributes(fresh->handle);
-    if (fresh->attributeFlags == SFILE_INVALID_ATTRIBUTES)
-        fresh->attributeFlags = 0;
+    attributeFlags = SFileGetAttributes(handle);
+    if (attributeFlags == SFILE_INVALID_ATTRIBUTES)
+        attributeFlags = 0;
+    return true;
+}
 
-    // The names of the other files come from the listfile. Every file must have one: StormLib would look into
-    // the data of a file without a name to make one up, and such a file could not be carried over anyway.
-    const auto listFile = std::find(names.begin(), names.end(), std::string(kListFile));
-    if (listFile == names.end()) {
+// The names of the other files come from the listfile. Every file must have one: StormLib would look into the
+// data of a file without a name to make one up, and such a file could not be carried over anyway.
+bool MapArchive::Impl::nameFromListFile(const Layout& layout, storm::EntryNames& names, std::string& error) {
+    const std::string name = pathText(path);
+    const std::vector<std::string>& byEntry = names.byEntry();
+    const auto listFile = std::find(byEntry.begin(), byEntry.end(), std::string(kListFile));
+    if (listFile == byEntry.end()) {
         error = name +
                 ": protected or damaged map: the archive has no (listfile), so the names of its files are "
                 "unknown and it cannot be rewritten";
         return false;
     }
-    {
-        const HashEntry& hash = layout.hashes[static_cast<std::size_t>(listFile - names.begin())];
-        MapArchiveEntry entry;
-        entry.name = std::string(kListFile);
-        entry.locale = hash.locale & 0xFFFF;
-        entry.size = layout.blocks[hash.block].size;
-        std::vector<std::uint8_t> list;
-        std::string why;
-        if (!fresh->readEntry(entry, list, why)) {
-            error = name + ": protected or damaged map: its (listfile) cannot be read (" + why +
-                    "), so the names of its files are unknown and it cannot be rewritten";
-            return false;
-        }
-        // Names are separated by line breaks (or semicolons); every reading is tried, and only names that
-        // hash to a file count.
-        const std::string text(list.begin(), list.end());
-        std::unordered_set<std::string> candidates;
-        std::size_t begin = 0;
-        for (std::size_t at = 0; at <= text.size(); ++at) {
-            if (at < text.size() && text[at] != '\r' && text[at] != '\n' && text[at] != '\0')
-                continue;
-            const std::string line = text.substr(begin, at - begin);
-            begin = at + 1;
-            std::size_t piece = 0;
-            for (std::size_t i = 0; i <= line.size(); ++i) {
-                if (i < line.size() && line[i] != ';')
-                    continue;
-                candidates.insert(line.substr(piece, i - piece));
-                piece = i + 1;
-            }
-            candidates.insert(line);
-        }
-        candidates.erase(std::string());
-        for (const std::string& candidate : candidates) {
-            if (named == layout.liveFiles)
-                break;
-            if (!nameEntries(candidate, why)) {
-                error = name + ": " + why;
-                return false;
-            }
-        }
-    }
-    if (named < layout.liveFiles) {
-        error =
-            name + ": protected or damaged map: " + std::to_string(layout.liveFiles - named) + " of its " +
-            std::to_string(layout.liveFiles) +
-            " files are not named in its (listfile), so they could not be carried over and the map cannot be "
-            "rewritten";
+    const HashEntry& hash = layout.hashes[static_cast<std::size_t>(listFile - byEntry.begin())];
+    MapArchiveEntry entry;
+    entry.name = std::string(kListFile);
+    entry.locale = hash.locale & 0xFFFF;
+    entry.size = layout.blocks[hash.block].size;
+    std::vector<std::uint8_t> list;
+    std::string why;
+    if (!readEntry(entry, list, why)) {
+        error = name + ": protected or damaged map: its (listfile) cannot be read (" + why +
+                "), so the names of its files are unknown and it cannot be rewritten";
         return false;
     }
+    for (const std::string& candidate : listedNames(list)) {
+        if (names.named() == layout.liveFiles)
+            break;
+        if (!names.name(candidate, why)) {
+            error = name + ": " + why;
+            return false;
+        }
+    }
+    if (names.named() < layout.liveFiles) {
+        error = name + ": protected or damaged map: " + std::to_string(layout.liveFiles - names.named()) + " of its " +
+                std::to_string(layout.liveFiles) +
+                " files are not named in its (listfile), so they could not be carried over and the map cannot be "
+                "rewritten";
+        return false;
+    }
+    return true;
+}
 
-    // StormLib's list of the files must be the one found here, name for name.
+// StormLib's list of the files must be the one found here, name for name.
+bool MapArchive::Impl::takeStormLibsList(const Layout& layout, std::vector<std::string>& names, std::string& error) {
     std::size_t agreed = 0;
     SFILE_FIND_DATA found;
     std::memset(&found, 0, sizeof found);
-    HANDLE search = SFileFindFirstFile(fresh->handle, "*", &found, nullptr);
+    HANDLE search = SFileFindFirstFile(handle, "*", &found, nullptr);
     if (search) {
         do {
             const std::string fileName(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName));
@@ -377,41 +425,46 @@ bool MapArchive::open(const fs::path& path, std::string& error) {
             entry.fileTime = (std::uint64_t(found.dwFileTimeHi) << 32) | found.dwFileTimeLo;
             entry.block = hash.block;
             entry.dataOffset = layout.headerOffset + block.offset;
-            fresh->entries.push_back(std::move(entry));
+            entries.push_back(std::move(entry));
             names[index].clear(); // reported once
             ++agreed;
         } while (SFileFindNextFile(search, &found));
         SFileFindClose(search);
     }
     if (agreed != layout.liveFiles) {
-        error = name + ": damaged or protected archive: StormLib lists " + std::to_string(agreed) +
+        error = pathText(path) + ": damaged or protected archive: StormLib lists " + std::to_string(agreed) +
                 " of its " + std::to_string(layout.liveFiles) + " files by the names its (listfile) gives";
         return false;
     }
+    return true;
+}
 
-    std::sort(fresh->entries.begin(), fresh->entries.end(),
+bool MapArchive::Impl::indexByName(std::string& error) {
+    std::sort(entries.begin(), entries.end(),
               [](const MapArchiveEntry& a, const MapArchiveEntry& b) { return a.block < b.block; });
-    for (std::size_t i = 0; i < fresh->entries.size(); ++i) {
-        const std::string key = nameKey(fresh->entries[i].name);
-        if (!fresh->byKey.emplace(key, i).second) {
-            error = name + ": the archive holds '" + fresh->entries[i].name +
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!byKey.emplace(nameKey(entries[i].name), i).second) {
+            error = pathText(path) + ": the archive holds '" + entries[i].name +
                     "' more than once (in several languages); such a map is not supported";
             return false;
         }
-        fresh->names.push_back(fresh->entries[i].name);
+        names.push_back(entries[i].name);
     }
+    return true;
+}
 
-    // The checksums of "(attributes)", which every file read from now on must match.
-    if (const MapArchiveEntry* attributes = fresh->find(kAttributes)) {
-        std::vector<std::uint8_t> table;
-        std::string why;
-        if (!fresh->readEntry(*attributes, table, why)) {
-            error = name + ": damaged archive: its (attributes) cannot be read (" + why + ")";
-            return false;
-        }
-        mpq::readAttributes(table, layout.blocks.size(), fresh->checksums);
+// The checksums of "(attributes)", which every file read from now on must match.
+bool MapArchive::Impl::readChecksums(std::size_t blockCount, std::string& error) {
+    const MapArchiveEntry* attributes = find(kAttributes);
+    if (!attributes)
+        return true;
+    std::vector<std::uint8_t> table;
+    std::string why;
+    if (!readEntry(*attributes, table, why)) {
+        error = pathText(path) + ": damaged archive: its (attributes) cannot be read (" + why + ")";
+        return false;
     }
-    impl_ = std::move(fresh);
+    mpq::readAttributes(table, blockCount, checksums);
     return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -35,6 +36,10 @@ struct WrittenFile {
     std::uint64_t hash;
 };
 
+class EntryNames; // the names found for the hash entries as an archive is opened
+// The new contents of a rewritten archive's files, by the files' name keys.
+using NewContents = std::unordered_map<std::string, const std::vector<std::uint8_t>*>;
+
 // Removes a file when it goes out of scope.
 struct RemoveOnExit {
     std::filesystem::path path;
@@ -46,6 +51,9 @@ struct RemoveOnExit {
 };
 
 } // namespace storm
+
+// File name -> contents, as writeMapArchive takes them.
+using FileContents = std::map<std::string, std::vector<std::uint8_t>>;
 
 struct MapArchiveEntry {
     std::string name;
@@ -73,6 +81,28 @@ struct MapArchive::Impl {
         if (handle)
             SFileCloseArchive(handle);
     }
+
+    // The steps of opening that follow the checks of the layout, each false with a message naming the map:
+    // StormLib opens the archive, the listfile names every file, StormLib lists the same files, which are
+    // then found by name, and the checksums of "(attributes)" are read.
+    [[nodiscard]] bool openInStormLib(const std::vector<std::uint8_t>& bytes, const mpq::Layout& layout,
+                                      std::string& error);
+    [[nodiscard]] bool nameFromListFile(const mpq::Layout& layout, storm::EntryNames& names, std::string& error);
+    [[nodiscard]] bool takeStormLibsList(const mpq::Layout& layout, std::vector<std::string>& names,
+                                         std::string& error);
+    [[nodiscard]] bool indexByName(std::string& error);
+    [[nodiscard]] bool readChecksums(std::size_t blockCount, std::string& error);
+
+    // The steps of writing the archive anew (mapwriter.cpp), each false with a message. Checks the names given
+    // new contents (`replaced`) or added and gathers the contents by name key.
+    [[nodiscard]] bool newContents(const FileContents& replaced, const FileContents& added,
+                                   storm::NewContents& contents, std::string& error) const;
+    // What StormLib is asked to create: the internal files stored as here, room for every file and `addedFiles`.
+    [[nodiscard]] bool creation(std::size_t addedFiles, SFILE_CREATE_MPQ& create, std::string& error) const;
+    // Every file of this archive, with its new contents where it has them, then the added files.
+    [[nodiscard]] bool writeFiles(HANDLE archive, const storm::NewContents& contents, const FileContents& added,
+                                  const std::string& targetName, std::vector<storm::WrittenFile>& written,
+                                  std::string& error) const;
 
     // Opens the archive at `written` as any map is opened and checks that it holds exactly `files`.
     [[nodiscard]] static bool checkWritten(const std::filesystem::path& written, const std::vector<storm::WrittenFile>& files,

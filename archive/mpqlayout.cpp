@@ -148,24 +148,16 @@ bool readTable(std::span<const std::uint8_t> file, const Layout& layout, std::ui
 
 } // namespace
 
-bool readLayout(std::span<const std::uint8_t> file, Layout& layout, std::string& why) {
-    const std::uint64_t fileSize = file.size();
-    if (fileSize == 0) {
-        why = "the file is empty; it is not a map archive";
-        return false;
-    }
-    // A Warcraft III map to StormLib 9.22 starts with "HM3W" and four zero bytes. In one, StormLib and
-    // Warcraft III ignore the flag for files stored as a single unit and read them in sectors.
-    layout.warcraftMap = fileSize > 16 && wordAt(file, 0) == kMapSignature && wordAt(file, 4) == 0;
+namespace {
 
-    // The header search.
-    bool found = false;
-    std::vector<std::uint32_t> header;
-    for (std::uint64_t at = 0; at + 4 <= fileSize && at < kHeaderSearchLimit; at += kHeaderAlignment) {
+// Finds the archive header as StormLib and Warcraft III do, at a multiple of 512 bytes, and reads its words.
+bool findHeader(std::span<const std::uint8_t> file, Layout& layout, std::vector<std::uint32_t>& header,
+                std::string& why) {
+    for (std::uint64_t at = 0; at + 4 <= file.size() && at < kHeaderSearchLimit; at += kHeaderAlignment) {
         const std::uint32_t signature = wordAt(file, at);
         if (signature == kMpqUserDataSignature) {
-            why = "not a Warcraft III map: the archive has an MPQ user data block (byte " +
-                  std::to_string(at) + "), which maps do not use";
+            why = "not a Warcraft III map: the archive has an MPQ user data block (byte " + std::to_string(at) +
+                  "), which maps do not use";
             return false;
         }
         if (signature != kMpqSignature)
@@ -175,23 +167,22 @@ bool readLayout(std::span<const std::uint8_t> file, Layout& layout, std::string&
             return false;
         }
         layout.headerOffset = at;
-        found = true;
-        break;
+        return true;
     }
-    if (!found) {
-        why = "not a map archive: no MPQ archive header found";
-        return false;
-    }
+    why = "not a map archive: no MPQ archive header found";
+    return false;
+}
+
+// The header's sizes: its own, the sectors' and the two tables'.
+bool checkHeader(const std::vector<std::uint32_t>& header, Layout& layout, std::string& why) {
     const std::uint32_t headerSize = header[1];
     const std::uint32_t sectorShift = header[3] >> 16; // the 16 bits at byte 14
-    const std::uint32_t hashPosition = header[4];
-    const std::uint32_t blockPosition = header[5];
     const std::uint32_t hashCount = header[6];
     const std::uint32_t blockCount = header[7];
     const std::string where = " (archive header at byte " + std::to_string(layout.headerOffset) + ")";
     if (headerSize < kHeaderSize) {
-        why = "damaged or protected archive: the archive header gives its size as " +
-              std::to_string(headerSize) + " bytes" + where;
+        why = "damaged or protected archive: the archive header gives its size as " + std::to_string(headerSize) +
+              " bytes" + where;
         return false;
     }
     if (sectorShift < kMinSectorShift || sectorShift > kMaxSectorShift) {
@@ -210,23 +201,104 @@ bool readLayout(std::span<const std::uint8_t> file, Layout& layout, std::string&
               " entries, more than " + std::to_string(kMaxTableEntries) + where;
         return false;
     }
+    return true;
+}
 
+// The hash and the block table, decrypted.
+bool readTables(std::span<const std::uint8_t> file, const std::vector<std::uint32_t>& header, Layout& layout,
+                std::string& why) {
+    const std::uint32_t hashCount = header[6];
+    const std::uint32_t blockCount = header[7];
     std::vector<std::uint32_t> words;
-    if (!readTable(file, layout, hashPosition, hashCount, kHashTableKey, "hash table", words, why))
+    if (!readTable(file, layout, header[4], hashCount, kHashTableKey, "hash table", words, why))
         return false;
     layout.hashes.resize(hashCount);
     for (std::size_t i = 0; i < hashCount; ++i)
         layout.hashes[i] = {words[4 * i], words[4 * i + 1], words[4 * i + 2], words[4 * i + 3]};
-    if (!readTable(file, layout, blockPosition, blockCount, kBlockTableKey, "block table", words, why))
+    if (!readTable(file, layout, header[5], blockCount, kBlockTableKey, "block table", words, why))
         return false;
     layout.blocks.resize(blockCount);
     for (std::size_t i = 0; i < blockCount; ++i)
         layout.blocks[i] = {words[4 * i], words[4 * i + 1], words[4 * i + 2], words[4 * i + 3]};
+    return true;
+}
+
+// The block of a file: flags a map may use, and data inside the archive's `archiveBytes`, long enough for what
+// it claims. `entry` says which hash entry points at it.
+bool checkBlock(const Layout& layout, std::uint32_t b, std::uint64_t archiveBytes, const std::string& entry,
+                std::string& why) {
+    const BlockEntry& block = layout.blocks[b];
+    if (!(block.flags & kFileExists)) {
+        why = "damaged or protected archive: " + entry + ", which holds no file";
+        return false;
+    }
+    if (block.flags & ~kKnownFileFlags) {
+        why = "damaged or protected archive: block " + std::to_string(b) + " has flags " + hex(block.flags) +
+              ", which Warcraft III maps do not use";
+        return false;
+    }
+    if ((block.flags & kFileImplode) && (block.flags & kFileCompress)) {
+        why = "damaged or protected archive: block " + std::to_string(b) + " is marked both imploded and compressed";
+        return false;
+    }
+    if ((block.flags & kFileFixKey) && !(block.flags & kFileEncrypted)) {
+        why = "damaged or protected archive: block " + std::to_string(b) +
+              " has a position-dependent key but is not encrypted";
+        return false;
+    }
+    if (block.offset > archiveBytes || block.packedSize > archiveBytes - block.offset) {
+        why = "damaged archive: the data of block " + std::to_string(b) + " (" + std::to_string(block.packedSize) +
+              " bytes at byte " + std::to_string(layout.headerOffset + block.offset) +
+              ") runs past the end of the file (cut short?)";
+        return false;
+    }
+    const bool packed = (block.flags & (kFileImplode | kFileCompress)) != 0;
+    if (!packed && block.size > block.packedSize) {
+        why = "damaged archive: block " + std::to_string(b) + " holds " + std::to_string(block.packedSize) +
+              " bytes of a stored file of " + std::to_string(block.size) + " bytes";
+        return false;
+    }
+    if (packed &&
+        (block.size > kMaxFileSize || block.size > std::max<std::uint64_t>(block.packedSize, 1) * kMaxUnpackRatio)) {
+        why = "damaged or protected archive: block " + std::to_string(b) + " claims " + std::to_string(block.size) +
+              " bytes unpacked from " + std::to_string(block.packedSize) + " packed bytes";
+        return false;
+    }
+    if (packed && !(block.flags & kFileSingleUnit) && block.size > 0) {
+        // A file in sectors starts with the offsets of its sectors (one more than there are sectors, and one
+        // more again with sector checksums).
+        const std::uint64_t sectors = (std::uint64_t(block.size) + layout.sectorSize - 1) / layout.sectorSize;
+        const std::uint64_t tableBytes = (sectors + 1 + ((block.flags & kFileSectorCrc) ? 1 : 0)) * 4;
+        if (tableBytes > block.packedSize) {
+            why = "damaged archive: block " + std::to_string(b) + " (" + std::to_string(block.packedSize) +
+                  " bytes) is too short for the sector offsets of " + std::to_string(block.size) + " bytes";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool readLayout(std::span<const std::uint8_t> file, Layout& layout, std::string& why) {
+    const std::uint64_t fileSize = file.size();
+    if (fileSize == 0) {
+        why = "the file is empty; it is not a map archive";
+        return false;
+    }
+    // A Warcraft III map to StormLib 9.22 starts with "HM3W" and four zero bytes. In one, StormLib and
+    // Warcraft III ignore the flag for files stored as a single unit and read them in sectors.
+    layout.warcraftMap = fileSize > 16 && wordAt(file, 0) == kMapSignature && wordAt(file, 4) == 0;
+    std::vector<std::uint32_t> header;
+    if (!findHeader(file, layout, header, why) || !checkHeader(header, layout, why) ||
+        !readTables(file, header, layout, why))
+        return false;
 
     const std::uint64_t archiveBytes = fileSize - layout.headerOffset;
+    const std::size_t blockCount = layout.blocks.size();
     std::vector<bool> used(blockCount, false);
     layout.liveFiles = 0;
-    for (std::size_t i = 0; i < hashCount; ++i) {
+    for (std::size_t i = 0; i < layout.hashes.size(); ++i) {
         const std::uint32_t b = layout.hashes[i].block;
         if (b == kHashFree || b == kHashDeleted)
             continue;
@@ -242,63 +314,10 @@ bool readLayout(std::span<const std::uint8_t> file, Layout& layout, std::string&
         }
         used[b] = true;
         ++layout.liveFiles;
-        BlockEntry& block = layout.blocks[b];
         if (layout.warcraftMap)
-            block.flags &= ~static_cast<std::uint32_t>(kFileSingleUnit);
-        if (!(block.flags & kFileExists)) {
-            why = "damaged or protected archive: " + entry + ", which holds no file";
+            layout.blocks[b].flags &= ~static_cast<std::uint32_t>(kFileSingleUnit);
+        if (!checkBlock(layout, b, archiveBytes, entry, why))
             return false;
-        }
-        if (block.flags & ~kKnownFileFlags) {
-            why = "damaged or protected archive: block " + std::to_string(b) + " has flags " +
-                  hex(block.flags) + ", which Warcraft III maps do not use";
-            return false;
-        }
-        if ((block.flags & kFileImplode) && (block.flags & kFileCompress)) {
-            why = "damaged or protected archive: block " + std::to_string(b) +
-                  " is marked both imploded and compressed";
-            return false;
-        }
-        if ((block.flags & kFileFixKey) && !(block.flags & kFileEncrypted)) {
-            why = "damaged or protected archive: block " + std::to_string(b) +
-                  " has a position-dependent key but is not encrypted";
-            return false;
-        }
-        if (block.offset > archiveBytes || block.packedSize > archiveBytes - block.offset) {
-            why = "damaged archive: the data of block " + std::to_string(b) + " (" +
-                  std::to_string(block.packedSize) + " bytes at byte " +
-                  std::to_string(layout.headerOffset + block.offset) +
-                  ") runs past the end of the file (cut short?)";
-            return false;
-        }
-        const bool packed = (block.flags & (kFileImplode | kFileCompress)) != 0;
-        if (!packed && block.size > block.packedSize) {
-            why = "damaged archive: block " + std::to_string(b) + " holds " +
-                  std::to_string(block.packedSize) + " bytes of a stored file of " +
-                  std::to_string(block.size) + " bytes";
-            return false;
-        }
-        if (packed && (block.size > kMaxFileSize ||
-                       block.size > std::max<std::uint64_t>(block.packedSize, 1) * kMaxUnpackRatio)) {
-            why = "damaged or protected archive: block " + std::to_string(b) + " claims " +
-                  std::to_string(block.size) + " bytes unpacked from " + std::to_string(block.packedSize) +
-                  " packed bytes";
-            return false;
-        }
-        if (packed && !(block.flags & kFileSingleUnit) && block.size > 0) {
-            // A file in sectors starts with the offsets of its sectors (one more than there are sectors, and
-            // one more again with sector checksums).
-            const std::uint64_t sectors =
-                (std::uint64_t(block.size) + layout.sectorSize - 1) / layout.sectorSize;
-            const std::uint64_t tableBytes =
-                (sectors + 1 + ((block.flags & kFileSectorCrc) ? 1 : 0)) * 4;
-            if (tableBytes > block.packedSize) {
-                why = "damaged archive: block " + std::to_string(b) + " (" +
-                      std::to_string(block.packedSize) + " bytes) is too short for the sector offsets of " +
-                      std::to_string(block.size) + " bytes";
-                return false;
-            }
-        }
     }
     return true;
 }
@@ -392,116 +411,131 @@ bool sectorChecksums(std::span<const std::uint8_t> stored, std::uint32_t sectors
 
 } // namespace
 
+namespace {
+
+// A packed file as it is stored, and the checks of its pieces.
+struct StoredFile {
+    std::span<const std::uint8_t> file;
+    const BlockEntry& block;
+    std::string what; // "damaged archive: 'name' (block n)", which every reason starts with
+    bool encrypted = false;
+    std::uint32_t key = 0;
+    std::uint64_t start = 0; // of its data in the file
+
+    // The stored bytes of a piece, decrypted; readLayout made sure that the block lies inside the file.
+    std::vector<std::uint8_t> piece(std::uint64_t offset, std::uint32_t length, std::uint32_t pieceKey) const {
+        const auto bytes = file.subspan(static_cast<std::size_t>(offset), length);
+        return encrypted ? decryptedPiece(bytes, pieceKey) : std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    }
+
+    // One packed piece (a sector, or a whole file stored as one): imploded pieces carry no method byte.
+    bool checkPiece(std::uint64_t offset, std::uint32_t length, std::uint32_t unpacked, std::uint32_t pieceKey,
+                    const std::string& name, std::string& why) const {
+        if (length >= unpacked)
+            return true; // stored as it is
+        if (length == 0) {
+            why = what + ": " + name + " is empty";
+            return false;
+        }
+        if (block.flags & kFileImplode)
+            return true;
+        const std::vector<std::uint8_t> data = piece(offset, length, pieceKey);
+        const std::uint8_t method = data[0];
+        if (method == 0 || method == kMethodLzma || (method & ~kKnownMethods)) {
+            why =
+                what + ": " + name + " names compression methods " + hex(method) + ", which Warcraft III does not read";
+            return false;
+        }
+        if (!(method & kMethodBzip2) || bzip2Ends(data, unpacked))
+            return true;
+#ifdef BRINDLEMARK_HAVE_BZIP2
+        why = what + ": the bzip2 data of " + name + " does not unpack to its " + std::to_string(unpacked) + " bytes";
+#else
+        why = what + ": " + name + " is packed with bzip2, which this build cannot check (built without bzip2)";
+#endif
+        return false;
+    }
+
+    // The offsets of `sectors` sectors (and of the sector checksums after them when the file has them), which
+    // must start after themselves and give every sector and the checksums a place inside the file's data.
+    bool readSectorOffsets(std::uint32_t sectors, std::uint32_t sectorSize, bool checksums,
+                           std::vector<std::uint32_t>& offsets, std::string& why) const {
+        const std::uint32_t count = sectors + 1 + (checksums ? 1 : 0);
+        if (!readWords(file, start, count, offsets)) {
+            why = what + ": its sector offsets run past the end of the file";
+            return false;
+        }
+        if (encrypted)
+            decryptWords(offsets, key - 1);
+        if (offsets[0] != count * 4) {
+            why = what + ": its sector offsets do not start after themselves";
+            return false;
+        }
+        for (std::uint32_t i = 0; i < sectors; ++i) {
+            if (offsets[i + 1] < offsets[i] || offsets[i + 1] - offsets[i] > unpackedSector(i, sectors, sectorSize)) {
+                why = what + ": its sector offsets give sector " + std::to_string(i) + " an impossible length";
+                return false;
+            }
+        }
+        if (offsets[sectors] > block.packedSize) {
+            why = what + ": its sector offsets run past its " + std::to_string(block.packedSize) + " bytes";
+            return false;
+        }
+        if (checksums && (offsets[sectors + 1] < offsets[sectors] || offsets[sectors + 1] > block.packedSize ||
+                          offsets[sectors + 1] - offsets[sectors] > sectors * 4)) {
+            why = what + ": its sector offsets give the sector checksums an impossible place";
+            return false;
+        }
+        return true;
+    }
+
+    std::uint32_t unpackedSector(std::uint32_t i, std::uint32_t sectors, std::uint32_t sectorSize) const {
+        return i + 1 < sectors ? sectorSize : block.size - (sectors - 1) * sectorSize;
+    }
+};
+
+} // namespace
+
 bool checkStoredFile(std::span<const std::uint8_t> file, const Layout& layout, std::uint32_t blockIndex,
                      std::string_view fileName, std::string& why) {
     const BlockEntry& block = layout.blocks.at(blockIndex);
     const bool packed = (block.flags & (kFileImplode | kFileCompress)) != 0;
     if (!packed || block.size == 0)
         return true;
-    const std::string what =
-        "damaged archive: '" + std::string(fileName) + "' (block " + std::to_string(blockIndex) + ")";
-    const bool encrypted = (block.flags & kFileEncrypted) != 0;
-    std::uint32_t key = 0;
-    if (encrypted) {
-        key = hashName(plainName(fileName), HashKind::FileKey);
+    StoredFile stored{file, block,
+                      "damaged archive: '" + std::string(fileName) + "' (block " + std::to_string(blockIndex) + ")"};
+    stored.encrypted = (block.flags & kFileEncrypted) != 0;
+    if (stored.encrypted) {
+        stored.key = hashName(plainName(fileName), HashKind::FileKey);
         if (block.flags & kFileFixKey)
-            key = (key + block.offset) ^ block.size;
+            stored.key = (stored.key + block.offset) ^ block.size;
     }
-    const std::uint64_t start = layout.headerOffset + block.offset;
-    // The stored bytes of a piece; readLayout made sure that the block lies inside the file.
-    const auto pieceAt = [&](std::uint64_t offset, std::uint32_t length) {
-        return file.subspan(static_cast<std::size_t>(offset), length);
-    };
-
-    // One packed piece (a sector, or a whole file stored as one): imploded pieces carry no method byte.
-    auto checkPiece = [&](std::uint64_t offset, std::uint32_t length, std::uint32_t unpacked,
-                          std::uint32_t pieceKey, const std::string& piece) {
-        if (length >= unpacked)
-            return true; // stored as it is
-        if (length == 0) {
-            why = what + ": " + piece + " is empty";
-            return false;
-        }
-        if (block.flags & kFileImplode)
-            return true;
-        const std::vector<std::uint8_t> data =
-            encrypted ? decryptedPiece(pieceAt(offset, length), pieceKey)
-                      : std::vector<std::uint8_t>(pieceAt(offset, length).begin(), pieceAt(offset, length).end());
-        const std::uint8_t method = data[0];
-        if (method == 0 || method == kMethodLzma || (method & ~kKnownMethods)) {
-            why = what + ": " + piece + " names compression methods " + hex(method) +
-                  ", which Warcraft III does not read";
-            return false;
-        }
-        if (!(method & kMethodBzip2))
-            return true;
-        if (!bzip2Ends(data, unpacked)) {
-#ifdef BRINDLEMARK_HAVE_BZIP2
-            why = what + ": the bzip2 data of " + piece + " does not unpack to its " +
-                  std::to_string(unpacked) + " bytes";
-#else
-            why = what + ": " + piece +
-                  " is packed with bzip2, which this build cannot check (built without bzip2)";
-#endif
-            return false;
-        }
-        return true;
-    };
-
+    stored.start = layout.headerOffset + block.offset;
     if (block.flags & kFileSingleUnit)
-        return checkPiece(start, block.packedSize, block.size, key, "the file");
+        return stored.checkPiece(stored.start, block.packedSize, block.size, stored.key, "the file", why);
 
     const std::uint32_t sectors =
         static_cast<std::uint32_t>((std::uint64_t(block.size) + layout.sectorSize - 1) / layout.sectorSize);
     const bool checksums = (block.flags & kFileSectorCrc) != 0;
-    const std::uint32_t count = sectors + 1 + (checksums ? 1 : 0);
     std::vector<std::uint32_t> offsets;
-    if (!readWords(file, start, count, offsets)) {
-        why = what + ": its sector offsets run past the end of the file";
+    if (!stored.readSectorOffsets(sectors, layout.sectorSize, checksums, offsets, why))
         return false;
-    }
-    if (encrypted)
-        decryptWords(offsets, key - 1);
-    if (offsets[0] != count * 4) {
-        why = what + ": its sector offsets do not start after themselves";
-        return false;
-    }
-    for (std::uint32_t i = 0; i < sectors; ++i) {
-        const std::uint32_t unpacked =
-            i + 1 < sectors ? layout.sectorSize : block.size - (sectors - 1) * layout.sectorSize;
-        if (offsets[i + 1] < offsets[i] || offsets[i + 1] - offsets[i] > unpacked) {
-            why = what + ": its sector offsets give sector " + std::to_string(i) + " an impossible length";
-            return false;
-        }
-    }
-    if (offsets[sectors] > block.packedSize) {
-        why = what + ": its sector offsets run past its " + std::to_string(block.packedSize) + " bytes";
-        return false;
-    }
-    if (checksums && (offsets[sectors + 1] < offsets[sectors] || offsets[sectors + 1] > block.packedSize ||
-                      offsets[sectors + 1] - offsets[sectors] > sectors * 4)) {
-        why = what + ": its sector offsets give the sector checksums an impossible place";
-        return false;
-    }
     std::vector<std::uint32_t> sums;
-    const bool verify = checksums && sectorChecksums(pieceAt(start + offsets[sectors],
-                                                             offsets[sectors + 1] - offsets[sectors]),
-                                                     sectors, layout.sectorSize, sums);
+    const bool verify =
+        checksums && sectorChecksums(file.subspan(static_cast<std::size_t>(stored.start + offsets[sectors]),
+                                                  offsets[sectors + 1] - offsets[sectors]),
+                                     sectors, layout.sectorSize, sums);
     for (std::uint32_t i = 0; i < sectors; ++i) {
-        const std::uint32_t unpacked =
-            i + 1 < sectors ? layout.sectorSize : block.size - (sectors - 1) * layout.sectorSize;
-        const std::uint64_t at = start + offsets[i];
+        const std::uint64_t at = stored.start + offsets[i];
         const std::uint32_t length = offsets[i + 1] - offsets[i];
-        if (!checkPiece(at, length, unpacked, key + i, "sector " + std::to_string(i)))
+        if (!stored.checkPiece(at, length, stored.unpackedSector(i, sectors, layout.sectorSize), stored.key + i,
+                               "sector " + std::to_string(i), why))
             return false;
         // A sum of 0 or 0xFFFFFFFF stands for one that was never computed.
         if (verify && sums[i] != 0 && sums[i] != 0xFFFFFFFF) {
-            const std::vector<std::uint8_t> stored =
-                encrypted ? decryptedPiece(pieceAt(at, length), key + i)
-                          : std::vector<std::uint8_t>(pieceAt(at, length).begin(), pieceAt(at, length).end());
-            const auto sum = static_cast<std::uint32_t>(adler32(0, stored.data(), static_cast<uInt>(stored.size())));
-            if (sum != sums[i]) {
-                why = what + ": sector " + std::to_string(i) + " at byte " + std::to_string(at) +
+            const std::vector<std::uint8_t> bytes = stored.piece(at, length, stored.key + i);
+            if (static_cast<std::uint32_t>(adler32(0, bytes.data(), static_cast<uInt>(bytes.size()))) != sums[i]) {
+                why = stored.what + ": sector " + std::to_string(i) + " at byte " + std::to_string(at) +
                       " does not match the checksum the archive holds for it";
                 return false;
             }

@@ -73,6 +73,81 @@ std::string listText(const std::vector<RenameEntry>& renames, const StringTable&
     return out;
 }
 
+// The added side fits into the main one: a text that a map's objects refer to and its table lacks would become
+// another text (refused, by the added side's own identifiers), and a main file of one kind holds that kind only.
+bool checkAddedFits(const ImportRequest& request, const Document& main, const ObjectBundle& added,
+                    const StringTable& strings, std::string& error) {
+    if (isMapForm(formOf(request.added)) && (main.isMap() || !request.keepStringRefs))
+        if (const std::vector<MissingString> missing = missingStrings(added, strings); !missing.empty()) {
+            error = missingStringsMessage(request.added, strings.size() != 0, missing) +
+                    (main.isMap() ? "; in another map they would stand for its own texts, so nothing was written"
+                                  : "; nothing was written (--keep-string-refs keeps every reference as it is)");
+            return false;
+        }
+    const std::optional<ObjectKind> single = main.singleKind();
+    if (!single)
+        return true;
+    for (ObjectKind k : kAllObjectKinds)
+        if (k != *single && (added.kind(k).file.standardTable.count() || added.kind(k).file.customTable.count())) {
+            error = pathText(request.added) + " holds " + kindName(k) + ", which " + pathText(request.main) + " (" +
+                    kindName(*single) + " only) cannot hold; nothing was written";
+            return false;
+        }
+    return true;
+}
+
+// The side files are none of the run's own files, and every file the run reads or writes can be.
+bool checkRunFiles(const ImportRequest& request, const Document& main, std::string& error) {
+    std::vector<std::pair<std::filesystem::path, std::string>> ownFiles = {{request.main, "the main file"},
+                                                                           {request.added, "the added file"}};
+    if (request.listOut)
+        ownFiles.emplace_back(*request.listOut, "the list written with --list-out");
+    for (const auto& [own, role] : ownFiles)
+        if (!checkSideFilesApartFrom(request.sideFiles, own, role, error))
+            return false;
+    RunFiles own;
+    own.written(request.main, main.isMap() ? "the map" : "the main file", request.takeBackups);
+    own.read(request.added, "the added file");
+    addSideFiles(own, request.sideFiles, request.takeBackups);
+    if (request.listOut)
+        own.written(*request.listOut, "the identifier list", false);
+    return request.dryRun || own.check(error);
+}
+
+// A map's objects bring the texts their references stand for: into the main map's table, in place of the
+// references, or kept as they are; objects without a table going into a map are warned about.
+bool bringStrings(const ImportRequest& request, Document& main, ObjectBundle& added, const StringTable& strings,
+                  ImportReport& report, MessageSink& sink, std::string& error) {
+    if (!isMapForm(formOf(request.added))) {
+        if (main.isMap())
+            if (std::string note = referencesWithoutTableWarning(request.added, added, request.main); !note.empty())
+                sink.warning(note);
+        return true;
+    }
+    if (main.isMap())
+        return carryStringsIntoMap(main.mapFiles(), {&added}, strings, request.added, false, main.replacedFiles(),
+                                   main.addedFiles(), report.stringsCarried, error);
+    if (request.keepStringRefs)
+        report.stringsKept = countReferences(added);
+    else
+        report.stringsResolved = resolveStrings(added, strings);
+    return true;
+}
+
+// The renamed objects join the main side as a merge would take them from a file.
+bool mergeRenamed(const ImportRequest& request, Document& main, const ObjectBundle& added, std::string& error) {
+    ObjectBundle& target = main.objects();
+    target.mergePolicy = request.policy;
+    const std::optional<ObjectKind> addedKind =
+        isMapForm(formOf(request.added)) ? std::nullopt : singleKindOf(request.added);
+    const LoadResult merged =
+        addedKind ? target.loadObjectFileBytes(added.objectFileBytes(*addedKind), *addedKind, pathText(request.added))
+                  : target.loadBytes(added.toBytes(), pathText(request.added));
+    if (!merged)
+        error = merged.error;
+    return static_cast<bool>(merged);
+}
+
 } // namespace
 
 std::string importSummary(const ImportReport& report, MergePolicy policy) {
@@ -105,25 +180,8 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
         return fail(error);
     ObjectBundle added;
     StringTable strings;
-    if (!loadAdded(request.added, added, strings, warn, error))
+    if (!loadAdded(request.added, added, strings, warn, error) || !checkAddedFits(request, main, added, strings, error))
         return fail(error);
-    // A text a map's objects refer to and its table lacks would become another text: refused, by the added
-    // side's own identifiers.
-    const bool addedIsMap = isMapForm(formOf(request.added));
-    if (addedIsMap && (main.isMap() || !request.keepStringRefs))
-        if (const std::vector<MissingString> missing = missingStrings(added, strings); !missing.empty())
-            return fail(missingStringsMessage(request.added, strings.size() != 0, missing) +
-                        (main.isMap() ? "; in another map they would stand for its own texts, so nothing was written"
-                                    : "; nothing was written (--keep-string-refs keeps every reference as it is)"));
-    // A main file of one kind holds that kind only.
-    const std::optional<ObjectKind> single = main.singleKind();
-    const bool mainIsSingle = single.has_value();
-    const ObjectKind mainKind = single.value_or(ObjectKind::Units);
-    if (mainIsSingle)
-        for (ObjectKind k : kAllObjectKinds)
-            if (k != mainKind && (added.kind(k).file.standardTable.count() || added.kind(k).file.customTable.count()))
-                return fail(pathText(request.added) + " holds " + kindName(k) + ", which " + pathText(request.main) +
-                            " (" + kindName(mainKind) + " only) cannot hold; nothing was written");
 
     // Which identifiers are taken, and the renames that free the added side of every collision.
     IdentifierSet mainIds;
@@ -131,27 +189,11 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     if (main.isMap())
         mainIds.addAll(main.skin());
     std::vector<ImportRename> renames;
-    if (!planImportRenames(mainIds, added, renames, error))
+    if (!planImportRenames(mainIds, added, renames, error) || !checkRunFiles(request, main, error))
         return fail(error);
     std::vector<std::pair<ObjectId, ObjectId>> pairs;
     for (const ImportRename& r : renames)
         pairs.emplace_back(r.from, r.to);
-
-    std::vector<std::pair<std::filesystem::path, std::string>> ownFiles = {{request.main, "the main file"},
-                                                                          {request.added, "the added file"}};
-    if (request.listOut)
-        ownFiles.emplace_back(*request.listOut, "the list written with --list-out");
-    for (const auto& [own, role] : ownFiles)
-        if (!checkSideFilesApartFrom(request.sideFiles, own, role, error))
-            return fail(error);
-    RunFiles own;
-    own.written(request.main, main.isMap() ? "the map" : "the main file", request.takeBackups);
-    own.read(request.added, "the added file");
-    addSideFiles(own, request.sideFiles, request.takeBackups);
-    if (request.listOut)
-        own.written(*request.listOut, "the identifier list", false);
-    if (!request.dryRun && !own.check(error))
-        return fail(error);
     SideFileSet sides;
     if (!readSideFiles(request.sideFiles, sides, error))
         return fail(error + "; nothing was written");
@@ -166,33 +208,8 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     for (const PlannedRename& r : plan.renames)
         report.renames.push_back(r.entry);
     report.listText = listText(report.renames, strings);
-
-    // A map's objects bring the texts their references stand for.
-    if (!addedIsMap && main.isMap()) {
-        if (std::string note = referencesWithoutTableWarning(request.added, added, request.main); !note.empty())
-            sink.warning(note);
-    } else if (addedIsMap) {
-        if (main.isMap()) {
-            if (!carryStringsIntoMap(main.mapFiles(), {&added}, strings, request.added, false, main.replacedFiles(),
-                                     main.addedFiles(), report.stringsCarried, error))
-                return fail(error);
-        } else if (request.keepStringRefs) {
-            report.stringsKept = countReferences(added);
-        } else {
-            report.stringsResolved = resolveStrings(added, strings);
-        }
-    }
-
-    // The renamed objects join the main side as a merge would take them from a file.
-    ObjectBundle& target = main.objects();
-    target.mergePolicy = request.policy;
-    const std::optional<ObjectKind> addedKind = addedIsMap ? std::nullopt : singleKindOf(request.added);
-    const LoadResult merged = addedKind
-                                  ? target.loadObjectFileBytes(added.objectFileBytes(*addedKind), *addedKind,
-                                                               pathText(request.added))
-                                  : target.loadBytes(added.toBytes(), pathText(request.added));
-    if (!merged)
-        return fail(merged.error);
+    if (!bringStrings(request, main, added, strings, report, sink, error) || !mergeRenamed(request, main, added, error))
+        return fail(error);
     if (request.dryRun)
         return report;
 

@@ -21,19 +21,4 @@ void patchSideTexts(std::vector<PlannedRename>& renames, std::vector<SideText>& 
     }
 }
 
-std::vector<PlannedRename> planRenames(ObjectBundle& bundle, std::span<const std::pair<ObjectId, ObjectId>> pairs,
-                                       std::vector<SideText>& sides) {
-    std::vector<PlannedRename> planned;
-    RenameEngine engine(bundle);
-    for (const auto& [pattern, replacement] : pairs) {
-        RenameList list(false);
-        std::vector<ValueCounts> counts;
-        engine.applyRename(pattern, replacement, list, &counts);
-        for (std::size_t i = 0; i < list.size(); ++i)
-            planned.push_back({list.entries()[i], counts[i], std::vector<std::size_t>(sides.size(), 0)});
-    }
-    patchSideTexts(planned, sides);
-    return planned;
-}
-
 } // namespace brindlemark

@@ -28,9 +28,4 @@ struct PlannedRename {
 // Patches every side text in memory with the renames, in order, and counts per rename the occurrences replaced.
 void patchSideTexts(std::vector<PlannedRename>& renames, std::vector<SideText>& sides);
 
-// Applies the pairs to the bundle in memory, in order, and patches the side texts in memory with every rename,
-// counting what each rename changes. Nothing is read from or written to disk.
-std::vector<PlannedRename> planRenames(ObjectBundle& bundle, std::span<const std::pair<ObjectId, ObjectId>> pairs,
-                                       std::vector<SideText>& sides);
-
 } // namespace brindlemark

@@ -9,18 +9,6 @@
 
 #include "core/objectid.h"
 
-#include <cstdio>
-
-namespace brindlemark {
-
-// Reads the next token of a replace list opened by the caller (core's openFile(path, "rb")) into `token` and
-// leaves the file just after it. Returns false, with `token` unchanged, when the file ends before a whole
-// token: at the end of the file, inside a comment that has no line feed, or inside a token or a byte-order
-// mark.
-bool readReplaceToken(std::FILE* file, ObjectId& token);
-
-} // namespace brindlemark
-
 #include <filesystem>
 #include <span>
 #include <string>

@@ -6,6 +6,8 @@
 #include "replace/sidefile.h"
 #include "tests/support/testsupport.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 
 namespace brindlemark::testing {
@@ -41,6 +43,49 @@ void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replaceme
     }
 }
 
+bool plainReadReplaceToken(std::span<const std::uint8_t> bytes, std::size_t& at, ObjectId& token) {
+    const auto isSpace = [](std::uint8_t c) { return c == 0x20 || (c >= 0x09 && c <= 0x0D); };
+    for (std::size_t pos = at; pos < bytes.size();) {
+        const std::uint8_t c = bytes[pos];
+        if (c == '/') {
+            while (pos < bytes.size() && bytes[pos] != '\n')
+                ++pos;
+            if (pos == bytes.size())
+                break;
+            ++pos;
+            continue;
+        }
+        if (isSpace(c)) {
+            ++pos;
+            continue;
+        }
+        // After a byte-order mark, whatever its two other bytes are, the token follows directly.
+        const std::size_t start = c == 0xEF ? pos + 3 : pos;
+        if (start + 4 > bytes.size())
+            break;
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(start), 4, token.bytes.begin());
+        at = start + 4;
+        return true;
+    }
+    at = bytes.size();
+    return false;
+}
+
+std::vector<PlannedRename> plainPlanRenames(ObjectBundle& bundle, std::span<const std::pair<ObjectId, ObjectId>> pairs,
+                                            std::vector<SideText>& sides) {
+    std::vector<PlannedRename> planned;
+    RenameEngine engine(bundle);
+    for (const auto& [pattern, replacement] : pairs) {
+        RenameList list(false);
+        std::vector<ValueCounts> counts;
+        engine.applyRename(pattern, replacement, list, &counts);
+        for (std::size_t i = 0; i < list.size(); ++i)
+            planned.push_back({list.entries()[i], counts[i], std::vector<std::size_t>(sides.size(), 0)});
+    }
+    patchSideTexts(planned, sides);
+    return planned;
+}
+
 ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
                                       const ReplaceRequest& request, MessageSink& sink) {
     ReplaceReport report;
@@ -56,11 +101,14 @@ ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bu
         fail("Sorry, can't open Replace List file " + pathText(request.replaceList));
     } else {
         report.listOpened = true;
-        for (;;) {
+        std::vector<std::uint8_t> bytes;
+        for (int c; (c = std::getc(list)) != EOF;)
+            bytes.push_back(static_cast<std::uint8_t>(c));
+        for (std::size_t at = 0;;) {
             RenameList renames(false);
             ObjectId from;
             ObjectId to;
-            if (!readReplaceToken(list, from) || !readReplaceToken(list, to))
+            if (!plainReadReplaceToken(bytes, at, from) || !plainReadReplaceToken(bytes, at, to))
                 break;
             plainApplyRename(bundle, from, to, renames);
             for (const RenameEntry& entry : renames.entries()) {

@@ -1,9 +1,10 @@
 #pragma once
 
-// The Replace command done the plain way, step by step: every pair plans over every object, every rename
-// rewrites every value of the bundle, and every rename makes its own pass over every side file row. The tests
-// compare the real command against it.
+// The Replace command done the plain way, step by step: the list read as one stream of tokens, every pair
+// planned over every object, every rename rewriting every value of the bundle, and every rename making its own
+// pass over every side file row. The tests compare the real command against it.
 
+#include "replace/dryrun.h"
 #include "replace/renamelist.h"
 #include "replace/renaming.h"
 #include "replace/replacecommand.h"
@@ -13,6 +14,17 @@ namespace brindlemark::testing {
 // With `counts`, it receives per entry of the list how many values the entry's rewriting changed.
 void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list,
                       std::vector<ValueCounts>* counts = nullptr);
+
+// Reads the next token of a replace list from `bytes` at `at` by the token rules (replace/replacelist.h), the
+// list taken as one stream without regard to its lines, and leaves `at` just after it. False, with `token`
+// unchanged, when the list ends before a whole token: at its end, inside a comment that has no line feed, or
+// inside a token or a byte-order mark.
+bool plainReadReplaceToken(std::span<const std::uint8_t> bytes, std::size_t& at, ObjectId& token);
+
+// Applies the pairs to the bundle in memory, in order, each pair's references rewritten before the next pair,
+// and then patches the side texts with every rename, counting what each rename changes.
+std::vector<PlannedRename> plainPlanRenames(ObjectBundle& bundle, std::span<const std::pair<ObjectId, ObjectId>> pairs,
+                                            std::vector<SideText>& sides);
 
 ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
                                       const ReplaceRequest& request, MessageSink& sink);

@@ -1,6 +1,6 @@
 #include "replace/renaming.h"
 
-#include "replace/dryrun.h"
+#include "replace/replaceplan.h"
 
 #include "tests/replace/bundlefixtures.h"
 #include "tests/replace/plainreplace.h"
@@ -314,7 +314,7 @@ namespace {
 
 using namespace testing;
 
-TEST(PlanRenames, CountsWhatEachRenameChangesInValuesAndSideTexts) {
+TEST(ReplacePlan, CountsWhatEachRenameChangesInValuesAndSideTexts) {
     ObjectBundle bundle;
     put(bundle, ObjectKind::Units, makeObject("hfoo", "h000", {textField("utip", "h000 h000"),
                                                                textField("ides", "h000x"), idField("ubui", "h000")}));
@@ -322,7 +322,8 @@ TEST(PlanRenames, CountsWhatEachRenameChangesInValuesAndSideTexts) {
     std::vector<SideText> sides = {{"a", {'h', '0', '0', '0', 'I', '0', '0', '0'}, 2}, {"b", {}, 1}};
     const std::vector<std::pair<ObjectId, ObjectId>> pairs = {{id("h000"), id("u000")}, {id("I000"), id("J000")},
                                                               {id("zzzz"), id("yyyy")}};
-    const std::vector<PlannedRename> planned = planRenames(bundle, pairs, sides);
+    ObjectBundle* const bundles[] = {&bundle};
+    const std::vector<PlannedRename> planned = planReplace(bundles, pairs, sides).renames;
     ASSERT_EQ(planned.size(), 2u);
     EXPECT_EQ(planned[0].values.strings, 2u); // two texts changed, however many words in each
     EXPECT_EQ(planned[0].values.integers, 1u);

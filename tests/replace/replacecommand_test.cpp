@@ -522,7 +522,7 @@ TEST(ReplacePlan, RewritingRenamesTogetherMatchesRewritingThemOneAfterAnother) {
         std::vector<SideText> noSides;
         ObjectBundle* const bundles[] = {&together};
         const ReplacePlan plan = planReplace(bundles, list.pairs, noSides);
-        const std::vector<PlannedRename> reference = planRenames(oneByOne, list.pairs, noSides);
+        const std::vector<PlannedRename> reference = plainPlanRenames(oneByOne, list.pairs, noSides);
         SCOPED_TRACE("seed " + std::to_string(seed) + " list:\n" + text);
         EXPECT_EQ(planTexts(plan.renames), planTexts(reference));
         EXPECT_EQ(together.toBytes(), oneByOne.toBytes());

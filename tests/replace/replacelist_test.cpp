@@ -1,37 +1,53 @@
 #include "replace/replacelist.h"
 
 #include "core/fileio.h"
+#include "tests/replace/plainreplace.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace brindlemark {
 namespace {
 
-using testing::TempDir;
-using testing::writeAll;
+using namespace std::string_literals;
+using testing::Bytes;
+using testing::bytesOf;
+using Tokens = std::vector<std::string>;
 
-// Every token of a replace list with the given content, each as its four raw bytes.
-std::vector<std::string> tokensOf(std::string_view content) {
-    TempDir dir;
-    const auto path = dir / "list.txt";
-    writeAll(path, content);
-    std::FILE* file = openFile(path, "rb");
-    EXPECT_NE(file, nullptr);
+// The pairs the list's parser reads from `content`, each token as its four raw bytes; nothing when it refuses the
+// list.
+std::optional<std::vector<std::string>> parsedTokens(std::string_view content) {
+    ReplaceListContents list;
+    std::string error;
+    if (!parseReplaceList(std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()), "list.txt",
+                          list, error))
+        return std::nullopt;
     std::vector<std::string> tokens;
-    if (!file)
-        return tokens;
-    ObjectId token;
-    while (readReplaceToken(file, token))
-        tokens.emplace_back(token.raw());
-    std::fclose(file);
+    for (const auto& [from, to] : list.pairs) {
+        tokens.emplace_back(from.raw());
+        tokens.emplace_back(to.raw());
+    }
     return tokens;
 }
 
-using Tokens = std::vector<std::string>;
+// Every token of a replace list with the given content, each as its four raw bytes, read as one stream by the
+// token rules. Where the parser takes the list (every line holding whole pairs, and no byte-order mark first,
+// which it skips with what follows), it reads the same tokens.
+std::vector<std::string> tokensOf(std::string_view content) {
+    const std::span bytes(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
+    std::vector<std::string> tokens;
+    ObjectId token;
+    for (std::size_t at = 0; testing::plainReadReplaceToken(bytes, at, token);)
+        tokens.emplace_back(token.raw());
+    if (const auto parsed = parsedTokens(content); parsed && !content.starts_with("\xEF\xBB\xBF"))
+        EXPECT_EQ(*parsed, tokens) << "the parser differs on '" << content << "'";
+    return tokens;
+}
 
 TEST(ReplaceList, TokensAreSeparatedByAnyWhiteSpaceOrNothing) {
     const Tokens pair = {"hfoo", "h001"};
@@ -90,35 +106,47 @@ TEST(ReplaceList, ATokenCutOffByTheEndIsNotATokenAndLeavesTheDestinationAlone) {
     EXPECT_EQ(tokensOf(""), Tokens{});
     EXPECT_EQ(tokensOf(" \r\n\t "), Tokens{});
 
-    TempDir dir;
-    const auto path = dir / "cut.txt";
-    writeAll(path, "hfoo h0");
-    std::FILE* file = openFile(path, "rb");
-    ASSERT_NE(file, nullptr);
+    const Bytes cut = bytesOf("hfoo h0");
+    std::size_t at = 0;
     ObjectId token;
-    ASSERT_TRUE(readReplaceToken(file, token));
+    ASSERT_TRUE(testing::plainReadReplaceToken(cut, at, token));
     EXPECT_EQ(token, testing::id("hfoo"));
-    EXPECT_FALSE(readReplaceToken(file, token));
+    EXPECT_FALSE(testing::plainReadReplaceToken(cut, at, token));
     EXPECT_EQ(token, testing::id("hfoo"));
-    EXPECT_FALSE(readReplaceToken(file, token)); // still at the end
-    std::fclose(file);
+    EXPECT_FALSE(testing::plainReadReplaceToken(cut, at, token)); // still at the end
+    EXPECT_EQ(at, cut.size());
 }
 
-TEST(ReplaceList, TheFileIsLeftJustAfterTheToken) {
-    TempDir dir;
-    const auto path = dir / "pos.txt";
-    writeAll(path, "  hfoo h001// c\nXYZW");
-    std::FILE* file = openFile(path, "rb");
-    ASSERT_NE(file, nullptr);
+TEST(ReplaceList, TheReadingGoesOnJustAfterTheToken) {
+    const Bytes list = bytesOf("  hfoo h001// c\nXYZW");
+    std::size_t at = 0;
     ObjectId token;
-    ASSERT_TRUE(readReplaceToken(file, token));
-    EXPECT_EQ(std::ftell(file), 6);
-    ASSERT_TRUE(readReplaceToken(file, token));
-    EXPECT_EQ(std::ftell(file), 11);
-    ASSERT_TRUE(readReplaceToken(file, token));
+    ASSERT_TRUE(testing::plainReadReplaceToken(list, at, token));
+    EXPECT_EQ(at, 6u);
+    ASSERT_TRUE(testing::plainReadReplaceToken(list, at, token));
+    EXPECT_EQ(at, 11u);
+    ASSERT_TRUE(testing::plainReadReplaceToken(list, at, token));
     EXPECT_EQ(token, testing::id("XYZW"));
-    EXPECT_EQ(std::ftell(file), 20);
-    std::fclose(file);
+    EXPECT_EQ(at, 20u);
+}
+
+// Lists made of pieces that meet in every way: wherever the parser takes a list, it reads the tokens the plain
+// reader reads.
+TEST(ReplaceList, ReadsWhatThePlainReaderReadsWhereEveryLineHoldsPairs) {
+    const std::string pieces[] = {"hfoo",  "h001", "A0%B",         " ", "\t",     "\r\n", "\n",
+                                  "// c ", "/",    "\xEF\xBB\xBF", "x", "\xEFxy", "\0"s};
+    std::mt19937 rng(20);
+    int taken = 0;
+    for (int i = 0; i < 4000; ++i) {
+        std::string content;
+        for (std::size_t n = rng() % 12; n > 0; --n)
+            content += pieces[rng() % std::size(pieces)];
+        tokensOf(content);
+        taken += parsedTokens(content) && !content.starts_with("\xEF\xBB\xBF") && !content.empty();
+        if (::testing::Test::HasFailure())
+            break;
+    }
+    EXPECT_GT(taken, 400);
 }
 
 } // namespace

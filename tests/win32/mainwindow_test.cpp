@@ -185,16 +185,6 @@ protected:
 
 };
 
-// One control as the template lays it out: id (-1 for the group boxes), class, caption, position in dialog
-// units, and its style as far as `mask` reaches.
-struct ControlRow {
-    int id;
-    const wchar_t* className;
-    const char* caption;
-    int x, y, width, height;
-    DWORD style;
-};
-
 constexpr DWORD kButtonMask = (BS_TYPEMASK & ~DWORD(BS_DEFPUSHBUTTON)) | BS_FLAT | BS_PUSHLIKE | BS_MULTILINE |
                               BS_CENTER | WS_TABSTOP | WS_VISIBLE;
 constexpr DWORD kCheckMask = BS_TYPEMASK | BS_FLAT | BS_PUSHLIKE | BS_MULTILINE | BS_CENTER | WS_TABSTOP |
@@ -202,67 +192,61 @@ constexpr DWORD kCheckMask = BS_TYPEMASK | BS_FLAT | BS_PUSHLIKE | BS_MULTILINE 
 constexpr DWORD kEditMask = ES_AUTOHSCROLL | ES_READONLY | ES_MULTILINE | WS_TABSTOP | WS_VISIBLE;
 constexpr DWORD kListMask = LVS_TYPEMASK | WS_TABSTOP | WS_VISIBLE;
 
-constexpr DWORD kPush = BS_PUSHBUTTON | BS_FLAT | WS_TABSTOP | WS_VISIBLE;
-constexpr DWORD kField = ES_AUTOHSCROLL | WS_TABSTOP | WS_VISIBLE;
-constexpr DWORD kGroup = BS_GROUPBOX | BS_FLAT | WS_VISIBLE;
-constexpr DWORD kCheck = BS_AUTOCHECKBOX | BS_MULTILINE | BS_FLAT | WS_TABSTOP | WS_VISIBLE;
-constexpr DWORD kToggle = BS_AUTOCHECKBOX | BS_PUSHLIKE | BS_FLAT | WS_GROUP | WS_TABSTOP | WS_VISIBLE;
-
-const ControlRow kControls[] = {
-    {1, L"Button", "...", 295, 11, 20, 16, kPush},
-    {1000, L"Edit", "", 6, 12, 286, 15, kField},
-    {1001, L"Edit", "", 11, 58, 275, 15, kField},
-    {1002, L"SysListView32", "", 12, 92, 235, 89, LVS_LIST | WS_TABSTOP | WS_VISIBLE},
-    {-1, L"Button", "Замена идентификаторов", 2, 38, 317, 173, kGroup | BS_CENTER},
-    {1003, L"Button", "Сохранять резервные копии", 7, 189, 91, 18, kCheck},
-    {-1, L"Button", "Основной файл обьектов", 2, 1, 317, 31, kGroup | BS_CENTER},
-    {-1, L"Button", "Файл списка замены", 7, 48, 307, 31, kGroup},
-    {-1, L"Button", "Список допольнительных файлов", 7, 82, 307, 104, kGroup},
-    {4, L"Button", "Очистить", 251, 165, 57, 16, kPush},
-    {5, L"Button", "Заменить", 246, 191, 68, 16, kPush},
-    {3, L"Button", "Добавить", 251, 92, 58, 16, kPush},
-    {2, L"Button", "...", 302, 227, 20, 16, kPush & ~DWORD(WS_VISIBLE)},
-    {1004, L"Button", "...", 290, 58, 20, 16, kPush},
-    {7, L"Button", "Сохранить список идентификаторов", 101, 191, 140, 16, kPush},
-    {1005, L"SysListView32", "", 242, 7, 80, 21, LVS_REPORT | WS_TABSTOP},
-    {-1, L"Button", "Обьединение файлов обьектов", 2, 221, 317, 95, kGroup | BS_CENTER},
-    {-1, L"Button", "Совпадающие идентификаторы", 101, 262, 139, 49, BS_GROUPBOX | WS_VISIBLE},
-    {1009, L"Button", "Перезаписывать обьекты", 107, 274, 127, 10, kToggle},
-    {1010, L"Button", "Склеивать обьекты", 107, 285, 127, 10, kToggle},
-    {1011, L"Button", "Не изменять", 107, 296, 127, 10, kToggle},
-    {1006, L"Edit", "", 12, 239, 275, 15, kField},
-    {-1, L"Button", "Добавленный файл обьектов", 7, 228, 307, 31, kGroup},
-    {1007, L"Button", "...", 289, 238, 20, 16, kPush},
-    {1008, L"Button", "Сохранять резервные копии", 8, 264, 91, 18, kCheck},
-    {6, L"Button", "Обьединить", 245, 295, 68, 16, kPush},
+// A control of the layout table as the native window makes it: its class, and its style as far as `mask` reaches.
+struct NativeControl {
+    std::wstring className;
+    DWORD style;
+    DWORD mask;
 };
 
-DWORD maskFor(const ControlRow& row) {
-    if (std::wstring(row.className) == L"Edit")
-        return kEditMask;
-    if (std::wstring(row.className) == L"SysListView32")
-        return kListMask;
-    const DWORD type = row.style & BS_TYPEMASK;
-    return type == BS_PUSHBUTTON ? kButtonMask : kCheckMask;
+NativeControl nativeOf(const ControlEntry& entry) {
+    const DWORD visible = entry.flags & Hidden ? 0 : WS_VISIBLE;
+    switch (entry.kind) {
+    case ControlKind::Button:
+        return {L"Button", BS_PUSHBUTTON | BS_FLAT | WS_TABSTOP | visible, kButtonMask};
+    case ControlKind::Field:
+        return {L"Edit", ES_AUTOHSCROLL | WS_TABSTOP | visible, kEditMask};
+    case ControlKind::List:
+        return {L"SysListView32", LVS_LIST | WS_TABSTOP | visible, kListMask};
+    case ControlKind::Report:
+        return {L"SysListView32", LVS_REPORT | WS_TABSTOP | visible, kListMask};
+    case ControlKind::Group:
+        return {L"Button",
+                BS_GROUPBOX | (entry.flags & OrdinaryFrame ? 0 : BS_FLAT) | (entry.flags & Centred ? BS_CENTER : 0) |
+                    visible,
+                kCheckMask};
+    case ControlKind::CheckBox:
+        return {L"Button", BS_AUTOCHECKBOX | BS_MULTILINE | BS_FLAT | WS_TABSTOP | visible, kCheckMask};
+    case ControlKind::Toggle:
+        return {L"Button", BS_AUTOCHECKBOX | BS_PUSHLIKE | BS_FLAT | WS_GROUP | WS_TABSTOP | visible, kCheckMask};
+    }
+    return {};
 }
 
 TEST_F(Win32Window, EveryControlStandsAsTheTemplateLaysItOut) {
     HWND child = GetWindow(dialog, GW_CHILD);
-    for (const ControlRow& row : kControls) {
-        SCOPED_TRACE(row.id == -1 ? row.caption : std::to_string(row.id));
+    for (const ControlEntry& entry : kMainWindowControls) {
+        const std::string caption(brindlemark::text(Language::Russian, entry.caption));
+        SCOPED_TRACE(entry.id == kNoControlId ? caption : std::to_string(entry.id));
         ASSERT_NE(child, nullptr);
-        EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), row.id);
+        const NativeControl native = nativeOf(entry);
+        EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), entry.id);
         wchar_t className[64] = {};
         GetClassNameW(child, className, 64);
-        EXPECT_EQ(std::wstring(className), row.className);
-        EXPECT_EQ(text(child), row.caption);
+        EXPECT_EQ(std::wstring(className), native.className);
+        EXPECT_EQ(text(child), caption);
         const DWORD style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
-        EXPECT_EQ(style & maskFor(row), row.style) << std::hex << style;
-        if (row.id >= 1000 && row.id <= 1006 && row.id != 1003 && row.id != 1004) // fields and lists are bordered
+        EXPECT_EQ(style & native.mask, native.style) << std::hex << style;
+        if (entry.kind == ControlKind::Field || entry.kind == ControlKind::List || entry.kind == ControlKind::Report) {
             EXPECT_TRUE((style & WS_BORDER) || (GetWindowLongW(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE));
+        }
+        if (entry.kind == ControlKind::CheckBox || entry.kind == ControlKind::Toggle) {
+            EXPECT_EQ(checked(entry.id), (entry.flags & Checked) != 0);
+        }
 
         // The dialog manager converts the place and the size each on its own.
-        RECT expected{row.x, row.y, row.width, row.height};
+        const int raise = entry.flags & RaisedOnWin32 ? kWin32Raise : 0;
+        RECT expected{entry.x, entry.y - raise, entry.width, entry.height + raise};
         MapDialogRect(dialog, &expected);
         RECT actual{};
         GetWindowRect(child, &actual);
@@ -281,7 +265,7 @@ TEST_F(Win32Window, EveryControlStandsAsTheTemplateLaysItOut) {
     EXPECT_TRUE(style & WS_SYSMENU);
     EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
     EXPECT_TRUE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_APPWINDOW);
-    RECT size{0, 0, 322, 319};
+    RECT size{0, 0, kWindowWidth, kWindowHeight};
     MapDialogRect(dialog, &size);
     RECT client{};
     GetClientRect(dialog, &client);
