@@ -27,7 +27,7 @@ using testing::TempDir;
 using testing::writeAll;
 namespace fs = std::filesystem;
 
-std::size_t entriesIn(const fs::path& dir) {
+[[maybe_unused]] std::size_t entriesIn(const fs::path& dir) {
     std::size_t n = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
         ++n;
@@ -423,8 +423,9 @@ TEST(FileTransaction, ABackupFolderOfNoFilesIsNotMadeAndKeepsTheEarlierOne) {
                     t.commit(error))
             << error;
         EXPECT_EQ(fs::exists(backup), earlier);
-        if (earlier)
+        if (earlier) {
             EXPECT_EQ(readAll(backup / "war3map.w3u"), bytesOf("old units"));
+        }
     }
 }
 

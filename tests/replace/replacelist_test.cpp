@@ -44,8 +44,9 @@ std::vector<std::string> tokensOf(std::string_view content) {
     ObjectId token;
     for (std::size_t at = 0; testing::plainReadReplaceToken(bytes, at, token);)
         tokens.emplace_back(token.raw());
-    if (const auto parsed = parsedTokens(content); parsed && !content.starts_with("\xEF\xBB\xBF"))
+    if (const auto parsed = parsedTokens(content); parsed && !content.starts_with("\xEF\xBB\xBF")) {
         EXPECT_EQ(*parsed, tokens) << "the parser differs on '" << content << "'";
+    }
     return tokens;
 }
 
