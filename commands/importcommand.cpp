@@ -189,7 +189,9 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     if (main.isMap())
         mainIds.addAll(main.skin());
     std::vector<ImportRename> renames;
-    if (!planImportRenames(mainIds, added, renames, error) || !checkRunFiles(request, main, error))
+    if (!planImportRenames(mainIds, added, renames, error))
+        return fail(pathText(request.main) + ": " + error);
+    if (!checkRunFiles(request, main, error))
         return fail(error);
     std::vector<std::pair<ObjectId, ObjectId>> pairs;
     for (const ImportRename& r : renames)
