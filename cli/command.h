@@ -14,6 +14,7 @@
 
 namespace brindlemark {
 class MessageSink;
+struct MainView;
 }
 
 namespace brindlemark::cli {
@@ -60,12 +61,9 @@ bool lockRunFiles(FileLocks& locks, const std::vector<std::filesystem::path>& pa
 // Writes bytes to standard output as they are.
 void printOut(std::string_view text);
 
-// Loads `file` into `bundle`, which should be empty: a bundle, an object file of one kind, or the object files of
-// a map archive (whose string table then goes to `strings` when given, and whose skin files go to `skin` when
-// given, else are glued into `bundle`). Warnings go to standard error, naming the file. On failure prints the
-// reason and returns false; the bundle is then unchanged.
-bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings = nullptr,
-                ObjectBundle* skin = nullptr);
+// Reads `file`, of any form, for looking at it (see readMainView()); with `skinApart` a map's skin files go to
+// `view.skin`. Warnings go to standard error, naming the file. On failure prints the reason and returns false.
+bool loadView(const Argument& file, MainView& view, bool skinApart = false);
 
 // Checks that OUT may be written: it is not one of `inputs` (however spelled, links resolved) unless
 // `mayBeInput`, and it is standard output ("-"), a new file or a regular file. Prints the reason and returns false
@@ -84,8 +82,8 @@ bool parsePolicy(std::string_view text, MergePolicy& policy);
 // Reports a policy name that is none of the three; returns the usage exit status.
 int policyError(std::string_view command, std::string_view text);
 
-// Where the loading warnings of `file`, the main file of a command, are printed: each line of a bundle or object
-// file after its name; none for a map, whose warnings go to the command's sink and name the file inside.
+// Where the loading warnings of `file`, the main file of a command, are printed: each line after its name. A
+// command sends a map's warnings, which name the file inside, to its sink instead.
 WarningSink loadWarningsOf(const Argument& file);
 
 } // namespace brindlemark::cli

@@ -7,6 +7,7 @@
 #include "core/objectbundle.h"
 #include "core/objectdiff.h"
 #include "commands/mapcommands.h"
+#include "document/mainform.h"
 
 #include <cstdio>
 #include <optional>
@@ -164,11 +165,12 @@ int runBuild(const ParsedArguments& args) {
         return usage("build: --keep-string-refs goes with -o OUT");
     if (args.has("--policy") && args.has("--replace"))
         return usage("build: give either --policy (merge into the map's kinds) or --replace (replace them)");
-    if (out && isMapForm(formOf(out->path))) {
-        printError("build: " + out->text + " is a map: write into it with --into");
+    if (const std::string refused = out ? mapRefusal(out->path, out->text, ": write into it with --into") : "";
+        !refused.empty()) {
+        printError("build: " + refused);
         return kExitUsage;
     }
-    if (into && !isMapForm(formOf(into->path))) {
+    if (into && !holdsMapFiles(into->path)) {
         printError("build: --into takes a map (.w3x, .w3m, or a map saved as a folder), not " + into->text);
         return kExitUsage;
     }

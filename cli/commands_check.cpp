@@ -3,7 +3,8 @@
 
 #include "core/fileio.h"
 #include "core/objectbundle.h"
-#include "document/mapcontents.h"
+#include "document/document.h"
+#include "document/mainform.h"
 
 #include <string>
 #include <utility>
@@ -22,8 +23,7 @@ std::size_t modificationTotal(const ObjectTable& table) {
 // A folder that is not a map, told apart here for the hint; files of another form are named as loading refuses
 // them.
 std::string otherKindOfFile(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec) && formOf(path) != MainForm::MapFolder)
+    if (isFolderButNoMap(path))
         return "a folder that is not a map (no war3map.w3i in it, and its name does not end in .w3x or .w3m)";
     return "";
 }
@@ -34,10 +34,11 @@ int runCheck(const ParsedArguments& args) {
         printError(file.text + ": " + other);
         return kExitFailure;
     }
-    ObjectBundle bundle;
-    ObjectBundle skin; // a map's skin files, kept apart
-    if (!loadBundle(bundle, file, nullptr, &skin))
+    MainView view; // a map's skin files kept apart
+    if (!loadView(file, view, true))
         return kExitFailure;
+    const ObjectBundle& bundle = view.objects;
+    const ObjectBundle& skin = view.skin;
     // An object file of one kind has no bundle version of its own.
     const bool single = formOf(file.path) == MainForm::ObjectFile;
     std::string text = single ? "" : "bundle version: " + std::to_string(bundle.version) + "\n";

@@ -60,7 +60,7 @@ std::string diffText(const BundleDiff& diff, const Sides& sides, const std::stri
 int runDiff(const ParsedArguments& args) {
     // Two maps compare their skin files apart; a map against a bundle or object file compares as the bundle
     // normalize would write, skin glued in.
-    const bool maps = isMapForm(formOf(args.positional[0].path)) && isMapForm(formOf(args.positional[1].path));
+    const bool maps = holdsMapFiles(args.positional[0].path) && holdsMapFiles(args.positional[1].path);
     ObjectInput a;
     ObjectInput b;
     if (!loadObjectInput(args.positional[0], a, maps) || !loadObjectInput(args.positional[1], b, maps))

@@ -4,7 +4,7 @@
 #include "text/objecttext.h"
 
 #include "core/objectbundle.h"
-#include "document/mainform.h"
+#include "document/document.h"
 
 #include <cstdio>
 #include <string>
@@ -43,12 +43,13 @@ void printKindsText(const ObjectBundle& bundle, const char* label) {
 }
 
 int runDump(const ParsedArguments& args) {
-    ObjectBundle bundle;
-    ObjectBundle skin; // a map's skin files, kept apart
-    StringTable strings;
-    if (!loadBundle(bundle, args.positional[0], &strings, &skin))
+    MainView view; // a map's skin files kept apart
+    if (!loadView(args.positional[0], view, true))
         return kExitFailure;
-    if (isMapForm(formOf(args.positional[0].path))) {
+    const ObjectBundle& bundle = view.objects;
+    const ObjectBundle& skin = view.skin;
+    const StringTable& strings = view.strings;
+    if (view.ownStrings) {
         std::vector<MissingString> missing = missingStrings(bundle, strings);
         const std::vector<MissingString> inSkin = missingStrings(skin, strings);
         missing.insert(missing.end(), inSkin.begin(), inSkin.end());

@@ -3,6 +3,7 @@
 
 #include "core/fileio.h"
 #include "core/objectbundle.h"
+#include "document/document.h"
 #include "replace/idlist.h"
 
 namespace brindlemark::cli {
@@ -15,10 +16,11 @@ int runIdList(const ParsedArguments& args) {
         return kExitFailure;
     if (const Argument* table = args.value("--strings"); table && !checkOutput("idlist", *out, {table, 1}, false))
         return kExitFailure;
-    ObjectBundle bundle;
-    StringTable strings;
-    if (!loadBundle(bundle, args.positional[0], &strings))
+    MainView view;
+    if (!loadView(args.positional[0], view))
         return kExitFailure;
+    const ObjectBundle& bundle = view.objects;
+    StringTable& strings = view.strings;
     if (const Argument* table = args.value("--strings")) {
         std::vector<std::uint8_t> bytes;
         std::string why;

@@ -61,6 +61,9 @@ std::string conflictText(const MergeConflict& c, const ObjectInput& ours) {
     }
 }
 
+// What follows "<file> is a map" when one is given.
+constexpr std::string_view kMapRefusal = "; merge3 merges bundles and object files";
+
 // The form of the files merged: a bundle, or one kind's object file.
 struct Form {
     std::optional<ObjectKind> kind; // none: a bundle
@@ -131,8 +134,8 @@ bool decideForm(const ParsedArguments& args, Form& form) {
         named(f, "--kind " + kind->text);
     }
     if (const Argument* path = args.value("--path")) {
-        if (isMapForm(formOf(path->path))) {
-            printError("merge3: " + path->text + " is a map; merge3 merges bundles and object files");
+        if (const std::string refused = mapRefusal(path->path, path->text, kMapRefusal); !refused.empty()) {
+            printError("merge3: " + refused);
             return false;
         }
         const std::optional<Form> f = formOfName(path->path);
@@ -198,8 +201,8 @@ int runMerge3(const ParsedArguments& args) {
     if (!checkOutput("merge3", out, others, false))
         return kExitTrouble;
     for (const Argument& file : args.positional)
-        if (isMapForm(formOf(file.path))) {
-            printError("merge3: " + file.text + " is a map; merge3 merges bundles and object files");
+        if (const std::string refused = mapRefusal(file.path, file.text, kMapRefusal); !refused.empty()) {
+            printError("merge3: " + refused);
             return kExitTrouble;
         }
     Form form;

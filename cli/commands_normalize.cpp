@@ -3,7 +3,8 @@
 
 #include "core/fileio.h"
 #include "core/objectbundle.h"
-#include "document/mapcontents.h"
+#include "document/document.h"
+#include "document/mainform.h"
 
 #include <cstdio>
 #include <string>
@@ -16,20 +17,20 @@ int runNormalize(const ParsedArguments& args) {
     const Argument* out = args.value("--output");
     const Argument& in = args.positional[0];
     // A bundle or single-kind file may be normalized onto itself; a map written as a bare bundle would be lost.
-    const bool sameFormat = !isMapForm(formOf(in.path)) && singleKindOf(in.path) == singleKindOf(out->path);
+    const bool sameFormat = mayWriteObjectsOver(in.path, out->path);
     if (!checkOutput("normalize", *out, args.positional, sameFormat))
         return kExitFailure;
-    ObjectBundle bundle;
-    bundle.mergePolicy = MergePolicy::Glue;
     FileLocks lock;
     std::string error;
     if (!lockRunFiles(lock, {out->path}))
         return kExitFailure;
-    StringTable strings;
-    if (!loadBundle(bundle, in, &strings) || !checkOutputForm("normalize", *out, bundle, in.text))
+    MainView view;
+    if (!loadView(in, view) || !checkOutputForm("normalize", *out, view.objects, in.text))
         return kExitFailure;
+    ObjectBundle& bundle = view.objects;
+    const StringTable& strings = view.strings;
     // A map's texts leave it with its objects: the output has no string table to refer to.
-    if (isMapForm(formOf(in.path))) {
+    if (view.ownStrings) {
         if (args.has("--keep-string-refs")) {
             if (const std::size_t kept = missingStrings(bundle, StringTable()).size(); kept != 0)
                 printError(std::to_string(kept) + " string values stay references into the string table of " +

@@ -56,7 +56,7 @@ void printScriptAdvice(const ReplaceReport& report, const ReplaceRequest& reques
     const std::string restore =
         request.keepBackups
             ? "restore the map from its backup " +
-                  pathText(backupName(splitPath(formOf(map) == MainForm::MapFolder ? folderItself(map) : map)))
+                  pathText(mainBackupName(map))
             : "restore the map as it was before this run";
     const std::size_t n = report.scriptOccurrences;
     printError(report.unpatchedScript + " holds " + std::to_string(n) + (n == 1 ? " occurrence" : " occurrences") +
@@ -70,7 +70,7 @@ int runReplace(const ParsedArguments& args) {
     if (const Argument* p = args.value("--policy"); p && !parsePolicy(p->text, request.policy))
         return policyError("replace", p->text);
     const Argument& main = args.positional[0];
-    if (args.has("--patch-script") && !holdsScript(formOf(main.path))) {
+    if (args.has("--patch-script") && !holdsMapFiles(main.path)) {
         printError("replace: --patch-script works on maps (.w3x, .w3m) only");
         return kExitUsage;
     }

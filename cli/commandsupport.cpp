@@ -3,7 +3,7 @@
 #include "core/fileio.h"
 #include "core/messagesink.h"
 #include "core/objectbundle.h"
-#include "document/mapcontents.h"
+#include "document/document.h"
 #include "merge/mergecommand.h"
 
 #include <algorithm>
@@ -39,22 +39,13 @@ bool lockRunFiles(FileLocks& locks, const std::vector<std::filesystem::path>& pa
 
 void printOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings, ObjectBundle* skin) {
+bool loadView(const Argument& file, MainView& view, bool skinApart) {
     const std::string name = pathText(file.path);
     // Warnings must not reach standard output, where they would mix with a listing or JSON.
-    bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
-    if (isMapForm(formOf(file.path))) {
-        StringTable unused;
-        std::string error;
-        if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error, skin)) {
-            printError(error);
-            return false;
-        }
-        return true;
-    }
-    const LoadResult result = bundle.load(file.path);
-    if (!result) {
-        printError(result.error);
+    const WarningSink warn = [name](const std::string& line) { printError(name + ": " + line); };
+    std::string error;
+    if (!readMainView(file.path, skinApart, warn, view, error)) {
+        printError(error);
         return false;
     }
     return true;
@@ -81,9 +72,10 @@ bool checkOutputForm(std::string_view command, const Argument& out, const Object
                      std::string_view dataName) {
     if (out.text == "-")
         return true;
-    if (formOf(out.path) == MainForm::MapArchive) {
-        printError(std::string(command) + ": " + out.text + " is a map; " + std::string(command) +
-                   " writes a bundle (.w3o) or an object file, so nothing was written");
+    if (const std::string refused = mapRefusal(out.path, out.text, "; " + std::string(command) +
+                                                   " writes a bundle (.w3o) or an object file, so nothing was written");
+        !refused.empty()) {
+        printError(std::string(command) + ": " + refused);
         return false;
     }
     const std::optional<ObjectKind> single = singleKindOf(out.path);
@@ -133,8 +125,6 @@ int policyError(std::string_view command, std::string_view text) {
 }
 
 WarningSink loadWarningsOf(const Argument& file) {
-    if (isMapForm(formOf(file.path)))
-        return {};
     const std::string name = pathText(file.path);
     return [name](const std::string& line) { printError(name + ": " + line); };
 }

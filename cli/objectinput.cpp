@@ -4,22 +4,27 @@
 
 #include "core/fileio.h"
 #include "core/layoutdetect.h"
+#include "document/document.h"
 #include "document/mainform.h"
 #include "replace/renaming.h"
 
 namespace brindlemark::cli {
 
 bool loadObjectInput(const Argument& file, ObjectInput& input, bool skinApart) {
-    const MainForm form = formOf(file.path);
-    if (isMapForm(form)) {
-        input.form = ObjectInput::Form::Map;
-        return loadBundle(input.bundle, file, &input.strings, skinApart ? &input.skin : nullptr);
-    }
-    const std::optional<ObjectKind> single = singleKindOf(file.path);
-    if (form == MainForm::Bundle || form == MainForm::ObjectFile) {
-        input.form = single ? ObjectInput::Form::SingleKind : ObjectInput::Form::Bundle;
-        input.kind = single.value_or(ObjectKind::Units);
-        return loadBundle(input.bundle, file, nullptr);
+    // A file whose name tells its form is read as that form; any other by its bytes below.
+    if (formOf(file.path) != MainForm::Unknown) {
+        MainView view;
+        if (!loadView(file, view, skinApart))
+            return false;
+        const std::optional<ObjectKind> single = singleKindOf(file.path);
+        input.form = view.ownStrings ? ObjectInput::Form::Map
+                     : single        ? ObjectInput::Form::SingleKind
+                                     : ObjectInput::Form::Bundle;
+        input.kind = view.ownStrings ? ObjectKind::Units : single.value_or(ObjectKind::Units);
+        input.bundle = std::move(view.objects);
+        input.skin = std::move(view.skin);
+        input.strings = std::move(view.strings);
+        return true;
     }
     const std::string name = pathText(file.path);
     std::vector<std::uint8_t> bytes;

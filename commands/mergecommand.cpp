@@ -55,7 +55,7 @@ MergeReport mergeObjectFiles(Document& main, const MergeRequest& request, Messag
     reportRecovered(lock, sink);
     const bool intoMap = isMapForm(formOf(path));
     const bool addedIsMap = isMapForm(formOf(addedPath));
-    const WarningSink warn = request.loadWarnings
+    const WarningSink warn = request.loadWarnings && !intoMap
                                  ? request.loadWarnings
                                  : WarningSink([&sink](const std::string& line) { sink.warning(line); });
 

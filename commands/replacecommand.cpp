@@ -18,8 +18,9 @@ bool holdsWhatFileHolds(const ObjectBundle& bundle, const std::filesystem::path&
     return fresh.load(path) && fresh.toBytes() == bundle.toBytes();
 }
 
-WarningSink loadWarnings(const WarningSink& given, MessageSink& sink) {
-    if (given)
+// Where reading the main file at `path` warns: a map's warnings name the file inside and go to the sink.
+WarningSink loadWarnings(const WarningSink& given, const std::filesystem::path& path, MessageSink& sink) {
+    if (given && !isMapForm(formOf(path)))
         return given;
     return [&sink](const std::string& line) { sink.warning(line); };
 }
@@ -71,7 +72,7 @@ bool prepare(Document& main, const ReplaceRequest& request, bool write, bool dry
     const std::filesystem::path& path = request.main;
     std::string error;
     if (!main.isOpen() || (write && main.isHeld() && main.isMap()))
-        if (!main.open(path, request.policy, loadWarnings(request.loadWarnings, sink), error))
+        if (!main.open(path, request.policy, loadWarnings(request.loadWarnings, path, sink), error))
             return fail(error);
     if (write && !path.empty() && !main.loaded())
         return fail("Main object file " + pathText(path) + " was not loaded; nothing was written");

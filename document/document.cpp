@@ -113,4 +113,17 @@ bool Document::stage(FileTransaction& files, bool backup, std::size_t& changed, 
     return true;
 }
 
+bool readMainView(const std::filesystem::path& path, bool skinApart, const WarningSink& warn, MainView& view,
+                  std::string& error) {
+    view = MainView();
+    view.objects.warningSink = warn;
+    if (holdsMapFiles(path)) {
+        view.ownStrings = true;
+        return loadMapBundle(path, view.objects, view.strings, error, skinApart ? &view.skin : nullptr);
+    }
+    const LoadResult result = view.objects.load(path);
+    error = result ? "" : result.error;
+    return static_cast<bool>(result);
+}
+
 } // namespace brindlemark

@@ -100,4 +100,17 @@ private:
     std::map<std::string, std::vector<std::uint8_t>> added_;
 };
 
+// A main file read for looking at it: listing, comparing, or writing its objects out elsewhere.
+struct MainView {
+    ObjectBundle objects;    // as stored; a map's skin files glued on top unless kept apart
+    ObjectBundle skin;       // a map's skin files, when kept apart
+    StringTable strings;     // a map's string table; empty for a map without one, and for any other file
+    bool ownStrings = false; // whether the string values refer to a table of the file's own, `strings`: a map's do
+};
+
+// Reads the file at `path`, of any form, for looking at it; with `skinApart` a map's skin files go to `view.skin`.
+// Loading warnings go to `warn`. False with the reason; a string table that cannot be read fails the whole.
+[[nodiscard]] bool readMainView(const std::filesystem::path& path, bool skinApart, const WarningSink& warn,
+                                MainView& view, std::string& error);
+
 } // namespace brindlemark

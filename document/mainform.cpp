@@ -50,6 +50,27 @@ MainForm formOf(const std::filesystem::path& path) {
     return lowerName(path.extension()) == ".w3o" ? MainForm::Bundle : MainForm::Unknown;
 }
 
+bool holdsMapFiles(const std::filesystem::path& path) { return isMapForm(formOf(path)); }
+
+std::string mapRefusal(const std::filesystem::path& path, std::string_view name, std::string_view words) {
+    if (!holdsMapFiles(path))
+        return {};
+    return std::string(name) + " is a map" + std::string(words);
+}
+
+bool mayWriteObjectsOver(const std::filesystem::path& in, const std::filesystem::path& out) {
+    return !holdsMapFiles(in) && singleKindOf(in) == singleKindOf(out);
+}
+
+bool isFolderButNoMap(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec) && formOf(path) != MainForm::MapFolder;
+}
+
+std::filesystem::path mainBackupName(const std::filesystem::path& path) {
+    return backupName(splitPath(formOf(path) == MainForm::MapFolder ? folderItself(path) : path));
+}
+
 std::filesystem::path chosenMainFile(const std::filesystem::path& chosen) {
     if (lowerName(chosen.filename()) == "war3map.w3i" && chosen.has_parent_path() &&
         isMapFolder(chosen.parent_path()))

@@ -5,6 +5,7 @@
 // document/mapcontents.h), the only place that refuses them.
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace brindlemark {
@@ -24,8 +25,24 @@ MainForm formOf(const std::filesystem::path& path);
 // Whether the form is a map, an archive or a folder.
 constexpr bool isMapForm(MainForm form) { return form == MainForm::MapArchive || form == MainForm::MapFolder; }
 
-// Whether a main file of the form holds trigger files and a script that a Replace patches: a map does.
-constexpr bool holdsScript(MainForm form) { return isMapForm(form); }
+// Whether the file at `path` holds a map's files beside its object data (skin files, a string table, trigger files,
+// a script): a map archive or a map folder. What a command that works inside a map takes.
+bool holdsMapFiles(const std::filesystem::path& path);
+
+// The refusal of a map by a command that reads or writes bundles and object files only, told before anything is
+// read: "<name> is a map" followed by the command's own `words`. Empty when the file at `path` is no map.
+std::string mapRefusal(const std::filesystem::path& path, std::string_view name, std::string_view words);
+
+// Whether a command that reads the main file `in` may write its objects over it as `out`: `in` is no map (a map
+// written as a bare bundle would be lost) and both names give the same kind of object file, or none.
+bool mayWriteObjectsOver(const std::filesystem::path& in, const std::filesystem::path& out);
+
+// Whether the path is a folder that is not a map: no main file of any form.
+bool isFolderButNoMap(const std::filesystem::path& path);
+
+// Where the backup copy of the main file at `path` goes: BACKUP_<name> beside it, or for a map folder beside the
+// folder.
+std::filesystem::path mainBackupName(const std::filesystem::path& path);
 
 // The refusal of an archive by a build without the archive module.
 inline constexpr std::string_view kArchivesUnsupported = "map archives (.w3x, .w3m) are not supported by this build";

@@ -18,7 +18,8 @@ struct MergeRequest {
     MergePolicy policy = MergePolicy::Glue;
     std::filesystem::path main;   // the main file: a bundle, an object file of one kind or a map
     bool keepStringRefs = false;  // an added map's objects keep their references when the main file is no map
-    WarningSink loadWarnings;     // where reading the main file warns; the sink's warnings when empty
+    WarningSink loadWarnings;     // where reading a bundle or object file warns; the sink's warnings when empty,
+                                  // and always for a map (they name the file inside)
 };
 
 // What a run did.

@@ -26,7 +26,8 @@ struct ReplaceRequest {
     std::filesystem::path main;                     // the main file: a bundle, an object file of one kind or a map
     bool patchScript = false;                       // a map's script (war3map.j, war3map.lua) is patched too
     MergePolicy policy = MergePolicy::Glue;         // how reading the main file resolves two objects with one identifier
-    WarningSink loadWarnings;                       // where reading the main file warns; the sink's warnings when empty
+    WarningSink loadWarnings;                       // where reading a bundle or object file warns; the sink's warnings
+                                                    // when empty, and always for a map (they name the file inside)
 };
 
 // What a run did.

@@ -513,57 +513,79 @@ TEST(FolderMap, GivesTheSameBytesAsTheArchiveAndLeavesUntouchedFilesAlone) {
 #endif // BRINDLEMARK_HAVE_ARCHIVES
 
 // Replace and Merge are one command each for every form of main file: the command opens the file, renames or
-// merges its objects, writes it back after its backup copy, and the file read again holds the result.
+// merges its objects, writes it back after its backup copy, and the file read again holds the result. What the
+// front ends ask of a main file is answered for each form alike: whether it is a map they refuse, how it reads
+// for looking at, where its backup goes, and where its loading warnings go (a map's name the file inside, so
+// they go to the command's sink).
 TEST(EveryForm, ReplaceThenMergeWriteTheMainFileBackAfterItsBackup) {
     using Make = std::function<fs::path(const fs::path& dir, const Bytes& units)>;
-    const std::pair<const char*, Make> forms[] = {
-        {"bundle",
+    struct Form {
+        const char* name;
+        bool map;
+        Make make;
+    };
+    const Form forms[] = {
+        {"bundle", false,
          [](const fs::path& dir, const Bytes& units) {
-             ObjectBundle bundle;
+             ObjectBundle bundle; // the byte past the objects is dropped here
              EXPECT_TRUE(bundle.loadObjectFileBytes(units, ObjectKind::Units, "units"));
              save(bundle, dir / "main.w3o");
              return dir / "main.w3o";
          }},
-        {"object file of one kind",
+        {"object file of one kind", false,
          [](const fs::path& dir, const Bytes& units) {
              writeAll(dir / "main.w3u", units);
              return dir / "main.w3u";
          }},
-        {"map folder",
+        {"map folder", true,
          [](const fs::path& dir, const Bytes& units) {
              fs::create_directory(dir / "main.w3x");
              writeAll(dir / "main.w3x" / "war3map.w3u", units);
              return dir / "main.w3x";
          }},
 #if BRINDLEMARK_HAVE_ARCHIVES
-        {"map archive",
+        {"map archive", true,
          [](const fs::path& dir, const Bytes& units) {
              writeAll(dir / "main.w3x", mpq::build(dir / "scratch.mpq", {{"war3map.w3u", units}}));
              return dir / "main.w3x";
          }},
 #endif
     };
-    for (const auto& [name, make] : forms) {
+    for (const auto& [name, map, make] : forms) {
         SCOPED_TRACE(name);
         TempDir dir;
         ObjectBundle units;
         put(units, ObjectKind::Units, makeObject("hfoo", "h000", {intField("uhpm", 300)}));
-        const fs::path path = make(dir.path(), units.objectFileBytes(ObjectKind::Units));
+        Bytes unitBytes = units.objectFileBytes(ObjectKind::Units);
+        unitBytes.push_back(0); // a byte past the objects: a loading warning
+        const fs::path path = make(dir.path(), unitBytes);
+        EXPECT_EQ(mapRefusal(path, "it", "; no."), map ? "it is a map; no." : "");
+        EXPECT_EQ(holdsMapFiles(path), map);
+        EXPECT_EQ(mainBackupName(path), dir.path() / ("BACKUP_" + pathText(path.filename())));
+        MainView view;
+        std::string viewError;
+        ASSERT_TRUE(readMainView(path, false, {}, view, viewError)) << viewError;
+        EXPECT_EQ(view.ownStrings, map);
+        EXPECT_EQ(tableIds(view.objects.kind(ObjectKind::Units).file.customTable), std::vector<std::string>{"h000"});
         ObjectBundle added;
         put(added, ObjectKind::Units, makeObject("hkni", "h002", {idField("ubui", "h000")}));
         save(added, dir / "added.w3o");
         writeAll(dir / "list.txt", std::string("h000 u000"));
-        RecordingSink sink;
-
+        RecordingSink replaceSink;
+        std::vector<std::string> warned;
         ReplaceRequest replace;
         replace.main = path;
         replace.replaceList = dir / "list.txt";
+        replace.loadWarnings = [&warned](const std::string& line) { warned.push_back(line); };
         Document renamed;
-        const ReplaceReport replaced = replaceIdentifiers(renamed, replace, sink);
+        const ReplaceReport replaced = replaceIdentifiers(renamed, replace, replaceSink);
+        EXPECT_EQ(warned.size(), std::string_view(name) == "object file of one kind" ? 1u : 0u);
+        EXPECT_EQ(replaceSink.messages.size(), map ? 1u : 0u);
         EXPECT_TRUE(replaced.completed && replaced.bundleWritten);
         EXPECT_EQ(replaced.filesChanged, 1u);
         EXPECT_TRUE(fs::exists(dir / ("BACKUP_" + pathText(path.filename()))));
 
+        RecordingSink sink;
         MergeRequest merge;
         merge.main = path;
         merge.addedFile = dir / "added.w3o";
