@@ -209,7 +209,9 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
     constexpr std::size_t kMaxRun = 16;
     std::uint64_t run[kMaxRun];
     std::size_t runLength = 0;
+    static thread_local std::vector<std::uint64_t> keys;
     static thread_local std::vector<std::uint32_t> starts;
+    keys.clear();
     starts.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
         if (static_cast<std::size_t>(end - p) < header + 8)
@@ -217,11 +219,12 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
         const std::uint32_t type = detail::loadLittle32(p + 4);
         if (type > 3)
             return false;
+        ObjectId field;
+        std::memcpy(field.bytes.data(), p, 4);
+        const std::uint32_t key = orderKey(field);
+        keys.push_back(std::uint64_t(key) << 32 | i);
         starts.push_back(static_cast<std::uint32_t>(p - start));
         if (inOrder) {
-            ObjectId field;
-            std::memcpy(field.bytes.data(), p, 4);
-            const std::uint32_t key = orderKey(field);
             const std::uint64_t levels =
                 hasLevels ? std::uint64_t(detail::loadLittle32(p + 8)) << 32 | detail::loadLittle32(p + 12) : 0;
             if (i != 0 && key <= previous) {
@@ -254,50 +257,108 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
     in.advance(static_cast<std::size_t>(p - start));
     stored_ = Stored{in.keepAlive, start, static_cast<std::size_t>(p - start), count, hasLevels, baseMarkers, baseId};
     if (!inOrder) {
-        orderStored(start, starts, hasLevels);
-        std::shared_ptr<std::uint32_t[]> order = std::make_shared<std::uint32_t[]>(starts.size());
-        std::copy(starts.begin(), starts.end(), order.get());
-        stored_.count = static_cast<std::uint32_t>(starts.size());
+        static thread_local std::vector<std::uint32_t> placed;
+        orderStored(start, keys, starts, hasLevels, placed);
+        std::shared_ptr<std::uint32_t[]> order = std::make_shared_for_overwrite<std::uint32_t[]>(placed.size());
+        std::copy(placed.begin(), placed.end(), order.get());
+        stored_.count = static_cast<std::uint32_t>(placed.size());
         stored_.order = std::move(order);
     }
     return true;
 }
 
-void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint32_t>& starts, bool hasLevels) {
+void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint64_t>& keys,
+                               const std::vector<std::uint32_t>& starts, bool hasLevels,
+                               std::vector<std::uint32_t>& order) {
     // As read() adds Modification values: one whose field comes after the last one's goes at the end; any other
-    // replaces the entry of its field with the same level columns, or goes after the entries of its field.
-    struct Entry {
-        std::uint32_t key;
-        std::uint32_t at;
-        std::uint64_t levels;
-    };
-    static thread_local std::vector<Entry> held;
-    held.clear();
-    for (const std::uint32_t at : starts) {
-        ObjectId field;
-        std::memcpy(field.bytes.data(), bytes + at, 4);
-        const Entry entry{orderKey(field), at,
-                          hasLevels ? std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 |
-                                          detail::loadLittle32(bytes + at + 12)
-                                    : 0};
-        if (held.empty() || entry.key > held.back().key) {
-            held.push_back(entry);
-            continue;
-        }
-        const auto after = std::upper_bound(held.begin(), held.end(), entry.key,
-                                            [](std::uint32_t key, const Entry& e) { return key < e.key; });
-        auto same = after;
-        while (same != held.begin() && (same - 1)->key == entry.key && (same - 1)->levels != entry.levels)
-            --same;
-        if (same != held.begin() && (same - 1)->key == entry.key) {
-            (same - 1)->at = at;
-            continue;
-        }
-        held.insert(after, entry);
+    // replaces the entry of its field with the same level columns, or goes after the entries of its field. So the
+    // fields end up in identifier order, the entries of one field in the order their level columns first came,
+    // each holding the last modification read with those columns: a stable sort by field (the keys hold the
+    // field's order key above the place read), then the repeated level columns of each field folded into their
+    // first entry.
+    const std::size_t n = keys.size();
+    // The editor writes the level columns of one field together: such a run is sorted as one.
+    static thread_local std::vector<std::uint64_t> runs;
+    static thread_local std::vector<std::uint32_t> runEnd;
+    runs.clear();
+    runEnd.resize(n);
+    for (std::size_t i = 0; i < n;) {
+        std::size_t end = i + 1;
+        while (end < n && keys[end] >> 32 == keys[i] >> 32)
+            ++end;
+        runs.push_back(keys[i]);
+        runEnd[i] = static_cast<std::uint32_t>(end);
+        i = end;
     }
-    starts.resize(held.size());
-    for (std::size_t i = 0; i < held.size(); ++i)
-        starts[i] = held[i].at;
+    if (runs.size() <= 48) {
+        // Objects hold a few dozen fields: an insertion sort beats the general one there.
+        std::uint64_t* const sorted = runs.data();
+        const std::size_t count = runs.size();
+        for (std::size_t i = 1; i < count; ++i) {
+            const std::uint64_t key = sorted[i];
+            std::size_t j = i;
+            for (; j > 0 && key < sorted[j - 1]; --j)
+                sorted[j] = sorted[j - 1];
+            sorted[j] = key;
+        }
+    } else {
+        std::sort(runs.begin(), runs.end());
+    }
+    if (runs.size() != n) {
+        std::size_t k = 0;
+        for (const std::uint64_t run : runs) {
+            const std::uint32_t first = static_cast<std::uint32_t>(run);
+            for (std::uint32_t i = first; i < runEnd[first]; ++i)
+                keys[k++] = (run >> 32) << 32 | i;
+        }
+    } else {
+        keys.swap(runs);
+    }
+    const auto startOf = [&](std::uint64_t key) { return starts[static_cast<std::uint32_t>(key)]; };
+    const auto levelsAt = [&](std::uint32_t at) {
+        return std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 | detail::loadLittle32(bytes + at + 12);
+    };
+    order.clear();
+    for (std::size_t i = 0; i < n;) {
+        std::size_t end = i + 1;
+        while (end < n && keys[end] >> 32 == keys[i] >> 32)
+            ++end;
+        if (end - i == 1 || !hasLevels) {
+            // Without level columns, every entry of a field replaces the one before it.
+            order.push_back(startOf(keys[end - 1]));
+        } else if (end - i <= 16) {
+            const std::size_t first = order.size();
+            for (std::size_t k = i; k < end; ++k) {
+                const std::uint32_t at = startOf(keys[k]);
+                const std::uint64_t levels = levelsAt(at);
+                std::size_t same = first;
+                while (same < order.size() && levelsAt(order[same]) != levels)
+                    ++same;
+                if (same < order.size())
+                    order[same] = at;
+                else
+                    order.push_back(at);
+            }
+        } else {
+            // Many entries of one field: group equal level columns, keep each group's first place and last bytes.
+            std::vector<std::pair<std::uint64_t, std::uint64_t>> byLevels; // level columns, key
+            for (std::size_t k = i; k < end; ++k)
+                byLevels.emplace_back(levelsAt(startOf(keys[k])), keys[k]);
+            std::sort(byLevels.begin(), byLevels.end());
+            std::vector<std::pair<std::uint64_t, std::uint32_t>> kept; // first key, last start
+            for (std::size_t k = 0; k < byLevels.size();) {
+                std::size_t last = k;
+                while (last + 1 < byLevels.size() && byLevels[last + 1].first == byLevels[k].first)
+                    ++last;
+                kept.emplace_back(byLevels[k].second, startOf(byLevels[last].second));
+                k = last + 1;
+            }
+            std::sort(kept.begin(), kept.end());
+            for (const auto& [key, at] : kept)
+                order.push_back(at);
+        }
+        i = end;
+    }
 }
 
 void ObjectRecord::unpackStored() const {

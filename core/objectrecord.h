@@ -127,9 +127,11 @@ private:
     // Reads the modifications at the reader's position as stored bytes; false, with the reader where it was,
     // when one of them is damaged or carries a stray value (reading them one by one then tells which).
     bool readStored(ByteReader& in, bool hasLevels, std::uint32_t count);
-    // Puts the modifications starting at `starts` in the order reading them one by one would give, as positions
-    // in `bytes`.
-    static void orderStored(const std::uint8_t* bytes, std::vector<std::uint32_t>& starts, bool hasLevels);
+    // Puts the modifications read in the order reading them one by one would give, dropping those that a later
+    // one with the same field and level columns replaces: `order` receives where each one starts in `bytes`.
+    // `keys` holds per modification its field's order key above its place in the file; `starts` where it starts.
+    static void orderStored(const std::uint8_t* bytes, std::vector<std::uint64_t>& keys,
+                            const std::vector<std::uint32_t>& starts, bool hasLevels, std::vector<std::uint32_t>& order);
 
     // The index of the entry that `m` replaces, or the count when there is none; `insertAt` receives the
     // insertion position.
