@@ -166,13 +166,8 @@ public:
         }
     }
 
-private:
-    // The buffer stays small enough to be reused while it is in the cache; larger pieces go to the sink directly.
-    static constexpr std::size_t kDrainBytes = 256 << 10;
-    static constexpr std::size_t kDirectBytes = 64 << 10;
-
-    // `size` bytes at the end of the output, to be filled by the caller. The buffer is grown ahead of the bytes
-    // written, so that most writes are a bounds check and a copy.
+    // `size` bytes at the end of the output, to be filled by the caller before anything else is written. The
+    // buffer is grown ahead of the bytes written, so that most writes are a bounds check and a copy.
     std::uint8_t* room(std::size_t size) {
         if (buffer_.size() - used_ < size)
             buffer_.resize(std::max(used_ + size, std::max<std::size_t>(buffer_.size() * 2, 4096)));
@@ -180,6 +175,11 @@ private:
         used_ += size;
         return at;
     }
+
+private:
+    // The buffer stays small enough to be reused while it is in the cache; larger pieces go to the sink directly.
+    static constexpr std::size_t kDrainBytes = 256 << 10;
+    static constexpr std::size_t kDirectBytes = 64 << 10;
 
     Sink sink_;
     std::vector<std::uint8_t> buffer_; // holds `used_` bytes of output, the rest room for more

@@ -211,8 +211,11 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
     std::size_t runLength = 0;
     static thread_local std::vector<std::uint64_t> keys;
     static thread_local std::vector<std::uint32_t> starts;
-    keys.clear();
-    starts.clear();
+    // Filled through plain pointers: the thread-local vectors would be looked up anew at every use.
+    keys.resize(count);
+    starts.resize(count);
+    std::uint64_t* const keyAt = keys.data();
+    std::uint32_t* const startAt = starts.data();
     for (std::uint32_t i = 0; i < count; ++i) {
         if (static_cast<std::size_t>(end - p) < header + 8)
             return false;
@@ -222,8 +225,8 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
         ObjectId field;
         std::memcpy(field.bytes.data(), p, 4);
         const std::uint32_t key = orderKey(field);
-        keys.push_back(std::uint64_t(key) << 32 | i);
-        starts.push_back(static_cast<std::uint32_t>(p - start));
+        keyAt[i] = std::uint64_t(key) << 32 | i;
+        startAt[i] = static_cast<std::uint32_t>(p - start);
         if (inOrder) {
             const std::uint64_t levels =
                 hasLevels ? std::uint64_t(detail::loadLittle32(p + 8)) << 32 | detail::loadLittle32(p + 12) : 0;
@@ -278,8 +281,10 @@ void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint6
     // first entry.
     const std::size_t n = keys.size();
     // The editor writes the level columns of one field together: such a run is sorted as one.
-    static thread_local std::vector<std::uint64_t> runs;
-    static thread_local std::vector<std::uint32_t> runEnd;
+    static thread_local std::vector<std::uint64_t> runScratch;
+    static thread_local std::vector<std::uint32_t> runEndScratch;
+    std::vector<std::uint64_t>& runs = runScratch; // looked up once
+    std::vector<std::uint32_t>& runEnd = runEndScratch;
     runs.clear();
     runEnd.resize(n);
     for (std::size_t i = 0; i < n;) {
@@ -392,9 +397,11 @@ void ObjectRecord::write(ByteWriter& out, std::int32_t version) const {
         walkStored(stored_.bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
                    [&](std::size_t, const std::uint8_t* first, ModValueType type, const std::uint8_t* value,
                        std::size_t length) {
-                       const std::uint8_t* valueEnd = value + length + (type == ModValueType::String ? 1 : 0);
-                       out.writeBytes(first, static_cast<std::size_t>(valueEnd - first));
-                       out.writeId(baseId);
+                       const auto size =
+                           static_cast<std::size_t>(value + length + (type == ModValueType::String ? 1 : 0) - first);
+                       std::uint8_t* to = out.room(size + 4);
+                       std::memcpy(to, first, size);
+                       std::memcpy(to + size, baseId.bytes.data(), 4);
                    });
         return;
     }
