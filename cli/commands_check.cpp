@@ -36,6 +36,8 @@ int runCheck(const ParsedArguments& args) {
     }
     ObjectBundle bundle;
     ObjectBundle skin; // a map's skin files, kept apart
+    bundle.sortWhenUsed = true; // only counted
+    skin.sortWhenUsed = true;
     if (!loadBundle(bundle, file, nullptr, &skin))
         return kExitFailure;
     // An object file of one kind has no bundle version of its own.

@@ -88,6 +88,9 @@ public:
 
     // When set, it keeps the bytes alive: what is read may keep views into them, held together with it.
     std::shared_ptr<const void> keepAlive;
+    // With keepAlive: objects whose modifications stand out of order may leave sorting them until something
+    // walks them, so that a load that only counts them never sorts them.
+    bool sortWhenUsed = false;
 
     // Fails with "the file ends at byte N inside <place>".
     bool truncated();

@@ -45,6 +45,7 @@ std::optional<ObjectRecord::ValueView> ObjectRecord::findFirstValue(std::span<co
         return std::nullopt;
     }
     // The same bisection as find(), over the stored modifications' field ids.
+    place();
     static thread_local std::vector<const std::uint8_t*> starts;
     starts.clear();
     walkStored(stored_.bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
@@ -259,7 +260,9 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
     }
     in.advance(static_cast<std::size_t>(p - start));
     stored_ = Stored{in.keepAlive, start, static_cast<std::size_t>(p - start), count, hasLevels, baseMarkers, baseId};
-    if (!inOrder) {
+    if (!inOrder && in.sortWhenUsed && !anyRepeated(start, keys, starts, hasLevels)) {
+        stored_.unplaced = true;
+    } else if (!inOrder) {
         static thread_local std::vector<std::uint32_t> placed;
         orderStored(start, keys, starts, hasLevels, placed);
         std::shared_ptr<std::uint32_t[]> order = std::make_shared_for_overwrite<std::uint32_t[]>(placed.size());
@@ -366,7 +369,74 @@ void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint6
     }
 }
 
+bool ObjectRecord::anyRepeated(const std::uint8_t* bytes, const std::vector<std::uint64_t>& keys,
+                               const std::vector<std::uint32_t>& starts, bool hasLevels) {
+    // An open-addressed set of (field, level columns) a few times larger than the object; a slot counts as
+    // taken only when stamped in this round, so that the table is never cleared.
+    static thread_local std::vector<std::uint64_t> slotKeys;
+    static thread_local std::vector<std::uint64_t> slotLevels;
+    static thread_local std::vector<std::uint32_t> slotRound;
+    static thread_local std::uint32_t round = 0;
+    std::vector<std::uint64_t>& taken = slotKeys; // looked up once
+    std::vector<std::uint64_t>& takenLevels = slotLevels;
+    std::vector<std::uint32_t>& stamps = slotRound;
+    std::size_t size = 64;
+    while (size < 4 * keys.size())
+        size *= 2;
+    if (stamps.size() < size) {
+        taken.assign(size, 0);
+        takenLevels.assign(size, 0);
+        stamps.assign(size, 0);
+        round = 0;
+    }
+    if (++round == 0) {
+        std::fill(stamps.begin(), stamps.end(), 0u);
+        round = 1;
+    }
+    const std::uint32_t thisRound = round;
+    const std::size_t mask = size - 1;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::uint64_t field = keys[i] >> 32;
+        const std::uint32_t at = starts[i];
+        const std::uint64_t levels =
+            hasLevels ? std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 | detail::loadLittle32(bytes + at + 12)
+                      : 0;
+        std::size_t slot = static_cast<std::size_t>(((field ^ levels ^ levels >> 29) * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+        for (; stamps[slot] == thisRound; slot = (slot + 1) & mask)
+            if (taken[slot] == field && takenLevels[slot] == levels)
+                return true;
+        stamps[slot] = thisRound;
+        taken[slot] = field;
+        takenLevels[slot] = levels;
+    }
+    return false;
+}
+
+void ObjectRecord::placeStored() const {
+    static thread_local std::vector<std::uint64_t> keyScratch;
+    static thread_local std::vector<std::uint32_t> startScratch;
+    static thread_local std::vector<std::uint32_t> placedScratch;
+    std::vector<std::uint64_t>& keys = keyScratch; // looked up once
+    std::vector<std::uint32_t>& starts = startScratch;
+    std::vector<std::uint32_t>& placed = placedScratch;
+    keys.resize(stored_.count);
+    starts.resize(stored_.count);
+    walkStored(stored_.bytes, nullptr, stored_.count, stored_.hasLevels,
+               [&](std::size_t i, const std::uint8_t* first, ModValueType, const std::uint8_t*, std::size_t) {
+                   ObjectId field;
+                   std::memcpy(field.bytes.data(), first, 4);
+                   keys[i] = std::uint64_t(orderKey(field)) << 32 | i;
+                   starts[i] = static_cast<std::uint32_t>(first - stored_.bytes);
+               });
+    orderStored(stored_.bytes, keys, starts, stored_.hasLevels, placed);
+    std::shared_ptr<std::uint32_t[]> order = std::make_shared_for_overwrite<std::uint32_t[]>(placed.size());
+    std::copy(placed.begin(), placed.end(), order.get());
+    stored_.order = std::move(order);
+    stored_.unplaced = false;
+}
+
 void ObjectRecord::unpackStored() const {
+    place();
     ByteReader in(std::span<const std::uint8_t>(stored_.bytes, stored_.size));
     mods_.clear();
     mods_.reserve(stored_.count);
@@ -386,6 +456,7 @@ void ObjectRecord::write(ByteWriter& out, std::int32_t version) const {
         out.writeU32(1);
         out.writeI32(setFlag);
     }
+    place();
     if (stored_.bytes && !stored_.order && stored_.baseMarkers && stored_.marker == baseId) {
         out.writeU32(stored_.count);
         out.writeBytes(stored_.bytes, stored_.size);

@@ -99,6 +99,9 @@ private:
         // Where each modification the object holds starts in `bytes`, in order; null when they stand one after
         // the other, all of them held.
         std::shared_ptr<const std::uint32_t[]> order;
+        // They stand out of order, each a field and level columns of its own: `order` is made when first needed
+        // (a load that only counts them never sorts them).
+        bool unplaced = false;
     };
 
     // Walks stored modifications: `step(index, first, type, value, length)` receives each one's first byte, its
@@ -117,6 +120,16 @@ private:
     }
     // Makes the stored bytes this object's alone, copying them when they are shared; returns them.
     std::uint8_t* ownStoredBytes();
+    // Makes `order` for stored modifications read out of order, before anything walks them.
+    void place() const {
+        if (stored_.unplaced)
+            placeStored();
+    }
+    void placeStored() const;
+    // Whether the modifications just read, whose order keys (above their places) are `keys`, hold two with
+    // one field and the same level columns.
+    static bool anyRepeated(const std::uint8_t* bytes, const std::vector<std::uint64_t>& keys,
+                            const std::vector<std::uint32_t>& starts, bool hasLevels);
 
     // Turns stored modifications into Modification values (nothing when there are none).
     void unpack() const {
@@ -167,6 +180,7 @@ template <typename Visit> void ObjectRecord::visitValues(Visit&& visit) const {
         }
         return;
     }
+    place();
     walkStored(stored_.bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
                [&](std::size_t i, const std::uint8_t*, ModValueType type, const std::uint8_t* value,
                    std::size_t length) { visit(i, storedView(type, value, length)); });
@@ -188,6 +202,7 @@ template <typename Patch> void ObjectRecord::patchValues(Patch&& patch) {
         }
         return;
     }
+    place();
     std::uint8_t* bytes = ownStoredBytes();
     walkStored(bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
                [&](std::size_t, std::uint8_t*, ModValueType type, std::uint8_t* value, std::size_t length) {

@@ -59,9 +59,29 @@ bool readObject(const Bytes& bytes, bool levels, std::int32_t version, ObjectRec
     EXPECT_EQ(plainIn.offset(), in.offset());
     EXPECT_EQ(plainIn.error().message, in.error().message);
     EXPECT_EQ(plainIn.error().offset, in.error().offset);
+    // And as a load that only counts reads it, sorting the modifications when first walked.
+    ByteReader countingIn(*kept);
+    countingIn.keepAlive = kept;
+    countingIn.sortWhenUsed = true;
+    ObjectRecord counted;
+    EXPECT_EQ(counted.read(countingIn, levels, version), ok);
     if (ok) {
         EXPECT_EQ(out.modificationCount(), plain.modificationCount());
+        EXPECT_EQ(counted.modificationCount(), plain.modificationCount());
         EXPECT_EQ(writeObject(out, version), writeObject(plain, version));
+        const ObjectRecord copied = counted; // a copy sorts on its own
+        // Walking the values sorts them as writing does.
+        std::vector<std::string> walked;
+        counted.visitValues([&](std::size_t, const ObjectRecord::ValueView& v) {
+            walked.push_back(std::to_string(v.intValue) + std::string(v.text));
+        });
+        std::vector<std::string> expected;
+        for (const Modification& m : plain.modifications())
+            expected.push_back(std::to_string(m.valueType == ModValueType::Integer ? m.intValue : 0) +
+                               (m.valueType == ModValueType::String ? m.stringValue : std::string()));
+        EXPECT_EQ(walked, expected);
+        EXPECT_EQ(writeObject(copied, version), writeObject(plain, version));
+        EXPECT_EQ(writeObject(counted, version), writeObject(plain, version));
     }
     if (error)
         *error = in.error();
