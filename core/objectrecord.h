@@ -96,12 +96,12 @@ private:
         bool baseMarkers = false; // every one is ended by `marker`, which was the base id
         ObjectId marker;
         bool own = false; // `owner` is a copy made for this object
+        // They stand out of order, each a field and level columns of its own: `order` is made when first needed
+        // (a load that only counts them never sorts them). Beside the other flags, so the object grows no larger.
+        bool unplaced = false;
         // Where each modification the object holds starts in `bytes`, in order; null when they stand one after
         // the other, all of them held.
         std::shared_ptr<const std::uint32_t[]> order;
-        // They stand out of order, each a field and level columns of its own: `order` is made when first needed
-        // (a load that only counts them never sorts them).
-        bool unplaced = false;
     };
 
     // Walks stored modifications: `step(index, first, type, value, length)` receives each one's first byte, its
