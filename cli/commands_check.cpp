@@ -35,6 +35,7 @@ int runCheck(const ParsedArguments& args) {
         return kExitFailure;
     }
     MainView view; // a map's skin files kept apart
+    view.onlyCounted = true;
     if (!loadView(file, view, true))
         return kExitFailure;
     const ObjectBundle& bundle = view.objects;

@@ -2,6 +2,7 @@
 
 #include "core/objectid.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -87,6 +88,9 @@ public:
 
     // When set, it keeps the bytes alive: what is read may keep views into them, held together with it.
     std::shared_ptr<const void> keepAlive;
+    // With keepAlive: objects whose modifications stand out of order may leave sorting them until something
+    // walks them, so that a load that only counts them never sorts them.
+    bool sortWhenUsed = false;
 
     // Fails with "the file ends at byte N inside <place>".
     bool truncated();
@@ -116,14 +120,20 @@ public:
 
     ByteWriter() = default;
     // Output handed to `sink` in pieces through a small buffer that is reused, never grown.
-    explicit ByteWriter(Sink sink) : sink_(std::move(sink)) { buffer_.reserve(kDrainBytes + kDirectBytes); }
+    explicit ByteWriter(Sink sink) : sink_(std::move(sink)) { buffer_.resize(kDrainBytes + kDirectBytes); }
 
-    std::vector<std::uint8_t>& buffer() { return buffer_; }
-    const std::vector<std::uint8_t>& buffer() const { return buffer_; }
+    // The bytes written and not yet handed to a sink.
+    std::vector<std::uint8_t>& buffer() {
+        buffer_.resize(used_);
+        return buffer_;
+    }
 
     void writeU32(std::uint32_t v) {
-        const std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
-        buffer_.insert(buffer_.end(), b, b + 4);
+        std::uint8_t* p = room(4);
+        p[0] = std::uint8_t(v);
+        p[1] = std::uint8_t(v >> 8);
+        p[2] = std::uint8_t(v >> 16);
+        p[3] = std::uint8_t(v >> 24);
     }
     void writeI32(std::int32_t v) { writeU32(static_cast<std::uint32_t>(v)); }
     void writeF32(float v) {
@@ -131,40 +141,52 @@ public:
         std::memcpy(&u, &v, 4);
         writeU32(u);
     }
-    void writeId(ObjectId id) { buffer_.insert(buffer_.end(), id.bytes.begin(), id.bytes.end()); }
+    void writeId(ObjectId id) { std::memcpy(room(4), id.bytes.data(), 4); }
     void writeBytes(const void* data, std::size_t size) {
-        const auto* p = static_cast<const std::uint8_t*>(data);
         if (sink_ && size >= kDirectBytes) {
             flush();
-            sink_(p, size);
+            sink_(static_cast<const std::uint8_t*>(data), size);
             return;
         }
-        buffer_.insert(buffer_.end(), p, p + size);
+        if (size != 0)
+            std::memcpy(room(size), data, size);
     }
     void writeCString(const std::string& text) {
         writeBytes(text.data(), text.size());
-        buffer_.push_back(0);
+        *room(1) = 0;
     }
 
     // Hands the buffer to the sink once it has grown past a threshold. Without a sink the buffer keeps
     // everything.
     void drain() {
-        if (sink_ && buffer_.size() >= kDrainBytes)
+        if (sink_ && used_ >= kDrainBytes)
             flush();
     }
     void flush() {
-        if (sink_ && !buffer_.empty()) {
-            sink_(buffer_.data(), buffer_.size());
-            buffer_.clear();
+        if (sink_ && used_ != 0) {
+            sink_(buffer_.data(), used_);
+            used_ = 0;
         }
+    }
+
+    // `size` bytes at the end of the output, to be filled by the caller before anything else is written. The
+    // buffer is grown ahead of the bytes written, so that most writes are a bounds check and a copy.
+    std::uint8_t* room(std::size_t size) {
+        if (buffer_.size() - used_ < size)
+            buffer_.resize(std::max(used_ + size, std::max<std::size_t>(buffer_.size() * 2, 4096)));
+        std::uint8_t* at = buffer_.data() + used_;
+        used_ += size;
+        return at;
     }
 
 private:
     // The buffer stays small enough to be reused while it is in the cache; larger pieces go to the sink directly.
     static constexpr std::size_t kDrainBytes = 256 << 10;
     static constexpr std::size_t kDirectBytes = 64 << 10;
+
     Sink sink_;
-    std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> buffer_; // holds `used_` bytes of output, the rest room for more
+    std::size_t used_ = 0;
 };
 
 } // namespace brindlemark

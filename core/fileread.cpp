@@ -14,42 +14,60 @@ namespace brindlemark {
 
 namespace {
 
-// A hash of a file's contents that sees a change of any byte with all but certainty. It takes eight bytes a
-// step, each mixed in by a rotation and a multiplication, several times faster than a byte-wise hash on files of
-// many megabytes; the bytes may come in pieces of any size.
+// A hash of a file's contents that sees a change of any byte with all but certainty. It takes thirty-two bytes a
+// step, as four lanes of eight bytes each mixed in by a rotation and a multiplication; the lanes do not wait for
+// one another, so that a stamp of a file of many megabytes costs little more than reading it. The bytes may come
+// in pieces of any size.
 class ContentHasher {
 public:
     void add(std::span<const std::uint8_t> bytes) {
         size_ += bytes.size();
         std::size_t at = 0;
-        while (carried_ != 0 && carried_ < 8 && at < bytes.size())
+        while (carried_ != 0 && carried_ < kStep && at < bytes.size())
             carry_[carried_++] = bytes[at++];
-        if (carried_ == 8) {
+        if (carried_ == kStep) {
             mix(carry_);
             carried_ = 0;
         }
-        for (; at + 8 <= bytes.size(); at += 8)
-            mix(bytes.data() + at);
+        if (at + kStep <= bytes.size()) {
+            // The lanes in locals: stores to them could otherwise be taken to change the bytes.
+            std::uint64_t a = lanes_[0], b = lanes_[1], c = lanes_[2], d = lanes_[3];
+            for (; at + kStep <= bytes.size(); at += kStep) {
+                const std::uint8_t* words = bytes.data() + at;
+                a = step(a, words);
+                b = step(b, words + 8);
+                c = step(c, words + 16);
+                d = step(d, words + 24);
+            }
+            lanes_[0] = a, lanes_[1] = b, lanes_[2] = c, lanes_[3] = d;
+        }
         while (at < bytes.size())
             carry_[carried_++] = bytes[at++];
     }
     std::uint64_t finish() {
-        std::fill(carry_ + carried_, carry_ + 8, std::uint8_t(0));
+        std::fill(carry_ + carried_, carry_ + kStep, std::uint8_t(0));
         mix(carry_);
-        hash_ ^= size_;
-        hash_ *= 0x9E3779B97F4A7C15ull;
-        return hash_ ^ (hash_ >> 29);
+        std::uint64_t hash = size_;
+        for (const std::uint64_t lane : lanes_)
+            hash = std::rotl(hash ^ lane, 27) * 0x9E3779B97F4A7C15ull;
+        return hash ^ (hash >> 29);
     }
 
 private:
-    void mix(const std::uint8_t* word) {
+    static constexpr std::size_t kStep = 32;
+    static std::uint64_t step(std::uint64_t lane, const std::uint8_t* word) {
         std::uint64_t value;
         std::memcpy(&value, word, 8);
-        hash_ = std::rotl(hash_ ^ value, 27) * 0x9E3779B97F4A7C15ull;
+        return std::rotl(lane ^ value, 27) * 0x9E3779B97F4A7C15ull;
     }
-    std::uint64_t hash_ = 14695981039346656037ull;
+    void mix(const std::uint8_t* words) {
+        for (std::size_t lane = 0; lane < 4; ++lane)
+            lanes_[lane] = step(lanes_[lane], words + 8 * lane);
+    }
+    std::uint64_t lanes_[4] = {14695981039346656037ull, 0x243F6A8885A308D3ull, 0x13198A2E03707344ull,
+                               0xA4093822299F31D0ull};
     std::uint64_t size_ = 0;
-    std::uint8_t carry_[8] = {};
+    std::uint8_t carry_[kStep] = {};
     std::size_t carried_ = 0;
 };
 

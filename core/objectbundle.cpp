@@ -115,6 +115,7 @@ LoadResult ObjectBundle::loadObjectFile(std::span<const std::uint8_t> bytes, Obj
                                         std::shared_ptr<const void> keepAlive, KindCounts* counts) {
     ByteReader in(bytes);
     in.keepAlive = std::move(keepAlive);
+    in.sortWhenUsed = sortWhenUsed;
     in.place.kindName = kindName(k);
     ParsedObjectFile parsed;
     if (!parseObjectFile(in, kindHasLevels(k), parsed))
@@ -131,6 +132,7 @@ LoadResult ObjectBundle::loadBundle(std::span<const std::uint8_t> bytes, const s
                                     std::shared_ptr<const void> keepAlive, KindCounts* counts) {
     ByteReader in(bytes);
     in.keepAlive = std::move(keepAlive);
+    in.sortWhenUsed = sortWhenUsed;
     std::int32_t fileVersion = 0;
     struct Staged {
         std::int32_t flag = 0;

@@ -71,6 +71,9 @@ public:
     MergePolicy mergePolicy = MergePolicy::Glue;
     // Where loading writes its warnings (collisions, bytes after the end); nowhere unless set.
     WarningSink warningSink;
+    // Set by a caller that loads a file only to count what it holds: objects read from it sort modifications
+    // that stand out of order only when something walks them. The bundle behaves the same either way.
+    bool sortWhenUsed = false;
 
     Kind& kind(ObjectKind k) { return kinds_[static_cast<std::size_t>(k)]; }
     const Kind& kind(ObjectKind k) const { return kinds_[static_cast<std::size_t>(k)]; }

@@ -45,6 +45,7 @@ std::optional<ObjectRecord::ValueView> ObjectRecord::findFirstValue(std::span<co
         return std::nullopt;
     }
     // The same bisection as find(), over the stored modifications' field ids.
+    place();
     static thread_local std::vector<const std::uint8_t*> starts;
     starts.clear();
     walkStored(stored_.bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
@@ -209,19 +210,25 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
     constexpr std::size_t kMaxRun = 16;
     std::uint64_t run[kMaxRun];
     std::size_t runLength = 0;
+    static thread_local std::vector<std::uint64_t> keys;
     static thread_local std::vector<std::uint32_t> starts;
-    starts.clear();
+    // Filled through plain pointers: the thread-local vectors would be looked up anew at every use.
+    keys.resize(count);
+    starts.resize(count);
+    std::uint64_t* const keyAt = keys.data();
+    std::uint32_t* const startAt = starts.data();
     for (std::uint32_t i = 0; i < count; ++i) {
         if (static_cast<std::size_t>(end - p) < header + 8)
             return false;
         const std::uint32_t type = detail::loadLittle32(p + 4);
         if (type > 3)
             return false;
-        starts.push_back(static_cast<std::uint32_t>(p - start));
+        ObjectId field;
+        std::memcpy(field.bytes.data(), p, 4);
+        const std::uint32_t key = orderKey(field);
+        keyAt[i] = std::uint64_t(key) << 32 | i;
+        startAt[i] = static_cast<std::uint32_t>(p - start);
         if (inOrder) {
-            ObjectId field;
-            std::memcpy(field.bytes.data(), p, 4);
-            const std::uint32_t key = orderKey(field);
             const std::uint64_t levels =
                 hasLevels ? std::uint64_t(detail::loadLittle32(p + 8)) << 32 | detail::loadLittle32(p + 12) : 0;
             if (i != 0 && key <= previous) {
@@ -253,54 +260,183 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
     }
     in.advance(static_cast<std::size_t>(p - start));
     stored_ = Stored{in.keepAlive, start, static_cast<std::size_t>(p - start), count, hasLevels, baseMarkers, baseId};
-    if (!inOrder) {
-        orderStored(start, starts, hasLevels);
-        std::shared_ptr<std::uint32_t[]> order = std::make_shared<std::uint32_t[]>(starts.size());
-        std::copy(starts.begin(), starts.end(), order.get());
-        stored_.count = static_cast<std::uint32_t>(starts.size());
+    if (!inOrder && in.sortWhenUsed && !anyRepeated(start, keys, starts, hasLevels)) {
+        stored_.unplaced = true;
+    } else if (!inOrder) {
+        static thread_local std::vector<std::uint32_t> placed;
+        orderStored(start, keys, starts, hasLevels, placed);
+        std::shared_ptr<std::uint32_t[]> order = std::make_shared_for_overwrite<std::uint32_t[]>(placed.size());
+        std::copy(placed.begin(), placed.end(), order.get());
+        stored_.count = static_cast<std::uint32_t>(placed.size());
         stored_.order = std::move(order);
     }
     return true;
 }
 
-void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint32_t>& starts, bool hasLevels) {
+void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint64_t>& keys,
+                               const std::vector<std::uint32_t>& starts, bool hasLevels,
+                               std::vector<std::uint32_t>& order) {
     // As read() adds Modification values: one whose field comes after the last one's goes at the end; any other
-    // replaces the entry of its field with the same level columns, or goes after the entries of its field.
-    struct Entry {
-        std::uint32_t key;
-        std::uint32_t at;
-        std::uint64_t levels;
-    };
-    static thread_local std::vector<Entry> held;
-    held.clear();
-    for (const std::uint32_t at : starts) {
-        ObjectId field;
-        std::memcpy(field.bytes.data(), bytes + at, 4);
-        const Entry entry{orderKey(field), at,
-                          hasLevels ? std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 |
-                                          detail::loadLittle32(bytes + at + 12)
-                                    : 0};
-        if (held.empty() || entry.key > held.back().key) {
-            held.push_back(entry);
-            continue;
-        }
-        const auto after = std::upper_bound(held.begin(), held.end(), entry.key,
-                                            [](std::uint32_t key, const Entry& e) { return key < e.key; });
-        auto same = after;
-        while (same != held.begin() && (same - 1)->key == entry.key && (same - 1)->levels != entry.levels)
-            --same;
-        if (same != held.begin() && (same - 1)->key == entry.key) {
-            (same - 1)->at = at;
-            continue;
-        }
-        held.insert(after, entry);
+    // replaces the entry of its field with the same level columns, or goes after the entries of its field. So the
+    // fields end up in identifier order, the entries of one field in the order their level columns first came,
+    // each holding the last modification read with those columns: a stable sort by field (the keys hold the
+    // field's order key above the place read), then the repeated level columns of each field folded into their
+    // first entry.
+    const std::size_t n = keys.size();
+    // The editor writes the level columns of one field together: such a run is sorted as one.
+    static thread_local std::vector<std::uint64_t> runScratch;
+    static thread_local std::vector<std::uint32_t> runEndScratch;
+    std::vector<std::uint64_t>& runs = runScratch; // looked up once
+    std::vector<std::uint32_t>& runEnd = runEndScratch;
+    runs.clear();
+    runEnd.resize(n);
+    for (std::size_t i = 0; i < n;) {
+        std::size_t end = i + 1;
+        while (end < n && keys[end] >> 32 == keys[i] >> 32)
+            ++end;
+        runs.push_back(keys[i]);
+        runEnd[i] = static_cast<std::uint32_t>(end);
+        i = end;
     }
-    starts.resize(held.size());
-    for (std::size_t i = 0; i < held.size(); ++i)
-        starts[i] = held[i].at;
+    if (runs.size() <= 48) {
+        // Objects hold a few dozen fields: an insertion sort beats the general one there.
+        std::uint64_t* const sorted = runs.data();
+        const std::size_t count = runs.size();
+        for (std::size_t i = 1; i < count; ++i) {
+            const std::uint64_t key = sorted[i];
+            std::size_t j = i;
+            for (; j > 0 && key < sorted[j - 1]; --j)
+                sorted[j] = sorted[j - 1];
+            sorted[j] = key;
+        }
+    } else {
+        std::sort(runs.begin(), runs.end());
+    }
+    if (runs.size() != n) {
+        std::size_t k = 0;
+        for (const std::uint64_t run : runs) {
+            const std::uint32_t first = static_cast<std::uint32_t>(run);
+            for (std::uint32_t i = first; i < runEnd[first]; ++i)
+                keys[k++] = (run >> 32) << 32 | i;
+        }
+    } else {
+        keys.swap(runs);
+    }
+    const auto startOf = [&](std::uint64_t key) { return starts[static_cast<std::uint32_t>(key)]; };
+    const auto levelsAt = [&](std::uint32_t at) {
+        return std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 | detail::loadLittle32(bytes + at + 12);
+    };
+    order.clear();
+    for (std::size_t i = 0; i < n;) {
+        std::size_t end = i + 1;
+        while (end < n && keys[end] >> 32 == keys[i] >> 32)
+            ++end;
+        if (end - i == 1 || !hasLevels) {
+            // Without level columns, every entry of a field replaces the one before it.
+            order.push_back(startOf(keys[end - 1]));
+        } else if (end - i <= 16) {
+            const std::size_t first = order.size();
+            for (std::size_t k = i; k < end; ++k) {
+                const std::uint32_t at = startOf(keys[k]);
+                const std::uint64_t levels = levelsAt(at);
+                std::size_t same = first;
+                while (same < order.size() && levelsAt(order[same]) != levels)
+                    ++same;
+                if (same < order.size())
+                    order[same] = at;
+                else
+                    order.push_back(at);
+            }
+        } else {
+            // Many entries of one field: group equal level columns, keep each group's first place and last bytes.
+            std::vector<std::pair<std::uint64_t, std::uint64_t>> byLevels; // level columns, key
+            for (std::size_t k = i; k < end; ++k)
+                byLevels.emplace_back(levelsAt(startOf(keys[k])), keys[k]);
+            std::sort(byLevels.begin(), byLevels.end());
+            std::vector<std::pair<std::uint64_t, std::uint32_t>> kept; // first key, last start
+            for (std::size_t k = 0; k < byLevels.size();) {
+                std::size_t last = k;
+                while (last + 1 < byLevels.size() && byLevels[last + 1].first == byLevels[k].first)
+                    ++last;
+                kept.emplace_back(byLevels[k].second, startOf(byLevels[last].second));
+                k = last + 1;
+            }
+            std::sort(kept.begin(), kept.end());
+            for (const auto& [key, at] : kept)
+                order.push_back(at);
+        }
+        i = end;
+    }
+}
+
+bool ObjectRecord::anyRepeated(const std::uint8_t* bytes, const std::vector<std::uint64_t>& keys,
+                               const std::vector<std::uint32_t>& starts, bool hasLevels) {
+    // An open-addressed set of (field, level columns) a few times larger than the object; a slot counts as
+    // taken only when stamped in this round, so that the table is never cleared.
+    static thread_local std::vector<std::uint64_t> slotKeys;
+    static thread_local std::vector<std::uint64_t> slotLevels;
+    static thread_local std::vector<std::uint32_t> slotRound;
+    static thread_local std::uint32_t round = 0;
+    std::vector<std::uint64_t>& taken = slotKeys; // looked up once
+    std::vector<std::uint64_t>& takenLevels = slotLevels;
+    std::vector<std::uint32_t>& stamps = slotRound;
+    std::size_t size = 64;
+    while (size < 4 * keys.size())
+        size *= 2;
+    if (stamps.size() < size) {
+        taken.assign(size, 0);
+        takenLevels.assign(size, 0);
+        stamps.assign(size, 0);
+        round = 0;
+    }
+    if (++round == 0) {
+        std::fill(stamps.begin(), stamps.end(), 0u);
+        round = 1;
+    }
+    const std::uint32_t thisRound = round;
+    const std::size_t mask = size - 1;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::uint64_t field = keys[i] >> 32;
+        const std::uint32_t at = starts[i];
+        const std::uint64_t levels =
+            hasLevels ? std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 | detail::loadLittle32(bytes + at + 12)
+                      : 0;
+        std::size_t slot = static_cast<std::size_t>(((field ^ levels ^ levels >> 29) * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+        for (; stamps[slot] == thisRound; slot = (slot + 1) & mask)
+            if (taken[slot] == field && takenLevels[slot] == levels)
+                return true;
+        stamps[slot] = thisRound;
+        taken[slot] = field;
+        takenLevels[slot] = levels;
+    }
+    return false;
+}
+
+void ObjectRecord::placeStored() const {
+    static thread_local std::vector<std::uint64_t> keyScratch;
+    static thread_local std::vector<std::uint32_t> startScratch;
+    static thread_local std::vector<std::uint32_t> placedScratch;
+    std::vector<std::uint64_t>& keys = keyScratch; // looked up once
+    std::vector<std::uint32_t>& starts = startScratch;
+    std::vector<std::uint32_t>& placed = placedScratch;
+    keys.resize(stored_.count);
+    starts.resize(stored_.count);
+    walkStored(stored_.bytes, nullptr, stored_.count, stored_.hasLevels,
+               [&](std::size_t i, const std::uint8_t* first, ModValueType, const std::uint8_t*, std::size_t) {
+                   ObjectId field;
+                   std::memcpy(field.bytes.data(), first, 4);
+                   keys[i] = std::uint64_t(orderKey(field)) << 32 | i;
+                   starts[i] = static_cast<std::uint32_t>(first - stored_.bytes);
+               });
+    orderStored(stored_.bytes, keys, starts, stored_.hasLevels, placed);
+    std::shared_ptr<std::uint32_t[]> order = std::make_shared_for_overwrite<std::uint32_t[]>(placed.size());
+    std::copy(placed.begin(), placed.end(), order.get());
+    stored_.order = std::move(order);
+    stored_.unplaced = false;
 }
 
 void ObjectRecord::unpackStored() const {
+    place();
     ByteReader in(std::span<const std::uint8_t>(stored_.bytes, stored_.size));
     mods_.clear();
     mods_.reserve(stored_.count);
@@ -320,6 +456,7 @@ void ObjectRecord::write(ByteWriter& out, std::int32_t version) const {
         out.writeU32(1);
         out.writeI32(setFlag);
     }
+    place();
     if (stored_.bytes && !stored_.order && stored_.baseMarkers && stored_.marker == baseId) {
         out.writeU32(stored_.count);
         out.writeBytes(stored_.bytes, stored_.size);
@@ -331,9 +468,11 @@ void ObjectRecord::write(ByteWriter& out, std::int32_t version) const {
         walkStored(stored_.bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
                    [&](std::size_t, const std::uint8_t* first, ModValueType type, const std::uint8_t* value,
                        std::size_t length) {
-                       const std::uint8_t* valueEnd = value + length + (type == ModValueType::String ? 1 : 0);
-                       out.writeBytes(first, static_cast<std::size_t>(valueEnd - first));
-                       out.writeId(baseId);
+                       const auto size =
+                           static_cast<std::size_t>(value + length + (type == ModValueType::String ? 1 : 0) - first);
+                       std::uint8_t* to = out.room(size + 4);
+                       std::memcpy(to, first, size);
+                       std::memcpy(to + size, baseId.bytes.data(), 4);
                    });
         return;
     }

@@ -96,6 +96,9 @@ private:
         bool baseMarkers = false; // every one is ended by `marker`, which was the base id
         ObjectId marker;
         bool own = false; // `owner` is a copy made for this object
+        // They stand out of order, each a field and level columns of its own: `order` is made when first needed
+        // (a load that only counts them never sorts them). Beside the other flags, so the object grows no larger.
+        bool unplaced = false;
         // Where each modification the object holds starts in `bytes`, in order; null when they stand one after
         // the other, all of them held.
         std::shared_ptr<const std::uint32_t[]> order;
@@ -117,6 +120,16 @@ private:
     }
     // Makes the stored bytes this object's alone, copying them when they are shared; returns them.
     std::uint8_t* ownStoredBytes();
+    // Makes `order` for stored modifications read out of order, before anything walks them.
+    void place() const {
+        if (stored_.unplaced)
+            placeStored();
+    }
+    void placeStored() const;
+    // Whether the modifications just read, whose order keys (above their places) are `keys`, hold two with
+    // one field and the same level columns.
+    static bool anyRepeated(const std::uint8_t* bytes, const std::vector<std::uint64_t>& keys,
+                            const std::vector<std::uint32_t>& starts, bool hasLevels);
 
     // Turns stored modifications into Modification values (nothing when there are none).
     void unpack() const {
@@ -127,9 +140,11 @@ private:
     // Reads the modifications at the reader's position as stored bytes; false, with the reader where it was,
     // when one of them is damaged or carries a stray value (reading them one by one then tells which).
     bool readStored(ByteReader& in, bool hasLevels, std::uint32_t count);
-    // Puts the modifications starting at `starts` in the order reading them one by one would give, as positions
-    // in `bytes`.
-    static void orderStored(const std::uint8_t* bytes, std::vector<std::uint32_t>& starts, bool hasLevels);
+    // Puts the modifications read in the order reading them one by one would give, dropping those that a later
+    // one with the same field and level columns replaces: `order` receives where each one starts in `bytes`.
+    // `keys` holds per modification its field's order key above its place in the file; `starts` where it starts.
+    static void orderStored(const std::uint8_t* bytes, std::vector<std::uint64_t>& keys,
+                            const std::vector<std::uint32_t>& starts, bool hasLevels, std::vector<std::uint32_t>& order);
 
     // The index of the entry that `m` replaces, or the count when there is none; `insertAt` receives the
     // insertion position.
@@ -165,6 +180,7 @@ template <typename Visit> void ObjectRecord::visitValues(Visit&& visit) const {
         }
         return;
     }
+    place();
     walkStored(stored_.bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
                [&](std::size_t i, const std::uint8_t*, ModValueType type, const std::uint8_t* value,
                    std::size_t length) { visit(i, storedView(type, value, length)); });
@@ -186,6 +202,7 @@ template <typename Patch> void ObjectRecord::patchValues(Patch&& patch) {
         }
         return;
     }
+    place();
     std::uint8_t* bytes = ownStoredBytes();
     walkStored(bytes, stored_.order.get(), stored_.count, stored_.hasLevels,
                [&](std::size_t, std::uint8_t*, ModValueType type, std::uint8_t* value, std::size_t length) {

@@ -115,7 +115,11 @@ bool Document::stage(FileTransaction& files, bool backup, std::size_t& changed, 
 
 bool readMainView(const std::filesystem::path& path, bool skinApart, const WarningSink& warn, MainView& view,
                   std::string& error) {
+    const bool onlyCounted = view.onlyCounted;
     view = MainView();
+    view.onlyCounted = onlyCounted;
+    view.objects.sortWhenUsed = onlyCounted;
+    view.skin.sortWhenUsed = onlyCounted;
     view.objects.warningSink = warn;
     if (holdsMapFiles(path)) {
         view.ownStrings = true;

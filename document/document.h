@@ -106,10 +106,12 @@ struct MainView {
     ObjectBundle skin;       // a map's skin files, when kept apart
     StringTable strings;     // a map's string table; empty for a map without one, and for any other file
     bool ownStrings = false; // whether the string values refer to a table of the file's own, `strings`: a map's do
+    bool onlyCounted = false; // set before reading: the objects are only counted, so their values need no order
 };
 
 // Reads the file at `path`, of any form, for looking at it; with `skinApart` a map's skin files go to `view.skin`.
-// Loading warnings go to `warn`. False with the reason; a string table that cannot be read fails the whole.
+// Loading warnings go to `warn`. `view.onlyCounted` is kept. False with the reason; a string table that cannot be
+// read fails the whole.
 [[nodiscard]] bool readMainView(const std::filesystem::path& path, bool skinApart, const WarningSink& warn,
                                 MainView& view, std::string& error);
 

@@ -1,32 +1,11 @@
 #include "replace/sidefile.h"
 
-#include "core/fileio.h"
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <system_error>
-
-#ifndef _WIN32
-#include <sys/types.h>
-#endif
 
 namespace brindlemark {
 
 namespace {
-
-std::string reason(int errorNumber) {
-    return errorNumber ? std::generic_category().message(errorNumber) : std::string("unknown error");
-}
-
-bool seekTo(std::FILE* file, std::uint64_t offset) {
-#ifdef _WIN32
-    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
-#else
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
 
 std::uint32_t load32(const std::uint8_t* p) {
     std::uint32_t v;
@@ -133,75 +112,7 @@ void writeAndIndex(std::vector<std::uint8_t>& bytes, std::size_t p, const Object
     }
 }
 
-// The first position from `from` on where the two byte sequences differ, or `size`.
-std::size_t firstDifference(const std::uint8_t* a, const std::uint8_t* b, std::size_t from,
-                            std::size_t size) {
-    constexpr std::size_t kBlock = 256;
-    while (from + kBlock <= size && std::memcmp(a + from, b + from, kBlock) == 0)
-        from += kBlock;
-    while (from < size && a[from] == b[from])
-        ++from;
-    return from;
-}
-
-// The first position from `from` on where the two byte sequences agree, or `size`.
-std::size_t firstSame(const std::uint8_t* a, const std::uint8_t* b, std::size_t from, std::size_t size) {
-    while (from < size && a[from] != b[from])
-        ++from;
-    return from;
-}
-
 } // namespace
-
-bool patchSideFile(const std::filesystem::path& path, ObjectId from, ObjectId to) {
-    std::FILE* file = openFile(path, "r+b");
-    if (!file)
-        return false;
-    constexpr std::size_t kChunk = 1 << 16;
-    // Up to three bytes of an unfinished window are carried over in front of the next chunk.
-    std::vector<std::uint8_t> buffer(kChunk + 3);
-    std::uint64_t base = 0; // file offset of buffer[0]
-    std::size_t held = 0;
-    bool ok = true;
-    for (;;) {
-        const std::size_t got = std::fread(buffer.data() + held, 1, kChunk, file);
-        if (got == 0) {
-            ok = !std::ferror(file);
-            break;
-        }
-        held += got;
-        std::size_t p = 0;
-        std::size_t dirtyBegin = held;
-        std::size_t dirtyEnd = 0;
-        while (p + 4 <= held) {
-            if (std::memcmp(buffer.data() + p, from.bytes.data(), 4) == 0) {
-                std::memcpy(buffer.data() + p, to.bytes.data(), 4);
-                dirtyBegin = std::min(dirtyBegin, p);
-                dirtyEnd = p + 4;
-                p += 4;
-            } else {
-                ++p;
-            }
-        }
-        if (dirtyBegin < dirtyEnd) {
-            // Reading resumes where it stopped; a seek is needed between writing and reading.
-            if (!seekTo(file, base + dirtyBegin) ||
-                std::fwrite(buffer.data() + dirtyBegin, 1, dirtyEnd - dirtyBegin, file) !=
-                    dirtyEnd - dirtyBegin ||
-                !seekTo(file, base + held)) {
-                ok = false;
-                break;
-            }
-        }
-        // Bytes before p are done; the rest (never written, at most three) starts the next window.
-        held -= p;
-        std::memmove(buffer.data(), buffer.data() + p, held);
-        base += p;
-    }
-    if (std::fclose(file) != 0)
-        ok = false;
-    return ok;
-}
 
 void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass> passes,
                      std::vector<std::size_t>* replaced) {
@@ -254,74 +165,6 @@ void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass>
                 ++(*replaced)[passIndex];
         }
     }
-}
-
-bool patchSideFileInPlace(const std::filesystem::path& path, std::span<const SidePass> passes,
-                          std::string& error) {
-    std::FILE* file = openFile(path, "r+b");
-    if (!file) {
-        const int openError = errno;
-        error = pathText(path) + ": cannot open the file for update (" + reason(openError) + ")";
-        return false;
-    }
-    std::vector<std::uint8_t> original;
-    {
-        std::error_code ec;
-        const auto expected = std::filesystem::file_size(path, ec);
-        if (!ec)
-            original.reserve(static_cast<std::size_t>(expected));
-        std::uint8_t chunk[1 << 16];
-        for (;;) {
-            const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
-            original.insert(original.end(), chunk, chunk + got);
-            if (got < sizeof chunk)
-                break;
-        }
-        if (std::ferror(file)) {
-            const int readError = errno;
-            error = pathText(path) + ": cannot read the file (" + reason(readError) + ")";
-            std::fclose(file);
-            return false;
-        }
-    }
-
-    std::vector<std::uint8_t> patched = original;
-    applySidePasses(patched, passes);
-
-    // Changed ranges less than a storage block apart are written as one, the unchanged bytes between them
-    // included (written back as they are): a write per four-byte change would cost a seek and a system call
-    // each, which dominates the whole patch when a file holds tens of thousands of occurrences.
-    constexpr std::size_t kJoinGap = 4096;
-    const std::size_t size = original.size();
-    bool ok = true;
-    int writeError = 0;
-    const std::uint8_t* was = original.data();
-    const std::uint8_t* now = patched.data();
-    std::size_t p = firstDifference(was, now, 0, size);
-    while (ok && p < size) {
-        const std::size_t begin = p;
-        std::size_t end = firstSame(was, now, p, size);
-        p = firstDifference(was, now, end, size);
-        while (p < size && p - end < kJoinGap) {
-            end = firstSame(was, now, p, size);
-            p = firstDifference(was, now, end, size);
-        }
-        if (!seekTo(file, begin) || std::fwrite(now + begin, 1, end - begin, file) != end - begin) {
-            ok = false;
-            writeError = errno;
-        }
-    }
-    if (std::fflush(file) != 0 && ok) {
-        ok = false;
-        writeError = errno;
-    }
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        writeError = errno;
-    }
-    if (!ok)
-        error = pathText(path) + ": cannot write the file (" + reason(writeError) + ")";
-    return ok;
 }
 
 } // namespace brindlemark

@@ -12,9 +12,7 @@
 #include "core/objectid.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <span>
-#include <string>
 #include <vector>
 
 namespace brindlemark {
@@ -25,14 +23,7 @@ struct SidePass {
     ObjectId to;
 };
 
-// One pass over the file at `path`, in place, streaming through a small buffer (constant memory whatever the
-// file's size). The file is opened for update as raw bytes; a file that does not exist or cannot be opened
-// that way (read-only, a folder, locked) is left alone and not created. Returns false when the file could not
-// be opened for update, or when reading, positioning or writing failed (the file may then be patched in
-// part).
-bool patchSideFile(const std::filesystem::path& path, ObjectId from, ObjectId to);
-
-// Applies the passes to `bytes` in order, with exactly the result of one patchSideFile pass per element.
+// Applies the passes to `bytes` in order, each with exactly the result of one pass as described above.
 // Built for thousands of passes over large files: the bytes are scanned once, and afterwards each pass costs
 // time in proportion to the occurrences it meets, not to the length of the bytes. A pass with `from` equal to
 // `to` changes nothing.
@@ -40,13 +31,5 @@ bool patchSideFile(const std::filesystem::path& path, ObjectId from, ObjectId to
 // equals its `to`).
 void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass> passes,
                      std::vector<std::size_t>* replaced = nullptr);
-
-// Applies the passes to the file at `path`: reads it once, runs applySidePasses in memory and writes back, in
-// place, only the byte ranges that changed (changes less than 4 KiB apart are written as one range, the bytes
-// between them written back unchanged). The file is opened for update and never created or truncated. False
-// with a message naming the file when it cannot be opened for update, read or written; after a failed write
-// the file may hold part of the changes.
-bool patchSideFileInPlace(const std::filesystem::path& path, std::span<const SidePass> passes,
-                          std::string& error);
 
 } // namespace brindlemark

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 
 namespace brindlemark {
 namespace {
@@ -58,9 +59,29 @@ bool readObject(const Bytes& bytes, bool levels, std::int32_t version, ObjectRec
     EXPECT_EQ(plainIn.offset(), in.offset());
     EXPECT_EQ(plainIn.error().message, in.error().message);
     EXPECT_EQ(plainIn.error().offset, in.error().offset);
+    // And as a load that only counts reads it, sorting the modifications when first walked.
+    ByteReader countingIn(*kept);
+    countingIn.keepAlive = kept;
+    countingIn.sortWhenUsed = true;
+    ObjectRecord counted;
+    EXPECT_EQ(counted.read(countingIn, levels, version), ok);
     if (ok) {
         EXPECT_EQ(out.modificationCount(), plain.modificationCount());
+        EXPECT_EQ(counted.modificationCount(), plain.modificationCount());
         EXPECT_EQ(writeObject(out, version), writeObject(plain, version));
+        const ObjectRecord copied = counted; // a copy sorts on its own
+        // Walking the values sorts them as writing does.
+        std::vector<std::string> walked;
+        counted.visitValues([&](std::size_t, const ObjectRecord::ValueView& v) {
+            walked.push_back(std::to_string(v.intValue) + std::string(v.text));
+        });
+        std::vector<std::string> expected;
+        for (const Modification& m : plain.modifications())
+            expected.push_back(std::to_string(m.valueType == ModValueType::Integer ? m.intValue : 0) +
+                               (m.valueType == ModValueType::String ? m.stringValue : std::string()));
+        EXPECT_EQ(walked, expected);
+        EXPECT_EQ(writeObject(copied, version), writeObject(plain, version));
+        EXPECT_EQ(writeObject(counted, version), writeObject(plain, version));
     }
     if (error)
         *error = in.error();
@@ -156,6 +177,28 @@ TEST(ObjectRecord, ModificationsOutOfOrderAreReadAsIfAddedOneByOne) {
     EXPECT_EQ(r.modifications()[3].fieldId, id("NCL1"));
     EXPECT_EQ(r.modifications()[3].intValue, 5);
     ASSERT_TRUE(r.findValue(id("ncl2")).has_value());
+}
+
+TEST(ObjectRecord, ShuffledModificationsWithRepeatsReadAsIfAddedOneByOne) {
+    // Objects of up to eighty modifications over a few fields (in two letter cases) and level columns, so that
+    // fields come out of order, repeat with the same and with other level columns, in short and long runs; the
+    // kept bytes must give what adding them one by one gives (readObject compares the two).
+    std::mt19937 rng(23);
+    const char* const fields[] = {"anam", "ANAM", "Ncl1", "aare", "Ncl2", "zzzz"};
+    for (int round = 0; round < 300; ++round) {
+        const bool levels = round % 3 != 0;
+        const std::uint32_t count = rng() % 81;
+        Builder file;
+        file.id("Aabc").id("A000").u32(count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            file.id(fields[rng() % 6]).i32(0);
+            if (levels)
+                file.i32(static_cast<std::int32_t>(rng() % (round % 2 ? 3 : 30))).i32(static_cast<std::int32_t>(rng() % 2));
+            file.i32(static_cast<std::int32_t>(i)).id(rng() % 2 ? "A000" : "Aabc");
+        }
+        ObjectRecord r;
+        ASSERT_TRUE(readObject(file.bytes, levels, 2, r)) << round;
+    }
 }
 
 TEST(ObjectRecord, LevelColumnsReplaceTheExactEntryWhereverItStands) {

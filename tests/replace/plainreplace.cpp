@@ -7,8 +7,12 @@
 #include "tests/support/testsupport.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <map>
+#include <system_error>
 
 namespace brindlemark::testing {
 
@@ -168,6 +172,125 @@ ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bu
     report.bundleWritten = true;
     report.completed = true;
     return report;
+}
+
+namespace {
+
+std::string reason(int errorNumber) {
+    return errorNumber ? std::generic_category().message(errorNumber) : std::string("unknown error");
+}
+
+// A side file opened for update: never created, and never a folder.
+bool openForUpdate(const std::filesystem::path& path, std::fstream& file) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        errno = ec ? ec.value() : EISDIR;
+        return false;
+    }
+    errno = 0;
+    file.open(path, std::ios::in | std::ios::out | std::ios::binary);
+    return file.is_open();
+}
+
+} // namespace
+
+bool patchSideFile(const std::filesystem::path& path, ObjectId from, ObjectId to) {
+    std::fstream file;
+    if (!openForUpdate(path, file))
+        return false;
+    constexpr std::size_t kChunk = 1 << 16;
+    // Up to three bytes of an unfinished window are carried over in front of the next chunk.
+    std::vector<char> buffer(kChunk + 3);
+    std::uint64_t base = 0; // file offset of buffer[0]
+    std::size_t held = 0;
+    for (;;) {
+        file.seekg(static_cast<std::streamoff>(base + held));
+        file.read(buffer.data() + held, kChunk);
+        const auto got = static_cast<std::size_t>(file.gcount());
+        if (file.bad())
+            return false;
+        file.clear();
+        if (got == 0)
+            return true;
+        held += got;
+        std::size_t p = 0;
+        std::size_t dirtyBegin = held;
+        std::size_t dirtyEnd = 0;
+        while (p + 4 <= held) {
+            if (std::memcmp(buffer.data() + p, from.bytes.data(), 4) == 0) {
+                std::memcpy(buffer.data() + p, to.bytes.data(), 4);
+                dirtyBegin = std::min(dirtyBegin, p);
+                dirtyEnd = p + 4;
+                p += 4;
+            } else {
+                ++p;
+            }
+        }
+        if (dirtyBegin < dirtyEnd) {
+            file.seekp(static_cast<std::streamoff>(base + dirtyBegin));
+            file.write(buffer.data() + dirtyBegin, static_cast<std::streamsize>(dirtyEnd - dirtyBegin));
+            if (!file.flush())
+                return false;
+        }
+        // Bytes before p are done; the rest (never written, at most three) starts the next window.
+        held -= p;
+        std::memmove(buffer.data(), buffer.data() + p, held);
+        base += p;
+    }
+}
+
+bool patchSideFileInPlace(const std::filesystem::path& path, std::span<const SidePass> passes, std::string& error) {
+    std::fstream file;
+    if (!openForUpdate(path, file)) {
+        error = pathText(path) + ": cannot open the file for update (" + reason(errno) + ")";
+        return false;
+    }
+    std::vector<std::uint8_t> original;
+    {
+        char chunk[1 << 16];
+        while (file.read(chunk, sizeof chunk) || file.gcount() > 0)
+            original.insert(original.end(), chunk, chunk + file.gcount());
+        if (file.bad()) {
+            error = pathText(path) + ": cannot read the file (" + reason(errno) + ")";
+            return false;
+        }
+        file.clear();
+    }
+    std::vector<std::uint8_t> patched = original;
+    applySidePasses(patched, passes);
+    // Changed ranges less than a storage block apart are written as one, the unchanged bytes between them
+    // included.
+    constexpr std::size_t kJoinGap = 4096;
+    const std::size_t size = original.size();
+    std::size_t p = 0;
+    const auto differ = [&](std::size_t at) { return original[at] != patched[at]; };
+    while (p < size && !differ(p))
+        ++p;
+    while (p < size) {
+        const std::size_t begin = p;
+        std::size_t end = p;
+        for (;;) {
+            while (end < size && differ(end))
+                ++end;
+            p = end;
+            while (p < size && !differ(p))
+                ++p;
+            if (p == size || p - end >= kJoinGap)
+                break;
+            end = p;
+        }
+        file.seekp(static_cast<std::streamoff>(begin));
+        file.write(reinterpret_cast<const char*>(patched.data() + begin), static_cast<std::streamsize>(end - begin));
+        if (!file) {
+            error = pathText(path) + ": cannot write the file (" + reason(errno) + ")";
+            return false;
+        }
+    }
+    if (!file.flush()) {
+        error = pathText(path) + ": cannot write the file (" + reason(errno) + ")";
+        return false;
+    }
+    return true;
 }
 
 } // namespace brindlemark::testing

@@ -1,4 +1,5 @@
 #include "replace/sidefile.h"
+#include "tests/replace/plainreplace.h"
 
 #include "core/fileio.h"
 #include "tests/support/testsupport.h"
@@ -16,6 +17,8 @@ namespace {
 using testing::Bytes;
 using testing::bytesOf;
 using testing::id;
+using testing::patchSideFile;
+using testing::patchSideFileInPlace;
 using testing::textOf;
 using testing::readAll;
 using testing::TempDir;
