@@ -146,8 +146,7 @@ ReplaceReport heldReplace(ObjectBundle& bundle, const BundlePath& path, bool loa
 template <typename Command> double timeReplace(const Map& map, Command command, std::size_t& renames) {
     const BundlePath path = splitPath(map.bundle);
     ObjectBundle bundle;
-    bundle.warningSink = [](const std::string&) {};
-    if (!bundle.load(map.bundle))
+    if (!bundle.load(map.bundle, MergePolicy::Glue, [](const std::string&) {}))
         std::fprintf(stderr, "cannot load %s\n", pathText(map.bundle).c_str());
     QuietSink sink;
     const Clock::time_point start = Clock::now();

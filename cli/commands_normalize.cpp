@@ -20,7 +20,6 @@ int runNormalize(const ParsedArguments& args) {
     if (!checkOutput("normalize", *out, args.positional, sameFormat))
         return kExitFailure;
     ObjectBundle bundle;
-    bundle.mergePolicy = MergePolicy::Glue;
     FileLocks lock;
     std::string error;
     if (!lockRunFiles(lock, {out->path}))

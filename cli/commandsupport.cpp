@@ -42,17 +42,17 @@ void printOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), 
 bool loadBundle(ObjectBundle& bundle, const Argument& file, StringTable* strings, ObjectBundle* skin) {
     const std::string name = pathText(file.path);
     // Warnings must not reach standard output, where they would mix with a listing or JSON.
-    bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
+    const WarningSink warn = [name](const std::string& line) { printError(name + ": " + line); };
     if (isMapForm(formOf(file.path))) {
         StringTable unused;
         std::string error;
-        if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error, skin)) {
+        if (!loadMapBundle(file.path, bundle, strings ? *strings : unused, error, warn, skin)) {
             printError(error);
             return false;
         }
         return true;
     }
-    const LoadResult result = bundle.load(file.path);
+    const LoadResult result = bundle.load(file.path, MergePolicy::Glue, warn);
     if (!result) {
         printError(result.error);
         return false;

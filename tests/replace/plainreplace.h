@@ -11,9 +11,10 @@
 
 namespace brindlemark::testing {
 
-// With `counts`, it receives per entry of the list how many values the entry's rewriting changed.
+// With `counts`, it receives per entry of the list how many values the entry's rewriting changed. Renamed
+// objects meet others by `policy`.
 void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list,
-                      std::vector<ValueCounts>* counts = nullptr);
+                      std::vector<ValueCounts>* counts = nullptr, MergePolicy policy = MergePolicy::Glue);
 
 // Reads the next token of a replace list from `bytes` at `at` by the token rules (replace/replacelist.h), the
 // list taken as one stream without regard to its lines, and leaves `at` just after it. False, with `token`
@@ -24,9 +25,11 @@ bool plainReadReplaceToken(std::span<const std::uint8_t> bytes, std::size_t& at,
 // Applies the pairs to the bundle in memory, in order, each pair's references rewritten before the next pair,
 // and then patches the side texts with every rename, counting what each rename changes.
 std::vector<PlannedRename> plainPlanRenames(ObjectBundle& bundle, std::span<const std::pair<ObjectId, ObjectId>> pairs,
-                                            std::vector<SideText>& sides);
+                                            std::vector<SideText>& sides, MergePolicy policy = MergePolicy::Glue);
 
+// `policy` is the one the bundle was read under, which renames follow.
 ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
-                                      const ReplaceRequest& request, MessageSink& sink);
+                                      const ReplaceRequest& request, MessageSink& sink,
+                                      MergePolicy policy = MergePolicy::Glue);
 
 } // namespace brindlemark::testing
