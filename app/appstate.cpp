@@ -93,8 +93,7 @@ ButtonStates updateButtons(std::size_t mainPathLength, std::size_t replaceListLe
 }
 
 AppState::AppState() {
-    // The window program writes the loading warning to standard output.
-    bundle.warningSink = [](const std::string& line) {
+    loadWarnings = [](const std::string& line) {
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     };
@@ -115,14 +114,16 @@ void AppState::chooseMainBundle(const std::filesystem::path& path, MessageSink& 
     if (mainIsMap) {
         bundlePath = splitPath(path);
         std::string error;
-        mainLoaded = loadMapBundle(path, bundle, mapStrings, error);
+        mainLoaded = loadMapBundle(path, bundle, mapStrings, error, loadWarnings);
         if (!mainLoaded) {
             bundle.clear(); // what loaded before the damage is not the map
             sink.message(error);
+            return;
         }
+        mergePolicy = MergePolicy::Glue;
         return;
     }
-    const LoadResult result = bundle.load(path);
+    const LoadResult result = bundle.load(path, mergePolicy, loadWarnings);
     mainLoaded = static_cast<bool>(result);
     bundlePath = splitPath(path);
     if (!result)
@@ -153,7 +154,7 @@ ReplaceReport AppState::replace(const ReplaceRequest& request, MessageSink& sink
     if (mainLoaded)
         run.loadedStamp = mainStamp;
     Document main;
-    main.hold(bundlePath.fullPath, bundle, mainLoaded);
+    main.hold(bundlePath.fullPath, bundle, mainLoaded, mergePolicy, loadWarnings);
     const ReplaceReport report = replaceIdentifiers(main, run, sink);
     const bool writes = request.keepBackups || request.writeWithoutBackups;
     if (report.completed)
@@ -170,11 +171,8 @@ MergeReport AppState::merge(const MergeRequest& request, MessageSink& sink) {
     run.main = bundlePath.fullPath;
     // The command reads the main file afresh: of the objects held here it needs only whether they loaded, and
     // the policy and warnings they were read under.
-    ObjectBundle readAs;
-    readAs.mergePolicy = bundle.mergePolicy;
-    readAs.warningSink = bundle.warningSink;
     Document main;
-    main.hold(bundlePath.fullPath, std::move(readAs), mainLoaded);
+    main.hold(bundlePath.fullPath, ObjectBundle(), mainLoaded, mergePolicy, loadWarnings);
     const MergeReport report = mergeObjectFiles(main, run, sink);
     if (report.completed) {
         sink.message(mergeDoneText(language, report));
@@ -188,13 +186,14 @@ void AppState::show(Document& written, bool wrote, MessageSink& sink) {
     if (wrote)
         mainStamp = stampFile(bundlePath.fullPath);
     ObjectBundle fresh;
-    fresh.warningSink = bundle.warningSink;
+    const MergePolicy policy = written.viewPolicy();
     std::string error;
-    if (!written.takeView(fresh, mapStrings, error)) {
+    if (!written.takeView(fresh, mapStrings, loadWarnings, error)) {
         sink.message(error);
         return;
     }
     bundle = std::move(fresh);
+    mergePolicy = policy;
 }
 
 std::filesystem::path AppState::chooserFolder(Chooser chooser) const {

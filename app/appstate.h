@@ -47,6 +47,11 @@ public:
     AppState();
 
     ObjectBundle bundle;
+    // The policy the objects stand under: a bundle or object file is read under it and Replace renames by it.
+    // A Merge leaves its own policy here for the runs after it; a map's objects are read under Glue.
+    MergePolicy mergePolicy = MergePolicy::Glue;
+    // Where reading the main file warns; the window program writes the warnings to standard output.
+    WarningSink loadWarnings;
     BundlePath bundlePath;
     bool mainLoaded = false;
     bool mainIsMap = false;

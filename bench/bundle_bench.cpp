@@ -205,8 +205,8 @@ int measureMemory(const fs::path& file) {
     const long hwmBefore = highWaterKiB();
     peakBytes.store(before);
     ObjectBundle bundle;
-    bundle.warningSink = [](const std::string&) {};
-    const brindlemark::LoadResult result = bundle.load(file);
+    const brindlemark::LoadResult result =
+        bundle.load(file, brindlemark::MergePolicy::Glue, [](const std::string&) {});
     if (!result)
         fail(result.error);
     const auto loadPeak = static_cast<std::size_t>(peakBytes.load() - before);
@@ -326,9 +326,9 @@ int measureSpeed(const brindlemark::bench::BundleShape& shape, const fs::path& f
     const Timing load = timeRuns(runs, [&] {
         loaded.clear();
         ObjectBundle bundle;
-        bundle.warningSink = [](const std::string&) {};
+        const brindlemark::WarningSink quiet = [](const std::string&) {};
         const auto start = Clock::now();
-        if (const brindlemark::LoadResult r = bundle.load(file); !r)
+        if (const brindlemark::LoadResult r = bundle.load(file, brindlemark::MergePolicy::Glue, quiet); !r)
             fail(r.error);
         const double seconds = secondsSince(start);
         loaded = std::move(bundle);

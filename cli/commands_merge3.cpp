@@ -180,9 +180,10 @@ bool loadInput(const Argument& file, const Form& form, const std::string& name, 
                        "; nothing was written");
         return false;
     }
-    input.bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
-    const LoadResult loaded =
-        form.kind ? input.bundle.loadObjectFileBytes(bytes, *form.kind, name) : input.bundle.loadBytes(bytes, name);
+    const WarningSink warn = [name](const std::string& line) { printError(name + ": " + line); };
+    const LoadResult loaded = form.kind
+                                  ? input.bundle.loadObjectFileBytes(bytes, *form.kind, name, MergePolicy::Glue, warn)
+                                  : input.bundle.loadBytes(bytes, name, MergePolicy::Glue, warn);
     if (!loaded)
         printError(loaded.error);
     return static_cast<bool>(loaded);

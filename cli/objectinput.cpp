@@ -36,9 +36,9 @@ bool loadObjectInput(const Argument& file, ObjectInput& input, bool skinApart) {
     // A merge driver's base is empty when both sides added the file.
     if (bytes.empty())
         return true;
-    input.bundle.warningSink = [name](const std::string& line) { printError(name + ": " + line); };
+    const WarningSink warn = [name](const std::string& line) { printError(name + ": " + line); };
     FileLayout layout = FileLayout::Bundle;
-    const LoadResult loaded = loadDetected(input.bundle, bytes, name, layout);
+    const LoadResult loaded = loadDetected(input.bundle, bytes, name, layout, warn);
     if (!loaded) {
         printError(loaded.error);
         return false;

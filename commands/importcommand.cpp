@@ -26,10 +26,9 @@ const char* policyName(MergePolicy policy) {
 
 bool loadAdded(const std::filesystem::path& path, ObjectBundle& added, StringTable& strings, const WarningSink& warn,
                std::string& error) {
-    added.warningSink = warn;
     if (isMapForm(formOf(path)))
-        return loadMapBundle(path, added, strings, error);
-    const LoadResult loaded = added.load(path);
+        return loadMapBundle(path, added, strings, error, warn);
+    const LoadResult loaded = added.load(path, MergePolicy::Glue, warn);
     if (!loaded)
         error = loadFailureMessage(loaded, path);
     return static_cast<bool>(loaded);
@@ -137,12 +136,12 @@ bool bringStrings(const ImportRequest& request, Document& main, ObjectBundle& ad
 // The renamed objects join the main side as a merge would take them from a file.
 bool mergeRenamed(const ImportRequest& request, Document& main, const ObjectBundle& added, std::string& error) {
     ObjectBundle& target = main.objects();
-    target.mergePolicy = request.policy;
     const std::optional<ObjectKind> addedKind =
         isMapForm(formOf(request.added)) ? std::nullopt : singleKindOf(request.added);
     const LoadResult merged =
-        addedKind ? target.loadObjectFileBytes(added.objectFileBytes(*addedKind), *addedKind, pathText(request.added))
-                  : target.loadBytes(added.toBytes(), pathText(request.added));
+        addedKind ? target.loadObjectFileBytes(added.objectFileBytes(*addedKind), *addedKind, pathText(request.added),
+                                               request.policy, main.warnings())
+                  : target.loadBytes(added.toBytes(), pathText(request.added), request.policy, main.warnings());
     if (!merged)
         error = merged.error;
     return static_cast<bool>(merged);
@@ -206,7 +205,8 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     report.imported = objectCount(added);
     report.standardMet = standardObjectsMet(main.objects(), added);
     ObjectBundle* const bundles[] = {&added};
-    const ReplacePlan plan = planReplace(bundles, pairs, sides.texts);
+    // The added objects stand under Glue, as they were read.
+    const ReplacePlan plan = planReplace(bundles, MergePolicy::Glue, pairs, sides.texts);
     for (const PlannedRename& r : plan.renames)
         report.renames.push_back(r.entry);
     report.listText = listText(report.renames, strings);

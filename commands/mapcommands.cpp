@@ -59,9 +59,9 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
                 into.kind(k) = from.kind(k);
                 continue;
             }
-            into.mergePolicy = *policy;
             const std::string name = pathText(path) + ":" + mapObjectFileName(k, isSkin);
-            if (const LoadResult r = into.loadObjectFileBytes(from.objectFileBytes(k), k, name); !r) {
+            const LoadResult r = into.loadObjectFileBytes(from.objectFileBytes(k), k, name, *policy, map.warnings());
+            if (!r) {
                 sink.message(r.error);
                 return false;
             }

@@ -86,7 +86,7 @@ MergeReport mergeObjectFiles(Document& main, const MergeRequest& request, Messag
     if (!own.check(error))
         return fail(error);
     StringTable addedStrings;
-    if (!addedRead && (intoMap && addedIsMap ? !loadMapBundle(addedPath, added.content, addedStrings, error)
+    if (!addedRead && (intoMap && addedIsMap ? !loadMapBundle(addedPath, added.content, addedStrings, error, {})
                                              : !readAddedFile(addedPath, added, error)))
         return fail(error);
     if (!checkKindsFit(singleKindOf(path), added, path, addedPath, error))
@@ -95,8 +95,8 @@ MergeReport mergeObjectFiles(Document& main, const MergeRequest& request, Messag
     // The merge is made on the file as it is on disk, so that `main` changes only with the file. A bundle is
     // read again as it was read before; a map's objects held in memory are only a view of it.
     Document merged;
-    const MergePolicy policy = intoMap ? MergePolicy::Glue : main.objects().mergePolicy;
-    if (!merged.open(path, policy, intoMap ? warn : main.objects().warningSink, error))
+    const MergePolicy policy = intoMap ? MergePolicy::Glue : main.policy();
+    if (!merged.open(path, policy, intoMap ? warn : main.warnings(), error))
         return fail(error);
     if (intoMap && addedIsMap) {
         // Another map's objects bring the texts they refer to into this map's string table.
@@ -109,8 +109,10 @@ MergeReport mergeObjectFiles(Document& main, const MergeRequest& request, Messag
         if (std::string note = referencesWithoutTableWarning(addedPath, added.content, path); !note.empty())
             sink.warning(note);
     }
-    merged.objects().mergePolicy = request.policy;
-    if (const LoadResult loaded = mergeAddedFile(merged.objects(), added, addedPath, &report.merged); !loaded)
+    merged.setPolicy(request.policy);
+    if (const LoadResult loaded =
+            mergeAddedFile(merged.objects(), added, addedPath, request.policy, merged.warnings(), &report.merged);
+        !loaded)
         return fail(loadFailureMessage(loaded, addedPath));
     if (!intoMap && addedIsMap && request.keepStringRefs)
         report.referencesKept = missingStrings(added.content, StringTable()).size();

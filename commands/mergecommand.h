@@ -12,8 +12,8 @@ namespace brindlemark {
 
 // Runs the Merge command on `main`, which is read afresh from `request.main` after its lock is taken, so that the
 // run starts from the file as it is on disk. An unopened document is first opened for that; objects held in
-// memory (Document::hold()) say whether a bundle loaded, and under which policy and to which warning sink it is
-// read again.
+// memory (Document::hold()) say whether a bundle loaded, and the document's policy and warning sink are those it is
+// read again under. After a run that went through, the document stands under the request's policy.
 // Everything that can stop the merge is checked before any file changes: a main file that did not load, the added
 // file being the main file, an added file that cannot be read or is damaged, or one holding kinds that a main file
 // of one kind cannot hold. An added map's objects bring their texts along: into a map's string table under new

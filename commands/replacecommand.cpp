@@ -10,12 +10,10 @@ namespace brindlemark {
 
 namespace {
 
-// Whether loading the file afresh gives what `bundle` holds.
-bool holdsWhatFileHolds(const ObjectBundle& bundle, const std::filesystem::path& path) {
+// Whether loading the file afresh under `policy` gives what `bundle` holds.
+bool holdsWhatFileHolds(const ObjectBundle& bundle, MergePolicy policy, const std::filesystem::path& path) {
     ObjectBundle fresh;
-    fresh.mergePolicy = bundle.mergePolicy;
-    fresh.warningSink = [](const std::string&) {};
-    return fresh.load(path) && fresh.toBytes() == bundle.toBytes();
+    return fresh.load(path, policy) && fresh.toBytes() == bundle.toBytes();
 }
 
 // Where reading the main file at `path` warns: a map's warnings name the file inside and go to the sink.
@@ -165,7 +163,7 @@ ReplaceReport replaceIdentifiers(Document& main, const ReplaceRequest& request, 
     if (!run.inside.scriptName.empty())
         sides.push_back({run.inside.scriptName + " (not patched)", run.inside.script, 1});
     ObjectBundle* const bundles[] = {&main.objects(), &main.skin()};
-    ReplacePlan plan = planReplace(std::span(bundles, inMap ? 2 : 1), run.list.pairs, sides);
+    ReplacePlan plan = planReplace(std::span(bundles, inMap ? 2 : 1), main.policy(), run.list.pairs, sides);
     if (inMap)
         resolveCollisionNames(plan.collisions, run.names);
     for (const PlannedRename& r : plan.renames)
@@ -189,7 +187,7 @@ ReplaceReport replaceIdentifiers(Document& main, const ReplaceRequest& request, 
         return report;
     // Nothing renamed, and the objects are what the file holds (no earlier run renamed them in memory only):
     // every file and every backup stays as it is.
-    if (!report.renames.empty() || (!inMap && !holdsWhatFileHolds(main.objects(), request.main))) {
+    if (!report.renames.empty() || (!inMap && !holdsWhatFileHolds(main.objects(), main.policy(), request.main))) {
         if (!writeRun(main, request, run, sides, report, sink)) {
             report.failed = true;
             return report;

@@ -109,7 +109,7 @@ ObjectKind standInKind(FileLayout layout) {
 }
 
 LoadResult loadDetected(ObjectBundle& bundle, std::span<const std::uint8_t> bytes, const std::string& fileName,
-                        FileLayout& layout) {
+                        FileLayout& layout, const WarningSink& warn) {
     ReadError error;
     if (!detectLayout(bytes, layout, error)) {
         if (std::string other = wrongFormMessage(fileFormOf(bytes, fileName), fileName); !other.empty())
@@ -118,8 +118,8 @@ LoadResult loadDetected(ObjectBundle& bundle, std::span<const std::uint8_t> byte
                 fileName + ": neither a bundle nor an object file: " + error.message, error.offset};
     }
     if (layout == FileLayout::Bundle)
-        return bundle.loadBytes(bytes, fileName);
-    return bundle.loadObjectFileBytes(bytes, standInKind(layout), fileName);
+        return bundle.loadBytes(bytes, fileName, MergePolicy::Glue, warn);
+    return bundle.loadObjectFileBytes(bytes, standInKind(layout), fileName, MergePolicy::Glue, warn);
 }
 
 } // namespace brindlemark

@@ -32,8 +32,9 @@ std::optional<FileLayout> betterLayout(std::span<const std::uint8_t> bytes, File
 // of kinds with the same columns have the same layout, so the bytes written back are the same.
 ObjectKind standInKind(FileLayout layout);
 
-// Loads bytes of the detected layout into `bundle` (as ObjectBundle::loadBytes or loadObjectFileBytes).
+// Loads bytes of the detected layout into `bundle` (as ObjectBundle::loadBytes or loadObjectFileBytes), loading
+// warnings going to `warn`.
 LoadResult loadDetected(ObjectBundle& bundle, std::span<const std::uint8_t> bytes, const std::string& fileName,
-                        FileLayout& layout);
+                        FileLayout& layout, const WarningSink& warn = {});
 
 } // namespace brindlemark

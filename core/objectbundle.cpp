@@ -82,37 +82,39 @@ ObjectBundle::ObjectBundle() {
         kind(k).file.hasLevels = kindHasLevels(k);
 }
 
-LoadResult ObjectBundle::load(const std::filesystem::path& path) {
+LoadResult ObjectBundle::load(const std::filesystem::path& path, MergePolicy policy, const WarningSink& warn) {
     if (std::error_code ec; std::filesystem::is_directory(path, ec))
         return {LoadResult::Outcome::Refused, wrongFormMessage(fileFormOf(path), pathText(path)), 0};
+    const Filing filing{policy, warn, nullptr};
     // The file's bytes stay in memory for as long as objects keep their modifications as read.
     if (std::shared_ptr<const FileBuffer> buffer = FileBuffer::read(path, kMaxObjectFileSize)) {
         const std::span<const std::uint8_t> bytes = buffer->bytes();
         if (const std::optional<ObjectKind> kind = singleKindOf(path))
-            return loadObjectFile(bytes, *kind, pathText(path), std::move(buffer));
-        return loadBundle(bytes, pathText(path), std::move(buffer));
+            return loadObjectFile(bytes, *kind, pathText(path), std::move(buffer), filing);
+        return loadBundle(bytes, pathText(path), std::move(buffer), filing);
     }
     auto bytes = std::make_shared<std::vector<std::uint8_t>>();
     std::string error;
     if (!readFile(path, *bytes, error, kMaxObjectFileSize))
         return {LoadResult::Outcome::CannotOpen, error, 0};
     if (const std::optional<ObjectKind> kind = singleKindOf(path))
-        return loadObjectFile(*bytes, *kind, pathText(path), bytes);
-    return loadBundle(*bytes, pathText(path), bytes);
+        return loadObjectFile(*bytes, *kind, pathText(path), bytes, filing);
+    return loadBundle(*bytes, pathText(path), bytes, filing);
 }
 
 LoadResult ObjectBundle::loadObjectFileBytes(std::span<const std::uint8_t> bytes, ObjectKind k,
-                                             const std::string& fileName, KindCounts* counts) {
-    return loadObjectFile(bytes, k, fileName, nullptr, counts);
+                                             const std::string& fileName, MergePolicy policy, const WarningSink& warn,
+                                             KindCounts* counts) {
+    return loadObjectFile(bytes, k, fileName, nullptr, {policy, warn, counts});
 }
 
 LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName,
-                                   KindCounts* counts) {
-    return loadBundle(bytes, fileName, nullptr, counts);
+                                   MergePolicy policy, const WarningSink& warn, KindCounts* counts) {
+    return loadBundle(bytes, fileName, nullptr, {policy, warn, counts});
 }
 
 LoadResult ObjectBundle::loadObjectFile(std::span<const std::uint8_t> bytes, ObjectKind k, const std::string& fileName,
-                                        std::shared_ptr<const void> keepAlive, KindCounts* counts) {
+                                        std::shared_ptr<const void> keepAlive, const Filing& filing) {
     ByteReader in(bytes);
     in.keepAlive = std::move(keepAlive);
     in.sortWhenUsed = sortWhenUsed;
@@ -123,13 +125,13 @@ LoadResult ObjectBundle::loadObjectFile(std::span<const std::uint8_t> bytes, Obj
     const bool wasPresent = kind(k).present != 0;
     if (!wasPresent)
         kind(k).present = 1;
-    takeOnTop(k, wasPresent, std::move(parsed), counts);
-    warnTrailing(in, fileName);
+    takeOnTop(k, wasPresent, std::move(parsed), filing);
+    warnTrailing(in, fileName, filing.warn);
     return {};
 }
 
 LoadResult ObjectBundle::loadBundle(std::span<const std::uint8_t> bytes, const std::string& fileName,
-                                    std::shared_ptr<const void> keepAlive, KindCounts* counts) {
+                                    std::shared_ptr<const void> keepAlive, const Filing& filing) {
     ByteReader in(bytes);
     in.keepAlive = std::move(keepAlive);
     in.sortWhenUsed = sortWhenUsed;
@@ -165,32 +167,27 @@ LoadResult ObjectBundle::loadBundle(std::span<const std::uint8_t> bytes, const s
             continue;
         const bool wasPresent = kind(k).present != 0;
         kind(k).present = s.flag;
-        takeOnTop(k, wasPresent, std::move(s.file), counts);
+        takeOnTop(k, wasPresent, std::move(s.file), filing);
     }
-    warnTrailing(in, fileName);
+    warnTrailing(in, fileName, filing.warn);
     return {};
 }
 
-WarningSink ObjectBundle::warnings() const {
-    if (warningSink)
-        return warningSink;
-    return [](const std::string&) {};
-}
-
-void ObjectBundle::takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed, KindCounts* counts) {
+void ObjectBundle::takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed, const Filing& filing) {
     // A file loaded on top of one of an older version is written in the newer layout, which keeps both files'
     // set flags; the older layout would drop them.
     ObjectFile& file = kind(k).file;
     const std::int32_t before = file.version;
-    file.take(std::move(parsed), mergePolicy, warnings(), counts ? &(*counts)[static_cast<std::size_t>(k)] : nullptr);
+    file.take(std::move(parsed), filing.policy, filing.warn,
+              filing.counts ? &(*filing.counts)[static_cast<std::size_t>(k)] : nullptr);
     if (wasPresent)
         file.version = std::max(before, file.version);
 }
 
-void ObjectBundle::warnTrailing(const ByteReader& in, const std::string& fileName) const {
-    if (const std::size_t rest = in.remaining(); rest > 0)
-        warnings()(fileName + ": " + std::to_string(rest) + " bytes after the end of the object data at byte " +
-                   std::to_string(in.offset()) + " were ignored");
+void ObjectBundle::warnTrailing(const ByteReader& in, const std::string& fileName, const WarningSink& warn) {
+    if (const std::size_t rest = in.remaining(); rest > 0 && warn)
+        warn(fileName + ": " + std::to_string(rest) + " bytes after the end of the object data at byte " +
+             std::to_string(in.offset()) + " were ignored");
 }
 
 std::vector<std::uint8_t> ObjectBundle::objectFileBytes(ObjectKind k) const {

@@ -67,10 +67,6 @@ public:
     ObjectBundle();
 
     std::int32_t version = kNewBundleVersion;
-    // Decides every insertion into a table that already holds the identifier: loads, merges, renaming moves.
-    MergePolicy mergePolicy = MergePolicy::Glue;
-    // Where loading writes its warnings (collisions, bytes after the end); nowhere unless set.
-    WarningSink warningSink;
     // Set by a caller that loads a file only to count what it holds: objects read from it sort modifications
     // that stand out of order only when something walks them. The bundle behaves the same either way.
     bool sortWhenUsed = false;
@@ -82,13 +78,18 @@ public:
     // names (singleKindOf). All or nothing: a file that cannot be opened, or that is damaged anywhere, leaves
     // the bundle exactly as it was. A refused file of another form (a map, a trigger file, text) is named as
     // such (core/fileform.h) rather than by the read error.
-    LoadResult load(const std::filesystem::path& path);
+    // `policy` decides every object whose identifier the table already holds (one read earlier in the same file,
+    // or one the bundle held); loading warnings (collisions, bytes after the end) go to `warn`, nowhere when empty.
+    LoadResult load(const std::filesystem::path& path, MergePolicy policy = MergePolicy::Glue,
+                    const WarningSink& warn = {});
     // As load() of a bundle, from bytes in memory; `fileName` names them in messages. With `counts`, what
     // became of each object is added to them.
     LoadResult loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName,
+                         MergePolicy policy = MergePolicy::Glue, const WarningSink& warn = {},
                          KindCounts* counts = nullptr);
     // As load() of one kind's object file, from bytes in memory; the kind is then present.
     LoadResult loadObjectFileBytes(std::span<const std::uint8_t> bytes, ObjectKind kind, const std::string& fileName,
+                                   MergePolicy policy = MergePolicy::Glue, const WarningSink& warn = {},
                                    KindCounts* counts = nullptr);
 
     // Writes the bundle, or for a single-kind file name the object file of that kind alone, through a temporary
@@ -109,14 +110,19 @@ public:
     void clear();
 
 private:
-    WarningSink warnings() const;
-    void takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed, KindCounts* counts);
-    void warnTrailing(const ByteReader& in, const std::string& fileName) const;
+    // How a load files its objects: under which policy, where it warns, and what it counts (none when null).
+    struct Filing {
+        MergePolicy policy;
+        const WarningSink& warn;
+        KindCounts* counts;
+    };
+    void takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed, const Filing& filing);
+    static void warnTrailing(const ByteReader& in, const std::string& fileName, const WarningSink& warn);
     // The loads from bytes; with `keepAlive` (which holds the bytes) objects may keep views into them.
     LoadResult loadBundle(std::span<const std::uint8_t> bytes, const std::string& fileName,
-                          std::shared_ptr<const void> keepAlive, KindCounts* counts = nullptr);
+                          std::shared_ptr<const void> keepAlive, const Filing& filing);
     LoadResult loadObjectFile(std::span<const std::uint8_t> bytes, ObjectKind kind, const std::string& fileName,
-                              std::shared_ptr<const void> keepAlive, KindCounts* counts = nullptr);
+                              std::shared_ptr<const void> keepAlive, const Filing& filing);
 
     std::array<Kind, kObjectKindCount> kinds_;
 };

@@ -7,6 +7,8 @@ bool Document::open(const std::filesystem::path& path, MergePolicy policy, const
     *this = Document();
     path_ = path;
     form_ = formOf(path);
+    policy_ = policy;
+    warn_ = warn;
     if (isMap()) {
         if (!contents_.open(path, error) || !loadMapObjects(contents_, policy, map_, error, warn)) {
             *this = Document();
@@ -15,9 +17,7 @@ bool Document::open(const std::filesystem::path& path, MergePolicy policy, const
         opened_ = loaded_ = true;
         return true;
     }
-    bundle_.warningSink = warn;
-    bundle_.mergePolicy = policy;
-    const LoadResult loaded = bundle_.load(path);
+    const LoadResult loaded = bundle_.load(path, policy, warn);
     if (!loaded) {
         error = loadFailureMessage(loaded, path);
         *this = Document();
@@ -27,10 +27,13 @@ bool Document::open(const std::filesystem::path& path, MergePolicy policy, const
     return true;
 }
 
-void Document::hold(const std::filesystem::path& path, ObjectBundle objects, bool loaded) {
+void Document::hold(const std::filesystem::path& path, ObjectBundle objects, bool loaded, MergePolicy policy,
+                    const WarningSink& warn) {
     *this = Document();
     path_ = path;
     form_ = formOf(path);
+    policy_ = policy;
+    warn_ = warn;
     opened_ = held_ = true;
     loaded_ = loaded;
     this->objects() = std::move(objects);
@@ -46,21 +49,20 @@ const StringTable& Document::strings() {
         std::string error;
         if (contents_.read("war3map.wts", table, error))
             strings_ = StringTable::parse(table);
-        else if (map_.main.warningSink)
-            map_.main.warningSink(error + "; names are shown as the object files give them");
+        else if (warn_)
+            warn_(error + "; names are shown as the object files give them");
     }
     stringsRead_ = true;
     return strings_;
 }
 
-bool Document::lookAt(ObjectBundle& bundle, StringTable& strings, std::string& error) {
+bool Document::lookAt(ObjectBundle& bundle, StringTable& strings, const WarningSink& warn, std::string& error) {
     if (!isMap()) {
-        bundle.mergePolicy = MergePolicy::Glue;
-        const LoadResult r = bundle.loadBytes(bundle_.toBytes(), pathText(path_));
+        const LoadResult r = bundle.loadBytes(bundle_.toBytes(), pathText(path_), MergePolicy::Glue, warn);
         error = r ? "" : r.error;
         return static_cast<bool>(r);
     }
-    if (!glueMapObjects(map_.main, map_.skin, path_, bundle, error))
+    if (!glueMapObjects(map_.main, map_.skin, path_, bundle, error, warn))
         return false;
     const char* const table = "war3map.wts";
     if (const auto it = replaced_.find(table); it != replaced_.end())
@@ -72,12 +74,12 @@ bool Document::lookAt(ObjectBundle& bundle, StringTable& strings, std::string& e
     return true;
 }
 
-bool Document::takeView(ObjectBundle& bundle, StringTable& strings, std::string& error) {
+bool Document::takeView(ObjectBundle& bundle, StringTable& strings, const WarningSink& warn, std::string& error) {
     if (!hasMapFiles()) {
         bundle = std::move(objects());
         return true;
     }
-    return lookAt(bundle, strings, error);
+    return lookAt(bundle, strings, warn, error);
 }
 
 void Document::mapChanges(std::map<std::string, std::vector<std::uint8_t>>& replaced,
@@ -120,12 +122,11 @@ bool readMainView(const std::filesystem::path& path, bool skinApart, const Warni
     view.onlyCounted = onlyCounted;
     view.objects.sortWhenUsed = onlyCounted;
     view.skin.sortWhenUsed = onlyCounted;
-    view.objects.warningSink = warn;
     if (holdsMapFiles(path)) {
         view.ownStrings = true;
-        return loadMapBundle(path, view.objects, view.strings, error, skinApart ? &view.skin : nullptr);
+        return loadMapBundle(path, view.objects, view.strings, error, warn, skinApart ? &view.skin : nullptr);
     }
-    const LoadResult result = view.objects.load(path);
+    const LoadResult result = view.objects.load(path, MergePolicy::Glue, warn);
     error = result ? "" : result.error;
     return static_cast<bool>(result);
 }

@@ -25,15 +25,24 @@ namespace brindlemark {
 class Document {
 public:
     // Opens the file at `path` and reads its objects under `policy`, which later insertions into them (merges,
-    // renames) follow too unless a command sets another; loading warnings go to `warn`. False with a message naming the file (and inside a map the
-    // file that is damaged); the document is then empty.
+    // renames) follow too unless a command sets another; loading warnings go to `warn`, and so do those of
+    // reading the file again for a command. False with a message naming the file (and inside a map the file that
+    // is damaged); the document is then empty.
     [[nodiscard]] bool open(const std::filesystem::path& path, MergePolicy policy, const WarningSink& warn,
                             std::string& error);
 
     // Takes the objects of the main file at `path` as a front end holds them, perhaps renamed in memory since
     // they were read; `loaded` is whether the file loaded at all. For a map they are its object and skin files
     // glued together, a view that cannot be written back: a command that writes the map reads it afresh.
-    void hold(const std::filesystem::path& path, ObjectBundle objects, bool loaded);
+    // `policy` and `warn` are those the objects were read under, as open() keeps them.
+    void hold(const std::filesystem::path& path, ObjectBundle objects, bool loaded, MergePolicy policy,
+              const WarningSink& warn);
+
+    // The policy that insertions into the objects follow, and where reading the file warns.
+    MergePolicy policy() const { return policy_; }
+    const WarningSink& warnings() const { return warn_; }
+    // The objects now stand under `policy`: a command merged them under it.
+    void setPolicy(MergePolicy policy) { policy_ = policy; }
 
     // Whether the document was opened or given objects; whether they are the file's (it loaded); whether they
     // are objects held in memory (hold()) rather than read by open().
@@ -67,11 +76,15 @@ public:
     std::map<std::string, std::vector<std::uint8_t>>& addedFiles() { return added_; }
 
     // The objects as they are now, for looking at: a map's skin glued on top as loadMapBundle() gives them, and
-    // its string table as the changes given leave it. False with the reason.
-    [[nodiscard]] bool lookAt(ObjectBundle& bundle, StringTable& strings, std::string& error);
+    // its string table as the changes given leave it; warnings of gluing them go to `warn`. False with the reason.
+    [[nodiscard]] bool lookAt(ObjectBundle& bundle, StringTable& strings, const WarningSink& warn, std::string& error);
     // Hands the objects over as the window shows them: those of a bundle or object file, or objects held, as
-    // they are; a map's as lookAt() gives them. The document's objects are then unspecified.
-    [[nodiscard]] bool takeView(ObjectBundle& bundle, StringTable& strings, std::string& error);
+    // they are; a map's as lookAt() gives them, which stand under the policy Glue as a map is read for looking
+    // at (viewPolicy()). The document's objects are then unspecified.
+    [[nodiscard]] bool takeView(ObjectBundle& bundle, StringTable& strings, const WarningSink& warn,
+                                std::string& error);
+    // The policy that the objects takeView() hands over stand under.
+    MergePolicy viewPolicy() const { return hasMapFiles() ? MergePolicy::Glue : policy_; }
 
     // What stage() would write into a map, by name: the object and skin files whose bytes changed and the other
     // files given, in `replaced` for files the map has and `added` for those it does not have yet.
@@ -90,6 +103,8 @@ private:
     bool opened_ = false;
     bool loaded_ = false;
     bool held_ = false;
+    MergePolicy policy_ = MergePolicy::Glue;
+    WarningSink warn_;
     std::filesystem::path path_;
     ObjectBundle bundle_;
     MapContents contents_;

@@ -178,10 +178,6 @@ bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vect
 
 bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out, std::string& error,
                     const WarningSink& warn) {
-    out.main.mergePolicy = policy;
-    out.skin.mergePolicy = policy;
-    out.main.warningSink = warn;
-    out.skin.warningSink = warn;
     for (bool skin : {false, true}) {
         ObjectBundle& bundle = skin ? out.skin : out.main;
         for (ObjectKind k : kAllObjectKinds) {
@@ -191,7 +187,8 @@ bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out,
             std::vector<std::uint8_t> bytes;
             if (!map.read(name, bytes, error))
                 return false;
-            const LoadResult loaded = bundle.loadObjectFileBytes(bytes, k, pathText(map.path()) + ":" + name);
+            const LoadResult loaded =
+                bundle.loadObjectFileBytes(bytes, k, pathText(map.path()) + ":" + name, policy, warn);
             if (!loaded) {
                 error = loaded.error;
                 return false;
@@ -204,13 +201,13 @@ bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out,
 }
 
 bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error,
-                   ObjectBundle* skinApart) {
+                   const WarningSink& warn, ObjectBundle* skinApart) {
     MapContents map;
     if (!map.open(path, error))
         return false;
     MapObjects objects;
-    if (!loadMapObjects(map, MergePolicy::Glue, objects, error, bundle.warningSink) ||
-        !glueMapObjects(objects.main, objects.skin, path, bundle, error, skinApart))
+    if (!loadMapObjects(map, MergePolicy::Glue, objects, error, warn) ||
+        !glueMapObjects(objects.main, objects.skin, path, bundle, error, warn, skinApart))
         return false;
     if (map.contains("war3map.wts")) {
         std::vector<std::uint8_t> table;
@@ -222,16 +219,17 @@ bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, Stri
 }
 
 bool glueMapObjects(const ObjectBundle& main, const ObjectBundle& skin, const std::filesystem::path& path,
-                    ObjectBundle& bundle, std::string& error, ObjectBundle* skinApart) {
+                    ObjectBundle& bundle, std::string& error, const WarningSink& warn, ObjectBundle* skinApart) {
     // Unless kept apart, the skin files are glued on top: in the current editor's maps they hold the names.
-    bundle.mergePolicy = MergePolicy::Glue;
-    if (const LoadResult r = bundle.loadBytes(main.toBytes(), pathText(path)); !r) {
+    if (const LoadResult r = bundle.loadBytes(main.toBytes(), pathText(path), MergePolicy::Glue, warn); !r) {
         error = r.error;
         return false;
     }
     ObjectBundle& skinInto = skinApart ? *skinApart : bundle;
-    skinInto.mergePolicy = MergePolicy::Glue;
-    if (const LoadResult r = skinInto.loadBytes(skin.toBytes(), pathText(path)); !r) {
+    // Skin files kept apart were warned about as they were read; copied on their own they say nothing more.
+    const LoadResult r =
+        skinInto.loadBytes(skin.toBytes(), pathText(path), MergePolicy::Glue, skinApart ? WarningSink() : warn);
+    if (!r) {
         error = r.error;
         return false;
     }
@@ -241,8 +239,8 @@ bool glueMapObjects(const ObjectBundle& main, const ObjectBundle& skin, const st
 bool readAddedMap(const std::filesystem::path& path, bool keepReferences, AddedFile& out, std::string& error) {
     StringTable strings;
     out.single.reset();
-    out.content.warningSink = [](const std::string&) {}; // its warnings come when it is merged
-    if (!loadMapBundle(path, out.content, strings, error))
+    // Its warnings come when it is merged.
+    if (!loadMapBundle(path, out.content, strings, error, {}))
         return false;
     if (!keepReferences) {
         if (const std::vector<MissingString> missing = missingStrings(out.content, strings); !missing.empty()) {

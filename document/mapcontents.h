@@ -80,22 +80,22 @@ void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects&
                         std::map<std::string, std::vector<std::uint8_t>>& changed,
                         std::map<std::string, std::vector<std::uint8_t>>& added);
 
-// Reads every object file of the open map; loading warnings go to `warn`. False with a message naming the map
-// and the file when one is damaged.
+// Reads every object file of the open map under `policy`; loading warnings go to `warn`. False with a message
+// naming the map and the file when one is damaged.
 [[nodiscard]] bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out, std::string& error,
                     const WarningSink& warn);
 
 // Reads a map for looking at: its object files and skin files glued into one bundle, or with `skinApart` the skin
 // files into that bundle of their own; and its string table (war3map.wts) when it has one. False with the reason.
-// Loading warnings go to the bundle's warning sink.
-[[nodiscard]] bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings, std::string& error,
-                   ObjectBundle* skinApart = nullptr);
+// Loading warnings go to `warn`.
+[[nodiscard]] bool loadMapBundle(const std::filesystem::path& path, ObjectBundle& bundle, StringTable& strings,
+                                 std::string& error, const WarningSink& warn, ObjectBundle* skinApart = nullptr);
 
 // Puts a map's objects and skin objects into `bundle` for looking at, the skin glued on top (or with `skinApart`
-// into that bundle of their own), as loadMapBundle() gives them. False with the reason.
+// into that bundle of their own), as loadMapBundle() gives them; warnings go to `warn`. False with the reason.
 [[nodiscard]] bool glueMapObjects(const ObjectBundle& main, const ObjectBundle& skin,
                                   const std::filesystem::path& path, ObjectBundle& bundle, std::string& error,
-                                  ObjectBundle* skinApart = nullptr);
+                                  const WarningSink& warn, ObjectBundle* skinApart = nullptr);
 
 // Reads a map's objects (as loadMapBundle) as the added file of a merge. Unless `keepReferences`, the string
 // values that refer to its string table are resolved to their texts, for a main file that has no table of its

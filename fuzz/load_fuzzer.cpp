@@ -23,14 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const WarningSink quiet = [](const std::string&) {};
 
     ObjectBundle first;
-    first.warningSink = quiet;
-    if (!first.loadBytes(std::span<const std::uint8_t>(data, size), "input"))
+    if (!first.loadBytes(std::span<const std::uint8_t>(data, size), "input", MergePolicy::Glue, quiet))
         return 0;
     const std::vector<std::uint8_t> written = first.toBytes();
 
     ObjectBundle second;
-    second.warningSink = quiet;
-    const LoadResult reloaded = second.loadBytes(written, "written");
+    const LoadResult reloaded = second.loadBytes(written, "written", MergePolicy::Glue, quiet);
     if (!reloaded)
         failWith("the bundle written from a loaded input is refused: " + reloaded.error);
     const std::vector<std::uint8_t> again = second.toBytes();

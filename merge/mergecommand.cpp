@@ -25,8 +25,8 @@ bool readAddedFile(const std::filesystem::path& path, AddedFile& out, std::strin
         return false;
     }
     out.single = singleKindOf(path);
-    out.content.warningSink = [](const std::string&) {}; // its warnings come when it is merged
-    const LoadResult loaded = mergeAddedFile(out.content, out, path);
+    // Its warnings come when it is merged.
+    const LoadResult loaded = mergeAddedFile(out.content, out, path, MergePolicy::Glue, {});
     if (!loaded) {
         error = loaded.error;
         return false;
@@ -53,10 +53,10 @@ bool checkKindsFit(std::optional<ObjectKind> mainKind, const AddedFile& added, c
 }
 
 LoadResult mergeAddedFile(ObjectBundle& bundle, const AddedFile& added, const std::filesystem::path& path,
-                          KindCounts* counts) {
+                          MergePolicy policy, const WarningSink& warn, KindCounts* counts) {
     if (added.single)
-        return bundle.loadObjectFileBytes(added.bytes, *added.single, pathText(path), counts);
-    return bundle.loadBytes(added.bytes, pathText(path), counts);
+        return bundle.loadObjectFileBytes(added.bytes, *added.single, pathText(path), policy, warn, counts);
+    return bundle.loadBytes(added.bytes, pathText(path), policy, warn, counts);
 }
 
 } // namespace brindlemark

@@ -54,9 +54,9 @@ struct AddedFile {
                                  const std::filesystem::path& mainPath, const std::filesystem::path& addedPath,
                                  std::string& error);
 
-// Loads the added file's bytes on top of `bundle` under the bundle's policy, as loading the file would; with
-// `counts`, what became of each object is added to them.
+// Loads the added file's bytes on top of `bundle` under `policy`, as loading the file would, warnings going to
+// `warn`; with `counts`, what became of each object is added to them.
 LoadResult mergeAddedFile(ObjectBundle& bundle, const AddedFile& added, const std::filesystem::path& path,
-                          KindCounts* counts = nullptr);
+                          MergePolicy policy, const WarningSink& warn, KindCounts* counts = nullptr);
 
 } // namespace brindlemark

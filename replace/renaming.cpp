@@ -134,7 +134,7 @@ std::vector<RenameEngine::Place> RenameEngine::PlaceLists::take(std::uint32_t wo
     return std::exchange(places_[static_cast<std::size_t>(list)], {});
 }
 
-RenameEngine::RenameEngine(ObjectBundle& bundle) : bundle_(bundle) {}
+RenameEngine::RenameEngine(ObjectBundle& bundle, MergePolicy policy) : bundle_(bundle), policy_(policy) {}
 
 void RenameEngine::ensureIndexed() {
     if (indexed_)
@@ -344,7 +344,7 @@ bool RenameEngine::needsDeferredDone(ObjectId pattern, ObjectId replacement) con
 void RenameEngine::placePending() {
     if (pending_.empty())
         return;
-    const MergePolicy policy = bundle_.mergePolicy;
+    const MergePolicy policy = policy_;
     std::unordered_set<const ObjectRecord*> leaving;
     for (ObjectKind k : kAllObjectKinds) {
         leaving.clear();
@@ -432,7 +432,7 @@ void RenameEngine::planByBisection(ObjectId pattern, ObjectId replacement, Renam
     // An object moved into the custom table never agrees with the pattern again.
     if (hasZeroByte(pattern.value()))
         return;
-    const MergePolicy policy = bundle_.mergePolicy;
+    const MergePolicy policy = policy_;
     for (ObjectKind k : kAllObjectKinds) {
         ObjectFile& file = bundle_.kind(k).file;
         std::size_t i = file.standardTable.indexOf(pattern);
@@ -473,7 +473,7 @@ void RenameEngine::planByBisection(ObjectId pattern, ObjectId replacement, Renam
 }
 
 void RenameEngine::planByVisitingAll(ObjectId pattern, ObjectId replacement, RenameList& list) {
-    const MergePolicy policy = bundle_.mergePolicy;
+    const MergePolicy policy = policy_;
     for (ObjectKind k : kAllObjectKinds) {
         ObjectFile& file = bundle_.kind(k).file;
         // Every renamed object of the standard table moves, so only the custom table can fall out of order.
@@ -634,8 +634,8 @@ void RenameEngine::cutAtNul(ValueCounts& counts) {
     }
 }
 
-void applyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list) {
-    RenameEngine engine(bundle);
+void applyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list, MergePolicy policy) {
+    RenameEngine engine(bundle, policy);
     engine.applyRename(pattern, replacement, list);
 }
 

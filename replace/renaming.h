@@ -56,7 +56,8 @@ bool collectRenames(ObjectTable& table, ObjectId pattern, ObjectId replacement, 
 // engine is in use.
 class RenameEngine : private TableObserver {
 public:
-    explicit RenameEngine(ObjectBundle& bundle);
+    // Renamed objects meet those already under their new identifiers by `policy`.
+    RenameEngine(ObjectBundle& bundle, MergePolicy policy);
     ~RenameEngine() override = default;
     RenameEngine(const RenameEngine&) = delete;
     RenameEngine& operator=(const RenameEngine&) = delete;
@@ -155,6 +156,7 @@ private:
                       std::size_t from, std::size_t to);
 
     ObjectBundle& bundle_;
+    MergePolicy policy_;
     // The held objects by slot; null once destroyed.
     std::vector<ObjectRecord*> records_;
     std::unordered_map<const ObjectRecord*, std::uint32_t> slots_;
@@ -179,8 +181,9 @@ private:
     std::vector<PendingRename> pending_;
 };
 
-// Applies one pair to the bundle (a RenameEngine used once).
-void applyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list);
+// Applies one pair to the bundle (a RenameEngine used once), renamed objects meeting others by `policy`.
+void applyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list,
+                 MergePolicy policy = MergePolicy::Glue);
 
 // Whether the identifier holds the wildcard byte `%`.
 inline bool hasWildcard(ObjectId id) {

@@ -69,7 +69,8 @@ std::string collisionText(const Collision& c) {
     return text + "; " + policyPastTense(c.policy);
 }
 
-std::vector<Collision> findCollisions(const ObjectBundle& bundle, ObjectId pattern, ObjectId replacement) {
+std::vector<Collision> findCollisions(const ObjectBundle& bundle, MergePolicy policy, ObjectId pattern,
+                                      ObjectId replacement) {
     std::vector<Collision> out;
     if (replacement == kSentinelId)
         return out;
@@ -81,17 +82,17 @@ std::vector<Collision> findCollisions(const ObjectBundle& bundle, ObjectId patte
                 if (!entry.isChange())
                     return;
                 // Standard objects move to the custom table; custom objects stay in theirs.
-                checkTarget(file.customTable, record, entry, pattern, replacement, k, k, bundle.mergePolicy, out);
+                checkTarget(file.customTable, record, entry, pattern, replacement, k, k, policy, out);
                 for (ObjectKind other : kAllObjectKinds) {
                     if (other == k)
                         continue;
                     const ObjectFile& otherFile = bundle.kind(other).file;
                     const std::size_t before = out.size();
-                    checkTarget(otherFile.customTable, record, entry, pattern, replacement, k, other,
-                                bundle.mergePolicy, out);
+                    checkTarget(otherFile.customTable, record, entry, pattern, replacement, k, other, policy,
+                                out);
                     if (out.size() == before)
-                        checkTarget(otherFile.standardTable, record, entry, pattern, replacement, k, other,
-                                    bundle.mergePolicy, out);
+                        checkTarget(otherFile.standardTable, record, entry, pattern, replacement, k, other, policy,
+                                    out);
                 }
             };
             if (hasWildcard(pattern)) {
@@ -114,12 +115,12 @@ void resolveCollisionNames(std::vector<Collision>& collisions, const StringTable
     }
 }
 
-ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const std::pair<ObjectId, ObjectId>> pairs,
-                        std::vector<SideText>& sides) {
+ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, MergePolicy policy,
+                        std::span<const std::pair<ObjectId, ObjectId>> pairs, std::vector<SideText>& sides) {
     ReplacePlan plan;
     std::vector<std::unique_ptr<RenameEngine>> engines;
     for (ObjectBundle* bundle : bundles)
-        engines.push_back(std::make_unique<RenameEngine>(*bundle));
+        engines.push_back(std::make_unique<RenameEngine>(*bundle, policy));
     // Per bundle, the planned rename that each deferred entry's counts belong to, in the engine's order.
     std::vector<std::vector<std::size_t>> deferredTo(bundles.size());
     for (const auto& [pattern, replacement] : pairs) {
@@ -130,11 +131,11 @@ ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const 
             // sees them renamed first.
             if (engines[b]->needsDeferredDone(pattern, replacement))
                 engines[b]->rewriteDeferred();
-            std::vector<Collision> collisions = findCollisions(*bundles[b], pattern, replacement);
+            std::vector<Collision> collisions = findCollisions(*bundles[b], policy, pattern, replacement);
             if (!collisions.empty() && engines[b]->hasDeferred()) {
                 // The existing object's name as the renames before leave it.
                 engines[b]->rewriteDeferred();
-                collisions = findCollisions(*bundles[b], pattern, replacement);
+                collisions = findCollisions(*bundles[b], policy, pattern, replacement);
             }
             const bool mayDefer = collisions.empty();
             for (Collision& c : collisions) {

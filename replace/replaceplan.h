@@ -34,8 +34,9 @@ std::string collisionText(const Collision& collision);
 
 // The objects of the bundle that the pair would rename onto an identifier that another object holds (and
 // keeps): in the same table under the merge's matching, in another kind when the identifier is the same bytes.
-// As they stand before the pair is applied.
-std::vector<Collision> findCollisions(const ObjectBundle& bundle, ObjectId pattern, ObjectId replacement);
+// As they stand before the pair is applied; in the same table they would meet by `policy`.
+std::vector<Collision> findCollisions(const ObjectBundle& bundle, MergePolicy policy, ObjectId pattern,
+                                      ObjectId replacement);
 
 // Shows the names of the collisions' objects as `strings` resolves them ("TRIGSTR_012" becomes its text).
 void resolveCollisionNames(std::vector<Collision>& collisions, const StringTable& strings);
@@ -48,8 +49,8 @@ struct ReplacePlan {
 // Applies the pairs in order to every bundle (a map's object files and its skin files are two), and then every
 // rename to the side texts. A pair's renames are those of the first bundle followed by any that only later ones
 // gave; a rename two bundles gave takes its name from the later one where the first has none, and counts the
-// values of both.
-ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, std::span<const std::pair<ObjectId, ObjectId>> pairs,
-                        std::vector<SideText>& sides);
+// values of both. An object renamed onto another one in its table meets it by `policy`.
+ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, MergePolicy policy,
+                        std::span<const std::pair<ObjectId, ObjectId>> pairs, std::vector<SideText>& sides);
 
 } // namespace brindlemark

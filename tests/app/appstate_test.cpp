@@ -439,6 +439,13 @@ TEST(AppState, AMainFileChangedOnDiskIsNotWrittenOverAndMergeStartsFromIt) {
     ASSERT_TRUE(result.load(dir / "map.w3o"));
     EXPECT_EQ(tableIds(result.kind(ObjectKind::Units).file.customTable), (std::vector<std::string>{"h000", "h002"}));
     EXPECT_EQ(result.kind(ObjectKind::Units).file.customTable.at(0).find(id("uhpm"))->intValue, 7);
+
+    // The Merge's policy stays for the runs after it: renamed onto h000 in memory, h002 meets it under Keep.
+    writeAll(dir / "list.txt", std::string("h002 h000"));
+    state.replace({dir / "list.txt", {}, false}, sink);
+    const ObjectTable& units = state.bundle.kind(ObjectKind::Units).file.customTable;
+    ASSERT_EQ(tableIds(units), std::vector<std::string>{"h000"});
+    EXPECT_EQ(units.at(0).find(id("uhpm"))->intValue, 7);
 }
 
 // UTF-8 lead bytes of the Cyrillic letters (U+0400 to U+04FF).

@@ -368,7 +368,7 @@ struct MapStrings : ::testing::Test {
         StringTable strings;
         std::string error;
         if (isMapForm(formOf(path)))
-            EXPECT_TRUE(loadMapBundle(path, bundle, strings, error)) << error;
+            EXPECT_TRUE(loadMapBundle(path, bundle, strings, error, {})) << error;
         else
             bundle = load(path);
         std::map<std::string, std::string> out;

@@ -99,7 +99,6 @@ Bytes sampleBundle() {
 // The bytes that loading `bytes` and saving them gives, by the library itself.
 Bytes normalised(const Bytes& bytes) {
     ObjectBundle bundle;
-    bundle.warningSink = [](const std::string&) {};
     EXPECT_TRUE(bundle.loadBytes(bytes, "input"));
     return bundle.toBytes();
 }

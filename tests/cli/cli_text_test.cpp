@@ -22,7 +22,6 @@ using ::testing::HasSubstr;
 
 Bytes normalised(const fs::path& file) {
     ObjectBundle bundle;
-    bundle.warningSink = [](const std::string&) {};
     EXPECT_TRUE(bundle.load(file)) << pathText(file);
     if (const std::optional<ObjectKind> kind = singleKindOf(file))
         return bundle.objectFileBytes(*kind);

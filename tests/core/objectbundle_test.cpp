@@ -50,9 +50,8 @@ Bytes singleKind(ObjectKind kind, const Bytes& objectFile, std::int32_t flag = 1
     return b.bytes;
 }
 
-LoadResult load(ObjectBundle& bundle, const Bytes& bytes) {
-    bundle.warningSink = [](const std::string&) {};
-    return bundle.loadBytes(bytes, "war.w3o");
+LoadResult load(ObjectBundle& bundle, const Bytes& bytes, MergePolicy policy = MergePolicy::Glue) {
+    return bundle.loadBytes(bytes, "war.w3o", policy);
 }
 
 int fieldValue(const ObjectRecord& r, const char* field) {
@@ -140,8 +139,7 @@ TEST(ObjectBundle, DuplicateIdentifiersInOneFileFollowThePolicy) {
     for (const Case& c : {Case{MergePolicy::Glue, "hfoo", 10, 20, 3}, Case{MergePolicy::Keep, "hfoo", 1, -1, 3},
                           Case{MergePolicy::Overwrite, "hkni", 10, 20, -1}}) {
         ObjectBundle bundle;
-        bundle.mergePolicy = c.policy;
-        ASSERT_TRUE(load(bundle, file));
+        ASSERT_TRUE(load(bundle, file, c.policy));
         const ObjectTable& t = bundle.kind(ObjectKind::Units).file.customTable;
         ASSERT_EQ(t.count(), 1u);
         EXPECT_EQ(t.at(0).baseId, id(c.base));
@@ -212,8 +210,8 @@ TEST(ObjectBundle, BytesAfterTheEndAreCountedInAWarning) {
     file.insert(file.end(), 5, 0);
     ObjectBundle bundle;
     std::vector<std::string> warnings;
-    bundle.warningSink = [&](const std::string& line) { warnings.push_back(line); };
-    ASSERT_TRUE(bundle.loadBytes(file, "x.w3o"));
+    ASSERT_TRUE(bundle.loadBytes(file, "x.w3o", MergePolicy::Glue,
+                                 [&](const std::string& line) { warnings.push_back(line); }));
     EXPECT_EQ(warnings, std::vector<std::string>{"x.w3o: 5 bytes after the end of the object data at byte " +
                                                  std::to_string(end) + " were ignored"});
     EXPECT_EQ(bundle.toBytes(), guardBundle());
@@ -343,10 +341,9 @@ TEST(ObjectBundle, LoadingABundleOnTopOfItselfChangesNothing) {
     const Bytes bytes = singleKind(ObjectKind::Abilities, abilities.bytes);
     for (MergePolicy policy : {MergePolicy::Glue, MergePolicy::Keep, MergePolicy::Overwrite}) {
         ObjectBundle bundle;
-        bundle.mergePolicy = policy;
-        ASSERT_TRUE(load(bundle, bytes));
+        ASSERT_TRUE(load(bundle, bytes, policy));
         const Bytes once = bundle.toBytes();
-        ASSERT_TRUE(load(bundle, bytes));
+        ASSERT_TRUE(load(bundle, bytes, policy));
         EXPECT_EQ(bundle.toBytes(), once);
         EXPECT_EQ(bundle.kind(ObjectKind::Abilities).file.customTable.at(0).modificationCount(), 8u);
     }
@@ -433,8 +430,8 @@ TEST(ObjectBundle, CollisionWarningGoesToTheSink) {
     in.u32(0);
     ObjectBundle bundle;
     std::vector<std::string> warnings;
-    bundle.warningSink = [&](const std::string& line) { warnings.push_back(line); };
-    ASSERT_TRUE(bundle.loadBytes(singleKind(ObjectKind::Units, in.bytes), "w.w3o"));
+    ASSERT_TRUE(bundle.loadBytes(singleKind(ObjectKind::Units, in.bytes), "w.w3o", MergePolicy::Glue,
+                                 [&](const std::string& line) { warnings.push_back(line); }));
     EXPECT_EQ(warnings, std::vector<std::string>{"WARNING: COLLISION OF EXISTANCE FOR ID hfoo"});
 }
 
@@ -534,7 +531,6 @@ TEST(ObjectBundle, LoadingAFileMatchesLoadingItsBytesFromMemory) {
             testing::writeAll(path, Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)));
             ObjectBundle cutFile;
             ObjectBundle cutMemory;
-            cutFile.warningSink = [](const std::string&) {};
             const LoadResult a = cutFile.load(path);
             const LoadResult b = cutMemory.loadBytes(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)),
                                                      pathText(path));

@@ -46,7 +46,6 @@ Bytes bundleOf(const Bytes& units, const Bytes& abilities) {
 
 ObjectBundle load(const Bytes& bytes) {
     ObjectBundle bundle;
-    bundle.warningSink = [](const std::string&) {};
     EXPECT_TRUE(bundle.loadBytes(bytes, "test"));
     return bundle;
 }

@@ -79,7 +79,7 @@ TEST_F(MapFixture, ReadsObjectFilesAndSkinAsOneBundleWithNamesFromTheStringTable
     ObjectBundle bundle;
     StringTable strings;
     std::string error;
-    ASSERT_TRUE(loadMapBundle(map, bundle, strings, error)) << error;
+    ASSERT_TRUE(loadMapBundle(map, bundle, strings, error, {})) << error;
     const ObjectFile& units = bundle.kind(ObjectKind::Units).file;
     EXPECT_EQ(tableIds(units.standardTable), std::vector<std::string>{"hfoo"});
     ASSERT_EQ(tableIds(units.customTable), std::vector<std::string>{"h000"});
@@ -433,7 +433,6 @@ TEST(FolderMap, GivesTheSameBytesAsTheArchiveAndLeavesUntouchedFilesAlone) {
         GTEST_SKIP() << "no corpus folder";
     const fs::path source = corpus / "dbz-tribute-reforged";
     ObjectBundle units;
-    units.warningSink = [](const std::string&) {};
     ASSERT_TRUE(units.load(source / "war3map.w3u"));
     const ObjectTable& custom = units.kind(ObjectKind::Units).file.customTable;
     ASSERT_GE(custom.count(), 2u);

@@ -27,17 +27,15 @@ struct MergeFixture : ::testing::Test {
         save(added, dir / "added.w3o");
         mainBytes = readAll(dir / "main.w3o");
         path = splitPath(dir / "main.w3o");
-        bundle.warningSink = [](const std::string&) {};
         ASSERT_TRUE(bundle.load(path.fullPath));
     }
 
     MergeReport merge(MergePolicy policy, const fs::path& added) {
-        return mergeObjectFiles(bundle, path, true, {true, true, added, policy}, sink);
+        return mergeObjectFiles(bundle, path, true, {true, true, added, policy}, sink, &heldPolicy);
     }
 
     ObjectBundle written() {
         ObjectBundle out;
-        out.warningSink = [](const std::string&) {};
         EXPECT_TRUE(out.load(path.fullPath));
         return out;
     }
@@ -46,6 +44,7 @@ struct MergeFixture : ::testing::Test {
     Bytes mainBytes;
     BundlePath path;
     ObjectBundle bundle;
+    MergePolicy heldPolicy = MergePolicy::Glue; // the policy the bundle stands under
     RecordingSink sink;
 };
 
@@ -65,8 +64,8 @@ TEST_F(MergeFixture, PoliciesDecideFieldsOfObjectsInBothFiles) {
                             Expect{MergePolicy::Keep, 1, -1, 3, {1, 0, 0, 1}}}) {
         writeAll(path.fullPath, mainBytes);
         bundle.clear();
-        bundle.mergePolicy = MergePolicy::Glue;
-        ASSERT_TRUE(bundle.load(path.fullPath));
+        heldPolicy = MergePolicy::Glue;
+        ASSERT_TRUE(bundle.load(path.fullPath, heldPolicy));
         sink.messages.clear();
         const MergeReport report = merge(e.policy, dir / "added.w3o");
         EXPECT_TRUE(report.bundleWritten);
@@ -75,7 +74,7 @@ TEST_F(MergeFixture, PoliciesDecideFieldsOfObjectsInBothFiles) {
         KindCounts counts{};
         counts[static_cast<std::size_t>(ObjectKind::Units)] = e.units;
         EXPECT_EQ(report.merged, counts);
-        EXPECT_EQ(bundle.mergePolicy, e.policy);
+        EXPECT_EQ(heldPolicy, e.policy);
         ObjectBundle result = written();
         const ObjectTable& units = result.kind(ObjectKind::Units).file.customTable;
         ASSERT_EQ(tableIds(units), (std::vector<std::string>{"h000", "h001"})); // new objects under every policy
@@ -90,10 +89,10 @@ TEST_F(MergeFixture, PoliciesDecideFieldsOfObjectsInBothFiles) {
 
 TEST_F(MergeFixture, ClearBackupSwitchDoesNothingAtAll) {
     const MergeReport report = mergeObjectFiles(bundle, path, true, {false, true, dir / "added.w3o",
-                                                                     MergePolicy::Overwrite}, sink);
+                                                                     MergePolicy::Overwrite}, sink, &heldPolicy);
     EXPECT_FALSE(report.ran);
     EXPECT_TRUE(sink.messages.empty());
-    EXPECT_EQ(bundle.mergePolicy, MergePolicy::Glue);
+    EXPECT_EQ(heldPolicy, MergePolicy::Glue);
     EXPECT_FALSE(fs::exists(dir / "BACKUP_main.w3o"));
     EXPECT_EQ(readAll(path.fullPath), mainBytes);
 }
@@ -130,7 +129,7 @@ TEST_F(MergeFixture, BackupFailureAbortsBeforeAnythingChanges) {
     EXPECT_EQ(sink.messages,
               std::vector<std::string>{"Failed to create backup file " + pathText(dir / "BACKUP_main.w3o") +
                                        ", nothing was written (not a regular file, so it is not written over)"});
-    EXPECT_EQ(bundle.mergePolicy, MergePolicy::Glue);
+    EXPECT_EQ(heldPolicy, MergePolicy::Glue);
     EXPECT_EQ(readAll(path.fullPath), mainBytes);
 
     sink.messages.clear();
@@ -182,7 +181,7 @@ TEST_F(MergeFixture, ThePolicyStaysForLaterLoads) {
         b.i32(0);
     writeAll(dir / "twice.w3o", b.bytes);
     bundle.clear();
-    ASSERT_TRUE(bundle.load(dir / "twice.w3o"));
+    ASSERT_TRUE(bundle.load(dir / "twice.w3o", heldPolicy));
     EXPECT_EQ(field(bundle.kind(ObjectKind::Units).file.customTable.at(0), "aaaa"), 1);
 }
 

@@ -41,7 +41,6 @@ void choose(WindowUnderTest& w, int id, const fs::path& path) {
 
 ObjectBundle loaded(const fs::path& path) {
     ObjectBundle bundle;
-    bundle.warningSink = [](const std::string&) {};
     const LoadResult result = bundle.load(path);
     if (!result)
         qWarning("%s", result.error.c_str());
@@ -389,7 +388,7 @@ void WindowCommandsTest::mergeAppliesTheCheckedPolicy() {
     click(w, 6);
 
     QCOMPARE(w.presenter.messages, QStringList{kMergeDone + QStringLiteral(" Юниты — ") + counts});
-    QCOMPARE(w.state.bundle.mergePolicy, policy);
+    QCOMPARE(w.state.mergePolicy, policy);
     QVERIFY(readAll(folder / fs::path(u8"BACKUP_война.w3o")) == mainBytes);
     const ObjectBundle written = loaded(mainFile);
     const ObjectTable& units = written.kind(ObjectKind::Units).file.customTable;
@@ -423,7 +422,7 @@ void WindowCommandsTest::mergeWithItsBackupSwitchClearDoesNothing() {
     QVERIFY(!fs::exists(dir / "BACKUP_main.w3o"));
     QCOMPARE(tableIds(w.state.bundle.kind(ObjectKind::Units).file.customTable),
              std::vector<std::string>{"h000"});
-    QCOMPARE(w.state.bundle.mergePolicy, MergePolicy::Glue);
+    QCOMPARE(w.state.mergePolicy, MergePolicy::Glue);
 }
 
 void WindowCommandsTest::saveIdListWritesTheChosenFile() {

@@ -79,7 +79,7 @@ struct WindowUnderTest {
     MainWindow window{state, chooser, presenter};
 
     WindowUnderTest() {
-        state.bundle.warningSink = [](const std::string&) {};
+        state.loadWarnings = [](const std::string&) {};
     }
 
     template <class Control> Control* get(int id) const { return qobject_cast<Control*>(window.control(id)); }

@@ -41,12 +41,12 @@ inline ObjectRecord makeObject(const char* base, const char* newId, std::vector<
     return r;
 }
 
-// Files the object as loading would, marking its kind present.
-inline void put(ObjectBundle& bundle, ObjectKind kind, ObjectRecord record) {
+// Files the object as loading under `policy` would, marking its kind present.
+inline void put(ObjectBundle& bundle, ObjectKind kind, ObjectRecord record, MergePolicy policy = MergePolicy::Glue) {
     bundle.kind(kind).present = 1;
     for (std::size_t i = 0; i < record.modificationCount(); ++i)
         record.modificationAt(i).hasLevels = bundle.kind(kind).file.hasLevels;
-    bundle.kind(kind).file.fileObject(std::move(record), bundle.mergePolicy, [](const std::string&) {});
+    bundle.kind(kind).file.fileObject(std::move(record), policy, [](const std::string&) {});
 }
 
 inline std::vector<std::string> tableIds(const ObjectTable& table) {
@@ -75,7 +75,6 @@ inline void save(const ObjectBundle& bundle, const std::filesystem::path& path) 
 // The bundle in the file, its load warnings dropped; a failed load fails the test.
 inline ObjectBundle load(const std::filesystem::path& path) {
     ObjectBundle bundle;
-    bundle.warningSink = [](const std::string&) {};
     EXPECT_TRUE(bundle.load(path)) << path;
     return bundle;
 }

@@ -17,8 +17,7 @@
 namespace brindlemark::testing {
 
 void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list,
-                      std::vector<ValueCounts>* counts) {
-    const MergePolicy policy = bundle.mergePolicy;
+                      std::vector<ValueCounts>* counts, MergePolicy policy) {
     for (ObjectKind k : kAllObjectKinds) {
         ObjectFile& file = bundle.kind(k).file;
         collectRenames(file.standardTable, pattern, replacement, &file.customTable, policy, list);
@@ -76,9 +75,9 @@ bool plainReadReplaceToken(std::span<const std::uint8_t> bytes, std::size_t& at,
 }
 
 std::vector<PlannedRename> plainPlanRenames(ObjectBundle& bundle, std::span<const std::pair<ObjectId, ObjectId>> pairs,
-                                            std::vector<SideText>& sides) {
+                                            std::vector<SideText>& sides, MergePolicy policy) {
     std::vector<PlannedRename> planned;
-    RenameEngine engine(bundle);
+    RenameEngine engine(bundle, policy);
     for (const auto& [pattern, replacement] : pairs) {
         RenameList list(false);
         std::vector<ValueCounts> counts;
@@ -91,7 +90,7 @@ std::vector<PlannedRename> plainPlanRenames(ObjectBundle& bundle, std::span<cons
 }
 
 ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
-                                      const ReplaceRequest& request, MessageSink& sink) {
+                                      const ReplaceRequest& request, MessageSink& sink, MergePolicy policy) {
     ReplaceReport report;
     auto fail = [&](const std::string& text) {
         report.failed = true;
@@ -114,7 +113,7 @@ ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bu
             ObjectId to;
             if (!plainReadReplaceToken(bytes, at, from) || !plainReadReplaceToken(bytes, at, to))
                 break;
-            plainApplyRename(bundle, from, to, renames);
+            plainApplyRename(bundle, from, to, renames, nullptr, policy);
             for (const RenameEntry& entry : renames.entries()) {
                 report.renames.push_back(entry);
                 for (const std::filesystem::path& row : request.sideFiles) {
@@ -153,9 +152,7 @@ ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bu
     if (!bundlePath.fullPath.empty() && report.renames.empty()) {
         // Nothing renamed, and the file holds the bundle: nothing written, the backup kept.
         ObjectBundle onDisk;
-        onDisk.mergePolicy = bundle.mergePolicy;
-        onDisk.warningSink = [](const std::string&) {};
-        if (onDisk.load(bundlePath.fullPath) && onDisk.toBytes() == bundle.toBytes()) {
+        if (onDisk.load(bundlePath.fullPath, policy) && onDisk.toBytes() == bundle.toBytes()) {
             report.completed = true;
             return report;
         }

@@ -16,9 +16,10 @@
 
 namespace brindlemark::testing {
 
-// With `counts`, it receives per entry of the list how many values the entry's rewriting changed.
+// With `counts`, it receives per entry of the list how many values the entry's rewriting changed. Renamed
+// objects meet others by `policy`.
 void plainApplyRename(ObjectBundle& bundle, ObjectId pattern, ObjectId replacement, RenameList& list,
-                      std::vector<ValueCounts>* counts = nullptr);
+                      std::vector<ValueCounts>* counts = nullptr, MergePolicy policy = MergePolicy::Glue);
 
 // Reads the next token of a replace list from `bytes` at `at` by the token rules (replace/replacelist.h), the
 // list taken as one stream without regard to its lines, and leaves `at` just after it. False, with `token`
@@ -29,10 +30,12 @@ bool plainReadReplaceToken(std::span<const std::uint8_t> bytes, std::size_t& at,
 // Applies the pairs to the bundle in memory, in order, each pair's references rewritten before the next pair,
 // and then patches the side texts with every rename, counting what each rename changes.
 std::vector<PlannedRename> plainPlanRenames(ObjectBundle& bundle, std::span<const std::pair<ObjectId, ObjectId>> pairs,
-                                            std::vector<SideText>& sides);
+                                            std::vector<SideText>& sides, MergePolicy policy = MergePolicy::Glue);
 
+// `policy` is the one the bundle was read under, which renames follow.
 ReplaceReport plainReplaceIdentifiers(ObjectBundle& bundle, const BundlePath& bundlePath, bool mainLoaded,
-                                      const ReplaceRequest& request, MessageSink& sink);
+                                      const ReplaceRequest& request, MessageSink& sink,
+                                      MergePolicy policy = MergePolicy::Glue);
 
 // One plain pass over the side file at `path`, in place, through a small buffer. A file that does not exist or
 // cannot be opened for update (read-only, a folder) is left alone and not created; false then, or when reading,

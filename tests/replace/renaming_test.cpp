@@ -20,11 +20,12 @@ using Apply = std::function<void(ObjectBundle&, ObjectId, ObjectId, RenameList&)
 // Every example runs through the real engine and through the plain step-by-step version.
 class Renaming : public ::testing::TestWithParam<bool> {
 protected:
-    void apply(ObjectBundle& bundle, const char* pattern, const char* replacement, RenameList& list) {
+    void apply(ObjectBundle& bundle, const char* pattern, const char* replacement, RenameList& list,
+               MergePolicy policy = MergePolicy::Glue) {
         if (GetParam())
-            applyRename(bundle, id(pattern), id(replacement), list);
+            applyRename(bundle, id(pattern), id(replacement), list, policy);
         else
-            plainApplyRename(bundle, id(pattern), id(replacement), list);
+            plainApplyRename(bundle, id(pattern), id(replacement), list, nullptr, policy);
     }
 };
 
@@ -129,11 +130,10 @@ TEST_P(Renaming, AnIdentifierCarriedTwiceGivesTwoEntries) {
 TEST_P(Renaming, MovedObjectMeetingAnExistingOneFollowsThePolicy) {
     for (MergePolicy policy : {MergePolicy::Keep, MergePolicy::Glue, MergePolicy::Overwrite}) {
         ObjectBundle bundle;
-        bundle.mergePolicy = policy;
-        put(bundle, ObjectKind::Units, makeObject("hfoo", "", {intField("aaaa", 1), intField("bbbb", 1)}));
-        put(bundle, ObjectKind::Units, makeObject("hkni", "h001", {intField("aaaa", 2), intField("cccc", 2)}));
+        put(bundle, ObjectKind::Units, makeObject("hfoo", "", {intField("aaaa", 1), intField("bbbb", 1)}), policy);
+        put(bundle, ObjectKind::Units, makeObject("hkni", "h001", {intField("aaaa", 2), intField("cccc", 2)}), policy);
         RenameList list(false);
-        apply(bundle, "hfoo", "h001", list);
+        apply(bundle, "hfoo", "h001", list, policy);
         const ObjectFile& units = bundle.kind(ObjectKind::Units).file;
         EXPECT_EQ(units.standardTable.count(), 0u);
         ASSERT_EQ(units.customTable.count(), 1u);
@@ -165,12 +165,11 @@ TEST_P(Renaming, CustomRenameOntoAnExistingIdentifierIsResolvedByThePolicy) {
     // 'a000' becomes 'c000', which the table already holds after it: of the two, 'a000' stood first.
     for (MergePolicy policy : {MergePolicy::Keep, MergePolicy::Glue, MergePolicy::Overwrite}) {
         ObjectBundle bundle;
-        bundle.mergePolicy = policy;
-        put(bundle, ObjectKind::Items, makeObject("ratf", "a000", {intField("aaaa", 1)}));
-        put(bundle, ObjectKind::Items, makeObject("ratc", "b000", {intField("aaaa", 2)}));
-        put(bundle, ObjectKind::Items, makeObject("rat6", "c000", {intField("cccc", 3)}));
+        put(bundle, ObjectKind::Items, makeObject("ratf", "a000", {intField("aaaa", 1)}), policy);
+        put(bundle, ObjectKind::Items, makeObject("ratc", "b000", {intField("aaaa", 2)}), policy);
+        put(bundle, ObjectKind::Items, makeObject("rat6", "c000", {intField("cccc", 3)}), policy);
         RenameList list(false);
-        apply(bundle, "a000", "c000", list);
+        apply(bundle, "a000", "c000", list, policy);
         const ObjectTable& items = bundle.kind(ObjectKind::Items).file.customTable;
         EXPECT_EQ(tableIds(items), (std::vector<std::string>{"b000", "c000"}));
         const ObjectRecord& c = items.at(1);
@@ -236,7 +235,7 @@ TEST(RenameEngine, MatchesThePlainRewriteOnTextsDenseWithIdentifiers) {
         for (int i = 0; i < 8; ++i)
             pool.push_back(word("ab,", 3));
         ObjectBundle engineBundle;
-        engineBundle.mergePolicy = static_cast<MergePolicy>(rng() % 3);
+        const auto policy = static_cast<MergePolicy>(rng() % 3);
         for (int i = 0; i < 6; ++i) {
             ObjectRecord r;
             r.baseId = id("hfoo");
@@ -257,10 +256,10 @@ TEST(RenameEngine, MatchesThePlainRewriteOnTextsDenseWithIdentifiers) {
                     text[rng() % text.size()] = '\0';
                 r.addOrReplace(textField(field, text));
             }
-            put(engineBundle, ObjectKind::Units, std::move(r));
+            put(engineBundle, ObjectKind::Units, std::move(r), policy);
         }
         ObjectBundle plainBundle = engineBundle;
-        RenameEngine engine(engineBundle);
+        RenameEngine engine(engineBundle, policy);
         for (int step = 0; step < 10; ++step) {
             const ObjectId from = pool[rng() % pool.size()];
             ObjectId to = word("ab,%_", 5);
@@ -271,7 +270,7 @@ TEST(RenameEngine, MatchesThePlainRewriteOnTextsDenseWithIdentifiers) {
             std::vector<ValueCounts> engineCounts;
             std::vector<ValueCounts> plainCounts;
             engine.applyRename(from, to, engineList, &engineCounts);
-            plainApplyRename(plainBundle, from, to, plainList, &plainCounts);
+            plainApplyRename(plainBundle, from, to, plainList, &plainCounts, policy);
             SCOPED_TRACE("seed " + std::to_string(seed) + ", step " + std::to_string(step));
             EXPECT_EQ(froms(engineList), froms(plainList));
             ASSERT_EQ(engineCounts.size(), plainCounts.size());
@@ -323,7 +322,7 @@ TEST(ReplacePlan, CountsWhatEachRenameChangesInValuesAndSideTexts) {
     const std::vector<std::pair<ObjectId, ObjectId>> pairs = {{id("h000"), id("u000")}, {id("I000"), id("J000")},
                                                               {id("zzzz"), id("yyyy")}};
     ObjectBundle* const bundles[] = {&bundle};
-    const std::vector<PlannedRename> planned = planReplace(bundles, pairs, sides).renames;
+    const std::vector<PlannedRename> planned = planReplace(bundles, MergePolicy::Glue, pairs, sides).renames;
     ASSERT_EQ(planned.size(), 2u);
     EXPECT_EQ(planned[0].values.strings, 2u); // two texts changed, however many words in each
     EXPECT_EQ(planned[0].values.integers, 1u);

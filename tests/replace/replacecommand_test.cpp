@@ -41,7 +41,6 @@ struct MainBundle {
         path = splitPath(dir / name);
         std::string error;
         EXPECT_TRUE(content.save(path.fullPath, error)) << error;
-        bundle.warningSink = [](const std::string&) {};
         EXPECT_TRUE(bundle.load(path.fullPath));
     }
     BundlePath path;
@@ -451,16 +450,14 @@ TEST(ReplaceCommand, MatchesThePlainStepByStepCommandOnRandomInput) {
             if (twice)
                 rows.push_back(dir.path() / "." / "a.wtg");
             ObjectBundle bundle;
-            bundle.mergePolicy = policy;
-            bundle.warningSink = [](const std::string&) {};
             std::string error;
             ASSERT_TRUE(content.save(dir / "map.w3o", error));
-            ASSERT_TRUE(bundle.load(dir / "map.w3o"));
+            ASSERT_TRUE(bundle.load(dir / "map.w3o", policy));
             const ReplaceRequest request{dir / "list.txt", rows, backups};
             runs[r].report = r == 0 ? plainReplaceIdentifiers(bundle, splitPath(dir / "map.w3o"), true, request,
-                                                              runs[r].sink)
+                                                              runs[r].sink, policy)
                                     : replaceIdentifiers(bundle, splitPath(dir / "map.w3o"), true, request,
-                                                         runs[r].sink);
+                                                         runs[r].sink, policy);
             // The bundle in memory, whether or not it was written.
             ASSERT_TRUE(saveBytes(dir / "memory.bin", bundle.toBytes().data(), bundle.toBytes().size(), error));
         }
@@ -512,7 +509,7 @@ TEST(ReplacePlan, RewritingRenamesTogetherMatchesRewritingThemOneAfterAnother) {
         TempDir dir;
         save(gen.bundle(), dir / "map.w3o");
         ObjectBundle together = load(dir / "map.w3o");
-        together.mergePolicy = gen.policy();
+        const MergePolicy policy = gen.policy();
         ObjectBundle oneByOne = together;
         const std::string text = gen.list();
         ReplaceListContents list;
@@ -521,8 +518,8 @@ TEST(ReplacePlan, RewritingRenamesTogetherMatchesRewritingThemOneAfterAnother) {
                                      "list", list, error));
         std::vector<SideText> noSides;
         ObjectBundle* const bundles[] = {&together};
-        const ReplacePlan plan = planReplace(bundles, list.pairs, noSides);
-        const std::vector<PlannedRename> reference = plainPlanRenames(oneByOne, list.pairs, noSides);
+        const ReplacePlan plan = planReplace(bundles, policy, list.pairs, noSides);
+        const std::vector<PlannedRename> reference = plainPlanRenames(oneByOne, list.pairs, noSides, policy);
         SCOPED_TRACE("seed " + std::to_string(seed) + " list:\n" + text);
         EXPECT_EQ(planTexts(plan.renames), planTexts(reference));
         EXPECT_EQ(together.toBytes(), oneByOne.toBytes());

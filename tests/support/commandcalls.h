@@ -12,26 +12,32 @@
 
 namespace brindlemark {
 
-// Replace on `bundle`, held as loaded (or not) from `path`; the bundle is left as the run leaves the objects.
+// Replace on `bundle`, held as loaded (or not) from `path` under `policy`; the bundle is left as the run leaves
+// the objects.
 inline ReplaceReport replaceIdentifiers(ObjectBundle& bundle, const BundlePath& path, bool loaded,
-                                        ReplaceRequest request, MessageSink& sink) {
+                                        ReplaceRequest request, MessageSink& sink,
+                                        MergePolicy policy = MergePolicy::Glue) {
     Document main;
-    main.hold(path.fullPath, std::move(bundle), loaded);
+    main.hold(path.fullPath, std::move(bundle), loaded, policy, {});
     request.main = path.fullPath;
     const ReplaceReport report = replaceIdentifiers(main, request, sink);
     bundle = std::move(main.objects());
     return report;
 }
 
-// Merge into `bundle`, held as loaded (or not) from `path`; the bundle takes the result when the run went through.
+// Merge into `bundle`, held as loaded (or not) from `path` under `*policy` (Glue when null); the bundle takes
+// the result when the run went through, and `*policy` the policy it then stands under.
 inline MergeReport mergeObjectFiles(ObjectBundle& bundle, const BundlePath& path, bool loaded, MergeRequest request,
-                                    MessageSink& sink) {
+                                    MessageSink& sink, MergePolicy* policy = nullptr) {
     Document main;
-    main.hold(path.fullPath, bundle, loaded);
+    main.hold(path.fullPath, bundle, loaded, policy ? *policy : MergePolicy::Glue, {});
     request.main = path.fullPath;
     const MergeReport report = mergeObjectFiles(main, request, sink);
-    if (report.completed)
+    if (report.completed) {
         bundle = std::move(main.objects());
+        if (policy)
+            *policy = main.policy();
+    }
     return report;
 }
 
