@@ -23,8 +23,7 @@ std::vector<std::string> split(std::string_view text, char separator) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = text.find(separator, start);
-        parts.emplace_back(
-            text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        parts.emplace_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
         if (end == std::string_view::npos)
             return parts;
         start = end + 1;
@@ -36,8 +35,7 @@ std::string replaceDoneText(Language language, const ReplaceReport& report) {
     std::string text = fill(brindlemark::text(language, Text::ReplaceDone),
                             {std::to_string(report.renames.size()), std::to_string(report.filesChanged)});
     if (!report.collisions.empty())
-        text += fill(brindlemark::text(language, Text::ReplaceCollisions),
-                     {std::to_string(report.collisions.size())});
+        text += fill(brindlemark::text(language, Text::ReplaceCollisions), {std::to_string(report.collisions.size())});
     if (!report.unpatchedScript.empty())
         text += fill(brindlemark::text(language, Text::ReplaceScriptKept), {report.unpatchedScript});
     return text;
@@ -83,8 +81,7 @@ std::string dialogFilter(std::string_view filter) {
     return out;
 }
 
-ButtonStates updateButtons(std::size_t mainPathLength, std::size_t replaceListLength,
-                           std::size_t addedPathLength) {
+ButtonStates updateButtons(std::size_t mainPathLength, std::size_t replaceListLength, std::size_t addedPathLength) {
     ButtonStates states;
     states.saveIdList = mainPathLength > 0;
     states.merge = mainPathLength > 0 && addedPathLength > 0;

@@ -19,7 +19,7 @@ std::string_view chooserName(Chooser chooser);
 
 // Folders and filter entries by chooser name, kept between runs.
 class FolderMemory {
-  public:
+public:
     virtual ~FolderMemory() = default;
     // The folder last remembered under `chooser`, or an empty path.
     virtual std::filesystem::path folder(std::string_view chooser) const = 0;
@@ -34,7 +34,7 @@ class FolderMemory {
 
 // Folders and filters kept for the run only.
 class RunFolderMemory final : public FolderMemory {
-  public:
+public:
     std::filesystem::path folder(std::string_view chooser) const override;
     void setFolder(std::string_view chooser, const std::filesystem::path& folder) override;
     std::string filter(std::string_view chooser) const override;
@@ -42,7 +42,7 @@ class RunFolderMemory final : public FolderMemory {
     std::string language() const override { return language_; }
     void setLanguage(std::string_view code) override { language_ = code; }
 
-  private:
+private:
     std::string language_;
     std::map<std::string, std::filesystem::path, std::less<>> folders_;
     std::map<std::string, std::string, std::less<>> filters_;

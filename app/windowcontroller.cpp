@@ -15,18 +15,37 @@ WindowController::WindowController(AppState& state, WindowView& view) : state_(s
 
 void WindowController::clicked(ControlId id) {
     switch (id) {
-    case ControlId::ChooseMain: chooseMainBundle(); break;
-    case ControlId::AddSideFile: addSideFile(); break;
-    case ControlId::Clear: view_.setListRows(ControlId::SideFiles, {}); break;
-    case ControlId::Replace: replaceIdentifiers(); break;
-    case ControlId::Merge: mergeObjectFiles(); break;
-    case ControlId::SaveIdList: saveIdListAs(); break;
-    case ControlId::ChooseReplaceList: chooseReplaceList(); break;
-    case ControlId::ChooseAdded: chooseAddedBundle(); break;
+    case ControlId::ChooseMain:
+        chooseMainBundle();
+        break;
+    case ControlId::AddSideFile:
+        addSideFile();
+        break;
+    case ControlId::Clear:
+        view_.setListRows(ControlId::SideFiles, {});
+        break;
+    case ControlId::Replace:
+        replaceIdentifiers();
+        break;
+    case ControlId::Merge:
+        mergeObjectFiles();
+        break;
+    case ControlId::SaveIdList:
+        saveIdListAs();
+        break;
+    case ControlId::ChooseReplaceList:
+        chooseReplaceList();
+        break;
+    case ControlId::ChooseAdded:
+        chooseAddedBundle();
+        break;
     case ControlId::Overwrite:
     case ControlId::Glue:
-    case ControlId::Keep: toggleClicked(id); break;
-    default: break;
+    case ControlId::Keep:
+        toggleClicked(id);
+        break;
+    default:
+        break;
     }
 }
 

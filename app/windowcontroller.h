@@ -43,8 +43,7 @@ public:
     virtual void setEnabled(ControlId control, bool enabled) = 0;
     // The file the user confirmed, or nothing when the user cancels. `filterEntry` is the filter entry selected
     // at first, as FolderMemory keeps it (empty: the first); on confirming, it becomes the one left selected.
-    virtual std::optional<std::filesystem::path> askFile(const ChooserQuestion& question,
-                                                         std::string& filterEntry) = 0;
+    virtual std::optional<std::filesystem::path> askFile(const ChooserQuestion& question, std::string& filterEntry) = 0;
     // Shows a message (UTF-8) over the window and returns when it is closed.
     virtual void showMessage(const std::string& text) = 0;
 };

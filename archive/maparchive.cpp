@@ -342,16 +342,14 @@ bool MapArchive::Impl::openInStormLib(const std::vector<std::uint8_t>& bytes, co
     ULONGLONG headerOffset = 0;
     if (!SFileGetFileInfo(handle, SFileMpqHeaderOffset, &headerOffset, sizeof headerOffset, nullptr) ||
         headerOffset != layout.headerOffset) {
-        error =
-            name + ": damaged or protected archive: the archive header StormLib reads is not the first one";
+        error = name + ": damaged or protected archive: the archive header StormLib reads is not the first one";
         return false;
     }
     DWORD archiveFlags = 0;
     if (!SFileGetFileInfo(handle, SFileMpqFlags, &archiveFlags, sizeof archiveFlags, nullptr) ||
         ((archiveFlags & MPQ_FLAG_WAR3_MAP) != 0) != layout.warcraftMap) {
-        error = name +
-                ": damaged or protected archive: StormLib does not take it for the kind of archive its map "
-                "header says";
+        error = name + ": damaged or protected archive: StormLib does not take it for the kind of archive its map "
+                       "header says";
         return false;
     }
     attributeFlags = SFileGetAttributes(handle);
@@ -367,9 +365,8 @@ bool MapArchive::Impl::nameFromListFile(const Layout& layout, storm::EntryNames&
     const std::vector<std::string>& byEntry = names.byEntry();
     const auto listFile = std::find(byEntry.begin(), byEntry.end(), std::string(kListFile));
     if (listFile == byEntry.end()) {
-        error = name +
-                ": protected or damaged map: the archive has no (listfile), so the names of its files are "
-                "unknown and it cannot be rewritten";
+        error = name + ": protected or damaged map: the archive has no (listfile), so the names of its files are "
+                       "unknown and it cannot be rewritten";
         return false;
     }
     const HashEntry& hash = layout.hashes[static_cast<std::size_t>(listFile - byEntry.begin())];
@@ -480,16 +477,15 @@ bool MapArchive::Impl::checkWritten(const fs::path& written, const std::vector<s
         if (isInternalName(entry.name))
             continue;
         ++count;
-        const auto it = std::find_if(files.begin(), files.end(),
-                                     [&](const storm::WrittenFile& f) { return f.name == entry.name; });
+        const auto it =
+            std::find_if(files.begin(), files.end(), [&](const storm::WrittenFile& f) { return f.name == entry.name; });
         if (it == files.end()) {
             why = "the new archive holds '" + entry.name + "', which was not written";
             return false;
         }
         if ((entry.flags & kKeptFileFlags) != it->flags || entry.locale != it->locale) {
             why = "'" + entry.name + "' was stored with flags " + hex(entry.flags) + " and language " +
-                  std::to_string(entry.locale) + " instead of " + hex(it->flags) + " and " +
-                  std::to_string(it->locale);
+                  std::to_string(entry.locale) + " instead of " + hex(it->flags) + " and " + std::to_string(it->locale);
             return false;
         }
         if (!back.read(entry, bytes, why))
@@ -500,8 +496,7 @@ bool MapArchive::Impl::checkWritten(const fs::path& written, const std::vector<s
         }
     }
     if (count != files.size()) {
-        why = "the new archive holds " + std::to_string(count) + " files instead of " +
-              std::to_string(files.size());
+        why = "the new archive holds " + std::to_string(count) + " files instead of " + std::to_string(files.size());
         return false;
     }
     return true;

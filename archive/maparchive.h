@@ -66,8 +66,8 @@ private:
 // `target` may be the source's own file. Files in `added` (name -> contents), which the archive must not hold
 // yet, are stored after all others, compressed.
 [[nodiscard]] bool writeMapArchive(const MapArchive& source,
-                     const std::map<std::string, std::vector<std::uint8_t>>& replaced,
-                     const std::filesystem::path& target, std::string& error,
-                     const std::map<std::string, std::vector<std::uint8_t>>& added = {});
+                                   const std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                                   const std::filesystem::path& target, std::string& error,
+                                   const std::map<std::string, std::vector<std::uint8_t>>& added = {});
 
 } // namespace brindlemark

@@ -105,8 +105,8 @@ struct MapArchive::Impl {
                                   std::string& error) const;
 
     // Opens the archive at `written` as any map is opened and checks that it holds exactly `files`.
-    [[nodiscard]] static bool checkWritten(const std::filesystem::path& written, const std::vector<storm::WrittenFile>& files,
-                             std::string& why);
+    [[nodiscard]] static bool checkWritten(const std::filesystem::path& written,
+                                           const std::vector<storm::WrittenFile>& files, std::string& why);
 
     const MapArchiveEntry* find(std::string_view name) const {
         const auto it = byKey.find(mpq::nameKey(name));
@@ -114,7 +114,8 @@ struct MapArchive::Impl {
     }
 
     // The bytes of one file as StormLib unpacks them; on failure the reason alone, and `out` empty.
-    [[nodiscard]] bool readEntry(const MapArchiveEntry& entry, std::vector<std::uint8_t>& out, std::string& reason) const;
+    [[nodiscard]] bool readEntry(const MapArchiveEntry& entry, std::vector<std::uint8_t>& out,
+                                 std::string& reason) const;
     // The same, checked against the checksums of "(attributes)"; the message names the map and the file.
     [[nodiscard]] bool read(const MapArchiveEntry& entry, std::vector<std::uint8_t>& out, std::string& error) const;
 };

@@ -25,10 +25,10 @@ constexpr std::uint32_t kMpqUserDataSignature = 0x1B51504D; // "MPQ\x1B"
 constexpr std::uint32_t kHeaderSize = 32;                   // the header of a version 1 archive
 constexpr std::uint64_t kHeaderAlignment = 512;             // where Warcraft III and StormLib look for it
 constexpr std::uint64_t kHeaderSearchLimit = 0x08000000;    // StormLib searches the first 128 MiB
-constexpr std::uint32_t kMinSectorShift = 1;  // StormLib 9.22 reads no archive of 512-byte sectors
-constexpr std::uint32_t kMaxSectorShift = 15; // sectors of 512 B << 15 = 16 MiB at most
-constexpr std::uint32_t kHashTableKey = 0xC3AF3770;  // hashName("(hash table)", FileKey)
-constexpr std::uint32_t kBlockTableKey = 0xEC83B3A3; // hashName("(block table)", FileKey)
+constexpr std::uint32_t kMinSectorShift = 1;                // StormLib 9.22 reads no archive of 512-byte sectors
+constexpr std::uint32_t kMaxSectorShift = 15;               // sectors of 512 B << 15 = 16 MiB at most
+constexpr std::uint32_t kHashTableKey = 0xC3AF3770;         // hashName("(hash table)", FileKey)
+constexpr std::uint32_t kBlockTableKey = 0xEC83B3A3;        // hashName("(block table)", FileKey)
 // How much larger than its packed bytes a file may claim to be. A file in sectors cannot reach this with any
 // method, as every sector is packed on its own; a larger claim is damage, and allocating for it would be the
 // damage's gain.
@@ -124,7 +124,6 @@ std::string hex(std::uint32_t value) {
     return text;
 }
 
-
 std::string_view plainName(std::string_view name) {
     const std::size_t slash = name.find_last_of("\\/");
     return slash == std::string_view::npos ? name : name.substr(slash + 1);
@@ -132,14 +131,13 @@ std::string_view plainName(std::string_view name) {
 
 namespace {
 
-bool readTable(std::span<const std::uint8_t> file, const Layout& layout, std::uint32_t position,
-               std::uint32_t entries, std::uint32_t key, const char* what, std::vector<std::uint32_t>& words,
-               std::string& why) {
+bool readTable(std::span<const std::uint8_t> file, const Layout& layout, std::uint32_t position, std::uint32_t entries,
+               std::uint32_t key, const char* what, std::vector<std::uint32_t>& words, std::string& why) {
     const std::uint64_t start = layout.headerOffset + position;
     if (!readWords(file, start, std::size_t(entries) * 4, words)) {
-        why = std::string("damaged archive: the ") + what + " (" + std::to_string(entries) +
-              " entries at byte " + std::to_string(start) + ") runs past the end of the file, which has " +
-              std::to_string(file.size()) + " bytes (cut short?)";
+        why = std::string("damaged archive: the ") + what + " (" + std::to_string(entries) + " entries at byte " +
+              std::to_string(start) + ") runs past the end of the file, which has " + std::to_string(file.size()) +
+              " bytes (cut short?)";
         return false;
     }
     decryptWords(words, key);
@@ -304,8 +302,8 @@ bool readLayout(std::span<const std::uint8_t> file, Layout& layout, std::string&
             continue;
         const std::string entry = "hash entry " + std::to_string(i) + " points at block " + std::to_string(b);
         if (b >= blockCount) {
-            why = "damaged or protected archive: " + entry + ", but the block table has " +
-                  std::to_string(blockCount) + " entries";
+            why = "damaged or protected archive: " + entry + ", but the block table has " + std::to_string(blockCount) +
+                  " entries";
             return false;
         }
         if (used[b]) {
@@ -365,7 +363,6 @@ bool bzip2Ends(const std::vector<std::uint8_t>& packed, std::uint32_t unpacked) 
     return false;
 #endif
 }
-
 
 } // namespace
 
@@ -580,8 +577,7 @@ void readAttributes(std::span<const std::uint8_t> attributes, std::size_t blockC
 
 bool matchesAttributes(const FileChecksums& sums, std::uint32_t blockIndex, std::span<const std::uint8_t> contents,
                        std::string& why) {
-    if (blockIndex < sums.crc32.size() && sums.crc32[blockIndex] != 0 &&
-        crc32Of(contents) != sums.crc32[blockIndex]) {
+    if (blockIndex < sums.crc32.size() && sums.crc32[blockIndex] != 0 && crc32Of(contents) != sums.crc32[blockIndex]) {
         why = "its contents do not match the CRC32 checksum the archive's (attributes) holds for it";
         return false;
     }

@@ -82,8 +82,8 @@ struct Layout {
 // sector offsets, the place of the sector checksums and the compression methods the pieces name, which StormLib
 // trusts, and every sector against the checksum the archive holds for it. False with the reason, naming the
 // file and the byte offset.
-[[nodiscard]] bool checkStoredFile(std::span<const std::uint8_t> file, const Layout& layout,
-                                   std::uint32_t blockIndex, std::string_view fileName, std::string& why);
+[[nodiscard]] bool checkStoredFile(std::span<const std::uint8_t> file, const Layout& layout, std::uint32_t blockIndex,
+                                   std::string_view fileName, std::string& why);
 
 // The checksums "(attributes)" holds for the files, by block; a zero CRC32 or MD5 is one the archive does not
 // hold.

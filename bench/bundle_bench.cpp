@@ -71,10 +71,18 @@ void* alignedBlock(std::size_t size, std::align_val_t align) {
 }
 } // namespace
 
-void* operator new(std::size_t size) { return counted(std::malloc(size ? size : 1)); }
-void* operator new[](std::size_t size) { return counted(std::malloc(size ? size : 1)); }
-void* operator new(std::size_t size, std::align_val_t a) { return counted(alignedBlock(size ? size : 1, a)); }
-void* operator new[](std::size_t size, std::align_val_t a) { return counted(alignedBlock(size ? size : 1, a)); }
+void* operator new(std::size_t size) {
+    return counted(std::malloc(size ? size : 1));
+}
+void* operator new[](std::size_t size) {
+    return counted(std::malloc(size ? size : 1));
+}
+void* operator new(std::size_t size, std::align_val_t a) {
+    return counted(alignedBlock(size ? size : 1, a));
+}
+void* operator new[](std::size_t size, std::align_val_t a) {
+    return counted(alignedBlock(size ? size : 1, a));
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     void* p = std::malloc(size ? size : 1);
     return p ? counted(p) : nullptr;
@@ -83,16 +91,36 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     void* p = std::malloc(size ? size : 1);
     return p ? counted(p) : nullptr;
 }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
-void operator delete(void* p, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete(void* p) noexcept {
+    release(p);
+}
+void operator delete[](void* p) noexcept {
+    release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    release(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    release(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    release(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    release(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    release(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    release(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    release(p);
+}
 
 namespace {
 
@@ -167,12 +195,20 @@ std::size_t objectCount(const ObjectBundle& bundle) {
     return total;
 }
 
-double mb(std::size_t bytes) { return static_cast<double>(bytes) / 1e6; }
-double mbKiB(long kib) { return static_cast<double>(kib) * 1024.0 / 1e6; }
+double mb(std::size_t bytes) {
+    return static_cast<double>(bytes) / 1e6;
+}
+double mbKiB(long kib) {
+    return static_cast<double>(kib) * 1024.0 / 1e6;
+}
 
-const char* verdict(bool met) { return met ? "met" : "MISSED"; }
+const char* verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
 
-std::size_t sizeOf(const fs::path& file) { return static_cast<std::size_t>(fs::file_size(file)); }
+std::size_t sizeOf(const fs::path& file) {
+    return static_cast<std::size_t>(fs::file_size(file));
+}
 
 // What normalize makes of the generated file: the file itself, or for one in the editor's order a file beside it.
 fs::path normalForm(const fs::path& file) {
@@ -191,8 +227,8 @@ int generate(const brindlemark::bench::BundleShape& shape, const fs::path& file)
     if (!brindlemark::bench::saveGenerated(generated, shape, file, error) ||
         (shape.editorOrder && !generated.save(fs::path(file).concat(".normal"), error)))
         fail(error);
-    std::printf("  generated in %.2f s: %s, %.1f MB (%zu bytes)\n", generating, file.string().c_str(),
-                mb(sizeOf(file)), sizeOf(file));
+    std::printf("  generated in %.2f s: %s, %.1f MB (%zu bytes)\n", generating, file.string().c_str(), mb(sizeOf(file)),
+                sizeOf(file));
     return 0;
 }
 
@@ -205,8 +241,7 @@ int measureMemory(const fs::path& file) {
     const long hwmBefore = highWaterKiB();
     peakBytes.store(before);
     ObjectBundle bundle;
-    const brindlemark::LoadResult result =
-        bundle.load(file, brindlemark::MergePolicy::Glue, [](const std::string&) {});
+    const brindlemark::LoadResult result = bundle.load(file, brindlemark::MergePolicy::Glue, [](const std::string&) {});
     if (!result)
         fail(result.error);
     const auto loadPeak = static_cast<std::size_t>(peakBytes.load() - before);
@@ -229,9 +264,9 @@ int measureMemory(const fs::path& file) {
                 heapRatio, verdict(heapRatio <= 1.5));
     std::printf("  heap held by the loaded bundle  %7.1f MB = %.2fx the file\n", mb(held),
                 static_cast<double>(held) / static_cast<double>(fileSize));
-    std::printf("  ru_maxrss growth during load    %7.1f MB = %.2fx the file (%.1f MB to %.1f MB)\n",
-                mbKiB(rssGrowth), static_cast<double>(rssGrowth) * 1024.0 / static_cast<double>(fileSize),
-                mbKiB(rssBefore), mbKiB(rssAfter));
+    std::printf("  ru_maxrss growth during load    %7.1f MB = %.2fx the file (%.1f MB to %.1f MB)\n", mbKiB(rssGrowth),
+                static_cast<double>(rssGrowth) * 1024.0 / static_cast<double>(fileSize), mbKiB(rssBefore),
+                mbKiB(rssAfter));
     const double hwmRatio = static_cast<double>(hwmAfter - hwmBefore) * 1024.0 / static_cast<double>(fileSize);
     std::printf("  VmHWM growth during load        %7.1f MB = %.2fx the file (%.1f MB to %.1f MB; mapped file pages "
                 "included)   target <= 1.5x: %s\n",
@@ -367,8 +402,8 @@ int measureSpeed(const brindlemark::bench::BundleShape& shape, const fs::path& f
     const double ratioSynced = (load.best + save.best) / (read.best + writeSynced.best);
     const double ratioUnsynced = (load.best + save.best) / (read.best + writeUnsynced.best);
     const double ratioMedian = (load.median + save.median) / (read.median + writeSynced.median);
-    std::printf("  (load + save) / (read + write + fsync)  %.2fx best, %.2fx median   target <= 4x: %s\n",
-                ratioSynced, ratioMedian, verdict(ratioSynced <= 4.0));
+    std::printf("  (load + save) / (read + write + fsync)  %.2fx best, %.2fx median   target <= 4x: %s\n", ratioSynced,
+                ratioMedian, verdict(ratioSynced <= 4.0));
     std::printf("  (load + save) / (read + write, no fsync) %.2fx best                 target <= 4x: %s\n",
                 ratioUnsynced, verdict(ratioUnsynced <= 4.0));
     return 0;
@@ -464,10 +499,10 @@ int main(int argc, char** argv) {
         if (shapes.size() > 1)
             makeShape(shapeName, thisShape, false, false);
         const fs::path file = dir / ("bench-" + shapeName + ".w3o");
-        const std::vector<std::string> shapeArgs = {"--shape", shapeName, "--objects",
-                                                    std::to_string(thisShape.objectCount), "--modifications",
-                                                    std::to_string(thisShape.modificationCount), "--runs",
-                                                    std::to_string(runs)};
+        const std::vector<std::string> shapeArgs = {"--shape",         shapeName,
+                                                    "--objects",       std::to_string(thisShape.objectCount),
+                                                    "--modifications", std::to_string(thisShape.modificationCount),
+                                                    "--runs",          std::to_string(runs)};
         auto runSelf = [&](const std::string& what) {
             std::vector<std::string> args = {self, what, file.string()};
             args.insert(args.end(), shapeArgs.begin(), shapeArgs.end());
@@ -503,9 +538,9 @@ int main(int argc, char** argv) {
             seconds.push_back(r.seconds);
             rss = std::max(rss, r.maxRssKiB);
             sync();
-            const ChildResult d = runChild({"/bin/dd", "if=" + file.string(), "of=" + synced.string(), "bs=4M",
-                                            "conv=fsync", "status=none"},
-                                           "/dev/null");
+            const ChildResult d = runChild(
+                {"/bin/dd", "if=" + file.string(), "of=" + synced.string(), "bs=4M", "conv=fsync", "status=none"},
+                "/dev/null");
             if (d.status != 0)
                 fail("dd failed");
             syncing.push_back(d.seconds);

@@ -35,12 +35,12 @@ private:
 
 struct KindPlan {
     ObjectKind kind;
-    unsigned share;          // percent of the objects
-    std::int32_t version;    // object file version
-    char standardPrefix;     // first character of the standard ids
-    char customPrefix;       // first character of the custom ids
-    char fieldPrefix;        // first character of the field ids
-    unsigned weight;         // relative number of modifications per object
+    unsigned share;       // percent of the objects
+    std::int32_t version; // object file version
+    char standardPrefix;  // first character of the standard ids
+    char customPrefix;    // first character of the custom ids
+    char fieldPrefix;     // first character of the field ids
+    unsigned weight;      // relative number of modifications per object
 };
 
 constexpr std::array<KindPlan, kObjectKindCount> kPlans = {{
@@ -74,12 +74,13 @@ ObjectId fieldId(char prefix, std::size_t index) {
 }
 
 constexpr std::string_view kWords[] = {
-    "Footman", "of", "the", "Storm", "Guard", "Fire", "frost", "damage", "Deals", "to", "nearby", "enemy", "units",
-    "Level", "Arcane", "Shield", "increases", "armor", "by", "seconds", "Summons", "a", "Spirit", "Wolf", "Heals",
-    "allied", "Hero", "mana", "cooldown", "attack", "speed", "Ancient", "Tower", "Orb", "Blade", "Ranger"};
-constexpr std::string_view kFolders[] = {"Units\\Human\\", "Units\\Orc\\", "Abilities\\Spells\\Human\\",
-                                         "ReplaceableTextures\\CommandButtons\\", "Doodads\\Terrain\\",
-                                         "war3mapImported\\"};
+    "Footman", "of",       "the",     "Storm", "Guard",   "Fire",   "frost",  "damage",    "Deals",
+    "to",      "nearby",   "enemy",   "units", "Level",   "Arcane", "Shield", "increases", "armor",
+    "by",      "seconds",  "Summons", "a",     "Spirit",  "Wolf",   "Heals",  "allied",    "Hero",
+    "mana",    "cooldown", "attack",  "speed", "Ancient", "Tower",  "Orb",    "Blade",     "Ranger"};
+constexpr std::string_view kFolders[] = {
+    "Units\\Human\\",     "Units\\Orc\\",     "Abilities\\Spells\\Human\\", "ReplaceableTextures\\CommandButtons\\",
+    "Doodads\\Terrain\\", "war3mapImported\\"};
 constexpr std::string_view kCyrillic = "\xd0\x9c\xd0\xb5\xd1\x87\xd0\xbd\xd0\xb8\xd0\xba "; // "Мечник "
 
 void appendWords(std::string& text, Random& random, std::size_t length) {
@@ -145,8 +146,8 @@ Modification makeModification(const BundleShape& shape, Random& random, ObjectId
         m.valueType = ModValueType::Integer;
         m.intValue = static_cast<std::int32_t>(random.below(2000)) - 100;
     } else if (roll < shape.integerPercent + shape.realPercent) {
-        m.valueType = roll < shape.integerPercent + (shape.realPercent + 1) / 2 ? ModValueType::Real
-                                                                               : ModValueType::Unreal;
+        m.valueType =
+            roll < shape.integerPercent + (shape.realPercent + 1) / 2 ? ModValueType::Real : ModValueType::Unreal;
         m.realValue = static_cast<float>(random.below(100000)) / 64.0f;
     } else {
         m.valueType = ModValueType::String;

@@ -90,8 +90,8 @@ int run(const fs::path& dir, bool realMap) {
     std::printf("import of a 2,000-object bundle (%zu custom objects) into a 20,000-object one (%zu bytes%s), 3 x 16 "
                 "MB side files, whole process: best %.3f s, median %.3f s  target < 0.5 s (median): %s\n%.*s",
                 ids.size(), mainBytes.size(), realMap ? ", shape of real maps" : "", best, runs[runs.size() / 2],
-                runs[runs.size() / 2] < 0.5 ? "met" : "MISSED",
-                static_cast<int>(summary.size()), reinterpret_cast<const char*>(summary.data()));
+                runs[runs.size() / 2] < 0.5 ? "met" : "MISSED", static_cast<int>(summary.size()),
+                reinterpret_cast<const char*>(summary.data()));
     return 0;
 }
 

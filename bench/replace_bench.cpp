@@ -235,9 +235,9 @@ void timeLargeMap(const Map& map, const char* title, const std::string& cli, int
     std::vector<double> copying;
     for (int i = 0; i < runs; ++i) {
         restore(map, originals);
-        whole.push_back(runProcess({cli, "replace", map.bundle.string(), "--list", map.list.string(), "--side",
-                                    map.sides[0].string(), "--side", map.sides[1].string(), "--side",
-                                    map.sides[2].string()}));
+        whole.push_back(
+            runProcess({cli, "replace", map.bundle.string(), "--list", map.list.string(), "--side",
+                        map.sides[0].string(), "--side", map.sides[1].string(), "--side", map.sides[2].string()}));
         copying.push_back(runProcess({"cp", map.bundle.string(), map.sides[0].string(), map.sides[1].string(),
                                       map.sides[2].string(), copies.string()}));
         if (whole.back() < 0 || copying.back() < 0)
@@ -264,10 +264,10 @@ int run(const fs::path& dir, const std::string& cli, int runs) {
     const Map dense = writeMap(dir / "dense", "dense", 20000, 500000, 16u << 20, 50000, 40);
     timeLargeMap(dense, "20,000 objects, about 40 references in the strings of each", cli, runs);
     const BundleShape real = realMapShape();
-    const Map realMap = writeMap(dir / "real", "real", real.objectCount, real.modificationCount, 16u << 20, 50000, 0,
-                                 true);
-    timeLargeMap(realMap, "50,000 objects in the shape of real maps (many small modifications, editor's order)",
-                 cli, runs);
+    const Map realMap =
+        writeMap(dir / "real", "real", real.objectCount, real.modificationCount, 16u << 20, 50000, 0, true);
+    timeLargeMap(realMap, "50,000 objects in the shape of real maps (many small modifications, editor's order)", cli,
+                 runs);
 
     const Map small = writeMap(dir / "small", "small", 2000, 50000, 256u << 10, 800);
     const auto smallOriginals = snapshot(small);

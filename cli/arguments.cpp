@@ -31,7 +31,9 @@ std::filesystem::path pathFromText(std::string_view text) {
 #endif
 }
 
-bool ParsedArguments::has(std::string_view longName) const { return value(longName) != nullptr; }
+bool ParsedArguments::has(std::string_view longName) const {
+    return value(longName) != nullptr;
+}
 
 const Argument* ParsedArguments::value(std::string_view longName) const {
     for (auto it = options.rbegin(); it != options.rend(); ++it)

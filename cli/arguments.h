@@ -44,7 +44,7 @@ struct OptionSpec {
     bool takesValue = false;
     std::string_view valueName{}; // shown in messages: "missing -o OUT"
     bool required = false;
-    std::string_view help{};      // one paragraph; the help text wraps it
+    std::string_view help{}; // one paragraph; the help text wraps it
     ValueKind value = ValueKind::AnyFile;
 };
 

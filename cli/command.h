@@ -15,7 +15,7 @@
 namespace brindlemark {
 class MessageSink;
 struct MainView;
-}
+} // namespace brindlemark
 
 namespace brindlemark::cli {
 
@@ -37,7 +37,7 @@ struct Command {
     std::size_t minPositional = 0;
     std::size_t maxPositional = 0;
     int (*run)(const ParsedArguments& args) = nullptr;
-    std::string_view examples{};             // command lines, one a line, shown after the options
+    std::string_view examples{};              // command lines, one a line, shown after the options
     std::span<const ValueKind> positionals{}; // what each positional names; files of any kind past the end
 };
 

@@ -76,9 +76,9 @@ std::size_t printBuildReport(const ObjectBundle& before, const ObjectBundle& aft
             if (c.kind == k)
                 ++(!c.before ? added : !c.after ? removed : changed);
         const std::string kind = label + std::string(kindName(k));
-        text += kind + ": " + std::to_string(objectCount(before, k)) + " -> " +
-                std::to_string(objectCount(after, k)) + " objects (" + std::to_string(added) + " added, " +
-                std::to_string(removed) + " removed, " + std::to_string(changed) + " changed)\n";
+        text += kind + ": " + std::to_string(objectCount(before, k)) + " -> " + std::to_string(objectCount(after, k)) +
+                " objects (" + std::to_string(added) + " added, " + std::to_string(removed) + " removed, " +
+                std::to_string(changed) + " changed)\n";
         if (removed != 0)
             removedText += (removedText.empty() ? "" : ", ") + std::to_string(removed) + " " + kind;
         removedAll += removed;
@@ -126,8 +126,9 @@ int buildIntoMap(const ParsedArguments& args, const std::string& name, const Obj
         const std::size_t removed = printBuildReport(build.before.main, build.main, main, "", where) +
                                     printBuildReport(build.before.skin, build.skin, skin, "skin ", where);
         if (removed != 0 && !args.has("--replace")) {
-            printError("build: " + name + " would remove " + std::to_string(removed) + " objects from " +
-                       into.text + " (" + where + "): a kind in the JSON replaces the map's kind; add --replace "
+            printError("build: " + name + " would remove " + std::to_string(removed) + " objects from " + into.text +
+                       " (" + where +
+                       "): a kind in the JSON replaces the map's kind; add --replace "
                        "to replace them, or --policy overwrite|glue|keep to merge into them; nothing was "
                        "written");
             refused = true;
@@ -137,8 +138,7 @@ int buildIntoMap(const ParsedArguments& args, const std::string& name, const Obj
     };
     ConsoleSink sink;
     std::size_t written = 0;
-    if (!putObjectFilesIntoMap(into.path, main, skin, policy, !args.has("--no-backup"), approve, written, sink,
-                               &texts))
+    if (!putObjectFilesIntoMap(into.path, main, skin, policy, !args.has("--no-backup"), approve, written, sink, &texts))
         return kExitFailure;
     if (refused)
         return kExitFailure;
@@ -216,29 +216,43 @@ int runBuild(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kBuildOptions[] = {
-    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = false,
+    {.longName = "--output",
+     .shortName = "-o",
+     .takesValue = true,
+     .valueName = "OUT",
+     .required = false,
      .help = "the bundle or object file to write (- for standard output); replaced only once it is written whole; "
              "it may not be JSON itself",
      .value = ValueKind::ObjectFile},
-    {.longName = "--into", .shortName = "", .takesValue = true, .valueName = "MAP", .required = false,
+    {.longName = "--into",
+     .shortName = "",
+     .takesValue = true,
+     .valueName = "MAP",
+     .required = false,
      .help = "write the kinds the JSON holds into the map (.w3x, .w3m, or a map folder): each kind in \"kinds\" "
              "replaces the map's war3map.<ext>, each kind in \"skin\" its war3mapSkin.<ext>, after copying the map "
              "to BACKUP_<name>; the map's other files and the kinds the JSON lacks stay as they are. Prints, per "
              "kind, the objects before and after with those added, removed and changed. A build that would remove "
              "objects is refused unless --replace or --policy is given",
      .value = ValueKind::ObjectFileOrMap},
-    {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep",
+    {.longName = "--policy",
+     .shortName = "",
+     .takesValue = true,
+     .valueName = "overwrite|glue|keep",
      .required = false,
      .help = "with --into, merge the JSON's objects into the map's kinds instead of replacing them: where an "
              "identifier stands in both, overwrite takes the JSON's object, glue merges its field changes into "
              "the map's object, keep leaves the map's object as it is",
      .value = ValueKind::Words},
-    {.longName = "--replace", .shortName = "",
+    {.longName = "--replace",
+     .shortName = "",
      .help = "with --into, let the JSON's kinds replace the map's even where that removes objects"},
-    {.longName = "--dry-run", .shortName = "",
+    {.longName = "--dry-run",
+     .shortName = "",
      .help = "with --into, print what the build would change and write nothing"},
     {.longName = "--no-backup", .shortName = "", .help = "with --into, write the map without the backup copy"},
-    {.longName = "--keep-string-refs", .shortName = "",
+    {.longName = "--keep-string-refs",
+     .shortName = "",
      .help = "with -o, keep the TRIGSTR_ references of a map's dump instead of the texts the dump gives for them"},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::JsonFile};
@@ -251,35 +265,34 @@ const Command& buildCommand() {
         .synopsis = "build JSON (-o OUT | --into MAP [--policy overwrite|glue|keep | --replace] [--dry-run] "
                     "[--no-backup])",
         .summary = "Writes a bundle, object file or map's object files from JSON.",
-        .details =
-            "Reads the JSON that dump --json writes (JSON may be - for standard input) and writes OUT: an\n"
-            "object file of one kind when its extension names one (.w3u .w3t .w3b .w3d .w3a .w3h .w3q; the\n"
-            "JSON must then hold that kind alone), else a .w3o bundle. What dump --json writes builds back\n"
-            "byte for byte into what normalize writes: real values keep their bits, strings their bytes,\n"
-            "unknown value types their codes and stray values their place, set flags their values.\n"
-            "\n"
-            "The JSON may be edited by hand: modifications in any order (they are filed as loading files\n"
-            "them), strings as plain UTF-8, and what can be derived left out: typeCode when type is given,\n"
-            "effectiveId, bits when value is given, level and column (0), setFlag (0). The input is checked\n"
-            "against the layout that docs/objectdata.schema.json describes; every value that breaks a rule\n"
-            "is reported with its place, as in $.kinds.abilities.custom[12].modifications[3].level, and\n"
-            "nothing is written. A document may also leave out its version (1), a kind's present (1) and\n"
-            "version (3), and empty standard and custom tables. A name given twice in one object is refused\n"
-            "with its place, since one of the two would be lost.\n"
-            "\n"
-            "With --into MAP, a kind in the JSON replaces the map's kind: objects of the map that the JSON\n"
-            "lacks are removed. The dump of a map keeps its skin files (war3mapSkin.<ext>) apart under\n"
-            "\"skin\", and they go back to those files, so dump --json MAP and build --into MAP without edits\n"
-            "change nothing. The build prints, per kind, the map's objects before -> after (added, removed,\n"
-            "changed). A build that would remove objects is refused, naming how many, unless --replace is\n"
-            "given; --policy merges the JSON's objects into the map's kinds instead, so a JSON with one new\n"
-            "unit adds that unit. --dry-run prints the same and writes nothing.\n"
-            "\n"
-            "A dump of a map gives each string value that refers to its string table (\"TRIGSTR_012\") the\n"
-            "text it stands for (\"text\"). Built --into a map whose war3map.wts holds that text under that\n"
-            "number, the reference stays; otherwise the text is added to the map's war3map.wts under a new\n"
-            "number and the value refers to it. The map's own texts keep their bytes. Built -o into a bundle\n"
-            "or object file, which has no string table, such a value is written as its text.\n",
+        .details = "Reads the JSON that dump --json writes (JSON may be - for standard input) and writes OUT: an\n"
+                   "object file of one kind when its extension names one (.w3u .w3t .w3b .w3d .w3a .w3h .w3q; the\n"
+                   "JSON must then hold that kind alone), else a .w3o bundle. What dump --json writes builds back\n"
+                   "byte for byte into what normalize writes: real values keep their bits, strings their bytes,\n"
+                   "unknown value types their codes and stray values their place, set flags their values.\n"
+                   "\n"
+                   "The JSON may be edited by hand: modifications in any order (they are filed as loading files\n"
+                   "them), strings as plain UTF-8, and what can be derived left out: typeCode when type is given,\n"
+                   "effectiveId, bits when value is given, level and column (0), setFlag (0). The input is checked\n"
+                   "against the layout that docs/objectdata.schema.json describes; every value that breaks a rule\n"
+                   "is reported with its place, as in $.kinds.abilities.custom[12].modifications[3].level, and\n"
+                   "nothing is written. A document may also leave out its version (1), a kind's present (1) and\n"
+                   "version (3), and empty standard and custom tables. A name given twice in one object is refused\n"
+                   "with its place, since one of the two would be lost.\n"
+                   "\n"
+                   "With --into MAP, a kind in the JSON replaces the map's kind: objects of the map that the JSON\n"
+                   "lacks are removed. The dump of a map keeps its skin files (war3mapSkin.<ext>) apart under\n"
+                   "\"skin\", and they go back to those files, so dump --json MAP and build --into MAP without edits\n"
+                   "change nothing. The build prints, per kind, the map's objects before -> after (added, removed,\n"
+                   "changed). A build that would remove objects is refused, naming how many, unless --replace is\n"
+                   "given; --policy merges the JSON's objects into the map's kinds instead, so a JSON with one new\n"
+                   "unit adds that unit. --dry-run prints the same and writes nothing.\n"
+                   "\n"
+                   "A dump of a map gives each string value that refers to its string table (\"TRIGSTR_012\") the\n"
+                   "text it stands for (\"text\"). Built --into a map whose war3map.wts holds that text under that\n"
+                   "number, the reference stays; otherwise the text is added to the map's war3map.wts under a new\n"
+                   "number and the value refers to it. The map's own texts keep their bytes. Built -o into a bundle\n"
+                   "or object file, which has no string table, such a value is written as its text.\n",
         .options = kBuildOptions,
         .minPositional = 1,
         .maxPositional = 1,

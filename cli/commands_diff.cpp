@@ -99,13 +99,20 @@ int runDiff(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kDiffOptions[] = {
-    {.longName = "--json", .shortName = "", .takesValue = false, .valueName = "", .required = false,
+    {.longName = "--json",
+     .shortName = "",
+     .takesValue = false,
+     .valueName = "",
+     .required = false,
      .help = "write JSON: {equal, versions: [{kind, old, new}], onlyInA: [objects], onlyInB: [objects], changed: "
              "[{kind, table, id, name, baseId, newId, setFlag, fields: [{field, level, column, old, new}]}]}; an "
              "object is {kind, table, id, name}, baseId, newId and setFlag appear as {old, new} when they changed, "
              "and old and new of a field are its value as dump --json writes it ({type, value, ...}) or null. "
              "Entries of two maps' skin files carry \"skin\": true."},
-    {.longName = "--strings", .shortName = "", .takesValue = true, .valueName = "FILE",
+    {.longName = "--strings",
+     .shortName = "",
+     .takesValue = true,
+     .valueName = "FILE",
      .help = "the map's string table (war3map.wts) for files outside the map: names such as TRIGSTR_012 are shown "
              "as the table's text. A map's own table is used by itself.",
      .value = ValueKind::StringTable},
@@ -119,20 +126,19 @@ const Command& diffCommand() {
         .name = "diff",
         .synopsis = "diff A B [--json] [--strings FILE]",
         .summary = "Compares the object data of two files: objects only in one, and changed fields.",
-        .details =
-            "A and B may each be a .w3o bundle, an object file of one kind or a map (.w3x .w3m). They are\n"
-            "compared as object data, not as bytes: files that differ only in the order of objects or\n"
-            "modifications, or in end markers, are equal. Listed are the objects only in A, those only in B,\n"
-            "and the changed objects with each changed field: its id, level and column (for kinds with\n"
-            "levels), the value in A and the value in B (\"none\" where a side lacks the field). An object is\n"
-            "named by kind, table (standard or custom), identifier and name. Object file versions that\n"
-            "differ are listed too; bundle versions and presence flags are not compared.\n"
-            "Two maps' skin files (war3mapSkin.<ext>) are compared apart from their object files, and their\n"
-            "entries are labelled \"skin\"; a map compared with a bundle or object file is taken with its\n"
-            "skin files glued in, as normalize writes it. The string values of a map that refer to its string\n"
-            "table (\"TRIGSTR_012\") are compared as the texts they stand for.\n"
-            "\n"
-            "Exit status: 0 equal, 1 different, 2 trouble (a file that cannot be read; a wrong command line).\n",
+        .details = "A and B may each be a .w3o bundle, an object file of one kind or a map (.w3x .w3m). They are\n"
+                   "compared as object data, not as bytes: files that differ only in the order of objects or\n"
+                   "modifications, or in end markers, are equal. Listed are the objects only in A, those only in B,\n"
+                   "and the changed objects with each changed field: its id, level and column (for kinds with\n"
+                   "levels), the value in A and the value in B (\"none\" where a side lacks the field). An object is\n"
+                   "named by kind, table (standard or custom), identifier and name. Object file versions that\n"
+                   "differ are listed too; bundle versions and presence flags are not compared.\n"
+                   "Two maps' skin files (war3mapSkin.<ext>) are compared apart from their object files, and their\n"
+                   "entries are labelled \"skin\"; a map compared with a bundle or object file is taken with its\n"
+                   "skin files glued in, as normalize writes it. The string values of a map that refer to its string\n"
+                   "table (\"TRIGSTR_012\") are compared as the texts they stand for.\n"
+                   "\n"
+                   "Exit status: 0 equal, 1 different, 2 trouble (a file that cannot be read; a wrong command line).\n",
         .options = kDiffOptions,
         .minPositional = 2,
         .maxPositional = 2,

@@ -15,14 +15,16 @@ namespace {
 
 // ---- Text listing
 
-std::string modificationLine(const Modification& m) { return "    " + fieldSlotText(m) + " " + valueText(&m) + "\n"; }
+std::string modificationLine(const Modification& m) {
+    return "    " + fieldSlotText(m) + " " + valueText(&m) + "\n";
+}
 
 void printTableText(const ObjectTable& table, const char* which) {
     for (std::size_t i = 0; i < table.count(); ++i) {
         const ObjectRecord& record = table.at(i);
-        std::string text = std::string("  ") + which + " object " + escapedBytes(record.effectiveId()) +
-                           ": base " + escapedBytes(record.baseId) + ", new " + escapedBytes(record.newId) +
-                           ", set flag " + std::to_string(record.setFlag) + ", modifications " +
+        std::string text = std::string("  ") + which + " object " + escapedBytes(record.effectiveId()) + ": base " +
+                           escapedBytes(record.baseId) + ", new " + escapedBytes(record.newId) + ", set flag " +
+                           std::to_string(record.setFlag) + ", modifications " +
                            std::to_string(record.modificationCount()) + "\n";
         for (const Modification& m : record.modifications())
             text += modificationLine(m);
@@ -71,18 +73,23 @@ int runDump(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kDumpOptions[] = {
-    {.longName = "--json", .shortName = "", .takesValue = false, .valueName = "", .required = false,
-     .help = "write JSON: {version, kinds: {units: {present, version, hasLevels, standard: [objects], custom: "
-             "[objects]}, ...}}; an object is {effectiveId, baseId, newId, setFlag, modifications: [{field, level, "
-             "column, type, typeCode, value, bits, escaped, text, strayBefore}]}, where level and column appear for kinds "
-             "with levels, bits for reals (value is then the shortest decimal of the single-precision number, or "
-             "null when it is not finite), typeCode for a type the program does not know, escaped and strayBefore "
-             "only when they apply (strayBefore: four bytes found before a modification of an unknown value "
-             "type), text for a value of a map that refers to its string table (TRIGSTR_012): the text it stands for. "
-             "Each modification stands on a line of its own, so that line-wise diffs of two dumps show the "
-             "changed fields. The dump of a map keeps its skin files (war3mapSkin.<ext>) apart: their kinds follow "
-             "as \"skin\", in the layout of \"kinds\". build reads this JSON back; docs/objectdata.schema.json "
-             "describes it."},
+    {.longName = "--json",
+     .shortName = "",
+     .takesValue = false,
+     .valueName = "",
+     .required = false,
+     .help =
+         "write JSON: {version, kinds: {units: {present, version, hasLevels, standard: [objects], custom: "
+         "[objects]}, ...}}; an object is {effectiveId, baseId, newId, setFlag, modifications: [{field, level, "
+         "column, type, typeCode, value, bits, escaped, text, strayBefore}]}, where level and column appear for kinds "
+         "with levels, bits for reals (value is then the shortest decimal of the single-precision number, or "
+         "null when it is not finite), typeCode for a type the program does not know, escaped and strayBefore "
+         "only when they apply (strayBefore: four bytes found before a modification of an unknown value "
+         "type), text for a value of a map that refers to its string table (TRIGSTR_012): the text it stands for. "
+         "Each modification stands on a line of its own, so that line-wise diffs of two dumps show the "
+         "changed fields. The dump of a map keeps its skin files (war3mapSkin.<ext>) apart: their kinds follow "
+         "as \"skin\", in the layout of \"kinds\". build reads this JSON back; docs/objectdata.schema.json "
+         "describes it."},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap};
 

@@ -33,7 +33,7 @@ int runIdList(const ParsedArguments& args) {
     const std::string text = idListText(bundle, &strings);
     if (out->text == "-")
         return writeOutput(*out, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) ? kExitSuccess
-                                                                                                   : kExitFailure;
+                                                                                                    : kExitFailure;
     std::string why;
     if (!writeIdList(bundle, out->path, why, &strings)) {
         printError("Failed to write identifier list " + pathText(out->path) + " (" + why + ")");
@@ -43,9 +43,16 @@ int runIdList(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kIdListOptions[] = {
-    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true,
+    {.longName = "--output",
+     .shortName = "-o",
+     .takesValue = true,
+     .valueName = "OUT",
+     .required = true,
      .help = "where to write the list; - for standard output"},
-    {.longName = "--strings", .shortName = "", .takesValue = true, .valueName = "FILE",
+    {.longName = "--strings",
+     .shortName = "",
+     .takesValue = true,
+     .valueName = "FILE",
      .help = "the map's string table (war3map.wts): names such as TRIGSTR_012 are shown as the table's text. A "
              "map's own table is used by itself.",
      .value = ValueKind::StringTable},

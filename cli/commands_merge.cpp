@@ -17,9 +17,9 @@ std::string mergeSummary(const MergeReport& report) {
         const FilingCounts& c = report.merged[static_cast<std::size_t>(k)];
         if (c.total() == 0)
             continue;
-        kinds += (kinds.empty() ? "" : "; ") + std::string(kindName(k)) + " " + std::to_string(c.added) +
-                 " added, " + std::to_string(c.overwritten) + " overwritten, " + std::to_string(c.glued) +
-                 " glued, " + std::to_string(c.kept) + " kept";
+        kinds += (kinds.empty() ? "" : "; ") + std::string(kindName(k)) + " " + std::to_string(c.added) + " added, " +
+                 std::to_string(c.overwritten) + " overwritten, " + std::to_string(c.glued) + " glued, " +
+                 std::to_string(c.kept) + " kept";
     }
     return "merged: " + (kinds.empty() ? std::string("no objects") : kinds);
 }
@@ -52,11 +52,16 @@ int runMerge(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kMergeOptions[] = {
-    {.longName = "--policy", .shortName = "", .takesValue = true, .valueName = "overwrite|glue|keep",
-     .required = true, .help = "what happens to an identifier in both: overwrite, glue or keep",
+    {.longName = "--policy",
+     .shortName = "",
+     .takesValue = true,
+     .valueName = "overwrite|glue|keep",
+     .required = true,
+     .help = "what happens to an identifier in both: overwrite, glue or keep",
      .value = ValueKind::Words},
     {.longName = "--no-backup", .shortName = "", .help = "merge without the backup copy"},
-    {.longName = "--keep-string-refs", .shortName = "",
+    {.longName = "--keep-string-refs",
+     .shortName = "",
      .help = "when ADDED is a map and MAIN is not, keep its TRIGSTR_ references instead of their texts"},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap, ValueKind::ObjectFileOrMap};

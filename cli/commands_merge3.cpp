@@ -114,8 +114,8 @@ bool decideForm(const ParsedArguments& args, Form& form) {
         }
         if (*decided == f)
             return true;
-        printError("merge3: " + decidedBy + " names " + formText(*decided) + ", but " + by + " names " +
-                   formText(f) + "; merge3 merges files of one form, so nothing was written");
+        printError("merge3: " + decidedBy + " names " + formText(*decided) + ", but " + by + " names " + formText(f) +
+                   "; merge3 merges files of one form, so nothing was written");
         return false;
     };
     if (const Argument* kind = args.value("--kind")) {
@@ -140,7 +140,8 @@ bool decideForm(const ParsedArguments& args, Form& form) {
         }
         const std::optional<Form> f = formOfName(path->path);
         if (!f) {
-            printError("merge3: " + path->text + " names neither a bundle (.w3o) nor an object file (.w3u, .w3a ...); "
+            printError("merge3: " + path->text +
+                       " names neither a bundle (.w3o) nor an object file (.w3u, .w3a ...); "
                        "give --kind");
             return false;
         }
@@ -237,16 +238,26 @@ int runMerge3(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kMerge3Options[] = {
-    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true,
+    {.longName = "--output",
+     .shortName = "-o",
+     .takesValue = true,
+     .valueName = "OUT",
+     .required = true,
      .help = "where to write the merged data (- for standard output); may be OURS, not BASE or THEIRS",
      .value = ValueKind::ObjectFile},
-    {.longName = "--path", .shortName = "", .takesValue = true, .valueName = "PATH",
+    {.longName = "--path",
+     .shortName = "",
+     .takesValue = true,
+     .valueName = "PATH",
      .help = "the file the three stand for, as git's %P gives it: its extension names the bundle or the kind, and "
              "messages name it instead of git's temporary files",
      .value = ValueKind::ObjectFile},
-    {.longName = "--kind", .shortName = "", .takesValue = true,
+    {.longName = "--kind",
+     .shortName = "",
+     .takesValue = true,
      .valueName = "units|items|destructables|doodads|abilities|buffs|upgrades|bundle",
-     .help = "what the three files hold, where no name says it", .value = ValueKind::Words},
+     .help = "what the three files hold, where no name says it",
+     .value = ValueKind::Words},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::ObjectFile, ValueKind::ObjectFile, ValueKind::ObjectFile};
 
@@ -257,25 +268,24 @@ const Command& merge3Command() {
         .name = "merge3",
         .synopsis = "merge3 BASE OURS THEIRS -o OUT [--path PATH | --kind KIND]",
         .summary = "Three-way merge of object data, for use as a git merge driver.",
-        .details =
-            "OURS and THEIRS are two versions of one bundle or object file that grew from BASE. A field\n"
-            "changed on one side only takes that side's value; changed on both sides to the same value takes\n"
-            "it; changed on both sides to different values is a conflict. Objects added or removed on one\n"
-            "side follow that side; an object removed on one side and changed on the other is a conflict.\n"
-            "At a conflict OUT gets OURS's value, and the conflict is listed on standard error with the\n"
-            "object, the field and the base, ours and theirs values.\n"
-            "\n"
-            "The files are bundles or object files of one kind. What they hold is named, never guessed: by\n"
-            "--kind, by the extension of --path (git's %P: the temporary files git hands to a merge driver\n"
-            "have none) or by the files' own extensions; names that disagree, and bytes that read better\n"
-            "in another layout than the one named, are refused. With --path, messages name that file\n"
-            "rather than git's temporary copies. OUT is written in the form its extension names, else in\n"
-            "that of the files, and replaced only once it is written whole; an OUT of one kind is refused\n"
-            "when the merged files hold others.\n"
-            "\n"
-            "Exit status: 0 merged, 1 merged with conflicts (git then marks the file as conflicted),\n"
-            "2 trouble (a file that cannot be read or written; files whose form nothing names, or that\n"
-            "disagree with it; a wrong command line).\n",
+        .details = "OURS and THEIRS are two versions of one bundle or object file that grew from BASE. A field\n"
+                   "changed on one side only takes that side's value; changed on both sides to the same value takes\n"
+                   "it; changed on both sides to different values is a conflict. Objects added or removed on one\n"
+                   "side follow that side; an object removed on one side and changed on the other is a conflict.\n"
+                   "At a conflict OUT gets OURS's value, and the conflict is listed on standard error with the\n"
+                   "object, the field and the base, ours and theirs values.\n"
+                   "\n"
+                   "The files are bundles or object files of one kind. What they hold is named, never guessed: by\n"
+                   "--kind, by the extension of --path (git's %P: the temporary files git hands to a merge driver\n"
+                   "have none) or by the files' own extensions; names that disagree, and bytes that read better\n"
+                   "in another layout than the one named, are refused. With --path, messages name that file\n"
+                   "rather than git's temporary copies. OUT is written in the form its extension names, else in\n"
+                   "that of the files, and replaced only once it is written whole; an OUT of one kind is refused\n"
+                   "when the merged files hold others.\n"
+                   "\n"
+                   "Exit status: 0 merged, 1 merged with conflicts (git then marks the file as conflicted),\n"
+                   "2 trouble (a file that cannot be read or written; files whose form nothing names, or that\n"
+                   "disagree with it; a wrong command line).\n",
         .options = kMerge3Options,
         .minPositional = 3,
         .maxPositional = 3,

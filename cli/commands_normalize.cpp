@@ -33,8 +33,8 @@ int runNormalize(const ParsedArguments& args) {
     if (view.ownStrings) {
         if (args.has("--keep-string-refs")) {
             if (const std::size_t kept = missingStrings(bundle, StringTable()).size(); kept != 0)
-                printError(std::to_string(kept) + " string values stay references into the string table of " +
-                           in.text + " (--keep-string-refs)");
+                printError(std::to_string(kept) + " string values stay references into the string table of " + in.text +
+                           " (--keep-string-refs)");
         } else if (const std::vector<MissingString> missing = missingStrings(bundle, strings); !missing.empty()) {
             printError(missingStringsMessage(in.path, strings.size() != 0, missing) +
                        "; nothing was written (--keep-string-refs keeps every reference as it is)");
@@ -63,9 +63,14 @@ int runNormalize(const ParsedArguments& args) {
 }
 
 constexpr OptionSpec kNormalizeOptions[] = {
-    {.longName = "--output", .shortName = "-o", .takesValue = true, .valueName = "OUT", .required = true,
+    {.longName = "--output",
+     .shortName = "-o",
+     .takesValue = true,
+     .valueName = "OUT",
+     .required = true,
      .help = "where to write the bundle"},
-    {.longName = "--keep-string-refs", .shortName = "",
+    {.longName = "--keep-string-refs",
+     .shortName = "",
      .help = "for a map, keep its TRIGSTR_ references instead of their texts"},
 };
 constexpr ValueKind kPositionals[] = {ValueKind::ObjectFileOrMap};

@@ -37,7 +37,9 @@ bool lockRunFiles(FileLocks& locks, const std::vector<std::filesystem::path>& pa
     return true;
 }
 
-void printOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void printOut(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
 
 bool loadView(const Argument& file, MainView& view, bool skinApart) {
     const std::string name = pathText(file.path);
@@ -72,7 +74,8 @@ bool checkOutputForm(std::string_view command, const Argument& out, const Object
                      std::string_view dataName) {
     if (out.text == "-")
         return true;
-    if (const std::string refused = mapRefusal(out.path, out.text, "; " + std::string(command) +
+    if (const std::string refused = mapRefusal(out.path, out.text,
+                                               "; " + std::string(command) +
                                                    " writes a bundle (.w3o) or an object file, so nothing was written");
         !refused.empty()) {
         printError(std::string(command) + ": " + refused);

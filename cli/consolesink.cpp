@@ -17,7 +17,9 @@ namespace brindlemark::cli {
 
 ConsoleSink::ConsoleSink() : terminal_(isatty(fileno(stderr)) != 0), start_(std::chrono::steady_clock::now()) {}
 
-ConsoleSink::~ConsoleSink() { clearBar(); }
+ConsoleSink::~ConsoleSink() {
+    clearBar();
+}
 
 void ConsoleSink::message(const std::string& text) {
     clearBar();

@@ -22,17 +22,8 @@ namespace {
 using CommandDescription = const Command& (*)();
 
 constexpr CommandDescription kCommands[] = {
-    &checkCommand,
-    &dumpCommand,
-    &normalizeCommand,
-    &idListCommand,
-    &replaceCommand,
-    &mergeCommand,
-    &importCommand,
-    &buildCommand,
-    &diffCommand,
-    &merge3Command,
-    &recoverCommand,
+    &checkCommand,  &dumpCommand,  &normalizeCommand, &idListCommand, &replaceCommand, &mergeCommand,
+    &importCommand, &buildCommand, &diffCommand,      &merge3Command, &recoverCommand,
 };
 
 const Command* findCommand(std::string_view name) {
@@ -49,7 +40,9 @@ std::vector<const Command*> commands() {
     return out;
 }
 
-std::string programUsage() { return std::string("usage: ") + kProgramName + " COMMAND [ARGUMENTS] (or --help)"; }
+std::string programUsage() {
+    return std::string("usage: ") + kProgramName + " COMMAND [ARGUMENTS] (or --help)";
+}
 
 int usageError(std::string_view message, const std::string& usage) {
     printError(message);
@@ -57,7 +50,9 @@ int usageError(std::string_view message, const std::string& usage) {
     return kExitUsage;
 }
 
-void printCommandHelp(const Command& command) { printOut(commandHelp(command)); }
+void printCommandHelp(const Command& command) {
+    printOut(commandHelp(command));
+}
 
 // The hidden `--generate man|bash|zsh FILE`: the build writes the manual page and the completions with it.
 int generate(const std::vector<Argument>& args) {
@@ -157,5 +152,7 @@ int wmain(int argc, wchar_t** argv) {
     return brindlemark::cli::runProgram(brindlemark::cli::programArguments(argc, argv));
 }
 #else
-int main(int argc, char** argv) { return brindlemark::cli::runProgram(brindlemark::cli::programArguments(argc, argv)); }
+int main(int argc, char** argv) {
+    return brindlemark::cli::runProgram(brindlemark::cli::programArguments(argc, argv));
+}
 #endif

@@ -30,14 +30,14 @@ struct ImportRequest {
 struct ImportReport {
     bool failed = false;
     bool written = false;
-    std::vector<RenameEntry> renames;   // the added side's renamed objects, with their names
-    std::size_t imported = 0;           // objects of the added side
-    std::size_t standardMet = 0;        // modified standard objects that both sides hold
-    std::vector<ObjectId> unresolved;   // referenced by the added side, defined by neither
-    std::string listText;               // the renames in the form of an identifier list (CR LF line ends)
-    std::size_t stringsCarried = 0;     // texts added to the main map's string table (added side a map)
-    std::size_t stringsResolved = 0;    // references replaced by their texts (added side a map, main side not)
-    std::size_t stringsKept = 0;        // references kept as they are (keepStringRefs)
+    std::vector<RenameEntry> renames; // the added side's renamed objects, with their names
+    std::size_t imported = 0;         // objects of the added side
+    std::size_t standardMet = 0;      // modified standard objects that both sides hold
+    std::vector<ObjectId> unresolved; // referenced by the added side, defined by neither
+    std::string listText;             // the renames in the form of an identifier list (CR LF line ends)
+    std::size_t stringsCarried = 0;   // texts added to the main map's string table (added side a map)
+    std::size_t stringsResolved = 0;  // references replaced by their texts (added side a map, main side not)
+    std::size_t stringsKept = 0;      // references kept as they are (keepStringRefs)
 };
 
 // Runs the import. Nothing on disk changes until everything can; with `dryRun` nothing changes at all. The string

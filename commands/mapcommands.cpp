@@ -38,8 +38,8 @@ bool putObjectFilesIntoMap(const std::filesystem::path& path, const ObjectBundle
     if (texts && texts->size() != 0) {
         carriedMain = givenMain;
         carriedSkin = givenSkin;
-        if (!carryStringsIntoMap(map.mapFiles(), {&carriedMain, &carriedSkin}, *texts, path, true,
-                                 map.replacedFiles(), map.addedFiles(), carried, error)) {
+        if (!carryStringsIntoMap(map.mapFiles(), {&carriedMain, &carriedSkin}, *texts, path, true, map.replacedFiles(),
+                                 map.addedFiles(), carried, error)) {
             sink.message(error);
             return false;
         }

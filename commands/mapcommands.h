@@ -35,10 +35,8 @@ struct MapObjectsBuild {
 // them), a reference whose text the map holds under another number or not at all brings its text along as
 // carryStringsIntoMap() does with reuseMatching.
 [[nodiscard]] bool putObjectFilesIntoMap(const std::filesystem::path& map, const ObjectBundle& main,
-                                         const ObjectBundle& skin, std::optional<MergePolicy> policy,
-                                         bool takeBackup,
+                                         const ObjectBundle& skin, std::optional<MergePolicy> policy, bool takeBackup,
                                          const std::function<bool(const MapObjectsBuild&)>& approve,
-                                         std::size_t& written, MessageSink& sink,
-                                         const StringTable* texts = nullptr);
+                                         std::size_t& written, MessageSink& sink, const StringTable* texts = nullptr);
 
 } // namespace brindlemark

@@ -61,8 +61,8 @@ struct Run {
 // writes), reads a map's trigger files, the replace list and the side files, and checks that the run's files
 // are apart. Everything that can stop the run is checked here; a dry run on a bundle reads the side files only.
 // False (said to `sink`) on failure.
-bool prepare(Document& main, const ReplaceRequest& request, bool write, bool dryRun, Run& run,
-             ReplaceReport& report, MessageSink& sink) {
+bool prepare(Document& main, const ReplaceRequest& request, bool write, bool dryRun, Run& run, ReplaceReport& report,
+             MessageSink& sink) {
     const auto fail = [&](const std::string& text) {
         sink.message(text);
         return false;

@@ -22,8 +22,7 @@ std::size_t firstCharacterLength(const Native& text) {
         if (lead < 0xC0)
             return 1;
         std::size_t length = 1;
-        while (length < 4 && length < text.size() &&
-               (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        while (length < 4 && length < text.size() && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
             ++length;
         return length;
     } else if constexpr (sizeof(Unit) == 2) {
@@ -71,8 +70,7 @@ BundlePath splitPath(const fs::path& path) {
     return parts;
 }
 
-fs::path backupName(const fs::path& drive, const fs::path& directory, const fs::path& name,
-                    const fs::path& extension) {
+fs::path backupName(const fs::path& drive, const fs::path& directory, const fs::path& name, const fs::path& extension) {
     fs::path result = drive;
     result += directory;
     result += "BACKUP_";

@@ -55,8 +55,8 @@ bool ByteReader::countTooLarge(std::size_t countAt, std::uint64_t count, const c
         failed_ = true;
         error_.offset = bytes_.size();
         error_.message = "the file ends at byte " + std::to_string(bytes_.size()) + ", too soon for the " +
-                         std::to_string(count) + " " + items + " counted at byte " + std::to_string(countAt) +
-                         ", in " + placeText();
+                         std::to_string(count) + " " + items + " counted at byte " + std::to_string(countAt) + ", in " +
+                         placeText();
     }
     return false;
 }

@@ -51,16 +51,15 @@ FileForm fileFormOf(const std::filesystem::path& path) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         const std::string ext = lowerExtension(pathText(path.filename().empty() ? path.parent_path() : path));
-        const bool map =
-            ext == ".w3x" || ext == ".w3m" || std::filesystem::is_regular_file(path / "war3map.w3i", ec);
+        const bool map = ext == ".w3x" || ext == ".w3m" || std::filesystem::is_regular_file(path / "war3map.w3i", ec);
         return map ? FileForm::Map : FileForm::Folder;
     }
     std::ifstream in(path, std::ios::binary);
     std::uint8_t head[64] = {};
     in.read(reinterpret_cast<char*>(head), sizeof head);
-    return fileFormOf(std::span<const std::uint8_t>(
-                          head, static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0))),
-                      pathText(path));
+    return fileFormOf(
+        std::span<const std::uint8_t>(head, static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0))),
+        pathText(path));
 }
 
 std::string wrongFormMessage(FileForm form, const std::string& fileName) {

@@ -55,8 +55,8 @@ void noteRead(const fs::path& path, std::span<const std::uint8_t> bytes) {
     if (std::none_of(heldLocks.begin(), heldLocks.end(), [](const auto& h) { return h.second.folder; }))
         return;
     const std::string key = lockKey(path);
-    const std::string folder = lockKey(writeTarget(path).parent_path().empty() ? fs::path(".")
-                                                                                 : writeTarget(path).parent_path());
+    const std::string folder =
+        lockKey(writeTarget(path).parent_path().empty() ? fs::path(".") : writeTarget(path).parent_path());
     for (auto& [ticket, held] : heldLocks) {
         if (!held.folder || held.key != folder)
             continue;
@@ -101,7 +101,9 @@ void forgetHeldStamps(const std::vector<fs::path>& targets) {
     }
 }
 
-FileLock::~FileLock() { release(); }
+FileLock::~FileLock() {
+    release();
+}
 
 bool FileLock::acquire(const fs::path& path, std::string& error, std::chrono::milliseconds wait) {
     recovered.clear();
@@ -133,11 +135,13 @@ bool FileLock::take(const fs::path& path, std::string& error, std::chrono::milli
     }
     std::string why;
     switch (platform::takeLock(hash, wait, lock_, why)) {
-    case platform::LockResult::Taken: return true;
+    case platform::LockResult::Taken:
+        return true;
     case platform::LockResult::Busy:
         error = pathText(path) + ": another run is changing this file; try again when it has finished";
         return false;
-    case platform::LockResult::Failed: break;
+    case platform::LockResult::Failed:
+        break;
     }
     error = pathText(path) + ": cannot lock the file (" + why + ")";
     return false;
@@ -163,13 +167,15 @@ bool FileLocks::acquire(const std::vector<fs::path>& paths, std::string& error, 
         if (!path.empty())
             keyed.emplace_back(lockKey(path), path);
     std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    keyed.erase(std::unique(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
-                keyed.end());
+    keyed.erase(
+        std::unique(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+        keyed.end());
     const auto until = std::chrono::steady_clock::now() + wait;
     for (const auto& [key, path] : keyed) {
         auto lock = std::make_unique<FileLock>();
-        const auto left = std::max(std::chrono::milliseconds(0),
-                                   std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()));
+        const auto left =
+            std::max(std::chrono::milliseconds(0),
+                     std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()));
         if (!lock->acquire(path, error, left)) {
             release();
             return false;

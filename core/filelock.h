@@ -37,7 +37,7 @@ public:
 
 private:
     [[nodiscard]] bool take(const std::filesystem::path& path, std::string& error, std::chrono::milliseconds wait);
-    std::intptr_t lock_ = -1; // the system's hold on the lock (a file descriptor, a mutex), -1 when none
+    std::intptr_t lock_ = -1;  // the system's hold on the lock (a file descriptor, a mutex), -1 when none
     std::uint64_t ticket_ = 0; // this lock among the ones the process holds
 };
 

@@ -92,7 +92,9 @@ fs::path writeTarget(const fs::path& path) {
     return ec ? at : target;
 }
 
-void RunFiles::read(const fs::path& path, std::string role) { files_.push_back({path, std::move(role), false, false}); }
+void RunFiles::read(const fs::path& path, std::string role) {
+    files_.push_back({path, std::move(role), false, false});
+}
 
 void RunFiles::written(const fs::path& path, std::string role, bool backup) {
     for (const File& f : files_)

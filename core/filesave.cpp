@@ -124,7 +124,9 @@ bool stepAllowed(FileStep step, const fs::path& path) {
     return true;
 }
 
-void setFaultHook(FaultHook hook) { faultHook() = std::move(hook); }
+void setFaultHook(FaultHook hook) {
+    faultHook() = std::move(hook);
+}
 
 bool syncAndClose(std::FILE* file, int& errorNumber) {
     bool ok = std::fflush(file) == 0;
@@ -156,10 +158,9 @@ fs::path temporaryBeside(const fs::path& target) {
 
 void removeStaleTemporaries(const fs::path& target) {
     const std::string prefix = temporaryPrefix(target);
-    removeDeadTemporaries(target.parent_path().empty() ? fs::path(".") : target.parent_path(),
-                          [&prefix](const TemporaryName& name) {
-                              return name.prefix == prefix || madeForTemporaryOf(name, prefix);
-                          });
+    removeDeadTemporaries(
+        target.parent_path().empty() ? fs::path(".") : target.parent_path(),
+        [&prefix](const TemporaryName& name) { return name.prefix == prefix || madeForTemporaryOf(name, prefix); });
 }
 
 void removeStaleTemporariesIn(const fs::path& folder) {
@@ -185,7 +186,9 @@ bool checkReplaceable(const fs::path& path, std::string& error) {
 
 SaveFile::SaveFile(fs::path target) : target_(writeTarget(target)) {}
 
-SaveFile::~SaveFile() { discard(); }
+SaveFile::~SaveFile() {
+    discard();
+}
 
 bool SaveFile::open(std::string& error) {
     discard();
@@ -255,8 +258,8 @@ bool SaveFile::finish(std::string& error) {
         closed = syncAndClose(file, closeError);
     }
     if (errorNumber_ != 0 || !closed) {
-        error = pathText(target_) + ": cannot write the file (" + errorText(errorNumber_ ? errorNumber_ : closeError) +
-                ")";
+        error =
+            pathText(target_) + ": cannot write the file (" + errorText(errorNumber_ ? errorNumber_ : closeError) + ")";
         discard();
         return false;
     }

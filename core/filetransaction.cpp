@@ -132,8 +132,8 @@ bool writeJournal(Journal& journal, std::string& error) {
     std::string text = std::string(kJournalHeader) + "\n";
     for (const JournalEntry& entry : journal.entries)
         text += std::string(entry.folder ? "folder" : "file") + "\n" + escapedPath(entry.temp) + "\n" +
-                (entry.aside.empty() ? std::string("-") : escapedPath(entry.aside)) + "\n" +
-                escapedPath(entry.target) + "\n";
+                (entry.aside.empty() ? std::string("-") : escapedPath(entry.aside)) + "\n" + escapedPath(entry.target) +
+                "\n";
     for (const fs::path& copy : journal.copies)
         text += "copy\n" + escapedPath(copy) + "\n";
     text += "end\n";
@@ -143,7 +143,8 @@ bool writeJournal(Journal& journal, std::string& error) {
         std::FILE* file = stepAllowed(FileStep::Open, copy) ? createFileExclusive(copy) : nullptr;
         int errorNumber = file ? 0 : errno;
         bool ok = file != nullptr;
-        if (ok && (!stepAllowed(FileStep::Write, copy) || std::fwrite(text.data(), 1, text.size(), file) != text.size())) {
+        if (ok &&
+            (!stepAllowed(FileStep::Write, copy) || std::fwrite(text.data(), 1, text.size(), file) != text.size())) {
             ok = false;
             errorNumber = errno;
         }
@@ -154,7 +155,8 @@ bool writeJournal(Journal& journal, std::string& error) {
         if (file && !syncAndClose(file, errorNumber))
             ok = false;
         if (!ok) {
-            error = pathText(copy) + ": cannot write the journal of this run's changes (" + errorText(errorNumber) + ")";
+            error =
+                pathText(copy) + ": cannot write the journal of this run's changes (" + errorText(errorNumber) + ")";
             for (std::size_t j = 0; j <= i; ++j) {
                 std::error_code ec;
                 fs::remove(journal.copies[j], ec);
@@ -326,9 +328,10 @@ std::vector<std::string> recoverInterruptedCommits(const fs::path& path) {
             std::string why;
             if (forward ? rollForward(journal, why) : rollBack(journal, why)) {
                 removeJournal(journal);
-                report.push_back(std::string("a run that stopped while writing its files was ") +
-                                 (forward ? "finished: new contents put in place for " : "undone: old contents put back for ") +
-                                 joinPaths(targets));
+                report.push_back(
+                    std::string("a run that stopped while writing its files was ") +
+                    (forward ? "finished: new contents put in place for " : "undone: old contents put back for ") +
+                    joinPaths(targets));
             } else {
                 report.push_back(pathText(found) + ": a run that stopped while writing its files could not be " +
                                  (forward ? "finished" : "undone") + " (" + why + "); its journal is kept");
@@ -408,11 +411,13 @@ FileTransaction::FileTransaction() = default;
 FileTransaction::~FileTransaction() = default;
 
 bool FileTransaction::stage(const fs::path& target, std::span<const std::uint8_t> bytes, std::string& error) {
-    return stageStreamed(target, [bytes](const auto& put) { put(bytes.data(), bytes.size()); }, error);
+    return stageStreamed(
+        target, [bytes](const auto& put) { put(bytes.data(), bytes.size()); }, error);
 }
 
 bool FileTransaction::stageStreamed(
-    const fs::path& target, const std::function<void(const std::function<void(const std::uint8_t*, std::size_t)>&)>& write,
+    const fs::path& target,
+    const std::function<void(const std::function<void(const std::uint8_t*, std::size_t)>&)>& write,
     std::string& error) {
     auto staged = std::make_unique<Staged>(target);
     if (!staged->file.open(error))
@@ -654,8 +659,7 @@ bool FileTransaction::commitOne(std::string& error) {
             staged.done = true;
             continue;
         }
-        error = why + "; files holding their new contents: none; files left as they were: " +
-                joinPaths({staged.named});
+        error = why + "; files holding their new contents: none; files left as they were: " + joinPaths({staged.named});
         return false;
     }
     for (const auto& f : files_)

@@ -25,10 +25,10 @@ public:
                              std::string& error);
     // New contents for `target` that `write` hands piece by piece, in order, to the function it is given: the
     // contents are never held whole in memory.
-    [[nodiscard]] bool stageStreamed(
-        const std::filesystem::path& target,
-        const std::function<void(const std::function<void(const std::uint8_t*, std::size_t)>&)>& write,
-        std::string& error);
+    [[nodiscard]] bool
+    stageStreamed(const std::filesystem::path& target,
+                  const std::function<void(const std::function<void(const std::uint8_t*, std::size_t)>&)>& write,
+                  std::string& error);
     // A copy of `from` as `to` (a backup copy). A `to` that is a symbolic link is refused, naming it: a backup
     // is never written through a link.
     [[nodiscard]] bool stageCopy(const std::filesystem::path& from, const std::filesystem::path& to,

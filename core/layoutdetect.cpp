@@ -114,8 +114,8 @@ LoadResult loadDetected(ObjectBundle& bundle, std::span<const std::uint8_t> byte
     if (!detectLayout(bytes, layout, error)) {
         if (std::string other = wrongFormMessage(fileFormOf(bytes, fileName), fileName); !other.empty())
             return {LoadResult::Outcome::Refused, std::move(other), 0};
-        return {LoadResult::Outcome::Refused,
-                fileName + ": neither a bundle nor an object file: " + error.message, error.offset};
+        return {LoadResult::Outcome::Refused, fileName + ": neither a bundle nor an object file: " + error.message,
+                error.offset};
     }
     if (layout == FileLayout::Bundle)
         return bundle.loadBytes(bytes, fileName, MergePolicy::Glue, warn);

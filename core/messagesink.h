@@ -23,8 +23,7 @@ public:
 };
 
 // Shows each line of what taking a run's locks found and finished of an earlier run that stopped part-way.
-template <class Locks>
-void reportRecovered(const Locks& locks, MessageSink& sink) {
+template <class Locks> void reportRecovered(const Locks& locks, MessageSink& sink) {
     for (const std::string& line : locks.recovered)
         sink.warning(line);
 }

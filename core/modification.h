@@ -12,7 +12,9 @@ namespace brindlemark {
 // carried through as read.
 enum class ModValueType : std::int32_t { Integer = 0, Real = 1, Unreal = 2, String = 3 };
 
-inline bool isKnownValueType(ModValueType t) { return static_cast<std::uint32_t>(t) <= 3; }
+inline bool isKnownValueType(ModValueType t) {
+    return static_cast<std::uint32_t>(t) <= 3;
+}
 
 // The longest string value, not counting its NUL; the reader looks for the NUL among one byte more.
 inline constexpr std::size_t kMaxStringBytes = 31997;

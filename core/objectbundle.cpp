@@ -108,8 +108,8 @@ LoadResult ObjectBundle::loadObjectFileBytes(std::span<const std::uint8_t> bytes
     return loadObjectFile(bytes, k, fileName, nullptr, {policy, warn, counts});
 }
 
-LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName,
-                                   MergePolicy policy, const WarningSink& warn, KindCounts* counts) {
+LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const std::string& fileName, MergePolicy policy,
+                                   const WarningSink& warn, KindCounts* counts) {
     return loadBundle(bytes, fileName, nullptr, {policy, warn, counts});
 }
 
@@ -230,7 +230,8 @@ bool ObjectBundle::save(const std::filesystem::path& path, std::string& error) c
 
 bool ObjectBundle::stage(FileTransaction& files, const std::filesystem::path& path, std::string& error) const {
     const std::optional<ObjectKind> single = singleKindOf(path);
-    return files.stageStreamed(path, [&](const auto& put) { writeTo(single, put); }, error);
+    return files.stageStreamed(
+        path, [&](const auto& put) { writeTo(single, put); }, error);
 }
 
 void ObjectBundle::clear() {

@@ -46,7 +46,7 @@ inline constexpr std::uint64_t kMaxObjectFileSize = std::uint64_t{1} << 30;
 struct LoadResult {
     enum class Outcome { Loaded, CannotOpen, Refused };
     Outcome outcome = Outcome::Loaded;
-    std::string error;       // names the file; for Refused also the byte offset and what was being read
+    std::string error;        // names the file; for Refused also the byte offset and what was being read
     std::uint64_t offset = 0; // where a refused file is damaged
 
     explicit operator bool() const { return outcome == Outcome::Loaded; }

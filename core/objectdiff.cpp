@@ -4,7 +4,9 @@
 
 namespace brindlemark {
 
-const char* tableName(TableSide side) { return side == TableSide::Standard ? "standard" : "custom"; }
+const char* tableName(TableSide side) {
+    return side == TableSide::Standard ? "standard" : "custom";
+}
 
 bool sameFieldSlot(const Modification& a, const Modification& b) {
     return idsMatch(a.fieldId, b.fieldId) && a.hasLevels == b.hasLevels &&

@@ -49,8 +49,8 @@ inline std::uint32_t orderKey(ObjectId id) {
     // Bytes from 'A' to 'Z' gain 0x20, all four at once: the high bit of each byte of `upper` tells whether
     // that byte is below 0x80, at least 'A' and at most 'Z'.
     const std::uint32_t low7 = v & 0x7f7f7f7fu;
-    const std::uint32_t atLeastA = low7 + 0x3f3f3f3fu;   // 0x80 + x - 'A'
-    const std::uint32_t aboveZ = low7 + 0x25252525u;     // 0x80 + x - ('Z' + 1)
+    const std::uint32_t atLeastA = low7 + 0x3f3f3f3fu; // 0x80 + x - 'A'
+    const std::uint32_t aboveZ = low7 + 0x25252525u;   // 0x80 + x - ('Z' + 1)
     const std::uint32_t upper = atLeastA & ~aboveZ & ~v & 0x80808080u;
     v |= upper >> 2;
     if ((v & 0xffu) == 0)
@@ -70,7 +70,9 @@ inline int compareIds(ObjectId a, ObjectId b) {
     return (x > y) - (x < y);
 }
 // Whether the identifier order calls `a` and `b` equal.
-inline bool idsMatch(ObjectId a, ObjectId b) { return compareIds(a, b) == 0; }
+inline bool idsMatch(ObjectId a, ObjectId b) {
+    return compareIds(a, b) == 0;
+}
 
 // The text form for messages and listings: printable ASCII as it is, other bytes of the first NUL-free run as
 // \xNN escapes.

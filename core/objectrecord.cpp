@@ -398,10 +398,11 @@ bool ObjectRecord::anyRepeated(const std::uint8_t* bytes, const std::vector<std:
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const std::uint64_t field = keys[i] >> 32;
         const std::uint32_t at = starts[i];
-        const std::uint64_t levels =
-            hasLevels ? std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 | detail::loadLittle32(bytes + at + 12)
-                      : 0;
-        std::size_t slot = static_cast<std::size_t>(((field ^ levels ^ levels >> 29) * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+        const std::uint64_t levels = hasLevels ? std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 |
+                                                     detail::loadLittle32(bytes + at + 12)
+                                               : 0;
+        std::size_t slot =
+            static_cast<std::size_t>(((field ^ levels ^ levels >> 29) * 0x9E3779B97F4A7C15ull) >> 40) & mask;
         for (; stamps[slot] == thisRound; slot = (slot + 1) & mask)
             if (taken[slot] == field && takenLevels[slot] == levels)
                 return true;
@@ -442,8 +443,8 @@ void ObjectRecord::unpackStored() const {
     mods_.reserve(stored_.count);
     for (std::uint32_t i = 0; i < stored_.count; ++i) {
         if (stored_.order)
-            in = ByteReader(std::span<const std::uint8_t>(stored_.bytes + stored_.order[i],
-                                                          stored_.size - stored_.order[i]));
+            in = ByteReader(
+                std::span<const std::uint8_t>(stored_.bytes + stored_.order[i], stored_.size - stored_.order[i]));
         mods_.emplace_back().read(in, stored_.hasLevels);
     }
     stored_ = Stored{};

@@ -107,8 +107,7 @@ private:
     // Walks stored modifications: `step(index, first, type, value, length)` receives each one's first byte, its
     // value type, the first byte of its value and the value's length (a string's without its NUL, else 4).
     template <typename Byte, typename Step>
-    static void walkStored(Byte* bytes, const std::uint32_t* order, std::uint32_t count, bool hasLevels,
-                           Step&& step);
+    static void walkStored(Byte* bytes, const std::uint32_t* order, std::uint32_t count, bool hasLevels, Step&& step);
     // What a stored value holds, from walkStored()'s account of it.
     static ValueView storedView(ModValueType type, const std::uint8_t* value, std::size_t length) {
         ValueView view{type, 0, {}};
@@ -144,7 +143,8 @@ private:
     // one with the same field and level columns replaces: `order` receives where each one starts in `bytes`.
     // `keys` holds per modification its field's order key above its place in the file; `starts` where it starts.
     static void orderStored(const std::uint8_t* bytes, std::vector<std::uint64_t>& keys,
-                            const std::vector<std::uint32_t>& starts, bool hasLevels, std::vector<std::uint32_t>& order);
+                            const std::vector<std::uint32_t>& starts, bool hasLevels,
+                            std::vector<std::uint32_t>& order);
 
     // The index of the entry that `m` replaces, or the count when there is none; `insertAt` receives the
     // insertion position.
@@ -165,8 +165,7 @@ void ObjectRecord::walkStored(Byte* bytes, const std::uint32_t* order, std::uint
             p = bytes + order[i];
         const auto type = static_cast<ModValueType>(detail::loadLittle32(p + 4));
         Byte* value = p + header;
-        const std::size_t length =
-            type == ModValueType::String ? std::strlen(reinterpret_cast<const char*>(value)) : 4;
+        const std::size_t length = type == ModValueType::String ? std::strlen(reinterpret_cast<const char*>(value)) : 4;
         step(static_cast<std::size_t>(i), p, type, value, length);
         p = value + length + (type == ModValueType::String ? 1 : 0) + 4; // the value, then the end marker
     }
@@ -212,8 +211,12 @@ template <typename Patch> void ObjectRecord::patchValues(Patch&& patch) {
 }
 
 // The smallest number of bytes one modification takes in a file.
-inline constexpr std::size_t minModificationBytes(bool hasLevels) { return hasLevels ? 21 : 13; }
+inline constexpr std::size_t minModificationBytes(bool hasLevels) {
+    return hasLevels ? 21 : 13;
+}
 // The smallest number of bytes one object takes in an object file of `version`.
-inline constexpr std::size_t minObjectBytes(std::int32_t version) { return version >= 3 ? 20 : 12; }
+inline constexpr std::size_t minObjectBytes(std::int32_t version) {
+    return version >= 3 ? 20 : 12;
+}
 
 } // namespace brindlemark

@@ -5,7 +5,9 @@
 
 namespace brindlemark {
 
-ObjectTable::ObjectTable(const ObjectTable& other) { *this = other; }
+ObjectTable::ObjectTable(const ObjectTable& other) {
+    *this = other;
+}
 
 ObjectTable& ObjectTable::operator=(const ObjectTable& other) {
     if (this == &other)

@@ -30,13 +30,19 @@ std::FILE* createFileExclusive(const fs::path& path) {
     return file;
 }
 
-std::FILE* openFile(const fs::path& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+std::FILE* openFile(const fs::path& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
 
 namespace platform {
 
-unsigned long processId() { return static_cast<unsigned long>(getpid()); }
+unsigned long processId() {
+    return static_cast<unsigned long>(getpid());
+}
 
-bool processAlive(unsigned long pid) { return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
+bool processAlive(unsigned long pid) {
+    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
 
 void ignoreFileSizeSignal() {
 #ifdef SIGXFSZ
@@ -86,9 +92,13 @@ bool renamePath(const fs::path& from, const fs::path& to, RenameMode, std::strin
     return true;
 }
 
-bool replaceableNow(const fs::path&, std::string&) { return true; }
+bool replaceableNow(const fs::path&, std::string&) {
+    return true;
+}
 
-bool hardLink(const fs::path& source, const fs::path& name) { return ::link(source.c_str(), name.c_str()) == 0; }
+bool hardLink(const fs::path& source, const fs::path& name) {
+    return ::link(source.c_str(), name.c_str()) == 0;
+}
 
 void removeFile(const fs::path& path) {
     std::error_code ec;
@@ -108,9 +118,13 @@ bool writable(const fs::path& path, std::string& why) {
     return true;
 }
 
-bool sameName(const fs::path& a, const fs::path& b) { return a == b; }
+bool sameName(const fs::path& a, const fs::path& b) {
+    return a == b;
+}
 
-std::string foldNameCase(std::string text) { return text; }
+std::string foldNameCase(std::string text) {
+    return text;
+}
 
 LockResult takeLock(std::uint64_t key, std::chrono::milliseconds wait, LockHandle& handle, std::string& why) {
     const auto until = std::chrono::steady_clock::now() + wait;
@@ -148,7 +162,9 @@ LockResult takeLock(std::uint64_t key, std::chrono::milliseconds wait, LockHandl
     }
 }
 
-void releaseLock(LockHandle handle) { ::close(static_cast<int>(handle)); }
+void releaseLock(LockHandle handle) {
+    ::close(static_cast<int>(handle));
+}
 
 PageMapping mapHugePages(std::size_t size) {
 #if defined(__linux__)
@@ -167,7 +183,9 @@ PageMapping mapHugePages(std::size_t size) {
 #endif
 }
 
-void unmapPages(const PageMapping& pages) { ::munmap(pages.mapping, pages.bytes); }
+void unmapPages(const PageMapping& pages) {
+    ::munmap(pages.mapping, pages.bytes);
+}
 
 } // namespace platform
 } // namespace brindlemark

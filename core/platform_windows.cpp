@@ -34,7 +34,9 @@ bool openableForDeletion(const fs::path& path, DWORD& code) {
     return true;
 }
 
-std::string systemText(DWORD code) { return std::system_category().message(static_cast<int>(code)); }
+std::string systemText(DWORD code) {
+    return std::system_category().message(static_cast<int>(code));
+}
 
 } // namespace
 
@@ -55,19 +57,29 @@ std::wstring windowsPath(const fs::path& path) {
 }
 
 std::FILE* createFileExclusive(const fs::path& path) {
-    HANDLE handle = CreateFileW(windowsPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(windowsPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         switch (GetLastError()) {
         case ERROR_FILE_EXISTS:
-        case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+        case ERROR_ALREADY_EXISTS:
+            errno = EEXIST;
+            break;
         case ERROR_PATH_NOT_FOUND:
-        case ERROR_FILE_NOT_FOUND: errno = ENOENT; break;
+        case ERROR_FILE_NOT_FOUND:
+            errno = ENOENT;
+            break;
         case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+        case ERROR_HANDLE_DISK_FULL:
+            errno = ENOSPC;
+            break;
         case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION: errno = EBUSY; break;
-        default: errno = EACCES; break;
+        case ERROR_LOCK_VIOLATION:
+            errno = EBUSY;
+            break;
+        default:
+            errno = EACCES;
+            break;
         }
         return nullptr;
     }
@@ -86,7 +98,9 @@ std::FILE* openFile(const fs::path& path, const char* mode) {
 
 namespace platform {
 
-unsigned long processId() { return GetCurrentProcessId(); }
+unsigned long processId() {
+    return GetCurrentProcessId();
+}
 
 bool processAlive(unsigned long pid) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
@@ -173,7 +187,9 @@ bool hardLink(const fs::path& source, const fs::path& name) {
     return CreateHardLinkW(windowsPath(name).c_str(), windowsPath(source).c_str(), nullptr) != 0;
 }
 
-void removeFile(const fs::path& path) { DeleteFileW(windowsPath(path).c_str()); }
+void removeFile(const fs::path& path) {
+    DeleteFileW(windowsPath(path).c_str());
+}
 
 bool writable(const fs::path& path, std::string& why) {
     const DWORD attributes = GetFileAttributesW(windowsPath(path).c_str());
@@ -221,7 +237,9 @@ void releaseLock(LockHandle handle) {
     CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
-PageMapping mapHugePages(std::size_t) { return {}; }
+PageMapping mapHugePages(std::size_t) {
+    return {};
+}
 
 void unmapPages(const PageMapping&) {}
 

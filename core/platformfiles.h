@@ -41,8 +41,7 @@ enum class RenameMode {
 };
 // Renames `from` to `to`. False with the system's reason in `why`; on Windows, a file that another program holds
 // open is waited for a little, and then named as the reason.
-bool renamePath(const std::filesystem::path& from, const std::filesystem::path& to, RenameMode mode,
-                std::string& why);
+bool renamePath(const std::filesystem::path& from, const std::filesystem::path& to, RenameMode mode, std::string& why);
 
 // Whether `to` can be replaced now, found before a commit renames anything. On Windows a file that another
 // program holds open without sharing its deletion refuses replacement; such a hold is often brief, so it is

@@ -117,10 +117,10 @@ private:
 
 // A main file read for looking at it: listing, comparing, or writing its objects out elsewhere.
 struct MainView {
-    ObjectBundle objects;    // as stored; a map's skin files glued on top unless kept apart
-    ObjectBundle skin;       // a map's skin files, when kept apart
-    StringTable strings;     // a map's string table; empty for a map without one, and for any other file
-    bool ownStrings = false; // whether the string values refer to a table of the file's own, `strings`: a map's do
+    ObjectBundle objects;     // as stored; a map's skin files glued on top unless kept apart
+    ObjectBundle skin;        // a map's skin files, when kept apart
+    StringTable strings;      // a map's string table; empty for a map without one, and for any other file
+    bool ownStrings = false;  // whether the string values refer to a table of the file's own, `strings`: a map's do
     bool onlyCounted = false; // set before reading: the objects are only counted, so their values need no order
 };
 

@@ -50,7 +50,9 @@ MainForm formOf(const std::filesystem::path& path) {
     return lowerName(path.extension()) == ".w3o" ? MainForm::Bundle : MainForm::Unknown;
 }
 
-bool holdsMapFiles(const std::filesystem::path& path) { return isMapForm(formOf(path)); }
+bool holdsMapFiles(const std::filesystem::path& path) {
+    return isMapForm(formOf(path));
+}
 
 std::string mapRefusal(const std::filesystem::path& path, std::string_view name, std::string_view words) {
     if (!holdsMapFiles(path))
@@ -72,8 +74,7 @@ std::filesystem::path mainBackupName(const std::filesystem::path& path) {
 }
 
 std::filesystem::path chosenMainFile(const std::filesystem::path& chosen) {
-    if (lowerName(chosen.filename()) == "war3map.w3i" && chosen.has_parent_path() &&
-        isMapFolder(chosen.parent_path()))
+    if (lowerName(chosen.filename()) == "war3map.w3i" && chosen.has_parent_path() && isMapFolder(chosen.parent_path()))
         return chosen.parent_path();
     return chosen;
 }

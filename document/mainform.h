@@ -23,7 +23,9 @@ enum class MainForm {
 MainForm formOf(const std::filesystem::path& path);
 
 // Whether the form is a map, an archive or a folder.
-constexpr bool isMapForm(MainForm form) { return form == MainForm::MapArchive || form == MainForm::MapFolder; }
+constexpr bool isMapForm(MainForm form) {
+    return form == MainForm::MapArchive || form == MainForm::MapFolder;
+}
 
 // Whether the file at `path` holds a map's files beside its object data (skin files, a string table, trigger files,
 // a script): a map archive or a map folder. What a command that works inside a map takes.

@@ -265,8 +265,7 @@ std::string referencesWithoutTableWarning(const std::filesystem::path& added, co
 }
 
 bool carryStringsIntoMap(const MapContents& target, std::initializer_list<ObjectBundle*> bundles,
-                         const StringTable& source,
-                         const std::filesystem::path& sourcePath, bool reuseMatching,
+                         const StringTable& source, const std::filesystem::path& sourcePath, bool reuseMatching,
                          std::map<std::string, std::vector<std::uint8_t>>& replaced,
                          std::map<std::string, std::vector<std::uint8_t>>& added, std::size_t& carried,
                          std::string& error) {
@@ -307,6 +306,5 @@ std::vector<std::string> mapTriggerFiles(const MapContents& map, bool patchScrip
             names.push_back(name);
     return names;
 }
-
 
 } // namespace brindlemark

@@ -70,9 +70,10 @@ struct MapObjects {
 // or the folder BACKUP_<name> beside the folder map is replaced whole by the files that change, as they are
 // now. With nothing to change nothing is staged. A file of a folder map that is a symbolic link out of the
 // folder is refused. Counts the files that change. False (reported) on failure.
-[[nodiscard]] bool stageMapFiles(const MapContents& map, const std::map<std::string, std::vector<std::uint8_t>>& replaced,
-                   const std::map<std::string, std::vector<std::uint8_t>>& added, bool backup, FileTransaction& files,
-                   std::size_t& changed, MessageSink& sink);
+[[nodiscard]] bool stageMapFiles(const MapContents& map,
+                                 const std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                                 const std::map<std::string, std::vector<std::uint8_t>>& added, bool backup,
+                                 FileTransaction& files, std::size_t& changed, MessageSink& sink);
 
 // The object files (or skin files) whose contents a rename or merge changed, by name: `changed` for files the map
 // has, `added` for kinds it did not have. A file whose objects did not change keeps its bytes as they were.
@@ -83,7 +84,7 @@ void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects&
 // Reads every object file of the open map under `policy`; loading warnings go to `warn`. False with a message
 // naming the map and the file when one is damaged.
 [[nodiscard]] bool loadMapObjects(const MapContents& map, MergePolicy policy, MapObjects& out, std::string& error,
-                    const WarningSink& warn);
+                                  const WarningSink& warn);
 
 // Reads a map for looking at: its object files and skin files glued into one bundle, or with `skinApart` the skin
 // files into that bundle of their own; and its string table (war3map.wts) when it has one. False with the reason.
@@ -93,14 +94,15 @@ void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects&
 
 // Puts a map's objects and skin objects into `bundle` for looking at, the skin glued on top (or with `skinApart`
 // into that bundle of their own), as loadMapBundle() gives them; warnings go to `warn`. False with the reason.
-[[nodiscard]] bool glueMapObjects(const ObjectBundle& main, const ObjectBundle& skin,
-                                  const std::filesystem::path& path, ObjectBundle& bundle, std::string& error,
-                                  const WarningSink& warn, ObjectBundle* skinApart = nullptr);
+[[nodiscard]] bool glueMapObjects(const ObjectBundle& main, const ObjectBundle& skin, const std::filesystem::path& path,
+                                  ObjectBundle& bundle, std::string& error, const WarningSink& warn,
+                                  ObjectBundle* skinApart = nullptr);
 
 // Reads a map's objects (as loadMapBundle) as the added file of a merge. Unless `keepReferences`, the string
 // values that refer to its string table are resolved to their texts, for a main file that has no table of its
 // own; a reference the table lacks is then refused, naming each. False with the reason.
-[[nodiscard]] bool readAddedMap(const std::filesystem::path& path, bool keepReferences, AddedFile& out, std::string& error);
+[[nodiscard]] bool readAddedMap(const std::filesystem::path& path, bool keepReferences, AddedFile& out,
+                                std::string& error);
 
 // Brings the texts that `bundle` (objects about to move into the map `target`) refers to in `source`, the string
 // table of the map `sourcePath`, into the target's string table (carryStrings()), and puts the new table among
@@ -108,11 +110,10 @@ void changedObjectFiles(const ObjectBundle& bundle, bool skin, const MapObjects&
 // refers to no text. With `reuseMatching`, references whose number the target holds with the same text stay.
 // False with the refusal when `source` lacks a referenced block: the texts would be another map's.
 [[nodiscard]] bool carryStringsIntoMap(const MapContents& target, std::initializer_list<ObjectBundle*> bundles,
-                         const StringTable& source,
-                         const std::filesystem::path& sourcePath, bool reuseMatching,
-                         std::map<std::string, std::vector<std::uint8_t>>& replaced,
-                         std::map<std::string, std::vector<std::uint8_t>>& added, std::size_t& carried,
-                         std::string& error);
+                                       const StringTable& source, const std::filesystem::path& sourcePath,
+                                       bool reuseMatching, std::map<std::string, std::vector<std::uint8_t>>& replaced,
+                                       std::map<std::string, std::vector<std::uint8_t>>& added, std::size_t& carried,
+                                       std::string& error);
 
 // The warning for objects from a file without a string table (`added`) whose string values still refer to one:
 // in the map they stand for the map's own texts. Empty when they hold no reference.

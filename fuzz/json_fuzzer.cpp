@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     std::string written;
-    writeBundleJson(first.bundle, [&written](std::string_view piece) { written += piece; }, &first.skin,
-                    &first.texts);
+    writeBundleJson(
+        first.bundle, [&written](std::string_view piece) { written += piece; }, &first.skin, &first.texts);
     JsonBundle second;
     const auto bytes = reinterpret_cast<const std::uint8_t*>(written.data());
     if (!readBundleJson(std::span<const std::uint8_t>(bytes, written.size()), second, problems, quiet))

@@ -56,26 +56,23 @@ int main(int argc, char** argv) {
         seeds.push_back({"map", map});
         seeds.push_back({"plain", mpq::build(scratch, basic, plain)});
         seeds.push_back({"empty", mpq::build(scratch, {}, small)});
-        seeds.push_back(
-            {"flags", mpq::build(scratch,
-                                 {{"war3map.wts", text(600, 1), MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED, 0},
-                                  {"war3map.wtg", text(300, 2),
-                                   MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY, 0},
-                                  {"war3map.wct", text(200, 3), MPQ_FILE_COMPRESS | MPQ_FILE_SECTOR_CRC, 0},
-                                  {"war3map.w3e", text(200, 4), MPQ_FILE_IMPLODE, 0},
-                                  {"war3map.shd", {}, MPQ_FILE_COMPRESS, 0},
-                                  {"war3map.mmp", {}, 0, 0}},
-                                 small)});
-        seeds.push_back(
-            {"sectors", mpq::build(scratch, {{"war3map.j", text(3000, 5), MPQ_FILE_COMPRESS, 0}}, [&] {
-                 mpq::Options o = small;
-                 o.sectorSize = 1024;
-                 return o;
-             }())});
+        seeds.push_back({"flags", mpq::build(scratch,
+                                             {{"war3map.wts", text(600, 1), MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED, 0},
+                                              {"war3map.wtg", text(300, 2),
+                                               MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY, 0},
+                                              {"war3map.wct", text(200, 3), MPQ_FILE_COMPRESS | MPQ_FILE_SECTOR_CRC, 0},
+                                              {"war3map.w3e", text(200, 4), MPQ_FILE_IMPLODE, 0},
+                                              {"war3map.shd", {}, MPQ_FILE_COMPRESS, 0},
+                                              {"war3map.mmp", {}, 0, 0}},
+                                             small)});
+        seeds.push_back({"sectors", mpq::build(scratch, {{"war3map.j", text(3000, 5), MPQ_FILE_COMPRESS, 0}}, [&] {
+                             mpq::Options o = small;
+                             o.sectorSize = 1024;
+                             return o;
+                         }())});
         seeds.push_back(
             {"single-unit",
-             mpq::build(scratch, {{"a.txt", text(300, 6), MPQ_FILE_COMPRESS | MPQ_FILE_SINGLE_UNIT, 0}},
-                        plain)});
+             mpq::build(scratch, {{"a.txt", text(300, 6), MPQ_FILE_COMPRESS | MPQ_FILE_SINGLE_UNIT, 0}}, plain)});
         seeds.push_back(
             {"language", mpq::build(scratch, {{"war3map.j", text(40, 7), MPQ_FILE_COMPRESS, 0x409}}, small)});
         seeds.push_back({"signed", mpq::build(scratch, basic, [&] {

@@ -21,11 +21,13 @@ using brindlemark::testing::Bytes;
 
 enum Kind { Units, Items, Destructables, Doodads, Abilities, Buffs, Upgrades, KindCount };
 
-bool hasLevels(int kind) { return kind == Doodads || kind == Abilities || kind == Upgrades; }
+bool hasLevels(int kind) {
+    return kind == Doodads || kind == Abilities || kind == Upgrades;
+}
 
 struct Mod {
     std::string_view field;
-    std::int32_t type; // 0 integer, 1 real, 2 unreal, 3 string
+    std::int32_t type;        // 0 integer, 1 real, 2 unreal, 3 string
     std::uint32_t number = 0; // an integer, or the bits of a real
     std::string text;
     std::int32_t level = 0;
@@ -109,15 +111,14 @@ Bytes unitsFile(std::int32_t version) {
 }
 
 Bytes abilitiesFile(std::int32_t version) {
-    return objectFile(Abilities, version,
-                      {{"AHbz", "", {unreal("Hbz1", 0x40000000, 1, 1), unreal("Hbz1", 0x40400000, 2, 1)}}},
-                      {{"AHbz",
-                        "A000",
-                        {text("anam", "Storm"), integer("alev", 3), real("acdn", 0x41200000, 1),
-                         real("acdn", 0x41100000, 2), real("acdn", 0x41000000, 3), text("atp1", "Level 1", 1),
-                         integer("Hbz2", 7, 2, 2)},
-                        1},
-                       {"AHhb", "A001", {text("anam", "Heal \xe9\xff (not UTF-8)")}}});
+    return objectFile(
+        Abilities, version, {{"AHbz", "", {unreal("Hbz1", 0x40000000, 1, 1), unreal("Hbz1", 0x40400000, 2, 1)}}},
+        {{"AHbz",
+          "A000",
+          {text("anam", "Storm"), integer("alev", 3), real("acdn", 0x41200000, 1), real("acdn", 0x41100000, 2),
+           real("acdn", 0x41000000, 3), text("atp1", "Level 1", 1), integer("Hbz2", 7, 2, 2)},
+          1},
+         {"AHhb", "A001", {text("anam", "Heal \xe9\xff (not UTF-8)")}}});
 }
 
 Bytes doodadsFile() {
@@ -145,7 +146,9 @@ Bytes allKinds() {
                       {Upgrades, upgradesFile()}});
 }
 
-Bytes cut(const Bytes& bytes, std::size_t size) { return Bytes(bytes.begin(), bytes.begin() + size); }
+Bytes cut(const Bytes& bytes, std::size_t size) {
+    return Bytes(bytes.begin(), bytes.begin() + size);
+}
 
 } // namespace
 
@@ -172,19 +175,17 @@ int main(int argc, char** argv) {
     // identifiers that match only without regard to case, a new id equal to the base id, a repeated field,
     // objects without modifications, long strings.
     const std::string longText(1000, 'x');
-    seeds.push_back({"refiled",
-                     bundle(1, {{Units, objectFile(Units, 2,
-                                                   {{"hfoo", "B000", {integer("uhpm", 1)}},
-                                                    {"hfoo", "a000", {integer("uhpm", 2)}},
-                                                    {"hkni", "hkni", {integer("uhpm", 3)}},
-                                                    {"hpea", "", {}}},
-                                                   {{"hfoo", "", {integer("uhpm", 4), integer("UHPM", 5)}},
-                                                    {"hfoo", "A001", {text("unam", longText)}},
-                                                    {"Hrif", "hRIF", {integer("uhpm", 6)}},
-                                                    {"hmtm", "h002", {}}})}})});
+    seeds.push_back({"refiled", bundle(1, {{Units, objectFile(Units, 2,
+                                                              {{"hfoo", "B000", {integer("uhpm", 1)}},
+                                                               {"hfoo", "a000", {integer("uhpm", 2)}},
+                                                               {"hkni", "hkni", {integer("uhpm", 3)}},
+                                                               {"hpea", "", {}}},
+                                                              {{"hfoo", "", {integer("uhpm", 4), integer("UHPM", 5)}},
+                                                               {"hfoo", "A001", {text("unam", longText)}},
+                                                               {"Hrif", "hRIF", {integer("uhpm", 6)}},
+                                                               {"hmtm", "h002", {}}})}})});
     seeds.push_back({"duplicates-levels",
-                     bundle(1, {{Abilities, objectFile(Abilities, 3,
-                                                       {},
+                     bundle(1, {{Abilities, objectFile(Abilities, 3, {},
                                                        {{"AHbz", "A000", {integer("alev", 1), integer("alev", 2)}},
                                                         {"AHtb", "a000", {integer("alev", 3, 1), text("anam", "")}},
                                                         {"AHtb", "A000", {integer("alev", 4, 1, 1)}}})}})});
@@ -196,8 +197,9 @@ int main(int argc, char** argv) {
         seeds.push_back({"cut-" + std::to_string(size), cut(whole, size)});
     seeds.push_back({"version-4", bundle(1, {{Items, Builder().i32(4).u32(0).u32(0).bytes}})});
     seeds.push_back({"count-too-large", bundle(1, {{Buffs, Builder().i32(2).u32(0x10000000).u32(0).bytes}})});
-    seeds.push_back({"two-sets",
-                     bundle(1, {{Buffs, Builder().i32(3).u32(1).id("Bbak").id("").u32(2).i32(0).u32(0).u32(0).bytes}})});
+    seeds.push_back(
+        {"two-sets",
+         bundle(1, {{Buffs, Builder().i32(3).u32(1).id("Bbak").id("").u32(2).i32(0).u32(0).u32(0).bytes}})});
     const Bytes longString = bundle(1, {{Units, objectFile(Units, 2, {{"hfoo", "", {text("utub", longText)}}}, {})}});
     seeds.push_back({"cut-in-string", cut(longString, longString.size() - 500)});
 

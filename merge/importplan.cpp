@@ -18,7 +18,9 @@ int digitValue(std::uint8_t c) {
     return -1;
 }
 
-bool isLetter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isLetter(std::uint8_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // A letter and three editor digits, at least one of them 0 to 9: the shape of the editor's custom identifiers.
 bool looksLikeCustomId(const std::uint8_t* p) {
@@ -33,10 +35,11 @@ bool looksLikeCustomId(const std::uint8_t* p) {
     return digit;
 }
 
-bool isWordByte(std::uint8_t c) { return isLetter(c) || (c >= '0' && c <= '9') || c == '_'; }
+bool isWordByte(std::uint8_t c) {
+    return isLetter(c) || (c >= '0' && c <= '9') || c == '_';
+}
 
-template <typename F>
-void forEachObject(const ObjectBundle& bundle, F&& visit) {
+template <typename F> void forEachObject(const ObjectBundle& bundle, F&& visit) {
     for (ObjectKind k : kAllObjectKinds) {
         const ObjectFile& file = bundle.kind(k).file;
         for (const ObjectTable* table : {&file.standardTable, &file.customTable})
@@ -97,8 +100,9 @@ bool planImportRenames(const IdentifierSet& mainIds, const ObjectBundle& added, 
         while (candidate && taken.contains(*candidate))
             candidate = nextEditorId(*candidate);
         if (!candidate || first == '%' || first == 0) {
-            error = "no free identifier is left for " + displayText(from) + " (every " + displayText(ObjectId{{first}}) +
-                    "000 to " + displayText(ObjectId{{first}}) + "ZZZ is taken); nothing was written";
+            error = "no free identifier is left for " + displayText(from) + " (every " +
+                    displayText(ObjectId{{first}}) + "000 to " + displayText(ObjectId{{first}}) +
+                    "ZZZ is taken); nothing was written";
             ok = false;
             return;
         }

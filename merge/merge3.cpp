@@ -54,12 +54,12 @@ public:
         ObjectRecord merged;
         merged.baseId = identifier(base ? &base->baseId : nullptr, ours->baseId, theirs->baseId, about,
                                    MergeConflict::Topic::BaseId);
-        merged.newId = identifier(base ? &base->newId : nullptr, ours->newId, theirs->newId, about,
-                                  MergeConflict::Topic::NewId);
+        merged.newId =
+            identifier(base ? &base->newId : nullptr, ours->newId, theirs->newId, about, MergeConflict::Topic::NewId);
         MergeConflict flag = about;
         flag.topic = MergeConflict::Topic::SetFlag;
-        merged.setFlag = number(base ? std::optional(base->setFlag) : std::nullopt, ours->setFlag, theirs->setFlag,
-                                flag);
+        merged.setFlag =
+            number(base ? std::optional(base->setFlag) : std::nullopt, ours->setFlag, theirs->setFlag, flag);
         const std::array<const ObjectRecord*, 3> records = {base, ours, theirs};
         for (const FieldRow& row : alignFields(records)) {
             const Pick field = choose(sameEntry(row[0], row[1]), sameEntry(row[0], row[2]), sameEntry(row[1], row[2]));
@@ -105,8 +105,8 @@ private:
 MergeResult mergeThreeWay(const ObjectBundle& base, const ObjectBundle& ours, const ObjectBundle& theirs) {
     MergeResult result;
     Merger merger(result);
-    result.merged.version = merger.number(base.version, ours.version, theirs.version,
-                                          {.topic = MergeConflict::Topic::BundleVersion});
+    result.merged.version =
+        merger.number(base.version, ours.version, theirs.version, {.topic = MergeConflict::Topic::BundleVersion});
     for (ObjectKind k : kAllObjectKinds) {
         const std::array<const ObjectBundle::Kind*, 3> kinds = {&base.kind(k), &ours.kind(k), &theirs.kind(k)};
         ObjectBundle::Kind& out = result.merged.kind(k);
@@ -126,8 +126,8 @@ MergeResult mergeThreeWay(const ObjectBundle& base, const ObjectBundle& ours, co
             std::array<const ObjectTable*, 3> tables{};
             for (std::size_t i = 0; i < 3; ++i)
                 if (kinds[i]->present != 0)
-                    tables[i] = side == TableSide::Standard ? &kinds[i]->file.standardTable
-                                                            : &kinds[i]->file.customTable;
+                    tables[i] =
+                        side == TableSide::Standard ? &kinds[i]->file.standardTable : &kinds[i]->file.customTable;
             for (const ObjectRow& row : alignObjects(tables))
                 if (std::optional<ObjectRecord> merged = merger.object(k, side, row[0], row[1], row[2]))
                     out.file.fileObject(std::move(*merged), MergePolicy::Glue, nullptr);

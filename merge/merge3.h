@@ -17,9 +17,9 @@ namespace brindlemark {
 // where a side lacks the object or field.
 struct MergeConflict {
     enum class Topic {
-        Field,         // a field of an object: the three entries
-        Removal,       // an object removed on one side and changed on the other
-        BaseId,        // an object's identifiers or set flag: the three objects
+        Field,   // a field of an object: the three entries
+        Removal, // an object removed on one side and changed on the other
+        BaseId,  // an object's identifiers or set flag: the three objects
         NewId,
         SetFlag,
         FileVersion,   // a kind's object file version: the three numbers

@@ -12,14 +12,14 @@ namespace brindlemark {
 
 // What the user asked the Merge command to do (commands/mergecommand.h runs it over a main file of any form).
 struct MergeRequest {
-    bool enabled = true;      // the window's backup switch: when clear, the command does nothing at all
-    bool takeBackup = true;   // copy the main file to its backup name first (the command-line tool may skip it)
+    bool enabled = true;    // the window's backup switch: when clear, the command does nothing at all
+    bool takeBackup = true; // copy the main file to its backup name first (the command-line tool may skip it)
     std::filesystem::path addedFile;
     MergePolicy policy = MergePolicy::Glue;
-    std::filesystem::path main;   // the main file: a bundle, an object file of one kind or a map
-    bool keepStringRefs = false;  // an added map's objects keep their references when the main file is no map
-    WarningSink loadWarnings;     // where reading a bundle or object file warns; the sink's warnings when empty,
-                                  // and always for a map (they name the file inside)
+    std::filesystem::path main;  // the main file: a bundle, an object file of one kind or a map
+    bool keepStringRefs = false; // an added map's objects keep their references when the main file is no map
+    WarningSink loadWarnings;    // where reading a bundle or object file warns; the sink's warnings when empty,
+                                 // and always for a map (they name the file inside)
 };
 
 // What a run did.

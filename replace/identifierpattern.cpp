@@ -47,8 +47,8 @@ void substituteInText(std::span<std::uint8_t> text, ObjectId pattern, ObjectId r
 }
 
 void substituteInText(char* text, ObjectId pattern, ObjectId replacement) {
-    substituteInText(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(text), std::strlen(text)),
-                     pattern, replacement);
+    substituteInText(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(text), std::strlen(text)), pattern,
+                     replacement);
 }
 
 void substituteInText(std::string& text, ObjectId pattern, ObjectId replacement) {
@@ -73,8 +73,7 @@ std::uint32_t substituteInValue(std::uint32_t value, ObjectId pattern, ObjectId 
 }
 
 std::int32_t substituteInValue(std::int32_t value, ObjectId pattern, ObjectId replacement) {
-    return static_cast<std::int32_t>(
-        substituteInValue(static_cast<std::uint32_t>(value), pattern, replacement));
+    return static_cast<std::int32_t>(substituteInValue(static_cast<std::uint32_t>(value), pattern, replacement));
 }
 
 } // namespace brindlemark

@@ -40,7 +40,9 @@ inline constexpr std::array<bool, 256> kDelimiters = makeDelimiterTable();
 // White space (0x09 to 0x0D, 0x20) or punctuation (0x21 to 0x2F, 0x3A to 0x40, 0x5B to 0x60, 0x7B to 0x7E),
 // as the "C" locale classifies them. Letters, digits, the other control bytes and every byte from 0x80 up are
 // not delimiters.
-inline bool isDelimiter(std::uint8_t byte) { return detail::kDelimiters[byte]; }
+inline bool isDelimiter(std::uint8_t byte) {
+    return detail::kDelimiters[byte];
+}
 
 // Rewrites, in place and left to right, every whole-word occurrence of `pattern` in the text. After a hit the
 // four written bytes and the delimiter after them are passed over, so hits never overlap and a window that

@@ -18,6 +18,6 @@ std::string idListText(const ObjectBundle& bundle, const StringTable* strings = 
 // Writes the identifier list to `path`, replacing the file whole. False with the reason when it cannot be
 // written; the file at `path` is then unchanged. The bundle is not changed.
 [[nodiscard]] bool writeIdList(const ObjectBundle& bundle, const std::filesystem::path& path, std::string& error,
-                 const StringTable* strings = nullptr);
+                               const StringTable* strings = nullptr);
 
 } // namespace brindlemark

@@ -11,9 +11,8 @@ namespace brindlemark {
 
 namespace {
 
-constexpr ObjectId kNameFields[] = {ObjectId::fromText("unam"), ObjectId::fromText("anam"),
-                                    ObjectId::fromText("fnam"), ObjectId::fromText("bnam"),
-                                    ObjectId::fromText("dnam"), ObjectId::fromText("utip"),
+constexpr ObjectId kNameFields[] = {ObjectId::fromText("unam"), ObjectId::fromText("anam"), ObjectId::fromText("fnam"),
+                                    ObjectId::fromText("bnam"), ObjectId::fromText("dnam"), ObjectId::fromText("utip"),
                                     ObjectId::fromText("ides")};
 
 bool hasZeroByte(std::uint32_t v) {
@@ -36,7 +35,9 @@ bool isWholeWord(const std::uint8_t* t, std::size_t n, std::size_t i) {
     return (i == 0 || isDelimiter(t[i - 1])) && (i + 4 == n || isDelimiter(t[i + 4]));
 }
 
-std::uint64_t valueKey(std::uint32_t slot, std::uint32_t mod) { return std::uint64_t(slot) << 32 | mod; }
+std::uint64_t valueKey(std::uint32_t slot, std::uint32_t mod) {
+    return std::uint64_t(slot) << 32 | mod;
+}
 
 bool writesNul(ObjectId replacement) {
     return replacement.bytes[0] == 0 || replacement.bytes[1] == 0 || replacement.bytes[2] == 0 ||

@@ -18,16 +18,17 @@ namespace brindlemark {
 
 // What the user asked the Replace command to do (commands/replacecommand.h runs it over a main file of any form).
 struct ReplaceRequest {
-    std::filesystem::path replaceList;              // pairs of four-byte tokens
-    std::vector<std::filesystem::path> sideFiles;   // the additional files, first row first
-    bool keepBackups = true;                        // the window's switch: when clear, only the bundle in memory changes
-    bool writeWithoutBackups = false;               // the command line's --no-backup: write, but take no backup copies
-    std::optional<FileStamp> loadedStamp;           // the main file as it was when loaded; a file changed since is not written over
-    std::filesystem::path main;                     // the main file: a bundle, an object file of one kind or a map
-    bool patchScript = false;                       // a map's script (war3map.j, war3map.lua) is patched too
-    MergePolicy policy = MergePolicy::Glue;         // how reading the main file resolves two objects with one identifier
-    WarningSink loadWarnings;                       // where reading a bundle or object file warns; the sink's warnings
-                                                    // when empty, and always for a map (they name the file inside)
+    std::filesystem::path replaceList;            // pairs of four-byte tokens
+    std::vector<std::filesystem::path> sideFiles; // the additional files, first row first
+    bool keepBackups = true;                      // the window's switch: when clear, only the bundle in memory changes
+    bool writeWithoutBackups = false;             // the command line's --no-backup: write, but take no backup copies
+    std::optional<FileStamp>
+        loadedStamp;            // the main file as it was when loaded; a file changed since is not written over
+    std::filesystem::path main; // the main file: a bundle, an object file of one kind or a map
+    bool patchScript = false;   // a map's script (war3map.j, war3map.lua) is patched too
+    MergePolicy policy = MergePolicy::Glue; // how reading the main file resolves two objects with one identifier
+    WarningSink loadWarnings;               // where reading a bundle or object file warns; the sink's warnings
+                                            // when empty, and always for a map (they name the file inside)
 };
 
 // What a run did.

@@ -132,7 +132,8 @@ bool parseReplaceList(std::span<const std::uint8_t> input, const std::string& na
         lineStart = lineEnd + 1;
     }
     if (!badLines.empty()) {
-        error = "Replace list " + name + " is refused, nothing was changed: each line must hold whole pairs of "
+        error = "Replace list " + name +
+                " is refused, nothing was changed: each line must hold whole pairs of "
                 "four-character identifiers, the old one and the new one.";
         for (const std::string& line : badLines)
             error += "\n" + line;

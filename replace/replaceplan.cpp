@@ -88,8 +88,7 @@ std::vector<Collision> findCollisions(const ObjectBundle& bundle, MergePolicy po
                         continue;
                     const ObjectFile& otherFile = bundle.kind(other).file;
                     const std::size_t before = out.size();
-                    checkTarget(otherFile.customTable, record, entry, pattern, replacement, k, other, policy,
-                                out);
+                    checkTarget(otherFile.customTable, record, entry, pattern, replacement, k, other, policy, out);
                     if (out.size() == before)
                         checkTarget(otherFile.standardTable, record, entry, pattern, replacement, k, other, policy,
                                     out);
@@ -141,10 +140,10 @@ ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, MergePolicy poli
             for (Collision& c : collisions) {
                 bool known = false;
                 for (std::size_t i = firstCollision; i < plan.collisions.size(); ++i)
-                    known = known || (plan.collisions[i].kind == c.kind &&
-                                      plan.collisions[i].existingKind == c.existingKind &&
-                                      plan.collisions[i].entry.fromId == c.entry.fromId &&
-                                      plan.collisions[i].entry.toId == c.entry.toId);
+                    known = known ||
+                            (plan.collisions[i].kind == c.kind && plan.collisions[i].existingKind == c.existingKind &&
+                             plan.collisions[i].entry.fromId == c.entry.fromId &&
+                             plan.collisions[i].entry.toId == c.entry.toId);
                 if (!known)
                     plan.collisions.push_back(std::move(c));
             }
@@ -155,8 +154,8 @@ ReplacePlan planReplace(std::span<ObjectBundle* const> bundles, MergePolicy poli
             for (std::size_t i = 0; i < list.size(); ++i) {
                 const RenameEntry& e = list.entries()[i];
                 std::size_t at = first;
-                while (at < known && !(plan.renames[at].entry.fromId == e.fromId &&
-                                       plan.renames[at].entry.toId == e.toId))
+                while (at < known &&
+                       !(plan.renames[at].entry.fromId == e.fromId && plan.renames[at].entry.toId == e.toId))
                     ++at;
                 if (deferred)
                     deferredTo[b].push_back(at == known ? plan.renames.size() : at);

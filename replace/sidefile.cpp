@@ -22,7 +22,7 @@ std::uint32_t key(const ObjectId& id) {
 // its value (and repeated ones) when it takes its list. So each list holds every position of its value, plus
 // stale entries that the next pass for that value discards.
 class WindowIndex {
-  public:
+public:
     explicit WindowIndex(std::span<const SidePass> passes) {
         for (const SidePass& pass : passes) {
             if (!(pass.from == pass.to))
@@ -79,7 +79,7 @@ class WindowIndex {
 
     std::vector<std::vector<std::size_t>> positions;
 
-  private:
+private:
     // A bitmap of 2^18 bits (32 KB) screens out almost every window before the hash table is consulted.
     static constexpr unsigned kFilterShift = 18;
     static constexpr std::size_t kFilterBits = std::size_t(1) << kFilterShift;

@@ -78,7 +78,8 @@ bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, File
         if (backups) {
             const std::filesystem::path backup = backupName(splitPath(path));
             if (!(patched ? files.stageBackupOfReplaced(path, backup, why) : files.stageCopy(path, backup, why))) {
-                error = "Failed to create backup file " + pathText(backup) + ", replace aborted (" + reasonOf(why) + ")";
+                error =
+                    "Failed to create backup file " + pathText(backup) + ", replace aborted (" + reasonOf(why) + ")";
                 return false;
             }
         }

@@ -16,13 +16,12 @@ namespace brindlemark {
 // The side files of a run: each file read once however many rows name it (by whatever spelling), with a pass per
 // row and rename.
 struct SideFileSet {
-    std::vector<std::filesystem::path> paths;     // per file, the first row that names it
-    std::vector<SideText> texts;                  // patched in memory by the plan
+    std::vector<std::filesystem::path> paths; // per file, the first row that names it
+    std::vector<SideText> texts;              // patched in memory by the plan
 };
 
 // Reads the rows' files. False with "Failed to patch file %s" and the reason when one cannot be read.
-[[nodiscard]] bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out,
-                                 std::string& error);
+[[nodiscard]] bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out, std::string& error);
 
 // Stages, for a run that renamed something, each side file's backup copy (with `backups`) and its patched bytes
 // where they differ. Counts the files that change. False with the message on failure.

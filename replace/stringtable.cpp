@@ -163,8 +163,8 @@ std::vector<MissingString> missingStrings(const ObjectBundle& bundle, const Stri
     std::vector<MissingString> missing;
     forEachReference(bundle, [&](ObjectKind k, const ObjectRecord& record, std::size_t i, std::uint64_t number) {
         if (!strings.find(number))
-            missing.push_back({k, record.effectiveId(), record.modifications()[i].fieldId,
-                               record.modifications()[i].stringValue});
+            missing.push_back(
+                {k, record.effectiveId(), record.modifications()[i].fieldId, record.modifications()[i].stringValue});
     });
     return missing;
 }
@@ -186,10 +186,10 @@ CarriedStrings carryStrings(std::initializer_list<ObjectBundle*> bundles, const 
     bool cutOff = false;
     const StringTable target = parseBlocks(targetBytes, cutOff);
     const std::string_view text(reinterpret_cast<const char*>(targetBytes.data()), targetBytes.size());
-    const std::string eol = text.empty() || text.find("\r\n") != std::string_view::npos ||
-                                    text.find('\n') == std::string_view::npos
-                                ? "\r\n"
-                                : "\n";
+    const std::string eol =
+        text.empty() || text.find("\r\n") != std::string_view::npos || text.find('\n') == std::string_view::npos
+            ? "\r\n"
+            : "\n";
     if (out.table.empty())
         out.table = {0xEF, 0xBB, 0xBF};
     const auto append = [&out](std::string_view s) { out.table.insert(out.table.end(), s.begin(), s.end()); };
@@ -247,8 +247,9 @@ std::string missingStringsMessage(const std::filesystem::path& source, bool hasT
     constexpr std::size_t kNamed = 20;
     std::string text = pathText(source) + ": " + std::to_string(missing.size()) +
                        (missing.size() == 1 ? " string reference is" : " string references are") +
-                       (hasTable ? " not in its string table (war3map.wts)" : " into a string table (war3map.wts) "
-                                                                              "that the map does not have") +
+                       (hasTable ? " not in its string table (war3map.wts)"
+                                 : " into a string table (war3map.wts) "
+                                   "that the map does not have") +
                        ": ";
     for (std::size_t i = 0; i < missing.size() && i < kNamed; ++i)
         text += (i ? ", " : "") + missing[i].reference + " (" + kindName(missing[i].kind) + " " +

@@ -88,7 +88,9 @@ bool unescapeText(std::string_view text, std::string& out, std::size_t& badAt) {
 
 // A piece of the input in a message: a long string or value cut short, so that a name or text of any length
 // makes a message of a few lines.
-std::string quotedPiece(std::string_view text) { return OrderedJson(jsonSafe(shortened(text))).dump(); }
+std::string quotedPiece(std::string_view text) {
+    return OrderedJson(jsonSafe(shortened(text))).dump();
+}
 
 std::string shownJson(const OrderedJson& value) {
     return value.is_string() ? quotedPiece(value.get_ref<const std::string&>()) : shortened(inlineJson(value));
@@ -103,7 +105,9 @@ std::string memberPath(const std::string& path, std::string_view name) {
     return path + "[" + quotedPiece(name) + "]";
 }
 
-std::string indexPath(const std::string& path, std::size_t index) { return path + "[" + std::to_string(index) + "]"; }
+std::string indexPath(const std::string& path, std::size_t index) {
+    return path + "[" + std::to_string(index) + "]";
+}
 
 class Reader {
 public:
@@ -135,7 +139,8 @@ private:
     }
 
     // Whether `value` is an object; members other than `allowed` are reported.
-    bool objectWith(const OrderedJson& value, const std::string& path, std::initializer_list<std::string_view> allowed) {
+    bool objectWith(const OrderedJson& value, const std::string& path,
+                    std::initializer_list<std::string_view> allowed) {
         if (!value.is_object()) {
             problem(path, "must be an object");
             return false;
@@ -170,9 +175,9 @@ private:
             problem(path, "must be " + range);
             return false;
         }
-        const bool fits = value.is_number_unsigned() ? value.get<std::uint64_t>() <= std::uint64_t(high)
-                                                     : value.get<std::int64_t>() >= low &&
-                                                           value.get<std::int64_t>() <= high;
+        const bool fits = value.is_number_unsigned()
+                              ? value.get<std::uint64_t>() <= std::uint64_t(high)
+                              : value.get<std::int64_t>() >= low && value.get<std::int64_t>() <= high;
         if (!fits) {
             problem(path, "must be " + range);
             return false;
@@ -221,18 +226,16 @@ private:
         std::optional<std::int32_t> version = kMaxObjectFileVersion;
         if (const OrderedJson* v = optional(value, "version")) {
             std::int32_t number = 0;
-            version = int32(*v, memberPath(path, "version"), number, 0, kMaxObjectFileVersion)
-                          ? std::optional(number)
-                          : std::nullopt;
+            version = int32(*v, memberPath(path, "version"), number, 0, kMaxObjectFileVersion) ? std::optional(number)
+                                                                                               : std::nullopt;
         }
         out.file.version = version.value_or(0);
         if (const OrderedJson* levels = optional(value, "hasLevels")) {
             if (!levels->is_boolean())
                 problem(memberPath(path, "hasLevels"), "must be true or false");
             else if (levels->get<bool>() != kindHasLevels(k))
-                problem(memberPath(path, "hasLevels"), std::string("must be ") +
-                                                           (kindHasLevels(k) ? "true" : "false") + " for " +
-                                                           kindName(k));
+                problem(memberPath(path, "hasLevels"),
+                        std::string("must be ") + (kindHasLevels(k) ? "true" : "false") + " for " + kindName(k));
         }
         for (const char* table : {"standard", "custom"}) {
             const OrderedJson* objects = optional(value, table);
@@ -264,9 +267,9 @@ private:
         if (const OrderedJson* v = optional(value, "effectiveId")) {
             ObjectId effective;
             if (identifier(*v, memberPath(path, "effectiveId"), effective) && ids && effective != out.effectiveId())
-                problem(memberPath(path, "effectiveId"),
-                        "is " + escapedBytes(effective) + ", but baseId and newId make the object " +
-                            escapedBytes(out.effectiveId()));
+                problem(memberPath(path, "effectiveId"), "is " + escapedBytes(effective) +
+                                                             ", but baseId and newId make the object " +
+                                                             escapedBytes(out.effectiveId()));
         }
         if (const OrderedJson* v = optional(value, "setFlag");
             v && int32(*v, memberPath(path, "setFlag"), out.setFlag) && out.setFlag != 0 && version && *version < 3)
@@ -288,9 +291,9 @@ private:
     }
 
     bool modification(const OrderedJson& value, const std::string& path, ObjectKind k, Modification& m) {
-        if (!objectWith(value, path,
-                        {"field", "level", "column", "type", "typeCode", "value", "bits", "escaped", "text",
-                         "strayBefore"}))
+        if (!objectWith(
+                value, path,
+                {"field", "level", "column", "type", "typeCode", "value", "bits", "escaped", "text", "strayBefore"}))
             return false;
         const std::size_t before = problems_.size();
         m.hasLevels = kindHasLevels(k);
@@ -377,8 +380,8 @@ private:
             return false;
         }
         if (named && codeValue && *codeValue != *named) {
-            problem(memberPath(path, "typeCode"), "is " + std::to_string(*codeValue) + ", but type " +
-                                                      type->dump() + " has the code " + std::to_string(*named));
+            problem(memberPath(path, "typeCode"), "is " + std::to_string(*codeValue) + ", but type " + type->dump() +
+                                                      " has the code " + std::to_string(*named));
             return false;
         }
         if (unknown && !codeValue) {
@@ -386,9 +389,8 @@ private:
             return false;
         }
         if (unknown && isKnownValueType(static_cast<ModValueType>(*codeValue))) {
-            problem(memberPath(path, "typeCode"), "is " + std::to_string(*codeValue) +
-                                                      ", the code of type \"" + kTypeNames[*codeValue] +
-                                                      "\", not of an unknown type");
+            problem(memberPath(path, "typeCode"), "is " + std::to_string(*codeValue) + ", the code of type \"" +
+                                                      kTypeNames[*codeValue] + "\", not of an unknown type");
             return false;
         }
         m.valueType = static_cast<ModValueType>(named ? *named : *codeValue);
@@ -419,9 +421,9 @@ private:
             std::memcpy(&m.realValue, &bits, sizeof bits);
             if (value && value->is_number()) {
                 const double number = value->get<double>();
-                const bool agree = realBits(static_cast<float>(number)) == bits ||
-                                   (std::isfinite(m.realValue) &&
-                                    std::strtod(shortestText(m.realValue).c_str(), nullptr) == number);
+                const bool agree =
+                    realBits(static_cast<float>(number)) == bits ||
+                    (std::isfinite(m.realValue) && std::strtod(shortestText(m.realValue).c_str(), nullptr) == number);
                 if (!agree)
                     problem(bitsPath, "is " + hexBits(bits) + " (" + shortestText(m.realValue) + "), but value is " +
                                           value->dump() + "; change both or leave one out");
@@ -483,7 +485,8 @@ private:
             const std::size_t end = std::min(text.find('\n', start), text.size());
             const std::string_view line(text.data() + start, end - start);
             const std::size_t first = line.find_first_not_of(" \t\r");
-            if (first != std::string_view::npos && line.substr(first, line.find_last_not_of(" \t\r") + 1 - first) == "}") {
+            if (first != std::string_view::npos &&
+                line.substr(first, line.find_last_not_of(" \t\r") + 1 - first) == "}") {
                 problem(path, "has a line holding only }, which would end its block in the string table");
                 return;
             }

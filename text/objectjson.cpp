@@ -11,7 +11,9 @@
 
 namespace brindlemark {
 
-std::string jsonSafe(std::string_view text) { return isUtf8(text) ? std::string(text) : escapeNonUtf8(text); }
+std::string jsonSafe(std::string_view text) {
+    return isUtf8(text) ? std::string(text) : escapeNonUtf8(text);
+}
 
 OrderedJson modificationJson(const Modification& m, const StringTable* strings) {
     OrderedJson j;

@@ -9,19 +9,17 @@ namespace {
 // units * base / divisor, rounded half away from zero.
 int scale(int units, int base, int divisor) {
     const long long product = static_cast<long long>(units) * base;
-    const long long rounded =
-        product >= 0 ? (product + divisor / 2) / divisor : -((-product + divisor / 2) / divisor);
+    const long long rounded = product >= 0 ? (product + divisor / 2) / divisor : -((-product + divisor / 2) / divisor);
     return static_cast<int>(rounded);
 }
 
 } // namespace
 
-DialogUnits::DialogUnits(const QFont& font)
-    : DialogUnits(averageLetterWidth(font), QFontMetrics(font).height()) {}
+DialogUnits::DialogUnits(const QFont& font) : DialogUnits(averageLetterWidth(font), QFontMetrics(font).height()) {}
 
 int DialogUnits::averageLetterWidth(const QFont& font) {
-    const int width = QFontMetrics(font).horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int width =
+        QFontMetrics(font).horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return scale(width, 1, 52);
 }
 

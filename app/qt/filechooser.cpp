@@ -31,15 +31,13 @@ std::optional<QString> runDialog(QWidget* parent, QFileDialog::AcceptMode mode, 
 
 } // namespace
 
-std::optional<QString> DialogFileChooser::openFile(QWidget* parent, const QString& filter,
-                                                   const QString& initialName, const QString& folder,
-                                                   QString& nameFilter) {
+std::optional<QString> DialogFileChooser::openFile(QWidget* parent, const QString& filter, const QString& initialName,
+                                                   const QString& folder, QString& nameFilter) {
     return runDialog(parent, QFileDialog::AcceptOpen, filter, initialName, folder, nameFilter);
 }
 
-std::optional<QString> DialogFileChooser::saveFile(QWidget* parent, const QString& filter,
-                                                   const QString& initialName, const QString& folder,
-                                                   QString& nameFilter) {
+std::optional<QString> DialogFileChooser::saveFile(QWidget* parent, const QString& filter, const QString& initialName,
+                                                   const QString& folder, QString& nameFilter) {
     return runDialog(parent, QFileDialog::AcceptSave, filter, initialName, folder, nameFilter);
 }
 

@@ -80,8 +80,7 @@ int main(int argc, char** argv) {
         file = error ? given : absolute;
     }
     if (!displayAvailable()) {
-        std::fputs("brindlemark: no display found; set DISPLAY or run with QT_QPA_PLATFORM=offscreen\n",
-                   stderr);
+        std::fputs("brindlemark: no display found; set DISPLAY or run with QT_QPA_PLATFORM=offscreen\n", stderr);
         return 1;
     }
     // Only the program's own name reaches Qt, so no argument (not even Qt's own options) changes anything.
@@ -93,8 +92,8 @@ int main(int argc, char** argv) {
     brindlemark::SettingsFolderMemory folders;
     brindlemark::AppState state;
     state.folderMemory = &folders;
-    state.language = language.value_or(
-        brindlemark::languageFromCode(folders.language()).value_or(brindlemark::kDefaultLanguage));
+    state.language =
+        language.value_or(brindlemark::languageFromCode(folders.language()).value_or(brindlemark::kDefaultLanguage));
     brindlemark::DialogFileChooser chooser;
     brindlemark::MessageBoxPresenter presenter;
     brindlemark::MainWindow window(state, chooser, presenter);

@@ -223,7 +223,6 @@ void MainWindow::createControls() {
     // The frames lie behind the controls they surround.
     for (QGroupBox* group : groups)
         group->lower();
-
 }
 
 void MainWindow::connectControls() {
@@ -239,7 +238,9 @@ void MainWindow::connectControls() {
                 [this] { controller_.fieldChanged(); });
 }
 
-void MainWindow::openMainFile(const std::filesystem::path& path) { controller_.openMainFile(path); }
+void MainWindow::openMainFile(const std::filesystem::path& path) {
+    controller_.openMainFile(path);
+}
 
 std::filesystem::path MainWindow::fieldText(ControlId field) const {
     return toPath(qobject_cast<QLineEdit*>(control(field))->text());
@@ -279,17 +280,18 @@ void MainWindow::setChecked(ControlId control, bool checked) {
     qobject_cast<QAbstractButton*>(this->control(control))->setChecked(checked);
 }
 
-void MainWindow::setEnabled(ControlId control, bool enabled) { this->control(control)->setEnabled(enabled); }
+void MainWindow::setEnabled(ControlId control, bool enabled) {
+    this->control(control)->setEnabled(enabled);
+}
 
-std::optional<std::filesystem::path> MainWindow::askFile(const ChooserQuestion& question,
-                                                         std::string& filterEntry) {
+std::optional<std::filesystem::path> MainWindow::askFile(const ChooserQuestion& question, std::string& filterEntry) {
     const QString filter = QString::fromStdString(dialogFilter(question.filter));
     const QString initialName = toQString(question.initialName);
     const QString folder = toQString(question.folder);
     QString nameFilter = QString::fromStdString(filterEntry);
-    const std::optional<QString> path =
-        question.save ? chooser_.saveFile(this, filter, initialName, folder, nameFilter)
-                      : chooser_.openFile(this, filter, initialName, folder, nameFilter);
+    const std::optional<QString> path = question.save
+                                            ? chooser_.saveFile(this, filter, initialName, folder, nameFilter)
+                                            : chooser_.openFile(this, filter, initialName, folder, nameFilter);
     if (!path)
         return std::nullopt;
     filterEntry = nameFilter.toStdString();

@@ -23,8 +23,7 @@ QString filterKeyOf(std::string_view chooser) {
 SettingsFolderMemory::SettingsFolderMemory()
     : settings_(QStringLiteral("brindlemark"), QStringLiteral("brindlemark")) {}
 
-SettingsFolderMemory::SettingsFolderMemory(const QString& iniFile)
-    : settings_(iniFile, QSettings::IniFormat) {}
+SettingsFolderMemory::SettingsFolderMemory(const QString& iniFile) : settings_(iniFile, QSettings::IniFormat) {}
 
 std::filesystem::path SettingsFolderMemory::folder(std::string_view chooser) const {
     const QString text = settings_.value(keyOf(chooser)).toString();

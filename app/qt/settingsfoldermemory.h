@@ -6,10 +6,10 @@
 
 namespace brindlemark {
 
-// The choosers' folders and filters, and the window's language, in Qt's settings: the program's settings file (QSettings' usual place for the
-// organisation and application name), or a given file.
+// The choosers' folders and filters, and the window's language, in Qt's settings: the program's settings file
+// (QSettings' usual place for the organisation and application name), or a given file.
 class SettingsFolderMemory final : public FolderMemory {
-  public:
+public:
     SettingsFolderMemory();
     explicit SettingsFolderMemory(const QString& iniFile);
 
@@ -20,7 +20,7 @@ class SettingsFolderMemory final : public FolderMemory {
     std::string language() const override;
     void setLanguage(std::string_view code) override;
 
-  private:
+private:
     mutable QSettings settings_;
 };
 

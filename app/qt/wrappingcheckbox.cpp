@@ -37,8 +37,7 @@ void WrappingCheckBox::paintEvent(QPaintEvent*) {
     if (option.state & QStyle::State_HasFocus) {
         QStyleOptionFocusRect focus;
         focus.initFrom(this);
-        focus.rect =
-            painter.fontMetrics().boundingRect(area, kCaptionFlags, text()).adjusted(-1, 0, 1, 0) & rect();
+        focus.rect = painter.fontMetrics().boundingRect(area, kCaptionFlags, text()).adjusted(-1, 0, 1, 0) & rect();
         painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
     }
 }

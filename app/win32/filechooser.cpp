@@ -29,8 +29,7 @@ std::vector<std::string> filterEntries(std::string_view filter) {
 
 std::optional<std::filesystem::path> choose(HWND owner, std::string_view filter,
                                             const std::filesystem::path& initialName,
-                                            const std::filesystem::path& folder, std::string& filterEntry,
-                                            bool save) {
+                                            const std::filesystem::path& folder, std::string& filterEntry, bool save) {
     const std::wstring filterText = chooserFilter(filter);
     const std::vector<std::string> entries = filterEntries(filter);
     const auto selected = std::find(entries.begin(), entries.end(), filterEntry);

@@ -16,16 +16,17 @@ namespace brindlemark {
 
 namespace {
 
-HINSTANCE moduleInstance() { return GetModuleHandleW(nullptr); }
+HINSTANCE moduleInstance() {
+    return GetModuleHandleW(nullptr);
+}
 
 std::wstring wideText(Language language, Text id) {
     return toWide(fill(text(language, id), {BRINDLEMARK_VERSION_TEXT}));
 }
 
 // The About box's children in the template's order: the icon, then its lines.
-constexpr Text kAboutTexts[] = {Text::None,           Text::WindowTitle, Text::AboutVersion,
-                                Text::AboutCopyright, Text::AboutGroupName, Text::AboutThanks,
-                                Text::AboutCommunity, Text::AboutTesters};
+constexpr Text kAboutTexts[] = {Text::None,           Text::WindowTitle, Text::AboutVersion,   Text::AboutCopyright,
+                                Text::AboutGroupName, Text::AboutThanks, Text::AboutCommunity, Text::AboutTesters};
 
 void paintGrey(HWND list) {
     ListView_SetBkColor(list, kListGrey);
@@ -80,8 +81,7 @@ POINT minimisedIconPosition(int clientWidth, int clientHeight, int iconWidth, in
 }
 
 void openAboutBox(HWND owner, Language language) {
-    DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, aboutProc,
-                    static_cast<LPARAM>(language));
+    DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, aboutProc, static_cast<LPARAM>(language));
 }
 
 MainWindow::MainWindow(AppState& state, FileChooser& chooser, MessagePresenter& presenter)
@@ -240,8 +240,8 @@ bool MainWindow::paintMinimised() {
     SendMessageW(window_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     RECT area{};
     GetClientRect(window_, &area);
-    const POINT at = minimisedIconPosition(area.right - area.left, area.bottom - area.top,
-                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    const POINT at = minimisedIconPosition(area.right - area.left, area.bottom - area.top, GetSystemMetrics(SM_CXICON),
+                                           GetSystemMetrics(SM_CYICON));
     DrawIcon(dc, at.x, at.y, icon_);
     EndPaint(window_, &paint);
     return true;
@@ -255,7 +255,9 @@ void MainWindow::close() {
         DestroyWindow(window_);
 }
 
-void MainWindow::openMainFile(const std::filesystem::path& path) { controller_.openMainFile(path); }
+void MainWindow::openMainFile(const std::filesystem::path& path) {
+    controller_.openMainFile(path);
+}
 
 std::filesystem::path MainWindow::fieldText(ControlId field) const {
     const HWND edit = control(field);
@@ -319,7 +321,9 @@ void MainWindow::setChecked(ControlId control, bool checked) {
     CheckDlgButton(window_, static_cast<int>(control), checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
-void MainWindow::setEnabled(ControlId control, bool enabled) { EnableWindow(this->control(control), enabled); }
+void MainWindow::setEnabled(ControlId control, bool enabled) {
+    EnableWindow(this->control(control), enabled);
+}
 
 std::optional<std::filesystem::path> MainWindow::askFile(const ChooserQuestion& question, std::string& filterEntry) {
     return question.save
@@ -327,6 +331,8 @@ std::optional<std::filesystem::path> MainWindow::askFile(const ChooserQuestion& 
                : chooser_.openFile(window_, question.filter, question.initialName, question.folder, filterEntry);
 }
 
-void MainWindow::showMessage(const std::string& text) { presenter_.show(window_, text); }
+void MainWindow::showMessage(const std::string& text) {
+    presenter_.show(window_, text);
+}
 
 } // namespace brindlemark

@@ -17,11 +17,10 @@ std::wstring RegistryFolderMemory::read(const std::wstring& name) const {
     std::wstring value;
     DWORD type = 0;
     DWORD size = 0;
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-        type == REG_SZ) {
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_SZ) {
         std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-        if (RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
-                             &size) == ERROR_SUCCESS)
+        if (RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size) ==
+            ERROR_SUCCESS)
             value = buffer.data();
     }
     RegCloseKey(key);
@@ -30,8 +29,8 @@ std::wstring RegistryFolderMemory::read(const std::wstring& name) const {
 
 void RegistryFolderMemory::write(const std::wstring& name, const std::wstring& value) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
         return;
     RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));

@@ -10,7 +10,7 @@ namespace brindlemark {
 // key Software\Brindlemark (or another key under HKEY_CURRENT_USER), as the Qt window keeps them in its
 // settings file. Values that cannot be read read as empty; one that cannot be written is let go.
 class RegistryFolderMemory final : public FolderMemory {
-  public:
+public:
     explicit RegistryFolderMemory(std::wstring key = L"Software\\Brindlemark");
 
     std::filesystem::path folder(std::string_view chooser) const override;
@@ -20,7 +20,7 @@ class RegistryFolderMemory final : public FolderMemory {
     std::string language() const override;
     void setLanguage(std::string_view code) override;
 
-  private:
+private:
     std::wstring read(const std::wstring& name) const;
     void write(const std::wstring& name, const std::wstring& value);
 

@@ -67,7 +67,12 @@ TEST(WindowController, EnablesTheCommandsAndKeepsOneToggleChecked) {
         {"m", "l", "", "5-7", {ControlId::Keep}, "--K", MergePolicy::Keep},
         {"m", "", "a", "-67", {ControlId::Glue}, "-G-", MergePolicy::Glue},
         {"", "l", "a", "---", {ControlId::Keep, ControlId::Keep}, "--K", MergePolicy::Keep},
-        {"m", "l", "a", "567", {ControlId::Keep, ControlId::Overwrite, ControlId::Overwrite}, "O--",
+        {"m",
+         "l",
+         "a",
+         "567",
+         {ControlId::Keep, ControlId::Overwrite, ControlId::Overwrite},
+         "O--",
          MergePolicy::Overwrite},
     };
     for (const auto& c : cases) {
@@ -75,9 +80,8 @@ TEST(WindowController, EnablesTheCommandsAndKeepsOneToggleChecked) {
         AppState state;
         FakeView view;
         WindowController controller(state, view);
-        view.fields = {{ControlId::MainPath, c.main},
-                       {ControlId::ReplaceListPath, c.list},
-                       {ControlId::AddedPath, c.added}};
+        view.fields = {
+            {ControlId::MainPath, c.main}, {ControlId::ReplaceListPath, c.list}, {ControlId::AddedPath, c.added}};
         controller.fieldChanged();
         const auto mark = [](ControlId id, char on, std::map<ControlId, bool>& marks) { return marks[id] ? on : '-'; };
         EXPECT_EQ(std::string({mark(ControlId::Replace, '5', view.enabled), mark(ControlId::Merge, '6', view.enabled),
@@ -153,7 +157,8 @@ TEST(AppState, AMainBundleThatDoesNotLoadIsReportedAndProtected) {
     sink.messages.clear();
     state.chooseMainBundle(dir / "cut.w3o", sink);
     ASSERT_EQ(sink.messages.size(), 1u);
-    EXPECT_EQ(sink.messages[0], pathText(dir / "cut.w3o") + ": the file ends at byte 7 inside the presence flag (units)");
+    EXPECT_EQ(sink.messages[0],
+              pathText(dir / "cut.w3o") + ": the file ends at byte 7 inside the presence flag (units)");
 
     writeAll(dir / "list.txt", std::string("hfoo h001"));
     sink.messages.clear();

@@ -28,7 +28,8 @@ using ::testing::HasSubstr;
 ObjectBundle sampleBundle() {
     ObjectBundle b;
     put(b, ObjectKind::Units, makeObject("hfoo", "", {textField("unam", "Footman")}));
-    put(b, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", "Guard"), textField("utip", "Beats hpea.")}));
+    put(b, ObjectKind::Units,
+        makeObject("hfoo", "h000", {textField("unam", "Guard"), textField("utip", "Beats hpea.")}));
     put(b, ObjectKind::Units, makeObject("hpea", "h001", {textField("unam", "Worker")}));
     put(b, ObjectKind::Abilities, makeObject("AHbz", "A000", {idField("aord", "h000")}));
     return b;
@@ -45,8 +46,8 @@ TEST(CliReplace, RenamesBundleAndTriggerFilesWithBackups) {
     writeAll(dir / "war3map.wtg", std::string("CreateUnit(h000) h001 hfoo h000h000"));
     writeAll(dir / "war3map.wct", std::string("call h001"));
 
-    const CliRun run = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"),
-                               "--side", pathText(dir / "war3map.wtg"), "--side", pathText(dir / "war3map.wct")});
+    const CliRun run = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"), "--side",
+                               pathText(dir / "war3map.wtg"), "--side", pathText(dir / "war3map.wct")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "h000\tu000\nh001\tw001\nhfoo\twfoo\n");
     EXPECT_THAT(run.err, HasSubstr("renamed 3 identifiers, changed 3 files"));
@@ -112,8 +113,8 @@ TEST(CliReplace, ASecondRunOnAFileInUseChangesNothing) {
         const Bytes sideBefore = readAll(dir / "t.wtg");
         const CliRun second = runCli(args(c.second, "list.txt"));
         EXPECT_EQ(second.status, 1) << second.err;
-        EXPECT_THAT(second.err, HasSubstr("brindlemark-cli: " + pathText(dir / c.busy) +
-                                          ": another run is changing this file"));
+        EXPECT_THAT(second.err,
+                    HasSubstr("brindlemark-cli: " + pathText(dir / c.busy) + ": another run is changing this file"));
         EXPECT_EQ(readAll(mainFile), mainBefore);
         EXPECT_EQ(readAll(dir / "t.wtg"), sideBefore);
         EXPECT_GE(pipe, 0);
@@ -149,15 +150,16 @@ TEST(CliReplace, FinishesAndReportsACommitThatAKilledRunLeftHalfDone) {
         std::string error;
         const std::string trigger = "u000";
         if (files.stage(dir / "a.w3o", renamed, error) &&
-            files.stage(dir / "t.wtg", std::span(reinterpret_cast<const std::uint8_t*>(trigger.data()), trigger.size()), error))
+            files.stage(dir / "t.wtg", std::span(reinterpret_cast<const std::uint8_t*>(trigger.data()), trigger.size()),
+                        error))
             (void)files.commit(error);
         ::_exit(0);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status));
-    const CliRun run = runCli({"replace", pathText(dir / "a.w3o"), "--list", pathText(dir / "list.txt"), "--side",
-                               pathText(dir / "t.wtg")});
+    const CliRun run = runCli(
+        {"replace", pathText(dir / "a.w3o"), "--list", pathText(dir / "list.txt"), "--side", pathText(dir / "t.wtg")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(run.err, HasSubstr("brindlemark-cli: a run that stopped while writing its files was finished"));
     EXPECT_EQ(textOf(readAll(dir / "t.wtg")), "u000");
@@ -171,9 +173,8 @@ TEST(CliReplace, ReportsFailuresWithExitStatusOne) {
     const CliRun missingSide = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"),
                                        "--side", pathText(dir / "none.wtg")});
     EXPECT_EQ(missingSide.status, 1);
-    EXPECT_THAT(missingSide.err,
-                HasSubstr("Failed to patch file " + pathText(dir / "none.wtg") +
-                          " (No such file or directory); replace aborted"));
+    EXPECT_THAT(missingSide.err, HasSubstr("Failed to patch file " + pathText(dir / "none.wtg") +
+                                           " (No such file or directory); replace aborted"));
     EXPECT_EQ(missingSide.out, ""); // nothing was written, so no rename is reported as done
     EXPECT_FALSE(fs::exists(dir / "BACKUP_war3map.w3o"));
     EXPECT_FALSE(fs::exists(dir / "none.wtg"));
@@ -244,8 +245,8 @@ TEST(CliReplace, NoBackupWritesWithoutBackupCopies) {
     const Bytes original = readAll(dir / "war3map.w3o");
     writeAll(dir / "list.txt", std::string("h000 u000"));
     writeAll(dir / "war3map.wtg", std::string("h000"));
-    const CliRun run = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"),
-                               "--side", pathText(dir / "war3map.wtg"), "--no-backup"});
+    const CliRun run = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"), "--side",
+                               pathText(dir / "war3map.wtg"), "--no-backup"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "h000\tu000\n");
     EXPECT_NE(readAll(dir / "war3map.w3o"), original);
@@ -261,9 +262,9 @@ TEST(CliReplace, DryRunCountsEverythingAndWritesNothing) {
     writeAll(dir / "list.txt", std::string("h000 u000\nh001 w000\nzzzz yyyy\n"));
     writeAll(dir / "war3map.wtg", std::string("h000 h000 h001 zzzz"));
     writeAll(dir / "war3map.wct", std::string("nothing"));
-    const CliRun run = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"),
-                               "--side", pathText(dir / "war3map.wtg"), "--side", pathText(dir / "war3map.wct"),
-                               "--side", pathText(dir / "war3map.wtg"), "--dry-run"});
+    const CliRun run = runCli({"replace", pathText(dir / "war3map.w3o"), "--list", pathText(dir / "list.txt"), "--side",
+                               pathText(dir / "war3map.wtg"), "--side", pathText(dir / "war3map.wct"), "--side",
+                               pathText(dir / "war3map.wtg"), "--dry-run"});
     EXPECT_EQ(run.status, 0) << run.err;
     const std::string wtg = pathText(dir / "war3map.wtg");
     const std::string wct = pathText(dir / "war3map.wct");
@@ -312,8 +313,8 @@ TEST(CliMerge, MergesUnderThePolicyAndKeepsABackup) {
     EXPECT_EQ(textOf(kept.kind(ObjectKind::Units).file.customTable.at(0), "unam"), "Guard");
     EXPECT_EQ(kept.kind(ObjectKind::Items).file.customTable.count(), 1u);
 
-    const CliRun overwrite = runCli({"merge", pathText(dir / "main.w3o"), pathText(dir / "added.w3o"), "--policy",
-                                     "overwrite", "--no-backup"});
+    const CliRun overwrite = runCli(
+        {"merge", pathText(dir / "main.w3o"), pathText(dir / "added.w3o"), "--policy", "overwrite", "--no-backup"});
     EXPECT_EQ(overwrite.status, 0) << overwrite.err;
     EXPECT_THAT(overwrite.err, HasSubstr("merged: units 0 added, 1 overwritten, 0 glued, 0 kept; "
                                          "items 0 added, 1 overwritten, 0 glued, 0 kept"));

@@ -55,7 +55,8 @@ TEST(CliImport, ReferencesInsideTheAddedObjectsFollowTheirRenames) {
     put(main, ObjectKind::Abilities, makeObject("AHbz", "A001", {textField("anam", "Main nova")}));
     save(main, dir / "main.w3o");
     ObjectBundle added;
-    put(added, ObjectKind::Abilities, makeObject("AHbz", "A000", {textField("anam", "Chain"), textField("aeff", "A001,B00Q")}));
+    put(added, ObjectKind::Abilities,
+        makeObject("AHbz", "A000", {textField("anam", "Chain"), textField("aeff", "A001,B00Q")}));
     put(added, ObjectKind::Abilities, makeObject("AHbz", "A001", {textField("anam", "Link")}));
     save(added, dir / "added.w3o");
     const Bytes addedBytes = readAll(dir / "added.w3o");
@@ -80,7 +81,8 @@ TEST(CliImport, ReferencesInsideTheAddedObjectsFollowTheirRenames) {
     EXPECT_EQ(readAll(dir / "added.w3o"), addedBytes);
     // "--list-out -" is standard output, as "-o -" is, not a file named "-".
     fs::copy_file(dir / "BACKUP_main.w3o", dir / "again.w3o");
-    const CliRun toOut = runCli({"import", pathText(dir / "again.w3o"), pathText(dir / "added.w3o"), "--list-out", "-"});
+    const CliRun toOut =
+        runCli({"import", pathText(dir / "again.w3o"), pathText(dir / "added.w3o"), "--list-out", "-"});
     EXPECT_EQ(toOut.status, 0) << toOut.err;
     EXPECT_EQ(toOut.out, run.out);
     EXPECT_FALSE(fs::exists("-"));
@@ -109,7 +111,8 @@ TEST(CliImport, CorpusPairsMatchReplaceThenMerge) {
     for (auto& [ext, files] : byExtension) {
         std::sort(files.begin(), files.end());
         for (std::size_t i = 0; i + 1 < files.size() && i < 2; ++i) {
-            for (const auto& [mainFile, addedFile] : {std::pair{files[i], files[i + 1]}, std::pair{files[i + 1], files[i]}}) {
+            for (const auto& [mainFile, addedFile] :
+                 {std::pair{files[i], files[i + 1]}, std::pair{files[i + 1], files[i]}}) {
                 SCOPED_TRACE(pathText(mainFile) + " <- " + pathText(addedFile));
                 TempDir dir;
                 const fs::path main = dir / ("main" + ext);
@@ -145,8 +148,12 @@ TEST(CliImport, CorpusPairsMatchReplaceThenMerge) {
                     EXPECT_EQ(now.customTable.count(),
                               was.customTable.count() + addedContent.kind(k).file.customTable.count());
                 }
-                ASSERT_EQ(runCli({"replace", pathText(added), "--list", pathText(dir / "list.txt"), "--no-backup"}).status, 0);
-                ASSERT_EQ(runCli({"merge", pathText(viaReplace), pathText(added), "--policy", "keep", "--no-backup"}).status, 0);
+                ASSERT_EQ(
+                    runCli({"replace", pathText(added), "--list", pathText(dir / "list.txt"), "--no-backup"}).status,
+                    0);
+                ASSERT_EQ(
+                    runCli({"merge", pathText(viaReplace), pathText(added), "--policy", "keep", "--no-backup"}).status,
+                    0);
                 EXPECT_EQ(readAll(main), readAll(viaReplace));
                 ++pairs;
             }

@@ -110,10 +110,10 @@ TEST_F(CliMap, ReplaceRewritesTheMapAndKeepsABackup) {
     const CliRun unpatched = runCli({"replace", pathText(map), "--list", pathText(dir / "list.txt")});
     EXPECT_EQ(unpatched.status, 0) << unpatched.err;
     EXPECT_THAT(unpatched.err, HasSubstr("renamed 1 identifier, changed 1 file\n"));
-    EXPECT_THAT(unpatched.err, HasSubstr("war3map.lua holds 1 occurrence of renamed identifiers and was not changed; "
-                                         "to patch them, restore the map from its backup " +
-                                         pathText(backupName(splitPath(map))) +
-                                         " and run this replace again with --patch-script"));
+    EXPECT_THAT(unpatched.err,
+                HasSubstr("war3map.lua holds 1 occurrence of renamed identifiers and was not changed; "
+                          "to patch them, restore the map from its backup " +
+                          pathText(backupName(splitPath(map))) + " and run this replace again with --patch-script"));
     EXPECT_EQ(inside("war3map.lua"), "CreateUnit(FourCC('h000'))");
     writeAll(map, readAll(backupName(splitPath(map)))); // MinGW's copy_file cannot overwrite
     const CliRun run = runCli({"replace", pathText(map), "--list", pathText(dir / "list.txt"), "--patch-script"});
@@ -190,8 +190,8 @@ TEST(CliSingleKind, ReplaceWritesTheFileBackInItsOwnLayout) {
     ASSERT_TRUE(again.load(dir / "war3map.w3u"));
     EXPECT_EQ(tableIds(again.kind(ObjectKind::Units).file.customTable), std::vector<std::string>{"u000"});
     EXPECT_EQ(readAll(dir / "war3map.w3u").size(), readAll(dir / "BACKUP_war3map.w3u").size());
-    EXPECT_EQ(runCli({"replace", pathText(dir / "war3map.w3u"), "--list", pathText(dir / "list.txt"),
-                      "--patch-script"}).status,
+    EXPECT_EQ(runCli({"replace", pathText(dir / "war3map.w3u"), "--list", pathText(dir / "list.txt"), "--patch-script"})
+                  .status,
               2);
 }
 
@@ -223,8 +223,7 @@ TEST_F(CliMap, BuildWritesEditedJsonIntoTheMapAndDiffShowsIt) {
                         "  unam: string \"Captain\" -> string \"Sergeant\"\n"
                         "changed: skin units custom h000 \"Sergeant\"\n"
                         "  umdl: string \"units\\\\captain.mdx\" -> string \"units\\\\major.mdx\"\n");
-    EXPECT_THAT(runCli({"diff", pathText(dir / "old.w3x"), pathText(map), "--json"}).out,
-                HasSubstr(R"("skin": true)"));
+    EXPECT_THAT(runCli({"diff", pathText(dir / "old.w3x"), pathText(map), "--json"}).out, HasSubstr(R"("skin": true)"));
     // A bundle cannot hold skin objects apart.
     const CliRun bundle = runCli({"build", pathText(json), "-o", pathText(dir / "objects.w3o")});
     EXPECT_EQ(bundle.status, 1);
@@ -247,15 +246,21 @@ TEST_F(CliMap, BuildIntoTheMapSaysWhatItReplacesAndRemovesNothingUnasked) {
         std::string err = {};
     };
     const std::vector<Case> cases = {
-        {{}, 1, replaced, {},
+        {{},
+         1,
+         replaced,
+         {},
          "brindlemark-cli: build: " + pathText(json) + " would remove 2 objects from " + pathText(map) +
              " (2 units): a kind in the JSON replaces the map's kind; add --replace to replace them, or --policy "
              "overwrite|glue|keep to merge into them; nothing was written\n"},
         {{"--dry-run"}, 1, replaced, {}, "brindlemark-cli: build: " + pathText(json) + " would remove 2 objects"},
         {{"--replace", "--dry-run"}, 0, replaced + "dry run: nothing was written\n", {}},
-        {{"--policy", "glue", "--dry-run"}, 0,
-         "units: 2 -> 3 objects (1 added, 0 removed, 0 changed)\ndry run: nothing was written\n", {}},
-        {{"--policy", "keep"}, 0,
+        {{"--policy", "glue", "--dry-run"},
+         0,
+         "units: 2 -> 3 objects (1 added, 0 removed, 0 changed)\ndry run: nothing was written\n",
+         {}},
+        {{"--policy", "keep"},
+         0,
          "units: 2 -> 3 objects (1 added, 0 removed, 0 changed)\n" + pathText(map) + ": 1 object file written\n",
          {"h000", "h001", "h002"}},
         {{"--replace"}, 0, replaced + pathText(map) + ": 1 object file written\n", {"h002"}},
@@ -412,7 +417,8 @@ TEST_F(MapStrings, TextsTravelWithTheObjects) {
     };
     for (const Case& c : {Case{"import", true, false}, Case{"import", true, true}, Case{"merge", true, false},
                           Case{"import", false, false}, Case{"merge", false, false}, Case{"normalize", false, false}}) {
-        SCOPED_TRACE(std::string(c.command) + (c.mainIsMap ? (c.folder ? " into a folder map" : " into a map") : " into a file"));
+        SCOPED_TRACE(std::string(c.command) +
+                     (c.mainIsMap ? (c.folder ? " into a folder map" : " into a map") : " into a file"));
         nextCase();
         const fs::path from = source();
         const fs::path main = c.mainIsMap ? target(c.folder) : dir / "main.w3o";
@@ -444,7 +450,8 @@ TEST_F(MapStrings, TextsTravelWithTheObjects) {
             // The target's own text keeps its number and bytes; each source text came once, numbered on.
             const std::string table = wts(main);
             EXPECT_TRUE(table.starts_with(kTargetTable)) << table;
-            EXPECT_EQ(table, std::string(kTargetTable) + "STRING 5\n{\nHoly Priest\n}\n\nSTRING 6\n{\nHeals\nallies\n}\n\n");
+            EXPECT_EQ(table,
+                      std::string(kTargetTable) + "STRING 5\n{\nHoly Priest\n}\n\nSTRING 6\n{\nHeals\nallies\n}\n\n");
             if (std::string(c.command) == "import") {
                 EXPECT_EQ(got["h000.unam"], "Heroic Type");
             }
@@ -475,7 +482,8 @@ TEST_F(MapStrings, TextsTravelWithTheObjects) {
 
     // Kept as references on the way out, they are named when they go into a map, whose own texts they then mean.
     nextCase();
-    const CliRun kept = runCli({"normalize", pathText(source()), "-o", pathText(dir / "refs.w3o"), "--keep-string-refs"});
+    const CliRun kept =
+        runCli({"normalize", pathText(source()), "-o", pathText(dir / "refs.w3o"), "--keep-string-refs"});
     EXPECT_THAT(kept.err, HasSubstr("3 string values stay references"));
     const CliRun merged = runCli({"merge", pathText(target(false)), pathText(dir / "refs.w3o"), "--policy", "glue"});
     EXPECT_EQ(merged.status, 0) << merged.err;
@@ -573,8 +581,8 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
             writeAll(backup / "war3map.w3u", "an earlier backup");
         } else if (main.extension() == ".w3x") {
 #if BRINDLEMARK_HAVE_ARCHIVES
-            writeAll(main, mpq::build(scratch / "map.mpq",
-                                      {{"war3map.w3u", w3u}, mpq::textFile("war3map.wtg", "h000")}));
+            writeAll(main,
+                     mpq::build(scratch / "map.mpq", {{"war3map.w3u", w3u}, mpq::textFile("war3map.wtg", "h000")}));
 #endif
             writeAll(backup, "an earlier backup");
         } else {
@@ -612,14 +620,12 @@ TEST(CliBackups, HoldTheUsersDataInEveryFormOfMainFile) {
              "Side file " + t + " is the list written with --list-out itself"},
         };
         if (form.folder)
-            cases.push_back(
-                {{"import", m, pathText(dir / "added.w3o"), "--list-out", pathText(backup / "ids.txt")},
-                 pathText(backup / "ids.txt") + " (the identifier list) is inside " + pathText(backup) +
-                     ", the backup folder of " + m + ", which this run replaces whole"});
+            cases.push_back({{"import", m, pathText(dir / "added.w3o"), "--list-out", pathText(backup / "ids.txt")},
+                             pathText(backup / "ids.txt") + " (the identifier list) is inside " + pathText(backup) +
+                                 ", the backup folder of " + m + ", which this run replaces whole"});
         else {
-            cases.push_back(
-                {{"import", m, pathText(dir / "added.w3o"), "--list-out", pathText(backup)},
-                 pathText(backup) + " is both the backup copy of " + m + " and the identifier list"});
+            cases.push_back({{"import", m, pathText(dir / "added.w3o"), "--list-out", pathText(backup)},
+                             pathText(backup) + " is both the backup copy of " + m + " and the identifier list"});
             cases.push_back({{"merge", m, pathText(backup), "--policy", "glue"},
                              pathText(backup) + " is both the backup copy of " + m + " and the added file"});
         }
@@ -743,8 +749,8 @@ TEST(CliOutput, AnOutputThatWouldDestroyAnInputOrADeviceIsRefused) {
         EXPECT_THAT(run.err, HasSubstr(c.err)) << c.args[0];
     }
     EXPECT_EQ(readAll(dir / "a.w3o"), bundleBytes);
-    EXPECT_EQ(readAll(dir / "Карта.w3x"), Bytes(std::string_view("stands in for a map").begin(),
-                                                 std::string_view("stands in for a map").end()));
+    EXPECT_EQ(readAll(dir / "Карта.w3x"),
+              Bytes(std::string_view("stands in for a map").begin(), std::string_view("stands in for a map").end()));
 #ifndef _WIN32
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.w3o"));
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));

@@ -17,7 +17,6 @@
 #include <map>
 #include <sstream>
 
-
 namespace brindlemark {
 namespace {
 
@@ -25,13 +24,12 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using testing::Builder;
 using testing::Bytes;
-using testing::TempDir;
 using testing::CliRun;
-using testing::runCli;
-using testing::textOf;
 using ::testing::HasSubstr;
+using testing::runCli;
 using ::testing::StartsWith;
-
+using testing::TempDir;
+using testing::textOf;
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
@@ -168,9 +166,10 @@ TEST(CliHelp, OptionsStandInAColumnAndReachTheManualPageAndCompletions) {
         ASSERT_EQ(run.status, 0) << run.err;
         generated[kind] = textOf(testing::readAll(dir / kind));
     }
-    EXPECT_THAT(runCli({"replace", "--help"}).out,
-                HasSubstr("\nOptions:\n  -l, --list LIST       the replace list (required)\n"
-                          "  -s, --side FILE       a side file to patch; repeat for more, patched in the order given\n"));
+    EXPECT_THAT(
+        runCli({"replace", "--help"}).out,
+        HasSubstr("\nOptions:\n  -l, --list LIST       the replace list (required)\n"
+                  "  -s, --side FILE       a side file to patch; repeat for more, patched in the order given\n"));
     for (const std::string command : {"check", "dump", "normalize", "idlist", "replace", "merge", "import"}) {
         EXPECT_THAT(generated["man"], HasSubstr(".SS \"" + command)) << command;
         EXPECT_THAT(generated["bash"], HasSubstr("\n    " + command + ")\n")) << command;
@@ -214,10 +213,14 @@ TEST(CliUsage, WrongCommandLinesExitWithTwoAndOneUsageLine) {
         {{"check"}, "check: too few arguments", "usage: brindlemark-cli check FILE"},
         {{"check", "a.w3o", "b.w3o"}, "check: unexpected argument 'b.w3o'", "usage: brindlemark-cli check FILE"},
         {{"dump", "a.w3o", "--xml"}, "dump: unknown option '--xml'", "usage: brindlemark-cli dump FILE [--json]"},
-        {{"dump", "--json=yes", "a.w3o"}, "dump: option '--json' takes no value",
+        {{"dump", "--json=yes", "a.w3o"},
+         "dump: option '--json' takes no value",
          "usage: brindlemark-cli dump FILE [--json]"},
-        {{"normalize", "a.w3o"}, "normalize: missing -o OUT", "usage: brindlemark-cli normalize FILE -o OUT [--keep-string-refs]"},
-        {{"normalize", "a.w3o", "-o"}, "normalize: option '-o' needs a value",
+        {{"normalize", "a.w3o"},
+         "normalize: missing -o OUT",
+         "usage: brindlemark-cli normalize FILE -o OUT [--keep-string-refs]"},
+        {{"normalize", "a.w3o", "-o"},
+         "normalize: option '-o' needs a value",
          "usage: brindlemark-cli normalize FILE -o OUT [--keep-string-refs]"},
     };
     for (const Case& c : cases) {
@@ -330,14 +333,17 @@ TEST(CliMaps, ABuildWithoutMapSupportRefusesMapsAndSaysSo) {
     testing::writeAll(dir / "added.w3o", sampleBundle());
     const std::string name = map.string();
     const std::vector<std::vector<std::string>> commands = {
-        {"check", name}, {"dump", name}, {"idlist", name, "-o", (dir / "ids.txt").string()},
+        {"check", name},
+        {"dump", name},
+        {"idlist", name, "-o", (dir / "ids.txt").string()},
         {"replace", name, "--list", (dir / "list.txt").string()},
         {"merge", name, (dir / "added.w3o").string(), "--policy", "glue"},
         {"import", name, (dir / "added.w3o").string()}};
     for (const std::vector<std::string>& args : commands) {
         const CliRun run = runCli(args);
         EXPECT_EQ(run.status, 1) << args[0];
-        EXPECT_THAT(run.err, ::testing::EndsWith(name + ": map archives (.w3x, .w3m) are not supported by this build\n"))
+        EXPECT_THAT(run.err,
+                    ::testing::EndsWith(name + ": map archives (.w3x, .w3m) are not supported by this build\n"))
             << args[0];
     }
     EXPECT_EQ(testing::readAll(map), Bytes(512, 0));
@@ -527,7 +533,8 @@ TEST(CliDump, StringsThatAreNotUtf8SurviveAsEscapedText) {
 
     const CliRun text = runCli({"dump", file.string()});
     EXPECT_THAT(text.out, HasSubstr("unam string \"Caf\\xe9 \\\\ \\xff\""));
-    EXPECT_THAT(text.out, HasSubstr("utip string \"" + std::string("\xd0\xa0\xd1\x8b\xd1\x86\xd0\xb0\xd1\x80\xd1\x8c")));
+    EXPECT_THAT(text.out,
+                HasSubstr("utip string \"" + std::string("\xd0\xa0\xd1\x8b\xd1\x86\xd0\xb0\xd1\x80\xd1\x8c")));
 }
 
 TEST(CliDump, IdentifierBytesThatAreNotPrintableAreEscaped) {
@@ -549,9 +556,9 @@ TEST(CliDump, IdentifierBytesThatAreNotPrintableAreEscaped) {
 TEST(CliDump, RealValuesKeepTheirExactBits) {
     Builder units;
     units.i32(2).u32(1).id("hfoo").id("").u32(3);
-    units.id("ua1c").i32(1).f32bits(0x3dcccccd).id("hfoo");  // 0.1 in single precision
-    units.id("ua1d").i32(2).f32bits(0x7fc00001).id("hfoo");  // a NaN with a payload
-    units.id("ua1e").i32(1).f32bits(0x80000000).id("hfoo");  // minus zero
+    units.id("ua1c").i32(1).f32bits(0x3dcccccd).id("hfoo"); // 0.1 in single precision
+    units.id("ua1d").i32(2).f32bits(0x7fc00001).id("hfoo"); // a NaN with a payload
+    units.id("ua1e").i32(1).f32bits(0x80000000).id("hfoo"); // minus zero
     units.u32(0);
     TempDir dir;
     const fs::path file = dir / "war.w3o";
@@ -675,7 +682,8 @@ TEST(CliForms, WrongFormsAreNamedAndOutputsMustMatchTheirNames) {
         {{"dump", file("renamed.w3o")}, file("renamed.w3o") + " is a map"},
         {{"replace", file("war3map.wtg"), "--list", file("list.txt")}, file("war3map.wtg") + " is a trigger file"},
         {{"merge", file("both.w3o"), file("Added.w3x"), "--policy", "glue"},
-         file("Added.w3x") + (BRINDLEMARK_HAVE_ARCHIVES ? ": damaged archive" : ": " + std::string(kArchivesUnsupported))},
+         file("Added.w3x") +
+             (BRINDLEMARK_HAVE_ARCHIVES ? ": damaged archive" : ": " + std::string(kArchivesUnsupported))},
         {{"merge", file("both.w3o"), file("notes.txt"), "--policy", "glue"}, file("notes.txt") + " is not object data"},
         {{"normalize", file("units.w3u"), "-o", file("Copy.w3x")},
          "normalize: " + file("Copy.w3x") + " is a map; normalize writes a bundle (.w3o) or an object file"},

@@ -69,15 +69,20 @@ TEST(CliBuild, RefusesWhatItCannotWrite) {
     const std::vector<Case> cases = {
         {{"build", name}, 2, "build: give either -o OUT or --into MAP"},
         {{"build", name, "-o", pathText(dir / "a.w3o"), "--replace"}, 2, "build: --replace goes with --into MAP"},
-        {{"build", name, "--into", pathText(dir / "a.w3x"), "--policy", "glue", "--replace"}, 2,
+        {{"build", name, "--into", pathText(dir / "a.w3x"), "--policy", "glue", "--replace"},
+         2,
          "build: give either --policy (merge into the map's kinds) or --replace (replace them)"},
-        {{"build", name, "-o", pathText(dir / "a.w3a")}, 1,
+        {{"build", name, "-o", pathText(dir / "a.w3a")},
+         1,
          name + ": " + pathText(dir / "a.w3a") + " holds abilities only, but the JSON holds units"},
-        {{"build", name, "-o", pathText(dir / "a.w3x")}, 2, "build: " + pathText(dir / "a.w3x") +
-                                                               " is a map: write into it with --into"},
-        {{"build", name, "-o", name}, 1,
+        {{"build", name, "-o", pathText(dir / "a.w3x")},
+         2,
+         "build: " + pathText(dir / "a.w3x") + " is a map: write into it with --into"},
+        {{"build", name, "-o", name},
+         1,
          "build: the output " + name + " is the input " + name + "; it would be lost, so nothing was written"},
-        {{"build", pathText(dir / "absent.json"), "-o", pathText(dir / "a.w3o")}, 1,
+        {{"build", pathText(dir / "absent.json"), "-o", pathText(dir / "a.w3o")},
+         1,
          pathText(dir / "absent.json") + ": cannot open"},
     };
     for (const Case& c : cases) {
@@ -106,8 +111,9 @@ ObjectBundle diffSide(bool second) {
     if (second)
         footman.push_back(intField("umvs", 270));
     put(b, ObjectKind::Units, makeObject("hfoo", "", footman));
-    put(b, ObjectKind::Units, second ? makeObject("hfoo", "h001", {textField("unam", "Archer")})
-                                     : makeObject("hfoo", "h000", {textField("unam", "Guard")}));
+    put(b, ObjectKind::Units,
+        second ? makeObject("hfoo", "h001", {textField("unam", "Archer")})
+               : makeObject("hfoo", "h000", {textField("unam", "Guard")}));
     put(b, ObjectKind::Abilities,
         makeObject(second ? "AHtb" : "AHbz", "A000", {textField("anam", "Storm"), intField("Hbz1", second ? 2 : 1)}));
     return b;
@@ -159,8 +165,8 @@ TEST(CliDiff, ListsObjectsOnOneSideAndChangedFieldsByIdentifierAndName) {
     // Files taken out of a map name their objects through the map's string table when it is given.
     for (const std::int32_t hp : {1, 2}) {
         ObjectBundle knight;
-        put(knight, ObjectKind::Units, makeObject("hfoo", "h007", {textField("unam", "TRIGSTR_007"),
-                                                                   intField("uhpm", hp)}));
+        put(knight, ObjectKind::Units,
+            makeObject("hfoo", "h007", {textField("unam", "TRIGSTR_007"), intField("uhpm", hp)}));
         save(knight, dir / ("knight" + std::to_string(hp) + ".w3u"));
     }
     writeAll(dir / "war3map.wts", std::string("STRING 7\r\n{\r\nKnight\r\n}\r\n"));
@@ -173,8 +179,8 @@ TEST(CliDiff, ListsObjectsOnOneSideAndChangedFieldsByIdentifierAndName) {
 
 ObjectBundle guardUnits(const char* name, std::int32_t hp, std::int32_t speed) {
     ObjectBundle b;
-    put(b, ObjectKind::Units, makeObject("hfoo", "h000", {textField("unam", name), intField("uhpm", hp),
-                                                          intField("umvs", speed)}));
+    put(b, ObjectKind::Units,
+        makeObject("hfoo", "h000", {textField("unam", name), intField("uhpm", hp), intField("umvs", speed)}));
     b.kind(ObjectKind::Units).file.version = 2;
     return b;
 }
@@ -203,15 +209,21 @@ TEST(CliMerge3, MergesGitsTemporaryFilesInTheFormThePathNamesAndListsConflicts) 
         std::string error;
     };
     const std::vector<Refusal> refusals = {
-        {{}, ours, "merge3: the names of the files do not say whether they hold a bundle or which kind of object "
-                   "file; give --path (git's %P) or --kind"},
+        {{},
+         ours,
+         "merge3: the names of the files do not say whether they hold a bundle or which kind of object "
+         "file; give --path (git's %P) or --kind"},
         {{"--kind", "spells"}, ours, "merge3: unknown kind 'spells'"},
         {{"--path", "units/war3map.txt"}, ours, "merge3: units/war3map.txt names neither a bundle"},
-        {{"--path", "war3map.w3u", "--kind", "abilities"}, ours,
+        {{"--path", "war3map.w3u", "--kind", "abilities"},
+         ours,
          "merge3: --kind abilities names abilities, but war3map.w3u names units; merge3 merges files of one form"},
-        {{"--path", "war3map.w3o"}, ours, "merge3: war3map.w3o (base) holds an object file of a kind without level "
-                                          "columns (units, items, destructables, buffs), not a bundle"},
-        {{"--kind", "units"}, dir / "out.w3a",
+        {{"--path", "war3map.w3o"},
+         ours,
+         "merge3: war3map.w3o (base) holds an object file of a kind without level "
+         "columns (units, items, destructables, buffs), not a bundle"},
+        {{"--kind", "units"},
+         dir / "out.w3a",
          "merge3: " + pathText(dir / "out.w3a") + " holds abilities only, but the merged data holds units"},
         {{"--kind", "units"}, dir / "out.w3x", "merge3: " + pathText(dir / "out.w3x") + " is a map"},
     };
@@ -226,8 +238,8 @@ TEST(CliMerge3, MergesGitsTemporaryFilesInTheFormThePathNamesAndListsConflicts) 
     // Without --path, the conflicts name the output.
     const CliRun plain = merge3({"--kind", "units"}, dir / "merged.w3u");
     EXPECT_EQ(plain.status, 1);
-    EXPECT_THAT(plain.err,
-                ::testing::StartsWith("brindlemark-cli: conflict: " + pathText(dir / "merged.w3u") + ": units custom h000"));
+    EXPECT_THAT(plain.err, ::testing::StartsWith("brindlemark-cli: conflict: " + pathText(dir / "merged.w3u") +
+                                                 ": units custom h000"));
 
     // Messages name the file the temporary copies stand for.
     const CliRun run = merge3({"--path", "units/war3map.w3u"}, ours);
@@ -264,7 +276,8 @@ GitRun git(const fs::path& dir, const std::string& args) {
     const fs::path out = dir.parent_path() / "git-output";
     const std::string command = "cd '" + dir.string() + "' && env -u GIT_DIR HOME='" + dir.parent_path().string() +
                                 "' GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null git -c user.name=Test "
-                                "-c user.email=test@example.invalid " + args + " >'" + out.string() + "' 2>&1";
+                                "-c user.email=test@example.invalid " +
+                                args + " >'" + out.string() + "' 2>&1";
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, textOf(readAll(out))};
 }
@@ -280,7 +293,8 @@ struct CliGit : ::testing::Test {
                  std::string_view("*.w3u diff=brindlemark merge=brindlemark\n*.w3a merge=brindlemark\n"));
         const std::string cli = BRINDLEMARK_CLI;
         ASSERT_EQ(git(repo, "config diff.brindlemark.textconv \"" + cli + " dump\"").status, 0);
-        ASSERT_EQ(git(repo, "config merge.brindlemark.driver \"" + cli + " merge3 %O %A %B -o %A --path %P\"").status, 0);
+        ASSERT_EQ(git(repo, "config merge.brindlemark.driver \"" + cli + " merge3 %O %A %B -o %A --path %P\"").status,
+                  0);
         units = repo / "war3map.w3u";
         writeAll(units, guardUnits("Guard", 5, 1).objectFileBytes(ObjectKind::Units));
         ASSERT_EQ(git(repo, "add . && git -c user.name=T -c user.email=t@e commit -q -m base").status, 0);
@@ -342,7 +356,8 @@ TEST_F(CliGit, MergeOfAbilitiesWithoutModificationsKeepsTheirNewAbility) {
     EXPECT_EQ(merge.status, 0) << merge.out;
     ObjectBundle merged;
     ASSERT_TRUE(merged.load(abilities));
-    EXPECT_EQ(tableIds(merged.kind(ObjectKind::Abilities).file.customTable), (std::vector<std::string>{"A000", "A001"}));
+    EXPECT_EQ(tableIds(merged.kind(ObjectKind::Abilities).file.customTable),
+              (std::vector<std::string>{"A000", "A001"}));
     EXPECT_EQ(merged.kind(ObjectKind::Abilities).file.customTable.at(0).find(id("Hbz1"))->intValue, 2);
 }
 #endif

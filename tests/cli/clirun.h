@@ -74,8 +74,8 @@ inline CliRun runCli(const std::vector<std::string>& args, const std::filesystem
         quote(fromUtf8(a).wstring());
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     const auto create = [&inherit](const std::filesystem::path& path) {
-        return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     };
     HANDLE out = create(outPath);
     HANDLE err = create(errPath);

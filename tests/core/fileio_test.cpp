@@ -156,7 +156,6 @@ TEST(FileLock, ASecondRunWaitsThenFailsNamingTheFile) {
 }
 #endif
 
-
 // Another program's change to a file the run holds locked, made after the run read it and before the commit,
 // is never written over: the commit changes nothing, names the file, and the backup made as a second name of the
 // file does not take the run's place.
@@ -207,8 +206,7 @@ struct CommitShape {
 const CommitShape kCommitShapes[] = {
     {"bundle with two side files", {"a.w3o", "b.wtg", "c.wct", "BACKUP_a.w3o", "BACKUP_b.wtg"}, 2, false},
     {"map archive", {"map.w3x", "BACKUP_map.w3x"}, 1, false},
-    {"folder map", {"map/war3map.w3u", "map/war3map.wtg", "BACKUP_map/war3map.w3u", "BACKUP_map/war3map.wtg"}, 2,
-     true},
+    {"folder map", {"map/war3map.w3u", "map/war3map.wtg", "BACKUP_map/war3map.w3u", "BACKUP_map/war3map.wtg"}, 2, true},
 };
 
 void resetShape(const fs::path& dir, const CommitShape& shape) {
@@ -254,7 +252,7 @@ std::string shapeState(const fs::path& dir, const CommitShape& shape) {
         const fs::path file = dir / shape.files[i];
         const Bytes now = fs::exists(file) ? readAll(file) : Bytes();
         const std::string name = i < changed ? shape.files[i] : shape.files[i - changed];
-        const Bytes old = i < changed ? bytesOf("old " + name)
+        const Bytes old = i < changed          ? bytesOf("old " + name)
                           : shape.backupFolder ? (i == changed ? bytesOf("an older backup") : Bytes())
                                                : bytesOf("an older backup");
         const Bytes fresh = i < changed ? bytesOf("new " + name) : bytesOf("old " + name);
@@ -341,8 +339,9 @@ int commitInChildKilledAt(const fs::path& dir, std::size_t shape, int killAt) {
     SetEnvironmentVariableA("BRINDLEMARK_KILL_AT", killText.c_str());
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) +
-                               L"\" --gtest_also_run_disabled_tests --gtest_filter=FileTransaction.DISABLED_CommitKilledAtAStep";
+    std::wstring commandLine =
+        L"\"" + std::wstring(self) +
+        L"\" --gtest_also_run_disabled_tests --gtest_filter=FileTransaction.DISABLED_CommitKilledAtAStep";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};

@@ -27,13 +27,23 @@ using testing::TempDir;
 Bytes guardBundle() {
     return Builder()
         .i32(1)
-        .i32(1)                  // units present
-        .i32(2)                  // object file version
-        .u32(0)                  // no modified standard objects
-        .u32(1)                  // one custom object
-        .id("hfoo").id("h000").u32(1)
-        .id("unam").i32(3).str("Guard").id("hfoo")
-        .i32(0).i32(0).i32(0).i32(0).i32(0).i32(0)
+        .i32(1) // units present
+        .i32(2) // object file version
+        .u32(0) // no modified standard objects
+        .u32(1) // one custom object
+        .id("hfoo")
+        .id("h000")
+        .u32(1)
+        .id("unam")
+        .i32(3)
+        .str("Guard")
+        .id("hfoo")
+        .i32(0)
+        .i32(0)
+        .i32(0)
+        .i32(0)
+        .i32(0)
+        .i32(0)
         .bytes;
 }
 
@@ -168,9 +178,20 @@ TEST(ObjectBundle, LoadingOnTopKeepsKindsTheSecondFileLacks) {
 
 TEST(ObjectBundle, VersionThreeObjectsKeepTheirSetFlag) {
     const Bytes file = Builder()
-                           .i32(3).u32(0).u32(1)
-                           .id("AHbz").id("A000").u32(1).i32(2).u32(1)
-                           .id("Hbz1").i32(0).i32(1).i32(0).i32(5).id("AHbz")
+                           .i32(3)
+                           .u32(0)
+                           .u32(1)
+                           .id("AHbz")
+                           .id("A000")
+                           .u32(1)
+                           .i32(2)
+                           .u32(1)
+                           .id("Hbz1")
+                           .i32(0)
+                           .i32(1)
+                           .i32(0)
+                           .i32(5)
+                           .id("AHbz")
                            .bytes;
     ObjectBundle bundle;
     ASSERT_TRUE(load(bundle, singleKind(ObjectKind::Abilities, file)));
@@ -181,19 +202,48 @@ TEST(ObjectBundle, VersionThreeObjectsKeepTheirSetFlag) {
 
     // Objects of an older file loaded into a version-3 object file are written with set flag 0.
     const Bytes older = Builder()
-                            .i32(2).u32(0).u32(1)
-                            .id("AHbz").id("A001").u32(1)
-                            .id("Hbz1").i32(0).i32(1).i32(0).i32(6).id("AHbz")
+                            .i32(2)
+                            .u32(0)
+                            .u32(1)
+                            .id("AHbz")
+                            .id("A001")
+                            .u32(1)
+                            .id("Hbz1")
+                            .i32(0)
+                            .i32(1)
+                            .i32(0)
+                            .i32(6)
+                            .id("AHbz")
                             .bytes;
     ObjectBundle mixed;
     ASSERT_TRUE(load(mixed, singleKind(ObjectKind::Abilities, older)));
     ASSERT_TRUE(load(mixed, singleKind(ObjectKind::Abilities, file)));
     const Bytes expected = Builder()
-                               .i32(3).u32(0).u32(2)
-                               .id("AHbz").id("A000").u32(1).i32(2).u32(1)
-                               .id("Hbz1").i32(0).i32(1).i32(0).i32(5).id("AHbz")
-                               .id("AHbz").id("A001").u32(1).i32(0).u32(1)
-                               .id("Hbz1").i32(0).i32(1).i32(0).i32(6).id("AHbz")
+                               .i32(3)
+                               .u32(0)
+                               .u32(2)
+                               .id("AHbz")
+                               .id("A000")
+                               .u32(1)
+                               .i32(2)
+                               .u32(1)
+                               .id("Hbz1")
+                               .i32(0)
+                               .i32(1)
+                               .i32(0)
+                               .i32(5)
+                               .id("AHbz")
+                               .id("AHbz")
+                               .id("A001")
+                               .u32(1)
+                               .i32(0)
+                               .u32(1)
+                               .id("Hbz1")
+                               .i32(0)
+                               .i32(1)
+                               .i32(0)
+                               .i32(6)
+                               .id("AHbz")
                                .bytes;
     EXPECT_EQ(mixed.toBytes(), singleKind(ObjectKind::Abilities, expected));
 
@@ -210,8 +260,8 @@ TEST(ObjectBundle, BytesAfterTheEndAreCountedInAWarning) {
     file.insert(file.end(), 5, 0);
     ObjectBundle bundle;
     std::vector<std::string> warnings;
-    ASSERT_TRUE(bundle.loadBytes(file, "x.w3o", MergePolicy::Glue,
-                                 [&](const std::string& line) { warnings.push_back(line); }));
+    ASSERT_TRUE(
+        bundle.loadBytes(file, "x.w3o", MergePolicy::Glue, [&](const std::string& line) { warnings.push_back(line); }));
     EXPECT_EQ(warnings, std::vector<std::string>{"x.w3o: 5 bytes after the end of the object data at byte " +
                                                  std::to_string(end) + " were ignored"});
     EXPECT_EQ(bundle.toBytes(), guardBundle());
@@ -318,7 +368,9 @@ TEST(ObjectBundle, HoldsMoreObjectsAndModificationsThanAnyFixedCapacity) {
         file.id("hfoo").id(std::string(1, char('A' + i / 900)) + name.substr(1, 3)).u32(i == 0 ? 2500 : 1);
         for (int m = 0; m < (i == 0 ? 2500 : 1); ++m)
             file.id(std::string{'f', char('a' + m / 676), char('a' + m / 26 % 26), char('a' + m % 26)})
-                .i32(0).i32(m).id("hfoo");
+                .i32(0)
+                .i32(m)
+                .id("hfoo");
     }
     const Bytes bytes = singleKind(ObjectKind::Units, file.bytes);
     ObjectBundle bundle;
@@ -485,36 +537,44 @@ TEST(ObjectBundle, LoadingAFileMatchesLoadingItsBytesFromMemory) {
         b.id(field).i32(0).i32(lv).i32(1).i32(value).id("AHbz");
     };
     const std::vector<std::pair<const char*, Bytes>> cases = {
-        {"in order", units([](Builder& b) {
-             b.id("uhpm").i32(0).i32(5).id("hfoo").id("unam").i32(3).str("Guard").id("hfoo");
-             b.id("usca").i32(1).f32bits(0x3f800000).id("hfoo").id("utip").i32(3).str("").id("hfoo");
-         }, 4)},
-        {"out of order", units([](Builder& b) {
-             b.id("unam").i32(3).str("Guard").id("hfoo").id("uhpm").i32(0).i32(5).id("hfoo");
-         }, 2)},
-        {"field twice", units([](Builder& b) {
-             b.id("uhpm").i32(0).i32(5).id("hfoo").id("UHPM").i32(0).i32(6).id("hfoo");
-         }, 2)},
-        {"other end marker", units([](Builder& b) {
-             b.id("uhpm").i32(0).i32(5).id("hfoo").id("unam").i32(3).str("Guard").id("xxxx");
-         }, 2)},
-        {"stray value", units([](Builder& b) {
-             b.id("uhpm").i32(0).i32(5).id("hfoo").id("junk").id("unam").i32(3).str("Guard").id("hfoo");
-         }, 2)},
+        {"in order", units(
+                         [](Builder& b) {
+                             b.id("uhpm").i32(0).i32(5).id("hfoo").id("unam").i32(3).str("Guard").id("hfoo");
+                             b.id("usca").i32(1).f32bits(0x3f800000).id("hfoo").id("utip").i32(3).str("").id("hfoo");
+                         },
+                         4)},
+        {"out of order",
+         units([](Builder& b) { b.id("unam").i32(3).str("Guard").id("hfoo").id("uhpm").i32(0).i32(5).id("hfoo"); }, 2)},
+        {"field twice",
+         units([](Builder& b) { b.id("uhpm").i32(0).i32(5).id("hfoo").id("UHPM").i32(0).i32(6).id("hfoo"); }, 2)},
+        {"other end marker",
+         units([](Builder& b) { b.id("uhpm").i32(0).i32(5).id("hfoo").id("unam").i32(3).str("Guard").id("xxxx"); }, 2)},
+        {"stray value", units(
+                            [](Builder& b) {
+                                b.id("uhpm").i32(0).i32(5).id("hfoo").id("junk").id("unam").i32(3).str("Guard").id(
+                                    "hfoo");
+                            },
+                            2)},
         {"base id equal to new id", units([](Builder& b) { b.id("uhpm").i32(0).i32(5).id("H000"); }, 1, "H000")},
-        {"levels in order", abilities([&](Builder& b) {
-             level(b, "Hbz1", 1, 10);
-             level(b, "Hbz1", 2, 20);
-             level(b, "Hbz2", 1, 30);
-         }, 3)},
-        {"level twice", abilities([&](Builder& b) {
-             level(b, "Hbz1", 1, 10);
-             level(b, "Hbz1", 1, 20);
-         }, 2)},
-        {"long run of levels", abilities([&](Builder& b) {
-             for (int lv = 1; lv <= 20; ++lv)
-                 level(b, "Hbz1", lv, lv);
-         }, 20)},
+        {"levels in order", abilities(
+                                [&](Builder& b) {
+                                    level(b, "Hbz1", 1, 10);
+                                    level(b, "Hbz1", 2, 20);
+                                    level(b, "Hbz2", 1, 30);
+                                },
+                                3)},
+        {"level twice", abilities(
+                            [&](Builder& b) {
+                                level(b, "Hbz1", 1, 10);
+                                level(b, "Hbz1", 1, 20);
+                            },
+                            2)},
+        {"long run of levels", abilities(
+                                   [&](Builder& b) {
+                                       for (int lv = 1; lv <= 20; ++lv)
+                                           level(b, "Hbz1", lv, lv);
+                                   },
+                                   20)},
     };
     TempDir dir;
     for (const auto& [name, bytes] : cases) {
@@ -532,8 +592,8 @@ TEST(ObjectBundle, LoadingAFileMatchesLoadingItsBytesFromMemory) {
             ObjectBundle cutFile;
             ObjectBundle cutMemory;
             const LoadResult a = cutFile.load(path);
-            const LoadResult b = cutMemory.loadBytes(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)),
-                                                     pathText(path));
+            const LoadResult b = cutMemory.loadBytes(
+                Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)), pathText(path));
             EXPECT_EQ(a.offset, b.offset) << n;
             EXPECT_EQ(a.error, b.error) << n;
         }

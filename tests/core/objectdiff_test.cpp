@@ -65,16 +65,20 @@ TEST(ObjectDiff, ComparesObjectDataNotBytes) {
         Builder().id("umvs").i32(0).i32(270).id("xxxx").id("uhpm").i32(0).i32(250).id("yyyy").bytes;
     const std::vector<Case> cases = {
         {"order and end markers only", bundleOf(unitsFile(speedFirst, 2), abilitiesFile(true)), {}},
-        {"a changed field", bundleOf(unitsFile(hpAndSpeed(300), 2), abilitiesFile()),
+        {"a changed field",
+         bundleOf(unitsFile(hpAndSpeed(300), 2), abilitiesFile()),
          {"units standard hfoo: uhpm 250>300"}},
-        {"a changed level", bundleOf(unitsFile(hpAndSpeed(250), 2), abilitiesFile(false, 9)),
+        {"a changed level",
+         bundleOf(unitsFile(hpAndSpeed(250), 2), abilitiesFile(false, 9)),
          {"abilities custom A000: Hbz1/2 3>9"}},
-        {"a field removed", bundleOf(unitsFile(Builder().id("umvs").i32(0).i32(270).id("hfoo").bytes, 1),
-                                     abilitiesFile()),
+        {"a field removed",
+         bundleOf(unitsFile(Builder().id("umvs").i32(0).i32(270).id("hfoo").bytes, 1), abilitiesFile()),
          {"units standard hfoo: uhpm 250>-"}},
-        {"an object renamed", bundleOf(unitsFile(hpAndSpeed(250), 2, "h001"), abilitiesFile()),
+        {"an object renamed",
+         bundleOf(unitsFile(hpAndSpeed(250), 2, "h001"), abilitiesFile()),
          {"units custom h000: only in A", "units custom h001: only in B"}},
-        {"an identifier's letter case", bundleOf(unitsFile(hpAndSpeed(250), 2, "H000"), abilitiesFile()),
+        {"an identifier's letter case",
+         bundleOf(unitsFile(hpAndSpeed(250), 2, "H000"), abilitiesFile()),
          {"units custom H000: header"}},
     };
     const ObjectBundle a = load(base);
@@ -92,8 +96,9 @@ TEST(ObjectDiff, ComparesObjectDataNotBytes) {
                 got.push_back(head + " header");
             for (const FieldChange& f : o.fields) {
                 const Modification& slot = f.before ? *f.before : *f.after;
-                got.push_back(head + " " + slot.fieldId.text() + (slot.hasLevels ? "/" + std::to_string(slot.level) : "") +
-                              " " + (f.before ? std::to_string(f.before->intValue) : "-") + ">" +
+                got.push_back(head + " " + slot.fieldId.text() +
+                              (slot.hasLevels ? "/" + std::to_string(slot.level) : "") + " " +
+                              (f.before ? std::to_string(f.before->intValue) : "-") + ">" +
                               (f.after ? std::to_string(f.after->intValue) : "-"));
             }
         }

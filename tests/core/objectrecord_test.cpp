@@ -93,10 +93,21 @@ bool readObject(const Bytes& bytes, bool levels, std::int32_t version, ObjectRec
 TEST(ObjectRecord, ModificationsAreHeldInCaseInsensitiveFieldOrder) {
     // pqr, abc, Mno in the file come out as abc, Mno, pqr.
     const Bytes file = Builder()
-                           .id("hfoo").id("h000").u32(3)
-                           .id("pqr0").i32(0).i32(1).id("hfoo")
-                           .id("abc0").i32(0).i32(2).id("hfoo")
-                           .id("Mno0").i32(0).i32(3).id("hfoo")
+                           .id("hfoo")
+                           .id("h000")
+                           .u32(3)
+                           .id("pqr0")
+                           .i32(0)
+                           .i32(1)
+                           .id("hfoo")
+                           .id("abc0")
+                           .i32(0)
+                           .i32(2)
+                           .id("hfoo")
+                           .id("Mno0")
+                           .i32(0)
+                           .i32(3)
+                           .id("hfoo")
                            .bytes;
     ObjectRecord r;
     ASSERT_TRUE(readObject(file, false, 2, r));
@@ -116,7 +127,9 @@ TEST(ObjectRecord, StreamedWritingKeepsLargeAndSmallObjectsInFileOrder) {
         file.id("hfoo").id("h00" + std::to_string(object)).u32(static_cast<std::uint32_t>(count));
         for (int m = 0; m < count; ++m)
             file.id(std::string{'f', char('a' + m / 676), char('a' + m / 26 % 26), char('a' + m % 26)})
-                .i32(0).i32(m).id("hfoo");
+                .i32(0)
+                .i32(m)
+                .id("hfoo");
     }
     const auto bytes = std::make_shared<Bytes>(file.bytes);
     ByteReader in(*bytes);
@@ -141,9 +154,17 @@ TEST(ObjectRecord, StreamedWritingKeepsLargeAndSmallObjectsInFileOrder) {
 
 TEST(ObjectRecord, RepeatedFieldWithoutLevelsKeepsTheLaterValue) {
     const Bytes file = Builder()
-                           .id("hfoo").id("\0\0\0\0").u32(2)
-                           .id("uhpm").i32(0).i32(100).id("hfoo")
-                           .id("UHPM").i32(0).i32(250).id("hfoo")
+                           .id("hfoo")
+                           .id("\0\0\0\0")
+                           .u32(2)
+                           .id("uhpm")
+                           .i32(0)
+                           .i32(100)
+                           .id("hfoo")
+                           .id("UHPM")
+                           .i32(0)
+                           .i32(250)
+                           .id("hfoo")
                            .bytes;
     ObjectRecord r;
     ASSERT_TRUE(readObject(file, false, 2, r));
@@ -193,7 +214,8 @@ TEST(ObjectRecord, ShuffledModificationsWithRepeatsReadAsIfAddedOneByOne) {
         for (std::uint32_t i = 0; i < count; ++i) {
             file.id(fields[rng() % 6]).i32(0);
             if (levels)
-                file.i32(static_cast<std::int32_t>(rng() % (round % 2 ? 3 : 30))).i32(static_cast<std::int32_t>(rng() % 2));
+                file.i32(static_cast<std::int32_t>(rng() % (round % 2 ? 3 : 30)))
+                    .i32(static_cast<std::int32_t>(rng() % 2));
             file.i32(static_cast<std::int32_t>(i)).id(rng() % 2 ? "A000" : "Aabc");
         }
         ObjectRecord r;
@@ -272,11 +294,22 @@ TEST(ObjectRecord, InsertAtClampsTheIndexAndKeepsOthersInOrder) {
 TEST(ObjectRecord, EndMarkerAfterEveryValueIsConsumedWhateverItNames) {
     // Real editor files end modifications with markers that name other objects, zero, or the new id.
     const Bytes file = Builder()
-                           .id("hfoo").id("h000").u32(3)
-                           .id("uhpm").i32(0).i32(5).id("zzzz") // names another object
-                           .id("unam").i32(3).str("Guard").id("\0\0\0\0")
-                           .id("usid").i32(1).f32bits(0x3f800000).id("H000") // the new id in other case
-                           .id("next")                                         // what follows the object
+                           .id("hfoo")
+                           .id("h000")
+                           .u32(3)
+                           .id("uhpm")
+                           .i32(0)
+                           .i32(5)
+                           .id("zzzz") // names another object
+                           .id("unam")
+                           .i32(3)
+                           .str("Guard")
+                           .id("\0\0\0\0")
+                           .id("usid")
+                           .i32(1)
+                           .f32bits(0x3f800000)
+                           .id("H000") // the new id in other case
+                           .id("next") // what follows the object
                            .bytes;
     ObjectRecord r;
     std::size_t consumed = 0;
@@ -326,10 +359,7 @@ TEST(ObjectRecord, StrayValueBeforeAModificationBecomesItsEndMarker) {
 
 TEST(ObjectRecord, UnknownValueTypeIsCarriedThroughWithoutValue) {
     // The recovery reads the header again four bytes on; the type found there stands, whatever it is.
-    const Bytes file = Builder()
-                           .id("hfoo").id("h000").u32(1)
-                           .id("abcd").i32(77).i32(99).id("hfoo")
-                           .bytes;
+    const Bytes file = Builder().id("hfoo").id("h000").u32(1).id("abcd").i32(77).i32(99).id("hfoo").bytes;
     ObjectRecord r;
     ASSERT_TRUE(readObject(file, false, 2, r));
     ASSERT_EQ(r.modificationCount(), 1u);
@@ -346,10 +376,7 @@ TEST(ObjectRecord, UnknownValueTypeIsCarriedThroughWithoutValue) {
 
 TEST(ObjectRecord, ZeroStrayValueIsKeptToo) {
     // Four zero bytes, then a modification whose type stays unknown after the recovery.
-    const Bytes file = Builder()
-                           .id("hfoo").id("h000").u32(1)
-                           .u32(0).i32(250).id("hfoo").id("umvs")
-                           .bytes;
+    const Bytes file = Builder().id("hfoo").id("h000").u32(1).u32(0).i32(250).id("hfoo").id("umvs").bytes;
     ObjectRecord r;
     ASSERT_TRUE(readObject(file, false, 2, r));
     ASSERT_TRUE(r.modifications()[0].recovered);
@@ -365,9 +392,17 @@ TEST(ObjectRecord, RealValuesAreKeptBitForBit) {
     const std::uint32_t signallingNan = 0x7fa00001;
     const std::uint32_t negativeZero = 0x80000000;
     const Bytes file = Builder()
-                           .id("hfoo").id("h000").u32(2)
-                           .id("aaaa").i32(1).f32bits(signallingNan).id("hfoo")
-                           .id("bbbb").i32(2).f32bits(negativeZero).id("hfoo")
+                           .id("hfoo")
+                           .id("h000")
+                           .u32(2)
+                           .id("aaaa")
+                           .i32(1)
+                           .f32bits(signallingNan)
+                           .id("hfoo")
+                           .id("bbbb")
+                           .i32(2)
+                           .f32bits(negativeZero)
+                           .id("hfoo")
                            .bytes;
     ObjectRecord r;
     ASSERT_TRUE(readObject(file, false, 2, r));

@@ -180,7 +180,7 @@ TEST(ObjectFile, FilesObjectsByTheirIdentifiersNotTheirSection) {
     EXPECT_TRUE(f.fileObject(object("hfoo", "\0\0\0\0", {{"uhpm", 1}}), MergePolicy::Glue, quiet));
     EXPECT_TRUE(f.fileObject(object("hkni", "hkni", {{"uhpm", 1}}), MergePolicy::Glue, quiet));
     EXPECT_TRUE(f.fileObject(object("hpea", "HPEA", {{"uhpm", 1}}), MergePolicy::Glue, quiet));
-    EXPECT_TRUE(f.fileObject(object("hfoo", "h000", {}), MergePolicy::Glue, quiet)); // custom: kept though empty
+    EXPECT_TRUE(f.fileObject(object("hfoo", "h000", {}), MergePolicy::Glue, quiet));      // custom: kept though empty
     EXPECT_FALSE(f.fileObject(object("hrif", "\0\0\0\0", {}), MergePolicy::Glue, quiet)); // standard: dropped
 
     EXPECT_EQ(ids(f.standardTable), (std::vector<std::string>{"hfoo", "hkni"}));

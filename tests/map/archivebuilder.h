@@ -36,7 +36,7 @@ inline File textFile(std::string name, std::string_view text, std::uint32_t flag
 }
 
 struct Options {
-    bool mapHeader = true; // 512 bytes of "HM3W" map header before the archive
+    bool mapHeader = true;                                     // 512 bytes of "HM3W" map header before the archive
     std::uint32_t listFileFlags = MPQ_FILE_DEFAULT_INTERNAL;   // 0: no (listfile)
     std::uint32_t attributesFlags = MPQ_FILE_DEFAULT_INTERNAL; // 0: no (attributes)
     std::uint32_t attributes = MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5;
@@ -76,8 +76,7 @@ inline void renameFile(Bytes& file, std::string_view from, std::string_view to);
 // The archive bytes (with the map header first when asked) of `files`, built with StormLib in `scratch`, a
 // file path that must not exist yet and is removed again. Throws on any StormLib failure: a fixture that
 // cannot be built is a broken test.
-inline Bytes build(const std::filesystem::path& scratch, const std::vector<File>& files,
-                   const Options& options = {}) {
+inline Bytes build(const std::filesystem::path& scratch, const std::vector<File>& files, const Options& options = {}) {
     std::error_code ec;
     std::filesystem::remove(scratch, ec);
     // StormLib 9.22 closes descriptor 0 when its check whether the file exists fails; an empty file passes
@@ -87,8 +86,8 @@ inline Bytes build(const std::filesystem::path& scratch, const std::vector<File>
     create.cbSize = sizeof create;
     // StormLib 9.40 stores every file of a version 1 archive in sectors; a file stored whole needs version 2,
     // whose header Warcraft III (and the map library) read as version 1 all the same.
-    const bool singleUnit = std::any_of(files.begin(), files.end(),
-                                        [](const File& file) { return file.flags & MPQ_FILE_SINGLE_UNIT; });
+    const bool singleUnit =
+        std::any_of(files.begin(), files.end(), [](const File& file) { return file.flags & MPQ_FILE_SINGLE_UNIT; });
     create.dwMpqVersion = singleUnit ? MPQ_FORMAT_VERSION_2 : MPQ_FORMAT_VERSION_1;
     // The internal files stored as in a version 1 archive in either case.
     const auto internalFlags = [&](std::uint32_t flags) {
@@ -109,15 +108,12 @@ inline Bytes build(const std::filesystem::path& scratch, const std::vector<File>
         HANDLE handle = nullptr;
         if (!SFileCreateFile(archive, file.name.c_str(), 0x01D0000000000000ull + file.data.size(),
                              static_cast<DWORD>(file.data.size()), file.locale, file.flags, &handle))
-            throw std::runtime_error("SFileCreateFile failed for " + file.name + ": " +
-                                     std::to_string(GetLastError()));
+            throw std::runtime_error("SFileCreateFile failed for " + file.name + ": " + std::to_string(GetLastError()));
         if (!file.data.empty() &&
             !SFileWriteFile(handle, file.data.data(), static_cast<DWORD>(file.data.size()), file.compression))
-            throw std::runtime_error("SFileWriteFile failed for " + file.name + ": " +
-                                     std::to_string(GetLastError()));
+            throw std::runtime_error("SFileWriteFile failed for " + file.name + ": " + std::to_string(GetLastError()));
         if (!SFileFinishFile(handle))
-            throw std::runtime_error("SFileFinishFile failed for " + file.name + ": " +
-                                     std::to_string(GetLastError()));
+            throw std::runtime_error("SFileFinishFile failed for " + file.name + ": " + std::to_string(GetLastError()));
     }
     if (options.signature) {
         // The size of a weak signature: 8 bytes, then 64 of RSA signature. StormLib will not add a file of
@@ -223,8 +219,7 @@ inline std::vector<std::uint32_t> readTable(const Bytes& file, std::size_t at, s
     return words;
 }
 
-inline void writeTable(Bytes& file, std::size_t at, const std::vector<std::uint32_t>& words,
-                       std::uint32_t key) {
+inline void writeTable(Bytes& file, std::size_t at, const std::vector<std::uint32_t>& words, std::uint32_t key) {
     std::uint32_t seed = 0xEEEEEEEE;
     for (std::size_t i = 0; i < words.size(); ++i) {
         seed += cryptTable()[0x400 + (key & 0xFF)];
@@ -267,8 +262,7 @@ inline void renameFile(Bytes& file, std::string_view from, std::string_view to) 
         throw std::runtime_error("no file to rename");
     std::vector<std::uint32_t> table = hashTable(file);
     const std::size_t size = table.size() / 4;
-    std::array<std::uint32_t, 4> entry = {hashString(to, 1), hashString(to, 2), table[4 * old + 2],
-                                          table[4 * old + 3]};
+    std::array<std::uint32_t, 4> entry = {hashString(to, 1), hashString(to, 2), table[4 * old + 2], table[4 * old + 3]};
     table[4 * old + 3] = 0xFFFFFFFE; // deleted
     for (std::size_t i = hashString(to, 0) % size, n = 0; n < size; i = (i + 1) % size, ++n) {
         if (table[4 * i + 3] >= 0xFFFFFFFE) {

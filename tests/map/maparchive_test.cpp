@@ -36,9 +36,8 @@ Bytes randomBytes(std::size_t size, std::uint32_t seed) {
 
 // Bytes that compress, but not to nothing.
 Bytes textBytes(std::size_t size, std::uint32_t seed) {
-    static const std::string_view words[] = {"call ",       "set ",          "udg_Hero", " = ",
-                                             "CreateUnit(", "'hfoo'",        ")\r\n",    "endfunction\r\n",
-                                             "TRIGSTR_012", "// comment\r\n"};
+    static const std::string_view words[] = {"call ",  "set ",  "udg_Hero",        " = ",         "CreateUnit(",
+                                             "'hfoo'", ")\r\n", "endfunction\r\n", "TRIGSTR_012", "// comment\r\n"};
     std::mt19937 rng(seed);
     Bytes out;
     while (out.size() < size) {
@@ -113,10 +112,10 @@ std::vector<std::string> filesIn(const fs::path& dir) {
     return sorted(names);
 }
 
-#define ASSERT_OPENS(archive, path)                                                                          \
-    do {                                                                                                     \
-        std::string openError_;                                                                              \
-        ASSERT_TRUE((archive).open((path), openError_)) << openError_;                                       \
+#define ASSERT_OPENS(archive, path)                                                                                    \
+    do {                                                                                                               \
+        std::string openError_;                                                                                        \
+        ASSERT_TRUE((archive).open((path), openError_)) << openError_;                                                 \
     } while (0)
 
 void expectContents(const MapArchive& archive, const std::vector<mpq::File>& files) {
@@ -358,8 +357,7 @@ TEST(MapArchive, ReadsTheRightFilesWhenStandardInputIsClosed) {
         ASSERT_TRUE(writeMapArchive(a, {}, dir / "out.w3x", error)) << error;
         put(dir, "c.w3x", build(dir, second)); // StormLib creating an archive of its own
         HANDLE missing = nullptr;              // and failing to open one
-        EXPECT_FALSE(
-            SFileOpenArchive((dir / "missing.mpq").string().c_str(), 0, MPQ_OPEN_READ_ONLY, &missing));
+        EXPECT_FALSE(SFileOpenArchive((dir / "missing.mpq").string().c_str(), 0, MPQ_OPEN_READ_ONLY, &missing));
         expectContents(a, first);
         expectContents(b, second);
         MapArchive out;
@@ -536,10 +534,8 @@ TEST(MapArchive, WillNotTakeTwoContentsForOneFile) {
     MapArchive archive;
     ASSERT_OPENS(archive, source);
     std::string error;
-    EXPECT_FALSE(
-        writeMapArchive(archive, {{"war3map.j", Bytes{1}}, {"WAR3MAP.J", Bytes{2}}}, dir / "out.w3x", error));
-    EXPECT_EQ(error,
-              pathText(source) + ": 'war3map.j' is given new contents twice (names differing only in case)");
+    EXPECT_FALSE(writeMapArchive(archive, {{"war3map.j", Bytes{1}}, {"WAR3MAP.J", Bytes{2}}}, dir / "out.w3x", error));
+    EXPECT_EQ(error, pathText(source) + ": 'war3map.j' is given new contents twice (names differing only in case)");
     EXPECT_FALSE(fs::exists(dir / "out.w3x"));
 
     MapArchive closed;
@@ -582,8 +578,7 @@ TEST(MapArchive, HasRoomInTheHashTableForEveryFile) {
     TempDir dir;
     std::vector<mpq::File> files;
     for (int i = 0; i < 300; ++i)
-        files.push_back(
-            mpq::textFile("war3mapImported\\file" + std::to_string(i) + ".txt", std::to_string(i * i)));
+        files.push_back(mpq::textFile("war3mapImported\\file" + std::to_string(i) + ".txt", std::to_string(i * i)));
     mpq::Options options;
     options.maxFiles = 512;
     MapArchive archive;
@@ -633,8 +628,7 @@ TEST(MapArchive, KeepsSingleUnitFilesOfAPlainArchive) {
     ASSERT_OPENS(archive, put(dir, "plain.mpq", build(dir, files, options)));
     expectContents(archive, files);
     std::string error;
-    ASSERT_TRUE(writeMapArchive(archive, {{"whole.txt", textBytes(5000, 18)}}, dir / "out.mpq", error))
-        << error;
+    ASSERT_TRUE(writeMapArchive(archive, {{"whole.txt", textBytes(5000, 18)}}, dir / "out.mpq", error)) << error;
     // StormLib 9.40 writes a version 1 archive in sectors only; the files read back the same either way.
     const std::uint32_t kept = STORMLIB_VERSION < 0x0928 ? MPQ_FILE_SINGLE_UNIT : 0;
     for (const auto& listed : mpq::list(dir / "out.mpq")) {
@@ -659,9 +653,8 @@ TEST(MapArchive, ReadsAMapAsWarcraftDoes) {
     const Bytes archiveBytes = build(dir, files, options);
     bytes.insert(bytes.end(), archiveBytes.begin(), archiveBytes.end());
     const fs::path path = put(dir, "map.w3x", bytes);
-    EXPECT_EQ(openError(path), pathText(path) +
-                                   ": damaged archive: 'whole.txt' (block 3): its sector offsets do "
-                                   "not start after themselves");
+    EXPECT_EQ(openError(path), pathText(path) + ": damaged archive: 'whole.txt' (block 3): its sector offsets do "
+                                                "not start after themselves");
     // Without the map header the same archive is an ordinary one.
     const fs::path plain = put(dir, "plain.mpq", archiveBytes);
     MapArchive archive;
@@ -774,8 +767,7 @@ std::size_t firstSectorByte(const Bytes& bytes, std::string_view name) {
 }
 
 // Changes the block table entry of `file` (offset, packed size, size, flags) with `change`; gives its block.
-template <class Change>
-std::uint32_t changeBlock(Bytes& bytes, std::string_view file, Change change) {
+template <class Change> std::uint32_t changeBlock(Bytes& bytes, std::string_view file, Change change) {
     const std::uint32_t block = blockOf(bytes, file);
     auto blocks = mpq::blockTable(bytes);
     change(std::span(blocks).subspan(4 * block, 4));
@@ -918,18 +910,21 @@ std::vector<Damage> layoutDamages() {
                     layout::hex(flags) + ", which Warcraft III maps do not use";
          }},
         {"sector offsets that start early", Fixture::Map,
-         sectorOffsets(0, [](const Offsets& o, std::uint32_t) { return o[0] - 4; }, "do not start after themselves"),
+         sectorOffsets(
+             0, [](const Offsets& o, std::uint32_t) { return o[0] - 4; }, "do not start after themselves"),
          true},
         {"a first sector that ends after the second", Fixture::Map,
-         sectorOffsets(1, [](const Offsets& o, std::uint32_t) { return o[2] + 1; },
-                       "give sector 1 an impossible length")},
+         sectorOffsets(
+             1, [](const Offsets& o, std::uint32_t) { return o[2] + 1; }, "give sector 1 an impossible length")},
         // A checksum table longer than two sectors need: StormLib 9.22 would read it past its buffer.
         {"a sector checksum table too long", Fixture::Map,
-         sectorOffsets(2, [](const Offsets& o, std::uint32_t) { return o[2] - 2; },
-                       "give the sector checksums an impossible place")},
+         sectorOffsets(
+             2, [](const Offsets& o, std::uint32_t) { return o[2] - 2; },
+             "give the sector checksums an impossible place")},
         {"sector checksums past the file's data", Fixture::Map,
-         sectorOffsets(3, [](const Offsets&, std::uint32_t packed) { return packed + 1; },
-                       "give the sector checksums an impossible place")},
+         sectorOffsets(
+             3, [](const Offsets&, std::uint32_t packed) { return packed + 1; },
+             "give the sector checksums an impossible place")},
         {"LZMA", Fixture::Script, method(0x12)},
         {"sparse", Fixture::Script, method(0x20)},
         {"an unknown compression method", Fixture::Script, method(0x04)},
@@ -959,8 +954,8 @@ std::vector<Damage> layoutDamages() {
 #endif
     };
     for (const std::size_t size : {1u, 31u, 512u, 5000u, 70000u})
-        damages.push_back({"noise of " + std::to_string(size) + " bytes", Fixture::Small,
-                           noHeader(randomBytes(size, 12))});
+        damages.push_back(
+            {"noise of " + std::to_string(size) + " bytes", Fixture::Small, noHeader(randomBytes(size, 12))});
     return damages;
 }
 
@@ -1123,9 +1118,9 @@ TEST(MapArchive, RefusesEveryFlippedBitInAFileItHoldsChecksumsFor) {
         // The stored bytes after the sector offsets of a packed file: the sectors and their checksums.
         const std::uint32_t flags = blocks[4 * block + 3];
         const std::size_t sectors = (file.data.size() + 0xFFF) / 0x1000;
-        const std::size_t table =
-            flags & (MPQ_FILE_COMPRESS | MPQ_FILE_IMPLODE) ? (sectors + 1 + (flags & MPQ_FILE_SECTOR_CRC ? 1 : 0)) * 4
-                                                           : 0;
+        const std::size_t table = flags & (MPQ_FILE_COMPRESS | MPQ_FILE_IMPLODE)
+                                      ? (sectors + 1 + (flags & MPQ_FILE_SECTOR_CRC ? 1 : 0)) * 4
+                                      : 0;
         const std::size_t start = base + blocks[4 * block] + table;
         const std::size_t length = blocks[4 * block + 1] - table;
         for (int flip = 0; flip < 6; ++flip) {

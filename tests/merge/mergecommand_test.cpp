@@ -59,9 +59,9 @@ TEST_F(MergeFixture, PoliciesDecideFieldsOfObjectsInBothFiles) {
         int a, b, c;
         FilingCounts units; // h001 is added, h000 meets the main file's
     };
-    for (const Expect& e : {Expect{MergePolicy::Overwrite, 10, 20, -1, {1, 1, 0, 0}},
-                            Expect{MergePolicy::Glue, 10, 20, 3, {1, 0, 1, 0}},
-                            Expect{MergePolicy::Keep, 1, -1, 3, {1, 0, 0, 1}}}) {
+    for (const Expect& e :
+         {Expect{MergePolicy::Overwrite, 10, 20, -1, {1, 1, 0, 0}}, Expect{MergePolicy::Glue, 10, 20, 3, {1, 0, 1, 0}},
+          Expect{MergePolicy::Keep, 1, -1, 3, {1, 0, 0, 1}}}) {
         writeAll(path.fullPath, mainBytes);
         bundle.clear();
         heldPolicy = MergePolicy::Glue;
@@ -88,8 +88,8 @@ TEST_F(MergeFixture, PoliciesDecideFieldsOfObjectsInBothFiles) {
 }
 
 TEST_F(MergeFixture, ClearBackupSwitchDoesNothingAtAll) {
-    const MergeReport report = mergeObjectFiles(bundle, path, true, {false, true, dir / "added.w3o",
-                                                                     MergePolicy::Overwrite}, sink, &heldPolicy);
+    const MergeReport report = mergeObjectFiles(
+        bundle, path, true, {false, true, dir / "added.w3o", MergePolicy::Overwrite}, sink, &heldPolicy);
     EXPECT_FALSE(report.ran);
     EXPECT_TRUE(sink.messages.empty());
     EXPECT_EQ(heldPolicy, MergePolicy::Glue);
@@ -146,9 +146,9 @@ TEST_F(MergeFixture, AFileOfOneKindRefusesOtherKinds) {
     ASSERT_TRUE(loaded.load(dir / "units.w3u"));
     mergeObjectFiles(loaded, splitPath(dir / "units.w3u"), true, {true, true, dir / "main.w3o", MergePolicy::Glue},
                      sink);
-    EXPECT_EQ(sink.messages, std::vector<std::string>{pathText(dir / "main.w3o") + " holds abilities, which " +
-                                                      pathText(dir / "units.w3u") +
-                                                      " (units only) cannot hold; nothing was written"});
+    EXPECT_EQ(sink.messages,
+              std::vector<std::string>{pathText(dir / "main.w3o") + " holds abilities, which " +
+                                       pathText(dir / "units.w3u") + " (units only) cannot hold; nothing was written"});
     EXPECT_EQ(readAll(dir / "units.w3u"), before);
     EXPECT_FALSE(fs::exists(dir / "BACKUP_units.w3u"));
 }

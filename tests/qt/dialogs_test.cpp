@@ -105,9 +105,9 @@ void DialogsTest::openChooserAcceptsOnlyExistingFiles() {
         }
         static_cast<QDialog*>(dialog)->accept();
     });
-    const std::optional<QString> chosen = DialogFileChooser().openFile(
-        &parent, objectFilter + QStringLiteral(";;") + allFilter,
-        QStringLiteral("*.w3o"), toQString(dir.path()), nameFilter);
+    const std::optional<QString> chosen =
+        DialogFileChooser().openFile(&parent, objectFilter + QStringLiteral(";;") + allFilter, QStringLiteral("*.w3o"),
+                                     toQString(dir.path()), nameFilter);
     QCOMPARE(closer.closed(), 1);
     QVERIFY(sawDialog);
     QCOMPARE(mode, QFileDialog::ExistingFile);
@@ -143,15 +143,15 @@ void DialogsTest::saveChooserAsksBeforeOverwriting() {
     });
     // The entry remembered from the last time is selected at first, and stays remembered when cancelled.
     QString nameFilter = QStringLiteral("All Files, (*.*) (*.*)");
-    const std::optional<QString> chosen = DialogFileChooser().saveFile(
-        &parent, QStringLiteral("TXT File, (*.TXT) (*.txt);;All Files, (*.*) (*.*)"),
-        QStringLiteral("war_IdList.txt"), QString(), nameFilter);
+    const std::optional<QString> chosen =
+        DialogFileChooser().saveFile(&parent, QStringLiteral("TXT File, (*.TXT) (*.txt);;All Files, (*.*) (*.*)"),
+                                     QStringLiteral("war_IdList.txt"), QString(), nameFilter);
     QCOMPARE(closer.closed(), 1);
     QVERIFY(sawDialog);
     QVERIFY(confirms);
     QCOMPARE(accept, QFileDialog::AcceptSave);
-    QCOMPARE(filters, QStringList({QStringLiteral("TXT File, (*.TXT) (*.txt)"),
-                                   QStringLiteral("All Files, (*.*) (*.*)")}));
+    QCOMPARE(filters,
+             QStringList({QStringLiteral("TXT File, (*.TXT) (*.txt)"), QStringLiteral("All Files, (*.*) (*.*)")}));
     QCOMPARE(proposed, QStringLiteral("war_IdList.txt"));
     QVERIFY(!chosen.has_value()); // cancelled
     QCOMPARE(selectedAtFirst, QStringLiteral("All Files, (*.*) (*.*)"));
@@ -161,9 +161,8 @@ void DialogsTest::saveChooserAsksBeforeOverwriting() {
 void DialogsTest::aboutBoxLayout() {
     AboutBox box;
     const DialogUnits& units = box.dialogUnits();
-    const int letters =
-        QFontMetrics(box.font())
-            .horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = QFontMetrics(box.font())
+                            .horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     QCOMPARE(units.charWidth(), qRound(letters / 52.0));
     QCOMPARE(units.charHeight(), QFontMetrics(box.font()).height());
     QCOMPARE(box.windowTitle(), QStringLiteral("О программе Brindlemark"));

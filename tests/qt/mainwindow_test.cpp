@@ -31,12 +31,18 @@ namespace {
 const char* classOf(ControlKind kind) {
     switch (kind) {
     case ControlKind::Button:
-    case ControlKind::Toggle: return "QPushButton";
-    case ControlKind::Field: return "QLineEdit";
-    case ControlKind::List: return "QListWidget";
-    case ControlKind::Report: return "QTreeWidget";
-    case ControlKind::CheckBox: return "QCheckBox";
-    case ControlKind::Group: return "QGroupBox";
+    case ControlKind::Toggle:
+        return "QPushButton";
+    case ControlKind::Field:
+        return "QLineEdit";
+    case ControlKind::List:
+        return "QListWidget";
+    case ControlKind::Report:
+        return "QTreeWidget";
+    case ControlKind::CheckBox:
+        return "QCheckBox";
+    case ControlKind::Group:
+        return "QGroupBox";
     }
     return "";
 }
@@ -44,16 +50,15 @@ const char* classOf(ControlKind kind) {
 // Dialog units to pixels, rounded to the nearest pixel. Across, a unit is a quarter of the average width of
 // the 52 Latin letters, as Windows measures it; down, an eighth of the font's height.
 int acrossPixels(const QFont& font, int units) {
-    const double letters = QFontMetrics(font).horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const double letters =
+        QFontMetrics(font).horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return qRound(units * qRound(letters / 52.0) / 4.0);
 }
 int downPixels(const QFont& font, int units) {
     return qRound(units * QFontMetrics(font).height() / 8.0);
 }
 QRect pixels(const QFont& font, int x, int y, int width, int height) {
-    return QRect(acrossPixels(font, x), downPixels(font, y), acrossPixels(font, width),
-                 downPixels(font, height));
+    return QRect(acrossPixels(font, x), downPixels(font, y), acrossPixels(font, width), downPixels(font, height));
 }
 
 QString captionOf(QWidget* widget) {
@@ -69,8 +74,7 @@ QString textOf(Language language, Text id) {
 }
 
 // The languages with the names their screenshots carry: Russian's keep the names they always had.
-const std::pair<Language, const char*> kScreenshotLanguages[] = {{Language::Russian, ""},
-                                                                  {Language::English, "-en"}};
+const std::pair<Language, const char*> kScreenshotLanguages[] = {{Language::Russian, ""}, {Language::English, "-en"}};
 
 bool isChecked(const WindowUnderTest& w, int id) {
     return w.get<QAbstractButton>(id)->isChecked();
@@ -90,13 +94,11 @@ struct Enabled {
 };
 
 Enabled enabledButtons(const WindowUnderTest& w) {
-    return {w.get<QPushButton>(5)->isEnabled(), w.get<QPushButton>(6)->isEnabled(),
-            w.get<QPushButton>(7)->isEnabled()};
+    return {w.get<QPushButton>(5)->isEnabled(), w.get<QPushButton>(6)->isEnabled(), w.get<QPushButton>(7)->isEnabled()};
 }
 
 char* toString(const Enabled& e) {
-    return QTest::toString(
-        QStringLiteral("replace %1 merge %2 save %3").arg(e.replace).arg(e.merge).arg(e.saveIdList));
+    return QTest::toString(QStringLiteral("replace %1 merge %2 save %3").arg(e.replace).arg(e.merge).arg(e.saveIdList));
 }
 
 void showAndActivate(MainWindow& window) {
@@ -291,8 +293,7 @@ void MainWindowTest::typingEnablesTheCommandButtons() {
     QCOMPARE(enabledButtons(w), (Enabled{false, false, true}));
 
     // A field longer than 254 characters keeps all of its text.
-    const QString longPath =
-        QStringLiteral("/maps/") + QString(300, QLatin1Char('a')) + QStringLiteral(".txt");
+    const QString longPath = QStringLiteral("/maps/") + QString(300, QLatin1Char('a')) + QStringLiteral(".txt");
     typeText(listPath, longPath);
     QCOMPARE(listPath->text(), longPath);
     QCOMPARE(enabledButtons(w), (Enabled{true, false, true}));
@@ -406,9 +407,8 @@ void MainWindowTest::closeBoxClosesWithoutWriting() {
     QCOMPARE(w.window.result(), int(QDialog::Rejected));
     QVERIFY(w.presenter.messages.isEmpty());
     QVERIFY(readAll(dir / "war.w3o") == before);
-    QCOMPARE(
-        std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
-        std::ptrdiff_t(1));
+    QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
+             std::ptrdiff_t(1));
 
     // The hidden cancel button closes the window the same way.
     WindowUnderTest v;
@@ -481,8 +481,8 @@ void MainWindowTest::aboutBoxOpensFromF1AndTheContextMenu() {
         about->trigger();
         QCOMPARE(closer.closed(), 1);
     }
-    QCOMPARE(titles, QStringList({QStringLiteral("О программе Brindlemark"),
-                                  QStringLiteral("О программе Brindlemark")}));
+    QCOMPARE(titles,
+             QStringList({QStringLiteral("О программе Brindlemark"), QStringLiteral("О программе Brindlemark")}));
     QVERIFY(w.window.isVisible());
     QVERIFY(w.chooser.calls.empty());
 #endif
@@ -526,8 +526,7 @@ void MainWindowTest::captionsFitTheirControls() {
     for (Language language : kLanguages) {
         w.window.setLanguage(language);
         for (QPushButton* button : w.window.findChildren<QPushButton*>()) {
-            QVERIFY2(metrics.horizontalAdvance(button->text()) + 4 <= button->width(),
-                     qPrintable(button->text()));
+            QVERIFY2(metrics.horizontalAdvance(button->text()) + 4 <= button->width(), qPrintable(button->text()));
             QVERIFY2(metrics.height() <= button->height() + 2, qPrintable(button->text()));
         }
         for (QGroupBox* group : w.window.findChildren<QGroupBox*>()) {

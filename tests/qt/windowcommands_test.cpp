@@ -70,8 +70,7 @@ std::vector<std::pair<QString, QString>> renameRows(const WindowUnderTest& w) {
     return rows;
 }
 
-std::vector<std::pair<QString, QString>>
-rows(std::initializer_list<std::pair<const char*, const char*>> pairs) {
+std::vector<std::pair<QString, QString>> rows(std::initializer_list<std::pair<const char*, const char*>> pairs) {
     std::vector<std::pair<QString, QString>> out;
     for (const auto& [from, to] : pairs)
         out.emplace_back(QString::fromUtf8(from), QString::fromUtf8(to));
@@ -92,8 +91,7 @@ struct ReplaceScene {
 
     ReplaceScene() {
         ObjectBundle b;
-        put(b, ObjectKind::Units,
-            makeObject("hfoo", "h000", {idField("uabi", "A000"), intField("uhpm", 300)}));
+        put(b, ObjectKind::Units, makeObject("hfoo", "h000", {idField("uabi", "A000"), intField("uhpm", 300)}));
         put(b, ObjectKind::Abilities, makeObject("AHbz", "A000", {intField("aaaa", 7)}));
         bundle = dir / "war.w3o";
         std::string error;
@@ -148,10 +146,10 @@ void WindowCommandsTest::choosersProposeNamesFromTheMainBundle() {
     typeText(w.get<QLineEdit>(1000), QStringLiteral("typed")); // enables button 7
     for (int id : {1, 1007, 3, 1004, 7})
         click(w, id);
-    const QString bundleFilter = QStringLiteral(
-        "Warcraft 3 Object File, (*.W3O) (*.w3o);;"
-        "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q) "
-        "(*.w3u *.w3t *.w3b *.w3d *.w3a *.w3h *.w3q)");
+    const QString bundleFilter =
+        QStringLiteral("Warcraft 3 Object File, (*.W3O) (*.w3o);;"
+                       "Warcraft 3 Object File of one kind, (*.W3U,*.W3T,*.W3B,*.W3D,*.W3A,*.W3H,*.W3Q) "
+                       "(*.w3u *.w3t *.w3b *.w3d *.w3a *.w3h *.w3q)");
     const QString mainFilter =
         bundleFilter + QStringLiteral(";;Warcraft 3 Map, (*.W3X,*.W3M,WAR3MAP.W3I) (*.w3x *.w3m war3map.w3i)");
     const QString triggerFilter =
@@ -277,8 +275,7 @@ void WindowCommandsTest::replaceRenamesPatchesAndWrites() {
     QVERIFY(readAll(scene.dir / "BACKUP_war.w3o") == scene.bundleBytes);
     const ObjectBundle written = loaded(scene.bundle);
     QCOMPARE(tableIds(written.kind(ObjectKind::Units).file.customTable), std::vector<std::string>{"h00Z"});
-    QCOMPARE(tableIds(written.kind(ObjectKind::Abilities).file.customTable),
-             std::vector<std::string>{"A00Z"});
+    QCOMPARE(tableIds(written.kind(ObjectKind::Abilities).file.customTable), std::vector<std::string>{"A00Z"});
     QCOMPARE(idValueOf(*findObject(written.kind(ObjectKind::Units).file.customTable, "h00Z"), "uabi"),
              std::string("A00Z"));
 
@@ -318,8 +315,7 @@ void WindowCommandsTest::replaceWithoutBackupsOnlyRenamesInMemory() {
     QCOMPARE(w.presenter.messages.size(), 1);
     QVERIFY(w.presenter.messages[0].startsWith(kReplaceDone));
     QVERIFY(renameRows(w).empty());
-    QCOMPARE(tableIds(loaded(scene.bundle).kind(ObjectKind::Units).file.customTable),
-             std::vector<std::string>{"h00Z"});
+    QCOMPARE(tableIds(loaded(scene.bundle).kind(ObjectKind::Units).file.customTable), std::vector<std::string>{"h00Z"});
     QVERIFY(readAll(scene.dir / "BACKUP_war.w3o") == scene.bundleBytes);
 }
 
@@ -335,10 +331,8 @@ void WindowCommandsTest::aMissingReplaceListKeepsTheRenameRows() {
     choose(w, 1004, missing);
     w.presenter.messages.clear();
     click(w, 5);
-    QCOMPARE(
-        w.presenter.messages,
-        QStringList({QStringLiteral("Sorry, can't open Replace List file ") + qtext(missing) +
-                     QStringLiteral(" (No such file or directory)")}));
+    QCOMPARE(w.presenter.messages, QStringList({QStringLiteral("Sorry, can't open Replace List file ") +
+                                                qtext(missing) + QStringLiteral(" (No such file or directory)")}));
     QCOMPARE(renameRows(w), rows({{"h000", "h00Z"}, {"A000", "A00Z"}}));
 }
 
@@ -394,8 +388,7 @@ void WindowCommandsTest::mergeAppliesTheCheckedPolicy() {
     const ObjectTable& units = written.kind(ObjectKind::Units).file.customTable;
     QCOMPARE(tableIds(units), (std::vector<std::string>{"h000", "h001"}));
     QCOMPARE(fieldsOf(*findObject(units, "h000")), fields);
-    QCOMPARE(tableIds(written.kind(ObjectKind::Abilities).file.customTable),
-             std::vector<std::string>{"A000"});
+    QCOMPARE(tableIds(written.kind(ObjectKind::Abilities).file.customTable), std::vector<std::string>{"A000"});
 }
 
 void WindowCommandsTest::mergeWithItsBackupSwitchClearDoesNothing() {
@@ -420,8 +413,7 @@ void WindowCommandsTest::mergeWithItsBackupSwitchClearDoesNothing() {
     QVERIFY(w.presenter.messages.isEmpty());
     QVERIFY(readAll(dir / "main.w3o") == mainBytes);
     QVERIFY(!fs::exists(dir / "BACKUP_main.w3o"));
-    QCOMPARE(tableIds(w.state.bundle.kind(ObjectKind::Units).file.customTable),
-             std::vector<std::string>{"h000"});
+    QCOMPARE(tableIds(w.state.bundle.kind(ObjectKind::Units).file.customTable), std::vector<std::string>{"h000"});
     QCOMPARE(w.state.mergePolicy, MergePolicy::Glue);
 }
 
@@ -446,9 +438,9 @@ void WindowCommandsTest::saveIdListWritesTheChosenFile() {
 
     // A folder that does not exist: the failure is reported.
     choose(w, 7, dir / "nowhere" / "ids.txt");
-    QCOMPARE(w.presenter.messages, QStringList{QStringLiteral("Failed to write identifier list ") +
-                                               qtext(dir / "nowhere" / "ids.txt") +
-                                               QStringLiteral(" (No such file or directory)")});
+    QCOMPARE(w.presenter.messages,
+             QStringList{QStringLiteral("Failed to write identifier list ") + qtext(dir / "nowhere" / "ids.txt") +
+                         QStringLiteral(" (No such file or directory)")});
 }
 
 void WindowCommandsTest::choosersOpenInTheFoldersRememberedBetweenRuns() {

@@ -37,18 +37,18 @@ public:
     std::deque<std::optional<QString>> answers;
     std::deque<QString> nameFilterAnswers; // the filter entries the user selects, one per confirmed answer
 
-    std::optional<QString> openFile(QWidget*, const QString& filter, const QString& initialName,
-                                    const QString& folder, QString& nameFilter) override {
+    std::optional<QString> openFile(QWidget*, const QString& filter, const QString& initialName, const QString& folder,
+                                    QString& nameFilter) override {
         return answer(false, filter, initialName, folder, nameFilter);
     }
-    std::optional<QString> saveFile(QWidget*, const QString& filter, const QString& initialName,
-                                    const QString& folder, QString& nameFilter) override {
+    std::optional<QString> saveFile(QWidget*, const QString& filter, const QString& initialName, const QString& folder,
+                                    QString& nameFilter) override {
         return answer(true, filter, initialName, folder, nameFilter);
     }
 
 private:
-    std::optional<QString> answer(bool save, const QString& filter, const QString& initialName,
-                                  const QString& folder, QString& nameFilter) {
+    std::optional<QString> answer(bool save, const QString& filter, const QString& initialName, const QString& folder,
+                                  QString& nameFilter) {
         calls.push_back({save, filter, initialName, folder, nameFilter});
         if (answers.empty())
             return std::nullopt;

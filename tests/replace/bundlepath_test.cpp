@@ -33,8 +33,7 @@ void expectSplit(const std::u8string& full, const Parts& expected) {
     EXPECT_EQ(utf8(parts.name), literal(expected.name));
     EXPECT_EQ(utf8(parts.extension), literal(expected.extension));
     // The four parts put together give back the whole path, unit for unit.
-    EXPECT_EQ(parts.drive.native() + parts.directory.native() + parts.name.native() +
-                  parts.extension.native(),
+    EXPECT_EQ(parts.drive.native() + parts.directory.native() + parts.name.native() + parts.extension.native(),
               fs::path(full).native());
 }
 
@@ -47,8 +46,7 @@ TEST(BundlePath, WindowsPathsSplitOnEveryPlatform) {
     expectSplit(u8"\\\\server\\share\\war.w3o", {u8"", u8"\\\\server\\share\\", u8"war", u8".w3o"});
     // Long paths in their prefixed form.
     expectSplit(u8"\\\\?\\C:\\карты\\war.w3o", {u8"", u8"\\\\?\\C:\\карты\\", u8"war", u8".w3o"});
-    expectSplit(u8"\\\\?\\UNC\\server\\share\\war.w3o",
-                {u8"", u8"\\\\?\\UNC\\server\\share\\", u8"war", u8".w3o"});
+    expectSplit(u8"\\\\?\\UNC\\server\\share\\war.w3o", {u8"", u8"\\\\?\\UNC\\server\\share\\", u8"war", u8".w3o"});
 }
 
 TEST(BundlePath, PosixPathsSplitWithAnEmptyDrive) {

@@ -37,8 +37,8 @@ TEST(IdentifierPattern, DelimitersAreTheCLocaleSpaceAndPunctuationBytes) {
 
     for (char c : std::string("_%(),.[]{}~`@:;/\\ \t\n\v\f\r!"))
         EXPECT_TRUE(isDelimiter(static_cast<std::uint8_t>(c))) << c;
-    for (int b : {0x00, 0x01, 0x08, 0x0E, 0x1F, 0x7F, 0x80, 0xA0, 0xC3, 0xFF, int('0'), int('9'), int('a'),
-                  int('z'), int('A'), int('Z')})
+    for (int b : {0x00, 0x01, 0x08, 0x0E, 0x1F, 0x7F, 0x80, 0xA0, 0xC3, 0xFF, int('0'), int('9'), int('a'), int('z'),
+                  int('A'), int('Z')})
         EXPECT_FALSE(isDelimiter(static_cast<std::uint8_t>(b))) << "byte " << b;
 }
 
@@ -65,8 +65,7 @@ TEST(IdentifierPattern, EveryByteBesideAnOccurrenceDecidesByItsClass) {
     for (int b = 1; b < 256; ++b) {
         const char c = static_cast<char>(b);
         const bool delimiter = (b >= 0x09 && b <= 0x0D) || b == 0x20 || (b >= 0x21 && b <= 0x2F) ||
-                               (b >= 0x3A && b <= 0x40) || (b >= 0x5B && b <= 0x60) ||
-                               (b >= 0x7B && b <= 0x7E);
+                               (b >= 0x3A && b <= 0x40) || (b >= 0x5B && b <= 0x60) || (b >= 0x7B && b <= 0x7E);
         const std::string before = std::string(1, c) + "hfoo";
         const std::string after = "hfoo" + std::string(1, c);
         EXPECT_EQ(substituted(before, "hfoo", "h001"), delimiter ? std::string(1, c) + "h001" : before) << b;
@@ -174,8 +173,7 @@ TEST(IdentifierPattern, IntegerValuesAreTheirStoredBytes) {
     EXPECT_EQ(substituteInValue(id("hfoo").value(), id("h%%%"), id("%0%1")), id("h0o1").value());
     // -1 stores four 0xFF bytes, none of them zero.
     EXPECT_EQ(substituteInValue(std::int32_t{-1}, id("%%%%"), id("____")), storedValue("____"));
-    EXPECT_EQ(substituteInValue(std::int32_t{-1}, id("%%%%"), id("%%%A")),
-              static_cast<std::int32_t>(0x41FFFFFFu));
+    EXPECT_EQ(substituteInValue(std::int32_t{-1}, id("%%%%"), id("%%%A")), static_cast<std::int32_t>(0x41FFFFFFu));
     // The value as seen big-endian does not match.
     EXPECT_EQ(substituteInValue(storedValue("oofh"), id("hfoo"), id("h001")), storedValue("oofh"));
 }

@@ -43,8 +43,8 @@ TEST_P(Renaming, StandardObjectMovesToCustomAndEveryReferenceFollows) {
     ObjectBundle bundle;
     put(bundle, ObjectKind::Units, makeObject("hfoo", "", {textField("unam", "Footman"), intField("uhpm", 420)}));
     put(bundle, ObjectKind::Units,
-        makeObject("hfoo", "h000", {textField("utip", "Train hfoo, (hfoo) x_hfoo hfoox hfoohfoo HFOO"),
-                                    idField("ubui", "hfoo")}));
+        makeObject("hfoo", "h000",
+                   {textField("utip", "Train hfoo, (hfoo) x_hfoo hfoox hfoohfoo HFOO"), idField("ubui", "hfoo")}));
     put(bundle, ObjectKind::Abilities, makeObject("AHbz", "A000", {idField("aord", "hfoo")}));
     RenameList list(false);
     apply(bundle, "hfoo", "h001", list);
@@ -315,12 +315,13 @@ using namespace testing;
 
 TEST(ReplacePlan, CountsWhatEachRenameChangesInValuesAndSideTexts) {
     ObjectBundle bundle;
-    put(bundle, ObjectKind::Units, makeObject("hfoo", "h000", {textField("utip", "h000 h000"),
-                                                               textField("ides", "h000x"), idField("ubui", "h000")}));
+    put(bundle, ObjectKind::Units,
+        makeObject("hfoo", "h000",
+                   {textField("utip", "h000 h000"), textField("ides", "h000x"), idField("ubui", "h000")}));
     put(bundle, ObjectKind::Items, makeObject("ratf", "I000", {textField("utip", "not h000,")}));
     std::vector<SideText> sides = {{"a", {'h', '0', '0', '0', 'I', '0', '0', '0'}, 2}, {"b", {}, 1}};
-    const std::vector<std::pair<ObjectId, ObjectId>> pairs = {{id("h000"), id("u000")}, {id("I000"), id("J000")},
-                                                              {id("zzzz"), id("yyyy")}};
+    const std::vector<std::pair<ObjectId, ObjectId>> pairs = {
+        {id("h000"), id("u000")}, {id("I000"), id("J000")}, {id("zzzz"), id("yyyy")}};
     ObjectBundle* const bundles[] = {&bundle};
     const std::vector<PlannedRename> planned = planReplace(bundles, MergePolicy::Glue, pairs, sides).renames;
     ASSERT_EQ(planned.size(), 2u);

@@ -139,18 +139,33 @@ TEST(ReplaceCommand, AFailureBeforeWritingLeavesEveryFileAsItWas) {
         std::string message; // the one message, {dir} standing for the folder
     };
     const std::vector<Case> cases = {
-        {"missing side file", "list.txt", {"missing.wtg", "trig.wct"},
+        {"missing side file",
+         "list.txt",
+         {"missing.wtg", "trig.wct"},
          "Failed to patch file {dir}/missing.wtg (No such file or directory); replace aborted"},
-        {"unreadable list", "nope.txt", {"trig.wct"},
+        {"unreadable list",
+         "nope.txt",
+         {"trig.wct"},
          "Sorry, can't open Replace List file {dir}/nope.txt (No such file or directory)"},
-        {"list is a folder", "folder", {"trig.wct"}, "Sorry, can't open Replace List file {dir}/folder (it is a folder)"},
-        {"main file as side file", "list.txt", {"trig.wct", "map.w3o"},
+        {"list is a folder",
+         "folder",
+         {"trig.wct"},
+         "Sorry, can't open Replace List file {dir}/folder (it is a folder)"},
+        {"main file as side file",
+         "list.txt",
+         {"trig.wct", "map.w3o"},
          "Side file {dir}/map.w3o is the main file itself; nothing was written"},
-        {"list as side file", "list.txt", {"./list.txt"},
+        {"list as side file",
+         "list.txt",
+         {"./list.txt"},
          "Side file {dir}/./list.txt is the replace list itself; nothing was written"},
-        {"read-only side file", "list.txt", {"readonly.wtg", "trig.wct"},
+        {"read-only side file",
+         "list.txt",
+         {"readonly.wtg", "trig.wct"},
          "Failed to patch file {dir}/readonly.wtg, replace aborted (the file is read-only)"},
-        {"a list line without its pair", "bad.txt", {"trig.wct"},
+        {"a list line without its pair",
+         "bad.txt",
+         {"trig.wct"},
          "Replace list {dir}/bad.txt is refused, nothing was changed: each line must hold whole pairs of "
          "four-character identifiers, the old one and the new one.\n"
          "{dir}/bad.txt, line 2: not a pair of four-character identifiers; read as 'hkni'"},
@@ -207,10 +222,11 @@ TEST(ReplaceCommand, CollisionsInTheSameKindAndAcrossKindsAreReported) {
     std::vector<std::string> texts;
     for (const Collision& c : report.collisions)
         texts.push_back(collisionText(c));
-    EXPECT_EQ(texts, (std::vector<std::string>{
-                         "A001 -> A002 collides with the existing A002 'Short Sword'; glued",
-                         "ability A072 -> I000 collides with the existing item I000 'Claws'; two objects now carry I000",
-                         "unit hfoo -> A003 collides with the existing item A003 'Dagger'; two objects now carry A003"}));
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{
+                  "A001 -> A002 collides with the existing A002 'Short Sword'; glued",
+                  "ability A072 -> I000 collides with the existing item I000 'Claws'; two objects now carry I000",
+                  "unit hfoo -> A003 collides with the existing item A003 'Dagger'; two objects now carry A003"}));
     expectCompleted(report, sink, 6, 1);
 }
 
@@ -357,7 +373,8 @@ public:
                 if (rng_() % 2)
                     r.addOrReplace(textField(field, randomText()));
                 else
-                    r.addOrReplace(intField(field, rng_() % 8 == 0 ? 0 : static_cast<std::int32_t>(randomId().value())));
+                    r.addOrReplace(
+                        intField(field, rng_() % 8 == 0 ? 0 : static_cast<std::int32_t>(randomId().value())));
             }
             put(b, kind, std::move(r));
         }
@@ -454,18 +471,18 @@ TEST(ReplaceCommand, MatchesThePlainStepByStepCommandOnRandomInput) {
             ASSERT_TRUE(content.save(dir / "map.w3o", error));
             ASSERT_TRUE(bundle.load(dir / "map.w3o", policy));
             const ReplaceRequest request{dir / "list.txt", rows, backups};
-            runs[r].report = r == 0 ? plainReplaceIdentifiers(bundle, splitPath(dir / "map.w3o"), true, request,
-                                                              runs[r].sink, policy)
-                                    : replaceIdentifiers(bundle, splitPath(dir / "map.w3o"), true, request,
-                                                         runs[r].sink, policy);
+            runs[r].report =
+                r == 0
+                    ? plainReplaceIdentifiers(bundle, splitPath(dir / "map.w3o"), true, request, runs[r].sink, policy)
+                    : replaceIdentifiers(bundle, splitPath(dir / "map.w3o"), true, request, runs[r].sink, policy);
             // The bundle in memory, whether or not it was written.
             ASSERT_TRUE(saveBytes(dir / "memory.bin", bundle.toBytes().data(), bundle.toBytes().size(), error));
         }
         SCOPED_TRACE("seed " + std::to_string(seed) + " list:\n" + list);
         EXPECT_EQ(renameTexts(runs[0].report), renameTexts(runs[1].report));
         EXPECT_EQ(runs[0].sink.messages.size(), runs[1].sink.messages.size());
-        for (const char* name : {"memory.bin", "map.w3o", "BACKUP_map.w3o", "a.wtg", "b.wct", "BACKUP_a.wtg",
-                                 "BACKUP_b.wct"}) {
+        for (const char* name :
+             {"memory.bin", "map.w3o", "BACKUP_map.w3o", "a.wtg", "b.wct", "BACKUP_a.wtg", "BACKUP_b.wct"}) {
             EXPECT_EQ(fs::exists(plainDir / name), fs::exists(fastDir / name)) << name;
             EXPECT_EQ(readAll(plainDir / name), readAll(fastDir / name)) << name;
         }
@@ -514,8 +531,8 @@ TEST(ReplacePlan, RewritingRenamesTogetherMatchesRewritingThemOneAfterAnother) {
         const std::string text = gen.list();
         ReplaceListContents list;
         std::string error;
-        ASSERT_TRUE(parseReplaceList(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-                                     "list", list, error));
+        ASSERT_TRUE(parseReplaceList(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), "list",
+                                     list, error));
         std::vector<SideText> noSides;
         ObjectBundle* const bundles[] = {&together};
         const ReplacePlan plan = planReplace(bundles, policy, list.pairs, noSides);

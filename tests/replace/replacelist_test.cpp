@@ -65,15 +65,13 @@ TEST(ReplaceList, ATokenIsFourRawBytesWhateverTheyAre) {
     EXPECT_EQ(tokensOf("h%%% x%%%"), (Tokens{"h%%%", "x%%%"}));
     // Bytes that are not white space start a token: other control bytes, high bytes, NUL.
     EXPECT_EQ(tokensOf("\016abc \177xyz"), (Tokens{"\016abc", "\177xyz"})); // 0x0E and 0x7F
-    EXPECT_EQ(tokensOf(std::string_view("\0\0\0\0 \xC3\xA9zz", 9)),
-              (Tokens{std::string(4, '\0'), "\xC3\xA9zz"}));
+    EXPECT_EQ(tokensOf(std::string_view("\0\0\0\0 \xC3\xA9zz", 9)), (Tokens{std::string(4, '\0'), "\xC3\xA9zz"}));
     // 0xEF inside a token is an ordinary byte.
     EXPECT_EQ(tokensOf("h\xEFoo h001"), (Tokens{"h\xEFoo", "h001"}));
 }
 
 TEST(ReplaceList, CommentsRunToTheLineFeedAndOneSlashIsEnough) {
-    EXPECT_EQ(tokensOf("// header\nhfoo h001  // footman\nhkni h002\n"),
-              (Tokens{"hfoo", "h001", "hkni", "h002"}));
+    EXPECT_EQ(tokensOf("// header\nhfoo h001  // footman\nhkni h002\n"), (Tokens{"hfoo", "h001", "hkni", "h002"}));
     EXPECT_EQ(tokensOf("/ one slash\nhfoo h001"), (Tokens{"hfoo", "h001"}));
     EXPECT_EQ(tokensOf("hfoo/comment\nh001"), (Tokens{"hfoo", "h001"}));
     // A carriage return alone does not end a comment.
@@ -206,8 +204,8 @@ TEST(ReplaceList, ReadsWholePairsPerLineAndRefusesEveryOtherLine) {
     for (const Case& c : cases) {
         ReplaceListContents list;
         std::string error;
-        const bool ok = parseReplaceList(std::vector<std::uint8_t>(c.content.begin(), c.content.end()), "list.txt",
-                                         list, error);
+        const bool ok =
+            parseReplaceList(std::vector<std::uint8_t>(c.content.begin(), c.content.end()), "list.txt", list, error);
         EXPECT_EQ(ok, c.badLines.empty()) << c.content;
         if (ok) {
             EXPECT_EQ(pairsText(list), c.pairs) << c.content;

@@ -19,9 +19,9 @@ using testing::bytesOf;
 using testing::id;
 using testing::patchSideFile;
 using testing::patchSideFileInPlace;
-using testing::textOf;
 using testing::readAll;
 using testing::TempDir;
+using testing::textOf;
 using testing::writeAll;
 
 namespace fs = std::filesystem;
@@ -50,7 +50,6 @@ Bytes fastPasses(Bytes bytes, const std::vector<SidePass>& passes) {
     applySidePasses(bytes, passes);
     return bytes;
 }
-
 
 // The file's content after one patchSideFile pass over `content`.
 std::string patchedFile(std::string_view content, std::string_view from, std::string_view to) {
@@ -253,8 +252,7 @@ TEST(SideFile, ManyPassesGiveTheSameBytesAsOnePlainPassAfterAnother) {
 
 TEST(SideFile, LongContentWithManyPassesGivesTheSameBytesAsThePlainPasses) {
     std::mt19937 rng(7);
-    const std::vector<std::vector<std::uint8_t>> alphabets = {
-        {'a', 'b'}, {'a', 'b', 'c', 'd'}, {'h', 'f', 'o'}};
+    const std::vector<std::vector<std::uint8_t>> alphabets = {{'a', 'b'}, {'a', 'b', 'c', 'd'}, {'h', 'f', 'o'}};
     for (int round = 0; round < 60; ++round) {
         const auto& alphabet = alphabets[static_cast<std::size_t>(round) % alphabets.size()];
         const Bytes content = randomBytes(rng, 3000, alphabet);
@@ -270,8 +268,7 @@ TEST(SideFile, StreamingAcrossBufferBoundariesMatchesThePlainPass) {
     std::size_t k = 0;
     for (std::size_t boundary = 65536; boundary + 4 < content.size(); boundary += 65536, ++k)
         std::memcpy(content.data() + boundary - 4 + k % 4, "abca", 4); // before, then across each boundary
-    const std::vector<SidePass> passes = {
-        {id("abca"), id("bcab")}, {id("bcab"), id("xxxx")}, {id("aaaa"), id("abab")}};
+    const std::vector<SidePass> passes = {{id("abca"), id("bcab")}, {id("bcab"), id("xxxx")}, {id("aaaa"), id("abab")}};
     TempDir dir;
     const auto path = dir / "big.wtg";
     writeAll(path, content);
@@ -287,8 +284,7 @@ TEST(SideFile, InPlacePatchingWritesTheSameBytesAsPassAfterPass) {
     TempDir dir;
     for (int round = 0; round < 30; ++round) {
         const std::vector<std::uint8_t> alphabet = {'a', 'b', 'c'};
-        const Bytes content =
-            randomBytes(rng, std::uniform_int_distribution<std::size_t>(0, 100000)(rng), alphabet);
+        const Bytes content = randomBytes(rng, std::uniform_int_distribution<std::size_t>(0, 100000)(rng), alphabet);
         const std::vector<SidePass> passes = randomPasses(rng, content, 50, alphabet);
         const auto fast = dir / ("fast" + std::to_string(round) + ".wct");
         const auto plain = dir / ("plain" + std::to_string(round) + ".wct");

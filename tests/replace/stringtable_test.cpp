@@ -54,8 +54,9 @@ TEST(StringTable, GivesTheIdentifierListItsNames) {
 TEST(StringTable, CarriesTextsBehindTheTargetsOwnBytes) {
     ObjectBundle original;
     put(original, ObjectKind::Units,
-        makeObject("hfoo", "h000", {textField("unam", "TRIGSTR_1"), textField("utip", "TRIGSTR_002"),
-                                    textField("utub", "TRIGSTR_9"), textField("ides", "plain")}));
+        makeObject("hfoo", "h000",
+                   {textField("unam", "TRIGSTR_1"), textField("utip", "TRIGSTR_002"), textField("utub", "TRIGSTR_9"),
+                    textField("ides", "plain")}));
     const StringTable source = table("STRING 1\n{\nSame\n}\nSTRING 2\n{\nOther\n}\n");
     EXPECT_EQ(missingStrings(original, source).size(), 1u);
     EXPECT_EQ(missingStrings(original, source)[0].reference, "TRIGSTR_9");
@@ -66,8 +67,9 @@ TEST(StringTable, CarriesTextsBehindTheTargetsOwnBytes) {
     EXPECT_EQ(r.find(id("unam"))->stringValue, "Same");
     EXPECT_EQ(r.find(id("utub"))->stringValue, "TRIGSTR_9");
 
-    for (const std::string target : {"STRING 1\r\n{\r\nSame\r\n}\r\nSTRING 30\r\n{\r\nOwn\r\n}",
-                                     "STRING 1\n{\nSame\n}\nSTRING 30\n{\nOwn\n", "STRING 1\n{\nSame\n}\nSTRING 30\n{\nOwn"}) {
+    for (const std::string target :
+         {"STRING 1\r\n{\r\nSame\r\n}\r\nSTRING 30\r\n{\r\nOwn\r\n}", "STRING 1\n{\nSame\n}\nSTRING 30\n{\nOwn\n",
+          "STRING 1\n{\nSame\n}\nSTRING 30\n{\nOwn"}) {
         SCOPED_TRACE(target);
         ObjectBundle bundle = original;
         const CarriedStrings carried = carryStrings({&bundle}, source, bytesOf(target), true);

@@ -18,7 +18,9 @@
 
 namespace brindlemark::testing {
 
-inline ObjectId id(std::string_view four) { return ObjectId::fromText(four); }
+inline ObjectId id(std::string_view four) {
+    return ObjectId::fromText(four);
+}
 
 // A fresh folder under the system's temporary folder, removed with everything in it on destruction.
 class TempDir {
@@ -41,8 +43,12 @@ public:
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
+    const std::filesystem::path& path() const {
+        return path_;
+    }
+    std::filesystem::path operator/(const std::filesystem::path& name) const {
+        return path_ / name;
+    }
 
 private:
     std::filesystem::path path_;
@@ -58,8 +64,12 @@ inline void writeAll(const std::filesystem::path& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
-inline std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+inline Bytes bytesOf(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+inline std::string textOf(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 inline void writeAll(const std::filesystem::path& path, std::string_view text) {
     writeAll(path, Bytes(text.begin(), text.end()));

@@ -56,7 +56,15 @@ TEST(JsonRead, ReadsBackWhatItWroteOfEveryOddityByteForByte) {
     units.id("ua1e").i32(1).f32bits(0x80000000).id("hfoo");
     units.id("XXXX").id("uhpm").i32(9).id("hfoo");
     units.id("unam").i32(3).str("Caf\xe9 \\ \xff").id("hfoo");
-    units.u32(1).id("hkni").raw("h\x01\\\x7f").u32(1).i32(-2).u32(1).raw(std::string_view("u\0hp", 4)).i32(0).i32(-5)
+    units.u32(1)
+        .id("hkni")
+        .raw("h\x01\\\x7f")
+        .u32(1)
+        .i32(-2)
+        .u32(1)
+        .raw(std::string_view("u\0hp", 4))
+        .i32(0)
+        .i32(-5)
         .id("hkni");
     Builder abilities;
     abilities.i32(2).u32(0).u32(1).id("AHbz").id("A000").u32(2);
@@ -135,7 +143,10 @@ TEST(JsonRead, RefusesJsonThatBreaksTheLayoutNamingThePlace) {
          unit + ".baseId: must be an identifier of four bytes, each printable ASCII but the backslash, or \\xNN; "
                 "not \"hfo\""},
         {[&](json& d) { units(d).erase("newId"); }, unit + ".newId: is missing"},
-        {[&](json& d) { d.erase("version"); d["kinds"]["units"].erase("present"); },
+        {[&](json& d) {
+             d.erase("version");
+             d["kinds"]["units"].erase("present");
+         },
          unit + ".modifications[0].field: is given more than once in its object; each name may stand once",
          twice(R"("field":"unam")", R"("field":"unam","field":"unam")")},
         {[&](json&) {}, "$.kinds.units: is given more than once in its object; each name may stand once",
@@ -153,16 +164,24 @@ TEST(JsonRead, RefusesJsonThatBreaksTheLayoutNamingThePlace) {
          unit + ".modifications[1].type: must be one of \"integer\", \"real\", \"unreal\", \"string\", \"unknown\""},
         {[&](json& d) { hp(d)["typeCode"] = 3; },
          unit + ".modifications[1].typeCode: is 3, but type \"integer\" has the code 0"},
-        {[&](json& d) { hp(d)["type"] = "unknown"; hp(d)["typeCode"] = 7; hp(d)["strayBefore"] = "XXXX"; },
+        {[&](json& d) {
+             hp(d)["type"] = "unknown";
+             hp(d)["typeCode"] = 7;
+             hp(d)["strayBefore"] = "XXXX";
+         },
          unit + ".modifications[1].value: must be left out: a value of an unknown type has no value"},
         {[&](json& d) { blizzard(d)["bits"] = "0x40000000"; },
          storm + ".bits: is 0x40000000 (2), but value is 2.5; change both or leave one out"},
-        {[&](json& d) { blizzard(d)["value"] = nullptr; }, storm + ".value: is null, which needs bits to give the value"},
+        {[&](json& d) { blizzard(d)["value"] = nullptr; },
+         storm + ".value: is null, which needs bits to give the value"},
         {[&](json& d) { units(d)["setFlag"] = 1; },
          unit + ".setFlag: must be 0: object file version 2 keeps no set flags (version 3 does)"},
         {[&](json& d) { units(d)["effectiveId"] = "h001"; },
          unit + ".effectiveId: is h001, but baseId and newId make the object h000"},
-        {[&](json& d) { units(d)["modifications"][0]["value"] = "a\\q"; units(d)["modifications"][0]["escaped"] = true; },
+        {[&](json& d) {
+             units(d)["modifications"][0]["value"] = "a\\q";
+             units(d)["modifications"][0]["escaped"] = true;
+         },
          unit + ".modifications[0].value: has a backslash at character 1 that starts neither \\\\ nor \\xNN"},
         {[&](json& d) { units(d)["modifications"][0]["value"] = std::string("a\0b", 3); },
          unit + ".modifications[0].value: holds a NUL character, which ends a string value in the file"},
@@ -193,7 +212,8 @@ TEST(JsonRead, RefusesHostileInputNamingThePlaceInShortMessages) {
     const std::string mod = "$.kinds.units.custom[0].modifications[0]";
     const auto unitWith = [](const std::string& members) {
         return R"({"kinds": {"units": {"custom": [{"baseId": "hfoo", "newId": "h000", "modifications": [{"field": )"
-               R"("unam", )" + members + "}]}]}}}";
+               R"("unam", )" +
+               members + "}]}]}}}";
     };
     struct Case {
         std::string text;
@@ -205,7 +225,8 @@ TEST(JsonRead, RefusesHostileInputNamingThePlaceInShortMessages) {
         {unitWith(R"("type": "real", "value": -1e999)"), mod + ".value: is a number beyond the range of a double"},
         {R"({"kinds": {"units": {"present": 1)" + std::string(400, '0') + "}}}",
          "$.kinds.units.present: is a number beyond the range of a double"},
-        {unitWith(R"("type": "real", "value": 1e39)"), mod + ".value: is beyond the range of a single-precision number"},
+        {unitWith(R"("type": "real", "value": 1e39)"),
+         mod + ".value: is beyond the range of a single-precision number"},
         // depth: 64 levels are read, the 65th is refused where it starts, however deep the input goes
         {nested(64), "$.kinds: must be an object"},
         {nested(65), "$.kinds" + repeat("[0]", 63) + ": is nested deeper than 64 levels"},
@@ -218,7 +239,8 @@ TEST(JsonRead, RefusesHostileInputNamingThePlaceInShortMessages) {
         {"{\"" + huge + "\": 1, \"kinds\": {}}", "$[\"" + hugeShown + "\"]: is not part of the layout"},
         {R"({"kinds": {"units": {"custom": [{"baseId": ")" + huge + R"(", "newId": "h000", "modifications": []}]}}})",
          "$.kinds.units.custom[0].baseId: must be an identifier of four bytes, each printable ASCII but the "
-         "backslash, or \\xNN; not \"" + hugeShown + "\""},
+         "backslash, or \\xNN; not \"" +
+             hugeShown + "\""},
         {unitWith(R"("type": "string", "value": ")" + huge + "\""), mod + ".value: is longer than 31997 bytes"},
         // text that is not UTF-8 is not JSON; the token it stopped in is quoted in short, its bytes escaped
         {"{\"kinds\": {\"\xc3\x28\": 1}}", "not JSON, at byte 14: parse error at line 1, column 14: syntax error "
@@ -226,7 +248,8 @@ TEST(JsonRead, RefusesHostileInputNamingThePlaceInShortMessages) {
                                            "read: '\"\\xc3('; expected string literal"},
         {"{\"kinds\": \"" + huge + "\xff\"}",
          "not JSON, at byte 10000012: parse error at line 1, column 10000012: syntax error while parsing value - "
-         "invalid string: ill-formed UTF-8 byte; last read: '\"" + std::string(63, 'k') + "... (10000002 bytes)'"},
+         "invalid string: ill-formed UTF-8 byte; last read: '\"" +
+             std::string(63, 'k') + "... (10000002 bytes)'"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(problemsOf(c.text), c.problems) << c.text.substr(0, 80);

@@ -49,12 +49,12 @@ public:
     std::deque<fs::path> answers;
     std::vector<ChooserCall> calls;
 
-    std::optional<fs::path> openFile(HWND, std::string_view filter, const fs::path& initialName,
-                                     const fs::path& folder, std::string&) override {
+    std::optional<fs::path> openFile(HWND, std::string_view filter, const fs::path& initialName, const fs::path& folder,
+                                     std::string&) override {
         return answer(false, filter, initialName, folder);
     }
-    std::optional<fs::path> saveFile(HWND, std::string_view filter, const fs::path& initialName,
-                                     const fs::path& folder, std::string&) override {
+    std::optional<fs::path> saveFile(HWND, std::string_view filter, const fs::path& initialName, const fs::path& folder,
+                                     std::string&) override {
         return answer(true, filter, initialName, folder);
     }
 
@@ -182,13 +182,12 @@ protected:
     RecordingPresenter presenter;
     MainWindow window{state, chooser, presenter};
     HWND dialog = nullptr;
-
 };
 
 constexpr DWORD kButtonMask = (BS_TYPEMASK & ~DWORD(BS_DEFPUSHBUTTON)) | BS_FLAT | BS_PUSHLIKE | BS_MULTILINE |
                               BS_CENTER | WS_TABSTOP | WS_VISIBLE;
-constexpr DWORD kCheckMask = BS_TYPEMASK | BS_FLAT | BS_PUSHLIKE | BS_MULTILINE | BS_CENTER | WS_TABSTOP |
-                             WS_VISIBLE | WS_GROUP;
+constexpr DWORD kCheckMask =
+    BS_TYPEMASK | BS_FLAT | BS_PUSHLIKE | BS_MULTILINE | BS_CENTER | WS_TABSTOP | WS_VISIBLE | WS_GROUP;
 constexpr DWORD kEditMask = ES_AUTOHSCROLL | ES_READONLY | ES_MULTILINE | WS_TABSTOP | WS_VISIBLE;
 constexpr DWORD kListMask = LVS_TYPEMASK | WS_TABSTOP | WS_VISIBLE;
 
@@ -507,14 +506,12 @@ TEST_F(Win32Window, FullMergeAppliesTheCheckedPolicy) {
         int toggle;
         MergePolicy policy;
         std::vector<std::int32_t> values; // h000's aaaa and, where present, bbbb and cccc
-        std::string counts;                // what the completion message adds: h001 is added, h000 met
+        std::string counts;               // what the completion message adds: h001 is added, h000 met
     };
-    const Case cases[] = {{1009, MergePolicy::Overwrite, {10, 20},
-                           "добавлено: 1, перезаписано: 1, склеено: 0, оставлено: 0."},
-                          {1010, MergePolicy::Glue, {10, 20, 3},
-                           "добавлено: 1, перезаписано: 0, склеено: 1, оставлено: 0."},
-                          {1011, MergePolicy::Keep, {1, 3},
-                           "добавлено: 1, перезаписано: 0, склеено: 0, оставлено: 1."}};
+    const Case cases[] = {
+        {1009, MergePolicy::Overwrite, {10, 20}, "добавлено: 1, перезаписано: 1, склеено: 0, оставлено: 0."},
+        {1010, MergePolicy::Glue, {10, 20, 3}, "добавлено: 1, перезаписано: 0, склеено: 1, оставлено: 0."},
+        {1011, MergePolicy::Keep, {1, 3}, "добавлено: 1, перезаписано: 0, склеено: 0, оставлено: 1."}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.toggle);
         TempDir dir;
@@ -583,8 +580,8 @@ TEST_F(Win32Window, MapsTakeReplaceSaveIdListAndMerge) {
         fs::path chosen;
         const char* screenshot;
     };
-    for (const Form& form : {Form{archive, archive, "mainwindow-win32-map.png"},
-                             Form{folder, folder / "war3map.w3i", nullptr}}) {
+    for (const Form& form :
+         {Form{archive, archive, "mainwindow-win32-map.png"}, Form{folder, folder / "war3map.w3i", nullptr}}) {
         SCOPED_TRACE(pathText(form.map));
         const auto inner = [&](const char* name) {
             Bytes out;
@@ -621,7 +618,7 @@ TEST_F(Win32Window, MapsTakeReplaceSaveIdListAndMerge) {
         click(1010);
         click(6);
         EXPECT_EQ(presenter.messages, std::vector<std::string>{kMergeDone + " Юниты — добавлено: 1, перезаписано: 0, "
-                                                                             "склеено: 0, оставлено: 0."});
+                                                                            "склеено: 0, оставлено: 0."});
         EXPECT_NE(inner("war3map.w3u").find("h001"), std::string::npos);
         EXPECT_EQ(inner("war3map.wtg"), "WTG! u000");
         if (form.screenshot)
