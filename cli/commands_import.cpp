@@ -35,7 +35,7 @@ int runImport(const ParsedArguments& args) {
         if (c != '\r')
             out += c;
     printOut(out);
-    printError(importSummary(report, request.policy));
+    printError(args.positional[0].text + ": " + importSummary(report, request.policy));
     if (report.stringsCarried != 0)
         printError(std::to_string(report.stringsCarried) + " texts of " + args.positional[1].text +
                    "'s string table go into the string table of " + args.positional[0].text + " under new numbers");

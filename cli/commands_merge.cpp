@@ -44,7 +44,7 @@ int runMerge(const ParsedArguments& args) {
     Document document;
     const MergeReport report = mergeObjectFiles(document, request, sink);
     if (report.completed)
-        sink.message(mergeSummary(report));
+        sink.message(main.text + ": " + mergeSummary(report));
     if (report.bundleWritten && report.referencesKept != 0)
         printError(std::to_string(report.referencesKept) + " string values stay references into the string table of " +
                    added.text + " (--keep-string-refs)");

@@ -38,10 +38,11 @@ std::string replaceSummary(const ReplaceReport& report) {
     return text;
 }
 
-// Prints what a run wrote: the summary and the collisions on standard error, the renames on standard output.
-int finish(const ReplaceReport& report, MessageSink& sink) {
+// Prints what a run on `main` wrote: the summary and the collisions on standard error, the renames on standard
+// output.
+int finish(const Argument& main, const ReplaceReport& report, MessageSink& sink) {
     if (report.completed)
-        sink.message(replaceSummary(report));
+        sink.message(main.text + ": " + replaceSummary(report));
     if (report.bundleWritten) {
         printCollisions(report.collisions);
         printRenames(report.renames);
@@ -88,7 +89,7 @@ int runReplace(const ParsedArguments& args) {
         return kExitSuccess;
     }
     const ReplaceReport report = replaceIdentifiers(document, request, sink);
-    const int status = finish(report, sink);
+    const int status = finish(args.positional[0], report, sink);
     if (report.completed && report.scriptOccurrences != 0)
         printScriptAdvice(report, request);
     return status;

@@ -50,7 +50,8 @@ TEST(CliReplace, RenamesBundleAndTriggerFilesWithBackups) {
                                pathText(dir / "war3map.wtg"), "--side", pathText(dir / "war3map.wct")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "h000\tu000\nh001\tw001\nhfoo\twfoo\n");
-    EXPECT_THAT(run.err, HasSubstr("renamed 3 identifiers, changed 3 files"));
+    EXPECT_THAT(run.err, HasSubstr("brindlemark-cli: " + pathText(dir / "war3map.w3o") +
+                                   ": renamed 3 identifiers, changed 3 files"));
     EXPECT_FALSE(hasCyrillic(run.err)) << run.err;
 
     EXPECT_EQ(textOf(readAll(dir / "war3map.wtg")), "CreateUnit(u000) w001 wfoo u000u000");
