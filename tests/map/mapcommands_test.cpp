@@ -1,3 +1,4 @@
+#include "commands/importcommand.h"
 #include "commands/mapcommands.h"
 #include "commands/mergecommand.h"
 #include "commands/replacecommand.h"
@@ -511,12 +512,12 @@ TEST(FolderMap, GivesTheSameBytesAsTheArchiveAndLeavesUntouchedFilesAlone) {
 
 #endif // BRINDLEMARK_HAVE_ARCHIVES
 
-// Replace and Merge are one command each for every form of main file: the command opens the file, renames or
-// merges its objects, writes it back after its backup copy, and the file read again holds the result. What the
-// front ends ask of a main file is answered for each form alike: whether it is a map they refuse, how it reads
-// for looking at, where its backup goes, and where its loading warnings go (a map's name the file inside, so
-// they go to the command's sink).
-TEST(EveryForm, ReplaceThenMergeWriteTheMainFileBackAfterItsBackup) {
+// Replace, Merge and import are one command each for every form of main file: the command opens the file,
+// renames, merges or imports its objects, writes it back after its backup copy, and the file read again holds the
+// result. What the front ends ask of a main file is answered for each form alike: whether it is a map they refuse,
+// how it reads for looking at, where its backup goes, and where its loading warnings go (a map's name the file
+// inside, so they go to the command's sink).
+TEST(EveryForm, ReplaceMergeAndImportWriteTheMainFileBackAfterItsBackup) {
     using Make = std::function<fs::path(const fs::path& dir, const Bytes& units)>;
     struct Form {
         const char* name;
@@ -594,11 +595,21 @@ TEST(EveryForm, ReplaceThenMergeWriteTheMainFileBackAfterItsBackup) {
         EXPECT_EQ(report.merged[static_cast<std::size_t>(ObjectKind::Units)].added, 1u);
         EXPECT_TRUE(sink.messages.empty()) << sink.messages[0];
 
+        // Imported again, the added object collides with the one merged and comes in under a free identifier.
+        ImportRequest import;
+        import.main = path;
+        import.added = dir / "added.w3o";
+        const ImportReport imported = importObjects(import, sink);
+        EXPECT_TRUE(imported.written && !imported.failed) << (sink.messages.empty() ? "" : sink.messages[0]);
+        ASSERT_EQ(imported.renames.size(), 1u);
+        EXPECT_EQ(imported.renames[0].fromId.raw(), "h002");
+
         Document reread;
         std::string error;
         ASSERT_TRUE(reread.open(path, MergePolicy::Glue, {}, error)) << error;
         const std::vector<std::string> ids = tableIds(reread.objects().kind(ObjectKind::Units).file.customTable);
-        EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()), (std::set<std::string>{"h002", "u000"}));
+        EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()),
+                  (std::set<std::string>{"h002", "u000", std::string(imported.renames[0].toId.raw())}));
     }
 }
 
