@@ -444,6 +444,81 @@ void makeShape(const std::string& name, brindlemark::bench::BundleShape& shape, 
         shape.modificationCount = given.modificationCount;
 }
 
+// normalize, a flushed copy, cp and check of `file` as whole processes, one after the other in every round of
+// `runs`; prints their times, the ratios and the peak resident memory.
+void compareWholeProcesses(const std::string& cli, const fs::path& dir, const fs::path& file, std::size_t fileSize,
+                           int runs) {
+    const fs::path normalised = dir / "bench-normalised.w3o";
+    const fs::path copied = dir / "bench-copied.w3o";
+    const fs::path synced = dir / "bench-synced.w3o";
+    std::vector<double> seconds;
+    std::vector<double> copying;
+    std::vector<double> syncing;
+    std::vector<double> checking;
+    long rss = 0;
+    long checkRss = 0;
+    // Every run starts with nothing left to write back from the run before, so that no process pays for
+    // flushing what another one left dirty (cp leaves its whole copy to be written later).
+    for (int i = 0; i < runs; ++i) {
+        sync();
+        const ChildResult r = runChild({cli, "normalize", file.string(), "-o", normalised.string()}, "/dev/null");
+        if (r.status != 0)
+            fail("brindlemark-cli normalize failed");
+        seconds.push_back(r.seconds);
+        rss = std::max(rss, r.maxRssKiB);
+        sync();
+        const ChildResult d =
+            runChild({"/bin/dd", "if=" + file.string(), "of=" + synced.string(), "bs=4M", "conv=fsync", "status=none"},
+                     "/dev/null");
+        if (d.status != 0)
+            fail("dd failed");
+        syncing.push_back(d.seconds);
+        sync();
+        const ChildResult c = runChild({"/bin/cp", file.string(), copied.string()}, "/dev/null");
+        if (c.status != 0)
+            fail("cp failed");
+        copying.push_back(c.seconds);
+        sync();
+        const ChildResult k = runChild({cli, "check", file.string()}, "/dev/null");
+        if (k.status != 0)
+            fail("brindlemark-cli check failed");
+        checking.push_back(k.seconds);
+        checkRss = std::max(checkRss, k.maxRssKiB);
+    }
+    if (!sameBytes(normalised, normalForm(file)))
+        fail("normalize does not give the generated file back");
+    std::sort(seconds.begin(), seconds.end());
+    std::sort(copying.begin(), copying.end());
+    std::sort(syncing.begin(), syncing.end());
+    std::sort(checking.begin(), checking.end());
+    const auto median = [](const std::vector<double>& v) { return v[v.size() / 2]; };
+    const double ratio = seconds.front() / copying.front();
+    const double medianRatio = median(seconds) / median(copying);
+    const double syncedRatio = median(seconds) / median(syncing);
+    const double checkRatio = median(checking) / median(copying);
+    std::printf("\nWhole processes, interleaved: brindlemark-cli normalize FILE -o OUT, dd conv=fsync, cp, "
+                "brindlemark-cli check FILE\n");
+    std::printf("  normalize best %.1f ms, median %.1f ms (%.1f MB/s best); peak resident %.1f MB = %.2fx the "
+                "file\n",
+                seconds.front() * 1e3, median(seconds) * 1e3, mb(fileSize) / seconds.front(), mbKiB(rss),
+                static_cast<double>(rss) * 1024.0 / static_cast<double>(fileSize));
+    std::printf("  dd conv=fsync best %.1f ms, median %.1f ms\n", syncing.front() * 1e3, median(syncing) * 1e3);
+    std::printf("  cp        best %.1f ms, median %.1f ms\n", copying.front() * 1e3, median(copying) * 1e3);
+    std::printf("  check     best %.1f ms, median %.1f ms; peak resident %.1f MB = %.2fx the file\n",
+                checking.front() * 1e3, median(checking) * 1e3, mbKiB(checkRss),
+                static_cast<double>(checkRss) * 1024.0 / static_cast<double>(fileSize));
+    std::printf("  normalize / cp: %.2fx median, %.2fx best   target <= 4x (median): %s\n", medianRatio, ratio,
+                verdict(medianRatio <= 4.0));
+    std::printf("  normalize / dd conv=fsync: %.2fx median, %.2fx best   target <= 1.5x (median): %s\n", syncedRatio,
+                seconds.front() / syncing.front(), verdict(syncedRatio <= 1.5));
+    std::printf("  check / cp: %.2fx median   target <= 3x (median): %s\n\n", checkRatio, verdict(checkRatio <= 3.0));
+    fs::remove(normalised);
+    if (normalForm(file) != file)
+        fs::remove(normalForm(file));
+    fs::remove(copied);
+    fs::remove(synced);
+}
+
 int main(int argc, char** argv) {
     brindlemark::bench::BundleShape shape;
     std::vector<std::string> shapes = {"strings", "integers", "real"};
@@ -518,77 +593,7 @@ int main(int argc, char** argv) {
         runSelf("--measure-speed");
         runSelf("--measure-memory");
 
-        // normalize, a flushed copy, cp and check of the same file, one after the other in every round.
-        const fs::path normalised = dir / "bench-normalised.w3o";
-        const fs::path copied = dir / "bench-copied.w3o";
-        const fs::path synced = dir / "bench-synced.w3o";
-        std::vector<double> seconds;
-        std::vector<double> copying;
-        std::vector<double> syncing;
-        std::vector<double> checking;
-        long rss = 0;
-        long checkRss = 0;
-        // Every run starts with nothing left to write back from the run before, so that no process pays for
-        // flushing what another one left dirty (cp leaves its whole copy to be written later).
-        for (int i = 0; i < runs; ++i) {
-            sync();
-            const ChildResult r = runChild({cli, "normalize", file.string(), "-o", normalised.string()}, "/dev/null");
-            if (r.status != 0)
-                fail("brindlemark-cli normalize failed");
-            seconds.push_back(r.seconds);
-            rss = std::max(rss, r.maxRssKiB);
-            sync();
-            const ChildResult d = runChild(
-                {"/bin/dd", "if=" + file.string(), "of=" + synced.string(), "bs=4M", "conv=fsync", "status=none"},
-                "/dev/null");
-            if (d.status != 0)
-                fail("dd failed");
-            syncing.push_back(d.seconds);
-            sync();
-            const ChildResult c = runChild({"/bin/cp", file.string(), copied.string()}, "/dev/null");
-            if (c.status != 0)
-                fail("cp failed");
-            copying.push_back(c.seconds);
-            sync();
-            const ChildResult k = runChild({cli, "check", file.string()}, "/dev/null");
-            if (k.status != 0)
-                fail("brindlemark-cli check failed");
-            checking.push_back(k.seconds);
-            checkRss = std::max(checkRss, k.maxRssKiB);
-        }
-        if (!sameBytes(normalised, normalForm(file)))
-            fail("normalize does not give the generated file back");
-        std::sort(seconds.begin(), seconds.end());
-        std::sort(copying.begin(), copying.end());
-        std::sort(syncing.begin(), syncing.end());
-        std::sort(checking.begin(), checking.end());
-        const auto median = [](const std::vector<double>& v) { return v[v.size() / 2]; };
-        const double ratio = seconds.front() / copying.front();
-        const double medianRatio = median(seconds) / median(copying);
-        const double syncedRatio = median(seconds) / median(syncing);
-        const double checkRatio = median(checking) / median(copying);
-        std::printf("\nWhole processes, interleaved: brindlemark-cli normalize FILE -o OUT, dd conv=fsync, cp, "
-                    "brindlemark-cli check FILE\n");
-        std::printf("  normalize best %.1f ms, median %.1f ms (%.1f MB/s best); peak resident %.1f MB = %.2fx the "
-                    "file\n",
-                    seconds.front() * 1e3, median(seconds) * 1e3, mb(fileSize) / seconds.front(), mbKiB(rss),
-                    static_cast<double>(rss) * 1024.0 / static_cast<double>(fileSize));
-        std::printf("  dd conv=fsync best %.1f ms, median %.1f ms\n", syncing.front() * 1e3, median(syncing) * 1e3);
-        std::printf("  cp        best %.1f ms, median %.1f ms\n", copying.front() * 1e3, median(copying) * 1e3);
-        std::printf("  check     best %.1f ms, median %.1f ms; peak resident %.1f MB = %.2fx the file\n",
-                    checking.front() * 1e3, median(checking) * 1e3, mbKiB(checkRss),
-                    static_cast<double>(checkRss) * 1024.0 / static_cast<double>(fileSize));
-        std::printf("  normalize / cp: %.2fx median, %.2fx best   target <= 4x (median): %s\n", medianRatio, ratio,
-                    verdict(medianRatio <= 4.0));
-        std::printf("  normalize / dd conv=fsync: %.2fx median, %.2fx best   target <= 1.5x (median): %s\n",
-                    syncedRatio, seconds.front() / syncing.front(), verdict(syncedRatio <= 1.5));
-        std::printf("  check / cp: %.2fx median   target <= 3x (median): %s\n\n", checkRatio,
-                    verdict(checkRatio <= 3.0));
-        fs::remove(normalised);
-        if (normalForm(file) != file)
-            fs::remove(normalForm(file));
-        fs::remove(copied);
-        fs::remove(synced);
+        compareWholeProcesses(cli, dir, file, fileSize, runs);
     }
     return 0;
 }
