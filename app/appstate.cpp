@@ -107,8 +107,8 @@ void AppState::chooseMainBundle(const std::filesystem::path& path, MessageSink& 
     }
     mainStamp = stampFile(path);
     mapStrings = StringTable();
-    mainIsMap = isMapForm(formOf(path));
-    if (mainIsMap) {
+    mainOwnStrings = holdsMapFiles(path);
+    if (mainOwnStrings) {
         bundlePath = splitPath(path);
         std::string error;
         mainLoaded = loadMapBundle(path, bundle, mapStrings, error, loadWarnings);
@@ -139,7 +139,7 @@ void AppState::saveIdListAs(const std::filesystem::path& path, MessageSink& sink
     if (mainLoaded && !bundlePath.fullPath.empty() && stampFile(bundlePath.fullPath) != mainStamp)
         chooseMainBundle(bundlePath.fullPath, sink);
     std::string why;
-    if (!writeIdList(bundle, path, why, mainIsMap ? &mapStrings : nullptr))
+    if (!writeIdList(bundle, path, why, mainOwnStrings ? &mapStrings : nullptr))
         sink.message(fill(text(language, Text::IdListWriteFailed), {pathText(path), reasonOf(why)}));
 }
 

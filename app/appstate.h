@@ -54,8 +54,10 @@ public:
     WarningSink loadWarnings;
     BundlePath bundlePath;
     bool mainLoaded = false;
-    bool mainIsMap = false;
-    StringTable mapStrings;               // a map's string table, which names its objects in the identifier list
+    // Whether the main file's string values refer to a string table of its own, `mapStrings`, which names its
+    // objects in the identifier list: a map's do.
+    bool mainOwnStrings = false;
+    StringTable mapStrings;
     FolderMemory* folderMemory = nullptr; // where the choosers' folders are kept; none when null
     Language language = kDefaultLanguage; // of the messages below
     // The main file as it was loaded or last written: Replace does not write over it once it changed on disk.

@@ -367,7 +367,7 @@ TEST(AppStateMap, AMapFolderIsChosenThroughItsInfoFileAndWrittenLikeAnArchive) {
     RecordingSink sink;
     state.chooseMainBundle(chosenMainFile(folder / "war3map.w3i"), sink);
     ASSERT_TRUE(sink.messages.empty()) << sink.messages[0];
-    EXPECT_TRUE(state.mainIsMap);
+    EXPECT_TRUE(state.mainOwnStrings);
     EXPECT_EQ(idList(state, dir / "ids.txt"), "h000\th000\t// Gate Guard\r\n");
     const ReplaceReport report = state.replace(replaceRequest(dir / "list.txt", {}, true), sink);
     ASSERT_EQ(report.renames.size(), 1u);
