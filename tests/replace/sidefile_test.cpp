@@ -227,6 +227,30 @@ std::vector<SidePass> randomPasses(std::mt19937& rng, const Bytes& content, std:
     return passes;
 }
 
+// The passes over `content` fed to a SideStream in random pieces, against the passes over the whole content:
+// the same bytes, the same counts per pass, and changed() exactly when the bytes differ.
+void expectStreamedAsWhole(std::mt19937& rng, const Bytes& content, const std::vector<SidePass>& passes,
+                           std::size_t maxPiece) {
+    Bytes whole = content;
+    std::vector<std::size_t> counts;
+    applySidePasses(whole, passes, &counts);
+    SideStream stream(passes, std::uniform_int_distribution<std::size_t>(1, maxPiece)(rng));
+    Bytes streamed;
+    const SideStream::Sink out = [&](const std::uint8_t* data, std::size_t size) {
+        streamed.insert(streamed.end(), data, data + size);
+    };
+    for (std::size_t at = 0; at < content.size();) {
+        const std::size_t size =
+            std::min(content.size() - at, std::uniform_int_distribution<std::size_t>(1, 2 * maxPiece)(rng));
+        stream.feed(content.data() + at, size, out);
+        at += size;
+    }
+    stream.finish(out);
+    ASSERT_EQ(streamed, whole) << "content " << textOf(content);
+    EXPECT_EQ(stream.replaced(), counts);
+    EXPECT_EQ(stream.changed(), whole != content);
+}
+
 TEST(SideFile, ManyPassesGiveTheSameBytesAsOnePlainPassAfterAnother) {
     std::mt19937 rng(20240611);
     const std::vector<std::vector<std::uint8_t>> alphabets = {
@@ -242,6 +266,7 @@ TEST(SideFile, ManyPassesGiveTheSameBytesAsOnePlainPassAfterAnother) {
         const Bytes expected = plainPasses(content, passes);
         const Bytes actual = fastPasses(content, passes);
         ASSERT_EQ(actual, expected) << "round " << round << ", content " << textOf(content);
+        expectStreamedAsWhole(rng, content, passes, 8);
         ++compared;
         changed += expected != content;
     }
@@ -258,6 +283,7 @@ TEST(SideFile, LongContentWithManyPassesGivesTheSameBytesAsThePlainPasses) {
         const Bytes content = randomBytes(rng, 3000, alphabet);
         const std::vector<SidePass> passes = randomPasses(rng, content, 400, alphabet);
         ASSERT_EQ(fastPasses(content, passes), plainPasses(content, passes)) << "round " << round;
+        expectStreamedAsWhole(rng, content, passes, 700);
     }
 }
 
