@@ -1,6 +1,7 @@
 #include "replace/sidefileset.h"
 
 #include "core/bundlepath.h"
+#include "core/fileread.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -26,9 +27,11 @@ bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& 
             ++out.texts[it->second].passes;
             continue;
         }
+        // Only opened here: the bytes are read in pieces when they are patched and again when they are written.
         SideText side{pathText(row), {}, 1};
+        side.file = row;
         std::string why;
-        if (!readFile(row, side.bytes, why)) {
+        if (!checkReadable(row, why)) {
             error = "Failed to patch file " + pathText(row) + " (" + reasonOf(why) + ")";
             return false;
         }
@@ -40,28 +43,30 @@ bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& 
 
 namespace {
 
-// Whether the file holds exactly these bytes: read piece by piece, so that no second copy of a large file is kept.
-bool holdsBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-    std::FILE* file = openFile(path, "rb");
-    if (!file)
+// Stages the patched bytes of a side file, reading it in pieces once more with the passes it was counted with.
+// The file must hold what it held then.
+bool stagePatched(const SideText& side, FileTransaction& files, std::string& error) {
+    SideStream stream(side.planned);
+    std::uint64_t hash = 0;
+    bool read = false;
+    std::string why;
+    const bool staged = files.stageStreamed(
+        side.file,
+        [&](const SideStream::Sink& put) {
+            read = readFileInPieces(
+                side.file, [&](std::span<const std::uint8_t> piece) { stream.feed(piece.data(), piece.size(), put); },
+                hash, why);
+            if (read)
+                stream.finish(put);
+        },
+        why);
+    if (staged && read && hash != side.hash)
+        why = pathText(side.file) + ": the file changed while it was read";
+    if (!staged || !read || hash != side.hash) {
+        error = "Failed to patch file " + pathText(side.file) + ", replace aborted (" + reasonOf(why) + ")";
         return false;
-    std::vector<std::uint8_t> buffer(std::min<std::size_t>(bytes.size() + 1, std::size_t(1) << 20));
-    std::size_t at = 0;
-    bool same = true;
-    for (;;) {
-        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
-        if (got == 0) {
-            same = at == bytes.size() && !std::ferror(file);
-            break;
-        }
-        if (got > bytes.size() - at || std::memcmp(buffer.data(), bytes.data() + at, got) != 0) {
-            same = false;
-            break;
-        }
-        at += got;
     }
-    std::fclose(file);
-    return same;
+    return true;
 }
 
 } // namespace
@@ -72,9 +77,14 @@ bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, File
         return true;
     for (std::size_t i = 0; i < sides.paths.size(); ++i) {
         const std::filesystem::path& path = sides.paths[i];
+        const SideText& side = sides.texts[i];
+        if (!side.failure.empty()) {
+            error = side.failure + ", replace aborted";
+            return false;
+        }
         std::string why;
-        // Patching may have written back what stood there: compared with the file, which nothing changed yet.
-        const bool patched = !holdsBytes(path, sides.texts[i].bytes);
+        // Patching may have written back what stood there: only bytes that differ make a new file.
+        const bool patched = side.changed;
         if (backups) {
             const std::filesystem::path backup = backupName(splitPath(path));
             if (!(patched ? files.stageBackupOfReplaced(path, backup, why) : files.stageCopy(path, backup, why))) {
@@ -85,10 +95,8 @@ bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, File
         }
         if (!patched)
             continue;
-        if (!files.stage(path, sides.texts[i].bytes, why)) {
-            error = "Failed to patch file " + pathText(path) + ", replace aborted (" + reasonOf(why) + ")";
+        if (!stagePatched(side, files, error))
             return false;
-        }
         ++changed;
     }
     return true;
