@@ -19,7 +19,9 @@ std::filesystem::path sameFileKey(const std::filesystem::path& path) {
     return (ec ? path : key).lexically_normal();
 }
 
-bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out, std::string& error) {
+bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out, std::string& error,
+                   std::uint64_t holdUpTo) {
+    std::uint64_t held = 0;
     std::map<std::filesystem::path, std::size_t> byKey;
     for (const std::filesystem::path& row : rows) {
         const auto [it, fresh] = byKey.try_emplace(sameFileKey(row), out.texts.size());
@@ -27,11 +29,20 @@ bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& 
             ++out.texts[it->second].passes;
             continue;
         }
-        // Only opened here: the bytes are read in pieces when they are patched and again when they are written.
         SideText side{pathText(row), {}, 1};
-        side.file = row;
         std::string why;
-        if (!checkReadable(row, why)) {
+        std::error_code ec;
+        const std::uint64_t size = std::filesystem::file_size(row, ec);
+        bool readable = false;
+        if (!ec && held + size <= holdUpTo) {
+            readable = readFile(row, side.bytes, why);
+            held += side.bytes.size();
+        } else {
+            // Only opened here: read in pieces when it is patched and again when it is written.
+            side.file = row;
+            readable = checkReadable(row, why);
+        }
+        if (!readable) {
             error = "Failed to patch file " + pathText(row) + " (" + reasonOf(why) + ")";
             return false;
         }
@@ -42,6 +53,30 @@ bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& 
 }
 
 namespace {
+
+// Whether the file holds exactly these bytes: read piece by piece, so that no second copy of a large file is kept.
+bool holdsBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+    std::FILE* file = openFile(path, "rb");
+    if (!file)
+        return false;
+    std::vector<std::uint8_t> buffer(std::min<std::size_t>(bytes.size() + 1, std::size_t(1) << 20));
+    std::size_t at = 0;
+    bool same = true;
+    for (;;) {
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (got == 0) {
+            same = at == bytes.size() && !std::ferror(file);
+            break;
+        }
+        if (got > bytes.size() - at || std::memcmp(buffer.data(), bytes.data() + at, got) != 0) {
+            same = false;
+            break;
+        }
+        at += got;
+    }
+    std::fclose(file);
+    return same;
+}
 
 // Stages the patched bytes of a side file, reading it in pieces once more with the passes it was counted with.
 // The file must hold what it held then.
@@ -83,8 +118,10 @@ bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, File
             return false;
         }
         std::string why;
-        // Patching may have written back what stood there: only bytes that differ make a new file.
-        const bool patched = side.changed;
+        // Patching may have written back what stood there: only bytes that differ make a new file. Bytes held are
+        // compared with the file, which nothing changed yet.
+        const bool held = side.file.empty();
+        const bool patched = held ? !holdsBytes(path, side.bytes) : side.changed;
         if (backups) {
             const std::filesystem::path backup = backupName(splitPath(path));
             if (!(patched ? files.stageBackupOfReplaced(path, backup, why) : files.stageCopy(path, backup, why))) {
@@ -95,7 +132,11 @@ bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, File
         }
         if (!patched)
             continue;
-        if (!stagePatched(side, files, error))
+        if (held && !files.stage(path, side.bytes, why)) {
+            error = "Failed to patch file " + pathText(path) + ", replace aborted (" + reasonOf(why) + ")";
+            return false;
+        }
+        if (!held && !stagePatched(side, files, error))
             return false;
         ++changed;
     }

@@ -2,6 +2,9 @@
 #include "tests/replace/plainreplace.h"
 
 #include "core/fileio.h"
+#include "core/filetransaction.h"
+#include "replace/dryrun.h"
+#include "replace/sidefileset.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -303,6 +306,52 @@ TEST(SideFile, StreamingAcrossBufferBoundariesMatchesThePlainPass) {
     const Bytes expected = plainPasses(content, passes);
     EXPECT_NE(expected, content);
     EXPECT_EQ(readAll(path), expected);
+}
+
+// A run's side files held in memory and the same files read in pieces: the same counts per rename and the same
+// files written, backups included; a file whose passes write back what stood there stays unwritten either way.
+TEST(SideFile, FilesReadInPiecesAreCountedAndWrittenAsFilesHeldInMemory) {
+    std::mt19937 rng(4242);
+    const std::vector<std::uint8_t> alphabet = {'a', 'b', 'c'};
+    std::vector<Bytes> contents;
+    for (std::size_t size : {0, 3, 5000, 300000})
+        contents.push_back(randomBytes(rng, size, alphabet));
+    contents.push_back(bytesOf("abca"));
+    std::vector<PlannedRename> renames;
+    for (const SidePass& pass : randomPasses(rng, contents[2], 30, alphabet))
+        renames.push_back({RenameEntry{pass.from, pass.to, std::nullopt}, {}, {}});
+    renames.push_back({RenameEntry{id("abca"), id("cccc"), std::nullopt}, {}, {}});
+    renames.push_back({RenameEntry{id("cccc"), id("abca"), std::nullopt}, {}, {}});
+    TempDir dir;
+    std::vector<std::vector<std::size_t>> counts;
+    std::vector<std::size_t> changedFiles;
+    for (const std::uint64_t holdUpTo : {kHeldSideBytes, std::uint64_t{0}}) {
+        const fs::path folder = dir / std::to_string(holdUpTo);
+        fs::create_directories(folder);
+        std::vector<fs::path> rows;
+        for (std::size_t i = 0; i < contents.size(); ++i) {
+            rows.push_back(folder / ("side" + std::to_string(i) + ".wct"));
+            writeAll(rows.back(), contents[i]);
+        }
+        rows.push_back(folder / "." / "side2.wct"); // the same file named twice: two passes per rename
+        SideFileSet sides;
+        std::string error;
+        ASSERT_TRUE(readSideFiles(rows, sides, error, holdUpTo)) << error;
+        std::vector<PlannedRename> planned = renames;
+        patchSideTexts(planned, sides.texts);
+        counts.emplace_back();
+        for (const PlannedRename& r : planned)
+            counts.back().insert(counts.back().end(), r.occurrences.begin(), r.occurrences.end());
+        FileTransaction files;
+        changedFiles.push_back(0);
+        ASSERT_TRUE(stageSideFiles(sides, true, true, files, changedFiles.back(), error)) << error;
+        ASSERT_TRUE(files.commit(error)) << error;
+    }
+    EXPECT_EQ(counts[0], counts[1]);
+    EXPECT_EQ(changedFiles[0], changedFiles[1]);
+    EXPECT_EQ(changedFiles[0], 2u); // not the empty, the short, or the one patched back to what it held
+    for (const auto& entry : fs::directory_iterator(dir / std::to_string(kHeldSideBytes)))
+        EXPECT_EQ(readAll(dir / "0" / entry.path().filename()), readAll(entry.path())) << entry.path();
 }
 
 TEST(SideFile, InPlacePatchingWritesTheSameBytesAsPassAfterPass) {
