@@ -6,7 +6,10 @@
 // same four files. Then, on a 2,000-object map, the command against the plain step-by-step one (every pair over
 // every object, every rename over every value and every side file).
 //
-//   brindlemark_bench_replace [--dir DIR] [--cli PATH] [--runs N]
+// With --large-side MB, only one run: a whole `brindlemark-cli replace` process on a 2,000-object map with one side
+// file of MB megabytes, its time and its peak resident memory.
+//
+//   brindlemark_bench_replace [--dir DIR] [--cli PATH] [--runs N] [--large-side MB]
 #include "bench/generatebundle.h"
 #include "core/fileio.h"
 #include "replace/renaming.h"
@@ -25,6 +28,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -186,7 +190,7 @@ std::vector<std::vector<std::uint8_t>> snapshot(const Map& map) {
 
 // Runs a program as a whole process, its standard output going to /dev/null; the seconds it took, or a negative
 // number when it failed.
-double runProcess(const std::vector<std::string>& args) {
+double runProcess(const std::vector<std::string>& args, long* peakKb = nullptr) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -202,7 +206,10 @@ double runProcess(const std::vector<std::string>& args) {
     if (spawned != 0)
         return -1;
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    if (peakKb)
+        *peakKb = usage.ru_maxrss;
     const double seconds = secondsSince(start);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
 }
@@ -256,6 +263,35 @@ void timeLargeMap(const Map& map, const char* title, const std::string& cli, int
                 cp.best, cp.median, runs);
 }
 
+// One side file of `megabytes` MB (a 16 MB trigger file over and over) patched by a whole process: its time and
+// peak resident memory, beside `cp` of the same file.
+int runLargeSide(const fs::path& dir, const std::string& cli, std::size_t megabytes) {
+    const Map map = writeMap(dir / "largeside", "largeside", 2000, 50000, 16u << 20, 50000);
+    const fs::path side = map.sides[0].parent_path() / "large.wtg";
+    std::vector<std::uint8_t> piece;
+    std::string error;
+    if (!readFile(map.sides[0], piece, error))
+        std::fprintf(stderr, "%s\n", error.c_str());
+    {
+        std::FILE* out = std::fopen(side.string().c_str(), "wb");
+        for (std::size_t written = 0; out && written < (megabytes << 20); written += piece.size())
+            std::fwrite(piece.data(), 1, std::min(piece.size(), (megabytes << 20) - written), out);
+        if (out)
+            std::fclose(out);
+    }
+    const std::uintmax_t size = fs::file_size(side);
+    long peakKb = 0;
+    const double seconds = runProcess(
+        {cli, "replace", map.bundle.string(), "--list", map.list.string(), "--side", side.string()}, &peakKb);
+    long copyKb = 0;
+    const double copy = runProcess({"cp", side.string(), (dir / "largeside" / "copy.wtg").string()}, &copyKb);
+    std::printf("One side file of %ju bytes, 2,000-object map: brindlemark-cli replace %.3f s, peak resident "
+                "memory %.1f MB (%.3f of the side file); cp of the side file %.3f s\n",
+                size, seconds, peakKb / 1024.0, peakKb * 1024.0 / double(size), copy);
+    fs::remove_all(dir / "largeside");
+    return seconds < 0 ? 1 : 0;
+}
+
 int run(const fs::path& dir, const std::string& cli, int runs) {
     std::printf("Replace command benchmark (files in %s)\n\n", pathText(dir).c_str());
 
@@ -297,6 +333,7 @@ int main(int argc, char** argv) {
     std::filesystem::path dir = std::filesystem::temp_directory_path() / "brindlemark-bench";
     std::string cli = BRINDLEMARK_CLI;
     int runs = 5;
+    std::size_t largeSide = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
         if (arg == "--dir")
@@ -305,6 +342,10 @@ int main(int argc, char** argv) {
             cli = argv[i + 1];
         else if (arg == "--runs")
             runs = std::max(1, std::atoi(argv[i + 1]));
+        else if (arg == "--large-side")
+            largeSide = static_cast<std::size_t>(std::max(1, std::atoi(argv[i + 1])));
     }
+    if (largeSide)
+        return brindlemark::bench::runLargeSide(dir, cli, largeSide);
     return brindlemark::bench::run(dir, cli, runs);
 }

@@ -207,6 +207,9 @@ ImportReport importObjects(const ImportRequest& request, MessageSink& sink) {
     ObjectBundle* const bundles[] = {&added};
     // The added objects stand under Glue, as they were read.
     const ReplacePlan plan = planReplace(bundles, MergePolicy::Glue, pairs, sides.texts);
+    for (const SideText& side : sides.texts)
+        if (!side.failure.empty())
+            return fail(side.failure + "; nothing was written");
     for (const PlannedRename& r : plan.renames)
         report.renames.push_back(r.entry);
     report.listText = listText(report.renames, strings);

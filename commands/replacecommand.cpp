@@ -164,6 +164,12 @@ ReplaceReport replaceIdentifiers(Document& main, const ReplaceRequest& request, 
         sides.push_back({run.inside.scriptName + " (not patched)", run.inside.script, 1});
     ObjectBundle* const bundles[] = {&main.objects(), &main.skin()};
     ReplacePlan plan = planReplace(std::span(bundles, inMap ? 2 : 1), main.policy(), run.list.pairs, sides);
+    for (const SideText& side : sides)
+        if (!side.failure.empty()) {
+            report.failed = true;
+            sink.message(write && !inMap ? side.failure + "; replace aborted" : side.failure);
+            return report;
+        }
     if (inMap)
         resolveCollisionNames(plan.collisions, run.names);
     for (const PlannedRename& r : plan.renames)

@@ -36,6 +36,8 @@ std::uint64_t contentHash(std::span<const std::uint8_t> bytes);
 
 // Remembers the file read as it was, where it lies in a folder that this process holds a lock on.
 void noteRead(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+// The same for a file read in pieces, by its size and contentHash().
+void noteRead(const std::filesystem::path& path, std::uint64_t size, std::uint64_t hash);
 
 // False, naming the file, when a file about to be replaced that this process holds a lock on changed since the
 // lock was taken (or, in a locked folder, since it was read): another program's change is never written over.

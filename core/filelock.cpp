@@ -51,6 +51,15 @@ const FileStamp* heldStamp(const std::string& key) {
 } // namespace
 
 void noteRead(const fs::path& path, std::span<const std::uint8_t> bytes) {
+    {
+        std::lock_guard<std::recursive_mutex> guard(heldMutex);
+        if (std::none_of(heldLocks.begin(), heldLocks.end(), [](const auto& h) { return h.second.folder; }))
+            return;
+    }
+    noteRead(path, bytes.size(), contentHash(bytes));
+}
+
+void noteRead(const fs::path& path, std::uint64_t size, std::uint64_t hash) {
     std::lock_guard<std::recursive_mutex> guard(heldMutex);
     if (std::none_of(heldLocks.begin(), heldLocks.end(), [](const auto& h) { return h.second.folder; }))
         return;
@@ -65,9 +74,9 @@ void noteRead(const fs::path& path, std::span<const std::uint8_t> bytes) {
         FileStamp stamp;
         std::error_code ec;
         stamp.exists = true;
-        stamp.size = bytes.size();
+        stamp.size = size;
         stamp.modified = fs::last_write_time(writeTarget(path), ec);
-        stamp.hash = contentHash(bytes);
+        stamp.hash = hash;
         held.reads.emplace_back(key, stamp);
     }
 }

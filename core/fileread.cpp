@@ -142,6 +142,61 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string&
     return true;
 }
 
+namespace {
+
+std::FILE* openForReading(const fs::path& path, std::string& error) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+        error = pathText(path) + ": cannot read the file (it is a folder)";
+        return nullptr;
+    }
+    if (const fs::file_type type = fs::status(path, ec).type();
+        type == fs::file_type::character || type == fs::file_type::block || type == fs::file_type::socket) {
+        error = pathText(path) + ": cannot read the file (it is not a regular file but a device)";
+        return nullptr;
+    }
+    std::FILE* file = openFile(path, "rb");
+    if (!file)
+        error = pathText(path) + ": cannot open the file (" + errorText(errno) + ")";
+    return file;
+}
+
+} // namespace
+
+bool checkReadable(const fs::path& path, std::string& error) {
+    std::FILE* file = openForReading(path, error);
+    if (file)
+        std::fclose(file);
+    return file != nullptr;
+}
+
+bool readFileInPieces(const fs::path& path, const std::function<void(std::span<const std::uint8_t>)>& piece,
+                      std::uint64_t& hash, std::string& error) {
+    std::FILE* file = openForReading(path, error);
+    if (!file)
+        return false;
+    ContentHasher hasher;
+    std::vector<std::uint8_t> buffer(std::size_t(1) << 20);
+    std::uint64_t size = 0;
+    std::size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+        const std::span<const std::uint8_t> bytes(buffer.data(), got);
+        hasher.add(bytes);
+        piece(bytes);
+        size += got;
+    }
+    const int readError = errno;
+    const bool ok = !std::ferror(file);
+    std::fclose(file);
+    if (!ok) {
+        error = pathText(path) + ": cannot read the file (" + errorText(readError) + ")";
+        return false;
+    }
+    hash = hasher.finish();
+    noteRead(path, size, hash);
+    return true;
+}
+
 FileStamp stampFile(const fs::path& path) {
     FileStamp stamp;
     std::error_code ec;

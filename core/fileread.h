@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,17 @@ inline constexpr std::uint64_t kMaxReadSize = std::uint64_t{1} << 30;
 // `limit` bytes and refused beyond. A device or socket is refused unread: a stream such as /dev/zero never ends.
 [[nodiscard]] bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out, std::string& error,
                             std::uint64_t limit = kMaxReadSize);
+
+// Whether the file can be opened for reading: false with readFile's message for a folder, a device or a file
+// that does not open.
+[[nodiscard]] bool checkReadable(const std::filesystem::path& path, std::string& error);
+
+// Reads the file piece by piece, handing each piece to `piece` in order, so that it is never held whole: a file of
+// any size. Fails as readFile does, naming the file; `hash` receives the hash of all the bytes, which tells a
+// later reading of the same file whether it changed in between.
+[[nodiscard]] bool readFileInPieces(const std::filesystem::path& path,
+                                    const std::function<void(std::span<const std::uint8_t>)>& piece,
+                                    std::uint64_t& hash, std::string& error);
 
 // What a file was when it was read: to tell whether something else changed it since.
 struct FileStamp {

@@ -167,4 +167,126 @@ void applySidePasses(std::vector<std::uint8_t>& bytes, std::span<const SidePass>
     }
 }
 
+struct SideStream::State {
+    // A pass that changes something: its list in the index, how far it has decided (windows that start before
+    // `limit`) and where its next occurrence may start at the earliest.
+    struct Active {
+        std::size_t pass;
+        std::size_t list;
+        std::uint64_t limit = 0;
+        std::uint64_t next = 0;
+    };
+
+    State(std::span<const SidePass> passes, std::size_t pieceSize)
+        : passes(passes.begin(), passes.end()), index(passes), pieceSize(std::max<std::size_t>(pieceSize, 1)) {
+        replaced.assign(passes.size(), 0);
+        for (std::size_t i = 0; i < passes.size(); ++i) {
+            if (!(passes[i].from == passes[i].to))
+                active.push_back({i, static_cast<std::size_t>(index.find(key(passes[i].from)))});
+        }
+    }
+
+    // Runs every pass as far as the bytes held allow (to the end at the end of the file) and hands on the bytes
+    // that are final.
+    void run(bool atEnd, const Sink& out) {
+        const std::uint64_t end = base + buffer.size();
+        for (std::vector<std::size_t>& list : index.positions)
+            list.clear();
+        if (!active.empty() && buffer.size() >= 4) {
+            for (std::size_t p = 0; p + 3 < buffer.size(); ++p) {
+                if (!index.mayBeginAt(buffer.data() + p))
+                    continue;
+                const std::int32_t k = index.find(load32(buffer.data() + p));
+                if (k >= 0)
+                    index.positions[static_cast<std::size_t>(k)].push_back(p);
+            }
+        }
+        std::uint64_t done = end;
+        for (std::size_t a = 0; a < active.size(); ++a) {
+            Active& pass = active[a];
+            // Pass a decides the windows that the passes before it can no longer change: 3 bytes behind the
+            // pass before it, whose later writes reach at most 3 bytes before its own limit.
+            const std::uint64_t lag = 3 + 3 * std::uint64_t(a);
+            const std::uint64_t limit = atEnd ? end : std::max(pass.limit, end > lag ? end - lag : 0);
+            const std::uint64_t from = pass.limit;
+            pass.limit = limit;
+            done = std::min(done, limit);
+            std::vector<std::size_t>& list = index.positions[pass.list];
+            if (list.empty() || limit == from)
+                continue;
+            const std::uint32_t wanted = key(passes[pass.pass].from);
+            current.clear();
+            current.swap(list);
+            std::erase_if(current, [&](std::size_t p) { return load32(buffer.data() + p) != wanted; });
+            std::sort(current.begin(), current.end());
+            current.erase(std::unique(current.begin(), current.end()), current.end());
+            for (std::size_t p : current) {
+                const std::uint64_t at = base + p;
+                if (at < from || at >= limit || at < pass.next) {
+                    list.push_back(p);
+                    continue;
+                }
+                writeAndIndex(buffer, p, passes[pass.pass].to, index);
+                pass.next = at + 4;
+                ++replaced[pass.pass];
+            }
+        }
+        const std::size_t final = static_cast<std::size_t>(done - base);
+        if (final == 0)
+            return;
+        if (!changed && std::memcmp(buffer.data(), original.data(), final) != 0)
+            changed = true;
+        out(buffer.data(), final);
+        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(final));
+        original.erase(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(final));
+        base = done;
+    }
+
+    std::vector<SidePass> passes;
+    WindowIndex index;
+    std::size_t pieceSize;
+    std::vector<Active> active;
+    std::vector<std::size_t> replaced;
+    std::vector<std::size_t> current;
+    std::vector<std::uint8_t> buffer;   // the bytes from `base` on that are not final yet
+    std::vector<std::uint8_t> original; // the same bytes as they were fed
+    std::uint64_t base = 0;
+    std::size_t held = 0; // bytes of `buffer` that the passes have seen
+    bool changed = false;
+};
+
+SideStream::SideStream(std::span<const SidePass> passes, std::size_t pieceSize)
+    : state_(std::make_unique<State>(passes, pieceSize)) {}
+
+SideStream::~SideStream() = default;
+
+void SideStream::feed(const std::uint8_t* data, std::size_t size, const Sink& out) {
+    State& s = *state_;
+    while (size > 0) {
+        const std::size_t room = s.held + s.pieceSize - s.buffer.size();
+        const std::size_t take = std::min(size, room);
+        s.buffer.insert(s.buffer.end(), data, data + take);
+        s.original.insert(s.original.end(), data, data + take);
+        data += take;
+        size -= take;
+        if (s.buffer.size() - s.held >= s.pieceSize) {
+            s.run(false, out);
+            s.held = s.buffer.size();
+        }
+    }
+}
+
+void SideStream::finish(const Sink& out) {
+    state_->run(true, out);
+    state_->held = 0;
+}
+
+const std::vector<std::size_t>& SideStream::replaced() const {
+    return state_->replaced;
+}
+
+bool SideStream::changed() const {
+    return state_->changed;
+}
+
 } // namespace brindlemark

@@ -1,6 +1,7 @@
 #include "replace/sidefileset.h"
 
 #include "core/bundlepath.h"
+#include "core/fileread.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -18,7 +19,9 @@ std::filesystem::path sameFileKey(const std::filesystem::path& path) {
     return (ec ? path : key).lexically_normal();
 }
 
-bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out, std::string& error) {
+bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out, std::string& error,
+                   std::uint64_t holdUpTo) {
+    std::uint64_t held = 0;
     std::map<std::filesystem::path, std::size_t> byKey;
     for (const std::filesystem::path& row : rows) {
         const auto [it, fresh] = byKey.try_emplace(sameFileKey(row), out.texts.size());
@@ -28,7 +31,18 @@ bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& 
         }
         SideText side{pathText(row), {}, 1};
         std::string why;
-        if (!readFile(row, side.bytes, why)) {
+        std::error_code ec;
+        const std::uint64_t size = std::filesystem::file_size(row, ec);
+        bool readable = false;
+        if (!ec && held + size <= holdUpTo) {
+            readable = readFile(row, side.bytes, why);
+            held += side.bytes.size();
+        } else {
+            // Only opened here: read in pieces when it is patched and again when it is written.
+            side.file = row;
+            readable = checkReadable(row, why);
+        }
+        if (!readable) {
             error = "Failed to patch file " + pathText(row) + " (" + reasonOf(why) + ")";
             return false;
         }
@@ -64,6 +78,32 @@ bool holdsBytes(const std::filesystem::path& path, std::span<const std::uint8_t>
     return same;
 }
 
+// Stages the patched bytes of a side file, reading it in pieces once more with the passes it was counted with.
+// The file must hold what it held then.
+bool stagePatched(const SideText& side, FileTransaction& files, std::string& error) {
+    SideStream stream(side.planned);
+    std::uint64_t hash = 0;
+    bool read = false;
+    std::string why;
+    const bool staged = files.stageStreamed(
+        side.file,
+        [&](const SideStream::Sink& put) {
+            read = readFileInPieces(
+                side.file, [&](std::span<const std::uint8_t> piece) { stream.feed(piece.data(), piece.size(), put); },
+                hash, why);
+            if (read)
+                stream.finish(put);
+        },
+        why);
+    if (staged && read && hash != side.hash)
+        why = pathText(side.file) + ": the file changed while it was read";
+    if (!staged || !read || hash != side.hash) {
+        error = "Failed to patch file " + pathText(side.file) + ", replace aborted (" + reasonOf(why) + ")";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, FileTransaction& files,
@@ -72,9 +112,16 @@ bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, File
         return true;
     for (std::size_t i = 0; i < sides.paths.size(); ++i) {
         const std::filesystem::path& path = sides.paths[i];
+        const SideText& side = sides.texts[i];
+        if (!side.failure.empty()) {
+            error = side.failure + ", replace aborted";
+            return false;
+        }
         std::string why;
-        // Patching may have written back what stood there: compared with the file, which nothing changed yet.
-        const bool patched = !holdsBytes(path, sides.texts[i].bytes);
+        // Patching may have written back what stood there: only bytes that differ make a new file. Bytes held are
+        // compared with the file, which nothing changed yet.
+        const bool held = side.file.empty();
+        const bool patched = held ? !holdsBytes(path, side.bytes) : side.changed;
         if (backups) {
             const std::filesystem::path backup = backupName(splitPath(path));
             if (!(patched ? files.stageBackupOfReplaced(path, backup, why) : files.stageCopy(path, backup, why))) {
@@ -85,10 +132,12 @@ bool stageSideFiles(const SideFileSet& sides, bool anyRename, bool backups, File
         }
         if (!patched)
             continue;
-        if (!files.stage(path, sides.texts[i].bytes, why)) {
+        if (held && !files.stage(path, side.bytes, why)) {
             error = "Failed to patch file " + pathText(path) + ", replace aborted (" + reasonOf(why) + ")";
             return false;
         }
+        if (!held && !stagePatched(side, files, error))
+            return false;
         ++changed;
     }
     return true;

@@ -17,11 +17,17 @@ namespace brindlemark {
 // row and rename.
 struct SideFileSet {
     std::vector<std::filesystem::path> paths; // per file, the first row that names it
-    std::vector<SideText> texts;              // patched in memory by the plan
+    std::vector<SideText> texts;              // patched by the plan, in memory or in pieces
 };
 
-// Reads the rows' files. False with "Failed to patch file %s" and the reason when one cannot be read.
-[[nodiscard]] bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out, std::string& error);
+// How many bytes of side files a run holds in memory, where they are patched once. Files beyond are read in
+// pieces twice, to count and to write, and take little memory whatever their size.
+inline constexpr std::uint64_t kHeldSideBytes = std::uint64_t{64} << 20;
+
+// Reads the rows' files, while their total stays within `holdUpTo` bytes; the others are only opened, and read
+// in pieces later. False with "Failed to patch file %s" and the reason when one cannot be read.
+[[nodiscard]] bool readSideFiles(const std::vector<std::filesystem::path>& rows, SideFileSet& out, std::string& error,
+                                 std::uint64_t holdUpTo = kHeldSideBytes);
 
 // Stages, for a run that renamed something, each side file's backup copy (with `backups`) and its patched bytes
 // where they differ. Counts the files that change. False with the message on failure.

@@ -2,6 +2,9 @@
 #include "tests/replace/plainreplace.h"
 
 #include "core/fileio.h"
+#include "core/filetransaction.h"
+#include "replace/dryrun.h"
+#include "replace/sidefileset.h"
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -227,6 +230,30 @@ std::vector<SidePass> randomPasses(std::mt19937& rng, const Bytes& content, std:
     return passes;
 }
 
+// The passes over `content` fed to a SideStream in random pieces, against the passes over the whole content:
+// the same bytes, the same counts per pass, and changed() exactly when the bytes differ.
+void expectStreamedAsWhole(std::mt19937& rng, const Bytes& content, const std::vector<SidePass>& passes,
+                           std::size_t maxPiece) {
+    Bytes whole = content;
+    std::vector<std::size_t> counts;
+    applySidePasses(whole, passes, &counts);
+    SideStream stream(passes, std::uniform_int_distribution<std::size_t>(1, maxPiece)(rng));
+    Bytes streamed;
+    const SideStream::Sink out = [&](const std::uint8_t* data, std::size_t size) {
+        streamed.insert(streamed.end(), data, data + size);
+    };
+    for (std::size_t at = 0; at < content.size();) {
+        const std::size_t size =
+            std::min(content.size() - at, std::uniform_int_distribution<std::size_t>(1, 2 * maxPiece)(rng));
+        stream.feed(content.data() + at, size, out);
+        at += size;
+    }
+    stream.finish(out);
+    ASSERT_EQ(streamed, whole) << "content " << textOf(content);
+    EXPECT_EQ(stream.replaced(), counts);
+    EXPECT_EQ(stream.changed(), whole != content);
+}
+
 TEST(SideFile, ManyPassesGiveTheSameBytesAsOnePlainPassAfterAnother) {
     std::mt19937 rng(20240611);
     const std::vector<std::vector<std::uint8_t>> alphabets = {
@@ -242,6 +269,7 @@ TEST(SideFile, ManyPassesGiveTheSameBytesAsOnePlainPassAfterAnother) {
         const Bytes expected = plainPasses(content, passes);
         const Bytes actual = fastPasses(content, passes);
         ASSERT_EQ(actual, expected) << "round " << round << ", content " << textOf(content);
+        expectStreamedAsWhole(rng, content, passes, 8);
         ++compared;
         changed += expected != content;
     }
@@ -258,6 +286,7 @@ TEST(SideFile, LongContentWithManyPassesGivesTheSameBytesAsThePlainPasses) {
         const Bytes content = randomBytes(rng, 3000, alphabet);
         const std::vector<SidePass> passes = randomPasses(rng, content, 400, alphabet);
         ASSERT_EQ(fastPasses(content, passes), plainPasses(content, passes)) << "round " << round;
+        expectStreamedAsWhole(rng, content, passes, 700);
     }
 }
 
@@ -277,6 +306,52 @@ TEST(SideFile, StreamingAcrossBufferBoundariesMatchesThePlainPass) {
     const Bytes expected = plainPasses(content, passes);
     EXPECT_NE(expected, content);
     EXPECT_EQ(readAll(path), expected);
+}
+
+// A run's side files held in memory and the same files read in pieces: the same counts per rename and the same
+// files written, backups included; a file whose passes write back what stood there stays unwritten either way.
+TEST(SideFile, FilesReadInPiecesAreCountedAndWrittenAsFilesHeldInMemory) {
+    std::mt19937 rng(4242);
+    const std::vector<std::uint8_t> alphabet = {'a', 'b', 'c'};
+    std::vector<Bytes> contents;
+    for (std::size_t size : {0, 3, 5000, 300000})
+        contents.push_back(randomBytes(rng, size, alphabet));
+    contents.push_back(bytesOf("abca"));
+    std::vector<PlannedRename> renames;
+    for (const SidePass& pass : randomPasses(rng, contents[2], 30, alphabet))
+        renames.push_back({RenameEntry{pass.from, pass.to, std::nullopt}, {}, {}});
+    renames.push_back({RenameEntry{id("abca"), id("cccc"), std::nullopt}, {}, {}});
+    renames.push_back({RenameEntry{id("cccc"), id("abca"), std::nullopt}, {}, {}});
+    TempDir dir;
+    std::vector<std::vector<std::size_t>> counts;
+    std::vector<std::size_t> changedFiles;
+    for (const std::uint64_t holdUpTo : {kHeldSideBytes, std::uint64_t{0}}) {
+        const fs::path folder = dir / std::to_string(holdUpTo);
+        fs::create_directories(folder);
+        std::vector<fs::path> rows;
+        for (std::size_t i = 0; i < contents.size(); ++i) {
+            rows.push_back(folder / ("side" + std::to_string(i) + ".wct"));
+            writeAll(rows.back(), contents[i]);
+        }
+        rows.push_back(folder / "." / "side2.wct"); // the same file named twice: two passes per rename
+        SideFileSet sides;
+        std::string error;
+        ASSERT_TRUE(readSideFiles(rows, sides, error, holdUpTo)) << error;
+        std::vector<PlannedRename> planned = renames;
+        patchSideTexts(planned, sides.texts);
+        counts.emplace_back();
+        for (const PlannedRename& r : planned)
+            counts.back().insert(counts.back().end(), r.occurrences.begin(), r.occurrences.end());
+        FileTransaction files;
+        changedFiles.push_back(0);
+        ASSERT_TRUE(stageSideFiles(sides, true, true, files, changedFiles.back(), error)) << error;
+        ASSERT_TRUE(files.commit(error)) << error;
+    }
+    EXPECT_EQ(counts[0], counts[1]);
+    EXPECT_EQ(changedFiles[0], changedFiles[1]);
+    EXPECT_EQ(changedFiles[0], 2u); // not the empty, the short, or the one patched back to what it held
+    for (const auto& entry : fs::directory_iterator(dir / std::to_string(kHeldSideBytes)))
+        EXPECT_EQ(readAll(dir / "0" / entry.path().filename()), readAll(entry.path())) << entry.path();
 }
 
 TEST(SideFile, InPlacePatchingWritesTheSameBytesAsPassAfterPass) {
