@@ -126,8 +126,9 @@ TEST(CliReplace, ASecondRunOnAFileInUseChangesNothing) {
         running.join();
         EXPECT_EQ(first.status, 0) << first.err;
         EXPECT_THAT(first.out, HasSubstr("h000\tu000"));
-        if (c.side)
+        if (c.side) {
             EXPECT_EQ(textOf(readAll(dir / "t.wtg")), "u000 h001");
+        }
     }
 }
 // A run killed between the renames of its commit leaves its journal; the next run on those files finishes the
