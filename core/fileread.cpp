@@ -79,23 +79,34 @@ std::uint64_t contentHash(std::span<const std::uint8_t> bytes) {
     return hasher.finish();
 }
 
-bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string& error, std::uint64_t limit) {
-    out.clear();
+namespace {
+
+// Opens the file at `path` for reading; refuses a folder or a device, saying so in `error`.
+std::FILE* openForReading(const fs::path& path, std::string& error) {
     std::error_code ec;
     if (fs::is_directory(path, ec)) {
         error = pathText(path) + ": cannot read the file (it is a folder)";
-        return false;
+        return nullptr;
     }
     if (const fs::file_type type = fs::status(path, ec).type();
         type == fs::file_type::character || type == fs::file_type::block || type == fs::file_type::socket) {
         error = pathText(path) + ": cannot read the file (it is not a regular file but a device)";
-        return false;
+        return nullptr;
     }
     std::FILE* file = openFile(path, "rb");
-    if (!file) {
+    if (!file)
         error = pathText(path) + ": cannot open the file (" + errorText(errno) + ")";
+    return file;
+}
+
+} // namespace
+
+bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string& error, std::uint64_t limit) {
+    out.clear();
+    std::FILE* file = openForReading(path, error);
+    if (!file)
         return false;
-    }
+    std::error_code ec;
     // Read straight into a buffer of the file's size, then on in pieces should the file have grown.
     bool ok = true;
     const auto expected = fs::is_regular_file(path, ec) ? fs::file_size(path, ec) : 0;
@@ -141,27 +152,6 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string&
     noteRead(path, out);
     return true;
 }
-
-namespace {
-
-std::FILE* openForReading(const fs::path& path, std::string& error) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) {
-        error = pathText(path) + ": cannot read the file (it is a folder)";
-        return nullptr;
-    }
-    if (const fs::file_type type = fs::status(path, ec).type();
-        type == fs::file_type::character || type == fs::file_type::block || type == fs::file_type::socket) {
-        error = pathText(path) + ": cannot read the file (it is not a regular file but a device)";
-        return nullptr;
-    }
-    std::FILE* file = openFile(path, "rb");
-    if (!file)
-        error = pathText(path) + ": cannot open the file (" + errorText(errno) + ")";
-    return file;
-}
-
-} // namespace
 
 bool checkReadable(const fs::path& path, std::string& error) {
     std::FILE* file = openForReading(path, error);
