@@ -13,6 +13,8 @@
 
 namespace brindlemark {
 
+class RecordPlacer;
+
 // What the reader is inside of, for error messages. Set by the callers as they descend; turned into text only
 // when a read fails.
 struct ReadPlace {
@@ -91,6 +93,9 @@ public:
     // With keepAlive: objects whose modifications stand out of order may leave sorting them until something
     // walks them, so that a load that only counts them never sorts them.
     bool sortWhenUsed = false;
+    // With keepAlive and without sortWhenUsed: objects whose modifications stand out of order are handed to it,
+    // to be sorted on another thread while reading goes on.
+    RecordPlacer* placer = nullptr;
 
     // Fails with "the file ends at byte N inside <place>".
     bool truncated();

@@ -3,6 +3,7 @@
 
 #include "core/fileinternal.h"
 #include "core/platformfiles.h"
+#include "core/writebehind.h"
 
 #include <atomic>
 #include <cctype>
@@ -227,10 +228,28 @@ bool SaveFile::open(std::string& error) {
 void SaveFile::write(const void* data, std::size_t size) {
     if (!file_ || errorNumber_ != 0 || size == 0)
         return;
-    if (!stepAllowed(FileStep::Write, target_) || std::fwrite(data, 1, size, file_) != size) {
+    if (!stepAllowed(FileStep::Write, target_)) {
         errorNumber_ = errno ? errno : EIO;
         return;
     }
+    if (behind_) {
+        if (!behind_->failed())
+            behind_->write(static_cast<const std::uint8_t*>(data), size);
+        return;
+    }
+    if (const int error = writeOut(data, size); error != 0) {
+        errorNumber_ = error;
+        return;
+    }
+    // A file this large is likely to go on: its bytes are made on this thread and written on another.
+    constexpr std::uint64_t kWriteBehindBytes = 4u << 20;
+    if (written_ >= kWriteBehindBytes)
+        behind_ = WriteBehind::start([this](const std::uint8_t* bytes, std::size_t n) { return writeOut(bytes, n); });
+}
+
+int SaveFile::writeOut(const void* data, std::size_t size) {
+    if (std::fwrite(data, 1, size, file_) != size)
+        return errno ? errno : EIO;
     // A large file goes to the disk while the rest is still being made.
     constexpr std::uint64_t kWriteBackBytes = 8u << 20;
     written_ += size;
@@ -238,6 +257,7 @@ void SaveFile::write(const void* data, std::size_t size) {
         platform::startWriteBack(file_, writtenBack_, written_ - writtenBack_);
         writtenBack_ = written_;
     }
+    return 0;
 }
 
 bool SaveFile::finish(std::string& error) {
@@ -246,6 +266,12 @@ bool SaveFile::finish(std::string& error) {
     if (!file_) {
         error = pathText(target_) + ": the file was not opened for writing";
         return false;
+    }
+    if (behind_) {
+        const int error = behind_->finish();
+        behind_.reset();
+        if (errorNumber_ == 0)
+            errorNumber_ = error;
     }
     std::FILE* file = file_;
     file_ = nullptr;
@@ -300,6 +326,7 @@ bool SaveFile::commit(std::string& error) {
 }
 
 void SaveFile::discard() {
+    behind_.reset();
     if (file_) {
         std::fclose(file_);
         file_ = nullptr;

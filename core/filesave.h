@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace brindlemark {
+
+class WriteBehind;
 
 // The steps of writing a file, as the fault hook sees them.
 enum class FileStep { Open, Write, Flush, Rename, Copy };
@@ -83,6 +86,12 @@ private:
     int errorNumber_ = 0;
     std::uint64_t written_ = 0;     // bytes written so far
     std::uint64_t writtenBack_ = 0; // of those, the ones already sent on their way to the disk
+    // Past the first megabytes, the bytes are written on another thread, which then alone uses `file_`,
+    // `written_` and `writtenBack_` until finish() or discard() stops it.
+    std::unique_ptr<WriteBehind> behind_;
+
+    // Writes to `file_`; 0 or the error number.
+    int writeOut(const void* data, std::size_t size);
 };
 
 // Writes bytes to `target` through a SaveFile.

@@ -5,6 +5,7 @@
 #include "core/fileio.h"
 #include "core/filebuffer.h"
 #include "core/fileform.h"
+#include "core/recordplacer.h"
 
 #include <cstdio>
 #include <optional>
@@ -113,6 +114,13 @@ LoadResult ObjectBundle::loadBytes(std::span<const std::uint8_t> bytes, const st
     return loadBundle(bytes, fileName, nullptr, {policy, warn, counts});
 }
 
+void ObjectBundle::startPlacer(ByteReader& in, std::optional<RecordPlacer>& placer) const {
+    if (sortWhenUsed || !in.keepAlive || !RecordPlacer::worthIt(in.size()))
+        return;
+    placer.emplace();
+    in.placer = &*placer;
+}
+
 LoadResult ObjectBundle::loadObjectFile(std::span<const std::uint8_t> bytes, ObjectKind k, const std::string& fileName,
                                         std::shared_ptr<const void> keepAlive, const Filing& filing) {
     ByteReader in(bytes);
@@ -120,8 +128,12 @@ LoadResult ObjectBundle::loadObjectFile(std::span<const std::uint8_t> bytes, Obj
     in.sortWhenUsed = sortWhenUsed;
     in.place.kindName = kindName(k);
     ParsedObjectFile parsed;
+    std::optional<RecordPlacer> placer; // declared after what it sorts: it stops before that goes
+    startPlacer(in, placer);
     if (!parseObjectFile(in, kindHasLevels(k), parsed))
         return refusal(bytes, fileName, in.error());
+    if (placer)
+        placer->finish();
     const bool wasPresent = kind(k).present != 0;
     if (!wasPresent)
         kind(k).present = 1;
@@ -141,6 +153,8 @@ LoadResult ObjectBundle::loadBundle(std::span<const std::uint8_t> bytes, const s
         ParsedObjectFile file;
     };
     std::array<Staged, kObjectKindCount> staged;
+    std::optional<RecordPlacer> placer; // declared after what it sorts: it stops before that goes
+    startPlacer(in, placer);
 
     auto refused = [&] { return refusal(bytes, fileName, in.error()); };
     in.place.what = "the bundle version";
@@ -156,6 +170,8 @@ LoadResult ObjectBundle::loadBundle(std::span<const std::uint8_t> bytes, const s
             return refused();
     }
 
+    if (placer)
+        placer->finish();
     // The whole file was read: only now does the bundle change.
     bool anyPresent = false;
     for (const Kind& k : kinds_)

@@ -117,6 +117,8 @@ private:
         KindCounts* counts;
     };
     void takeOnTop(ObjectKind k, bool wasPresent, ParsedObjectFile&& parsed, const Filing& filing);
+    // Sorts what `in` reads on a second thread, when the bytes are many and nothing asked to leave sorting.
+    void startPlacer(ByteReader& in, std::optional<RecordPlacer>& placer) const;
     static void warnTrailing(const ByteReader& in, const std::string& fileName, const WarningSink& warn);
     // The loads from bytes; with `keepAlive` (which holds the bytes) objects may keep views into them.
     LoadResult loadBundle(std::span<const std::uint8_t> bytes, const std::string& fileName,

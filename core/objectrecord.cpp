@@ -1,5 +1,7 @@
 #include "core/objectrecord.h"
 
+#include "core/recordplacer.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -212,11 +214,14 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
     std::size_t runLength = 0;
     static thread_local std::vector<std::uint64_t> keys;
     static thread_local std::vector<std::uint32_t> starts;
+    static thread_local std::vector<std::uint64_t> levelColumns;
     // Filled through plain pointers: the thread-local vectors would be looked up anew at every use.
     keys.resize(count);
     starts.resize(count);
+    levelColumns.resize(hasLevels ? count : 0);
     std::uint64_t* const keyAt = keys.data();
     std::uint32_t* const startAt = starts.data();
+    std::uint64_t* const levelsAt = levelColumns.data();
     for (std::uint32_t i = 0; i < count; ++i) {
         if (static_cast<std::size_t>(end - p) < header + 8)
             return false;
@@ -228,9 +233,11 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
         const std::uint32_t key = orderKey(field);
         keyAt[i] = std::uint64_t(key) << 32 | i;
         startAt[i] = static_cast<std::uint32_t>(p - start);
+        const std::uint64_t levels =
+            hasLevels ? std::uint64_t(detail::loadLittle32(p + 8)) << 32 | detail::loadLittle32(p + 12) : 0;
+        if (hasLevels)
+            levelsAt[i] = levels;
         if (inOrder) {
-            const std::uint64_t levels =
-                hasLevels ? std::uint64_t(detail::loadLittle32(p + 8)) << 32 | detail::loadLittle32(p + 12) : 0;
             if (i != 0 && key <= previous) {
                 inOrder = key == previous && hasLevels && runLength < kMaxRun;
                 for (std::size_t r = 0; inOrder && r < runLength; ++r)
@@ -260,11 +267,16 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
     }
     in.advance(static_cast<std::size_t>(p - start));
     stored_ = Stored{in.keepAlive, start, static_cast<std::size_t>(p - start), count, hasLevels, baseMarkers, baseId};
-    if (!inOrder && in.sortWhenUsed && !anyRepeated(start, keys, starts, hasLevels)) {
+    if (!inOrder && in.placer && !in.sortWhenUsed) {
+        // Sorted on the placer's thread, which also drops the modifications that later ones replace.
+        stored_.unplaced = true;
+        in.placer->add(*this, {keyAt, count}, {startAt, count}, levelColumns);
+    } else if (!inOrder && in.sortWhenUsed && !anyRepeated(keys, levelColumns)) {
+        // Left unsorted only when sorting drops none, so that the count stands as it is.
         stored_.unplaced = true;
     } else if (!inOrder) {
         static thread_local std::vector<std::uint32_t> placed;
-        orderStored(start, keys, starts, hasLevels, placed);
+        orderStored(keys, starts, levelColumns, hasLevels, placed);
         std::shared_ptr<std::uint32_t[]> order = std::make_shared_for_overwrite<std::uint32_t[]>(placed.size());
         std::copy(placed.begin(), placed.end(), order.get());
         stored_.count = static_cast<std::uint32_t>(placed.size());
@@ -273,8 +285,8 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
     return true;
 }
 
-void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint64_t>& keys,
-                               const std::vector<std::uint32_t>& starts, bool hasLevels,
+void ObjectRecord::orderStored(std::vector<std::uint64_t>& keys, std::span<const std::uint32_t> starts,
+                               std::span<const std::uint64_t> levels, bool hasLevels,
                                std::vector<std::uint32_t>& order) {
     // As read() adds Modification values: one whose field comes after the last one's goes at the end; any other
     // replaces the entry of its field with the same level columns, or goes after the entries of its field. So the
@@ -323,9 +335,7 @@ void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint6
         keys.swap(runs);
     }
     const auto startOf = [&](std::uint64_t key) { return starts[static_cast<std::uint32_t>(key)]; };
-    const auto levelsAt = [&](std::uint32_t at) {
-        return std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 | detail::loadLittle32(bytes + at + 12);
-    };
+    const auto levelsOf = [&](std::uint64_t key) { return levels[static_cast<std::uint32_t>(key)]; };
     order.clear();
     for (std::size_t i = 0; i < n;) {
         std::size_t end = i + 1;
@@ -336,22 +346,25 @@ void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint6
             order.push_back(startOf(keys[end - 1]));
         } else if (end - i <= 16) {
             const std::size_t first = order.size();
+            std::uint64_t held[16]; // the level columns of the entries placed for this field
+            std::size_t heldCount = 0;
             for (std::size_t k = i; k < end; ++k) {
-                const std::uint32_t at = startOf(keys[k]);
-                const std::uint64_t levels = levelsAt(at);
-                std::size_t same = first;
-                while (same < order.size() && levelsAt(order[same]) != levels)
+                const std::uint64_t columns = levelsOf(keys[k]);
+                std::size_t same = 0;
+                while (same < heldCount && held[same] != columns)
                     ++same;
-                if (same < order.size())
-                    order[same] = at;
-                else
-                    order.push_back(at);
+                if (same < heldCount) {
+                    order[first + same] = startOf(keys[k]);
+                } else {
+                    held[heldCount++] = columns;
+                    order.push_back(startOf(keys[k]));
+                }
             }
         } else {
             // Many entries of one field: group equal level columns, keep each group's first place and last bytes.
             std::vector<std::pair<std::uint64_t, std::uint64_t>> byLevels; // level columns, key
             for (std::size_t k = i; k < end; ++k)
-                byLevels.emplace_back(levelsAt(startOf(keys[k])), keys[k]);
+                byLevels.emplace_back(levelsOf(keys[k]), keys[k]);
             std::sort(byLevels.begin(), byLevels.end());
             std::vector<std::pair<std::uint64_t, std::uint32_t>> kept; // first key, last start
             for (std::size_t k = 0; k < byLevels.size();) {
@@ -369,8 +382,7 @@ void ObjectRecord::orderStored(const std::uint8_t* bytes, std::vector<std::uint6
     }
 }
 
-bool ObjectRecord::anyRepeated(const std::uint8_t* bytes, const std::vector<std::uint64_t>& keys,
-                               const std::vector<std::uint32_t>& starts, bool hasLevels) {
+bool ObjectRecord::anyRepeated(const std::vector<std::uint64_t>& keys, std::span<const std::uint64_t> levelColumns) {
     // An open-addressed set of (field, level columns) a few times larger than the object; a slot counts as
     // taken only when stamped in this round, so that the table is never cleared.
     static thread_local std::vector<std::uint64_t> slotKeys;
@@ -397,10 +409,7 @@ bool ObjectRecord::anyRepeated(const std::uint8_t* bytes, const std::vector<std:
     const std::size_t mask = size - 1;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const std::uint64_t field = keys[i] >> 32;
-        const std::uint32_t at = starts[i];
-        const std::uint64_t levels = hasLevels ? std::uint64_t(detail::loadLittle32(bytes + at + 8)) << 32 |
-                                                     detail::loadLittle32(bytes + at + 12)
-                                               : 0;
+        const std::uint64_t levels = levelColumns.empty() ? 0 : levelColumns[i];
         std::size_t slot =
             static_cast<std::size_t>(((field ^ levels ^ levels >> 29) * 0x9E3779B97F4A7C15ull) >> 40) & mask;
         for (; stamps[slot] == thisRound; slot = (slot + 1) & mask)
@@ -416,22 +425,38 @@ bool ObjectRecord::anyRepeated(const std::uint8_t* bytes, const std::vector<std:
 void ObjectRecord::placeStored() const {
     static thread_local std::vector<std::uint64_t> keyScratch;
     static thread_local std::vector<std::uint32_t> startScratch;
-    static thread_local std::vector<std::uint32_t> placedScratch;
+    static thread_local std::vector<std::uint64_t> levelScratch;
     std::vector<std::uint64_t>& keys = keyScratch; // looked up once
     std::vector<std::uint32_t>& starts = startScratch;
-    std::vector<std::uint32_t>& placed = placedScratch;
+    std::vector<std::uint64_t>& levels = levelScratch;
     keys.resize(stored_.count);
     starts.resize(stored_.count);
+    levels.resize(stored_.hasLevels ? stored_.count : 0);
     walkStored(stored_.bytes, nullptr, stored_.count, stored_.hasLevels,
                [&](std::size_t i, const std::uint8_t* first, ModValueType, const std::uint8_t*, std::size_t) {
                    ObjectId field;
                    std::memcpy(field.bytes.data(), first, 4);
                    keys[i] = std::uint64_t(orderKey(field)) << 32 | i;
                    starts[i] = static_cast<std::uint32_t>(first - stored_.bytes);
+                   if (stored_.hasLevels)
+                       levels[i] =
+                           std::uint64_t(detail::loadLittle32(first + 8)) << 32 | detail::loadLittle32(first + 12);
                });
-    orderStored(stored_.bytes, keys, starts, stored_.hasLevels, placed);
+    placeFrom(keys, starts, levels);
+}
+
+void ObjectRecord::placeFrom(std::span<const std::uint64_t> keys, std::span<const std::uint32_t> starts,
+                             std::span<const std::uint64_t> levels) const {
+    static thread_local std::vector<std::uint64_t> keyScratch;
+    static thread_local std::vector<std::uint32_t> placedScratch;
+    std::vector<std::uint64_t>& sortedKeys = keyScratch; // looked up once
+    std::vector<std::uint32_t>& placed = placedScratch;
+    // orderStored() sorts its keys in place.
+    sortedKeys.assign(keys.begin(), keys.end());
+    orderStored(sortedKeys, starts, levels, stored_.hasLevels, placed);
     std::shared_ptr<std::uint32_t[]> order = std::make_shared_for_overwrite<std::uint32_t[]>(placed.size());
     std::copy(placed.begin(), placed.end(), order.get());
+    stored_.count = static_cast<std::uint32_t>(placed.size());
     stored_.order = std::move(order);
     stored_.unplaced = false;
 }

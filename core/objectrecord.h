@@ -86,6 +86,8 @@ public:
     void write(ByteWriter& out, std::int32_t version) const;
 
 private:
+    friend class RecordPlacer; // sorts objects read out of order while reading goes on
+
     // Modifications kept as the bytes they were read from.
     struct Stored {
         std::shared_ptr<const void> owner;
@@ -96,8 +98,9 @@ private:
         bool baseMarkers = false; // every one is ended by `marker`, which was the base id
         ObjectId marker;
         bool own = false; // `owner` is a copy made for this object
-        // They stand out of order, each a field and level columns of its own: `order` is made when first needed
-        // (a load that only counts them never sorts them). Beside the other flags, so the object grows no larger.
+        // They stand out of order: `order` is made when first needed (a load that only counts them never sorts
+        // them, and then each is a field and level columns of its own, so the count holds), or by the
+        // RecordPlacer that the reader handed the object to. Beside the other flags, so the object grows no larger.
         bool unplaced = false;
         // Where each modification the object holds starts in `bytes`, in order; null when they stand one after
         // the other, all of them held.
@@ -125,10 +128,12 @@ private:
             placeStored();
     }
     void placeStored() const;
-    // Whether the modifications just read, whose order keys (above their places) are `keys`, hold two with
-    // one field and the same level columns.
-    static bool anyRepeated(const std::uint8_t* bytes, const std::vector<std::uint64_t>& keys,
-                            const std::vector<std::uint32_t>& starts, bool hasLevels);
+    // placeStored() from the order keys, places and level columns that reading found (see orderStored).
+    void placeFrom(std::span<const std::uint64_t> keys, std::span<const std::uint32_t> starts,
+                   std::span<const std::uint64_t> levels) const;
+    // Whether the modifications just read, whose order keys (above their places) are `keys` and whose level
+    // columns are `levelColumns` (empty without them), hold two with one field and the same level columns.
+    static bool anyRepeated(const std::vector<std::uint64_t>& keys, std::span<const std::uint64_t> levelColumns);
 
     // Turns stored modifications into Modification values (nothing when there are none).
     void unpack() const {
@@ -141,10 +146,10 @@ private:
     bool readStored(ByteReader& in, bool hasLevels, std::uint32_t count);
     // Puts the modifications read in the order reading them one by one would give, dropping those that a later
     // one with the same field and level columns replaces: `order` receives where each one starts in `bytes`.
-    // `keys` holds per modification its field's order key above its place in the file; `starts` where it starts.
-    static void orderStored(const std::uint8_t* bytes, std::vector<std::uint64_t>& keys,
-                            const std::vector<std::uint32_t>& starts, bool hasLevels,
-                            std::vector<std::uint32_t>& order);
+    // `keys` holds per modification its field's order key above its place in the file; `starts` where it starts;
+    // `levels` its level columns (empty without them).
+    static void orderStored(std::vector<std::uint64_t>& keys, std::span<const std::uint32_t> starts,
+                            std::span<const std::uint64_t> levels, bool hasLevels, std::vector<std::uint32_t>& order);
 
     // The index of the entry that `m` replaces, or the count when there is none; `insertAt` receives the
     // insertion position.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -12,6 +13,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,6 +101,60 @@ TEST(SaveFile, ANameAsLongAsTheSystemAllowsCanBeWritten) {
     std::string error;
     ASSERT_TRUE(saveBytes(target, "data", 4, error)) << error;
     EXPECT_EQ(readAll(target), bytesOf("data"));
+}
+
+TEST(SaveFile, ALargeFileWrittenOnAnotherThreadIsWholeOrNotWrittenAtAll) {
+    // Past its first megabytes a file is written on another thread while its bytes are still being made: every
+    // byte arrives in order, and a failure there (a write refused, or the file size limit) fails the save.
+    TempDir dir;
+    const fs::path path = dir / "big.w3o";
+    writeAll(path, "old");
+    Bytes bytes(20u << 20);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+    enum class Fault { None, WriteRefused, SizeLimit };
+    for (const Fault fault : {Fault::None, Fault::WriteRefused, Fault::SizeLimit}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        int writes = 0;
+        if (fault == Fault::WriteRefused)
+            setFaultHook([&writes](FileStep step, const fs::path&) {
+                return step == FileStep::Write && ++writes == 16 ? ENOSPC : 0;
+            });
+#ifndef _WIN32
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        if (fault == Fault::SizeLimit) {
+            rlimit small = old;
+            small.rlim_cur = 12u << 20;
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+#else
+        if (fault == Fault::SizeLimit)
+            continue;
+#endif
+        SaveFile file(path);
+        std::string error;
+        ASSERT_TRUE(file.open(error)) << error;
+        // Pieces of every size, some larger than what the other thread takes at once.
+        for (std::size_t at = 0, n = 1; at < bytes.size(); n = n * 7 % 3000001 + 1) {
+            const std::size_t piece = std::min(n, bytes.size() - at);
+            file.write(bytes.data() + at, piece);
+            at += piece;
+        }
+        const bool committed = file.commit(error);
+#ifndef _WIN32
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previous);
+#endif
+        setFaultHook(nullptr);
+        EXPECT_EQ(committed, fault == Fault::None) << error;
+        EXPECT_EQ(readAll(path), fault == Fault::None ? bytes : bytesOf("old"));
+        EXPECT_EQ(entriesIn(dir.path()), 1u);
+        if (fault != Fault::None)
+            EXPECT_NE(error.find("big.w3o: cannot write the file"), std::string::npos) << error;
+        writeAll(path, "old");
+    }
 }
 
 TEST(SaveFile, TemporariesOfADeadRunAreRemovedByTheNextSave) {

@@ -1,5 +1,7 @@
 #include "core/objectrecord.h"
 
+#include "core/recordplacer.h"
+
 #include "tests/support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +61,14 @@ bool readObject(const Bytes& bytes, bool levels, std::int32_t version, ObjectRec
     EXPECT_EQ(plainIn.offset(), in.offset());
     EXPECT_EQ(plainIn.error().message, in.error().message);
     EXPECT_EQ(plainIn.error().offset, in.error().offset);
+    // And as a large load reads it, sorting on another thread.
+    ByteReader placedIn(*kept);
+    placedIn.keepAlive = kept;
+    RecordPlacer placer;
+    placedIn.placer = &placer;
+    ObjectRecord placed;
+    EXPECT_EQ(placed.read(placedIn, levels, version), ok);
+    placer.finish();
     // And as a load that only counts reads it, sorting the modifications when first walked.
     ByteReader countingIn(*kept);
     countingIn.keepAlive = kept;
@@ -69,6 +79,8 @@ bool readObject(const Bytes& bytes, bool levels, std::int32_t version, ObjectRec
         EXPECT_EQ(out.modificationCount(), plain.modificationCount());
         EXPECT_EQ(counted.modificationCount(), plain.modificationCount());
         EXPECT_EQ(writeObject(out, version), writeObject(plain, version));
+        EXPECT_EQ(placed.modificationCount(), plain.modificationCount());
+        EXPECT_EQ(writeObject(placed, version), writeObject(plain, version));
         const ObjectRecord copied = counted; // a copy sorts on its own
         // Walking the values sorts them as writing does.
         std::vector<std::string> walked;
