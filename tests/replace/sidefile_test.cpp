@@ -354,6 +354,34 @@ TEST(SideFile, FilesReadInPiecesAreCountedAndWrittenAsFilesHeldInMemory) {
         EXPECT_EQ(readAll(dir / "0" / entry.path().filename()), readAll(entry.path())) << entry.path();
 }
 
+// A file read in pieces is read twice, once to count and once to write: when another program changes it in
+// between, nothing of it is written and the run says why.
+TEST(SideFile, AFileReadInPiecesThatChangesBeforeItIsWrittenIsNotWritten) {
+    TempDir dir;
+    const fs::path path = dir / "war3map.j";
+    writeAll(path, "call CreateUnit(p, 'h000')");
+    SideFileSet sides;
+    std::string error;
+    ASSERT_TRUE(readSideFiles({path}, sides, error, 0)) << error;
+    std::vector<PlannedRename> planned = {{RenameEntry{id("h000"), id("h001"), std::nullopt}, {}, {}}};
+    patchSideTexts(planned, sides.texts);
+    setFaultHook([&](FileStep step, const fs::path& target) {
+        if (step == FileStep::Open && target.filename() == path.filename())
+            writeAll(path, "call CreateUnit(p, 'h000') // changed");
+        return 0;
+    });
+    std::size_t changed = 0;
+    {
+        FileTransaction files;
+        EXPECT_FALSE(stageSideFiles(sides, true, false, files, changed, error));
+    }
+    setFaultHook(nullptr);
+    EXPECT_NE(error.find("war3map.j, replace aborted (the file changed while it was read)"), std::string::npos)
+        << error;
+    EXPECT_EQ(readAll(path), bytesOf("call CreateUnit(p, 'h000') // changed"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
 TEST(SideFile, InPlacePatchingWritesTheSameBytesAsPassAfterPass) {
     std::mt19937 rng(12345);
     TempDir dir;
