@@ -358,12 +358,7 @@ bool ObjectRecord::readStored(ByteReader& in, bool hasLevels, std::uint32_t coun
         // Left unsorted only when sorting drops none, so that the count stands as it is.
         stored_.unplaced = true;
     } else if (!inOrder) {
-        static thread_local std::vector<std::uint32_t> placed;
-        orderStored(keys, starts, levelColumns, hasLevels, placed);
-        std::shared_ptr<std::uint32_t[]> order = std::make_shared_for_overwrite<std::uint32_t[]>(placed.size());
-        std::copy(placed.begin(), placed.end(), order.get());
-        stored_.count = static_cast<std::uint32_t>(placed.size());
-        stored_.order = std::move(order);
+        placeFrom(keys, starts, levelColumns);
     }
     return true;
 }
