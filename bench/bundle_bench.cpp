@@ -6,15 +6,20 @@
 // disk when it ends) of the same file, a whole `brindlemark-cli check` at most 3 times the `cp`, and at most 1.5
 // times the file size of memory to load it. The processes run interleaved, so that all see the same load on the
 // machine, each after a sync, and are judged on the medians: cp's best time is an outlier at about half its
-// median. Linux: uses posix_spawn, getrusage and glibc's malloc_usable_size.
+// median. Beside them runs a safe copy (--copy-safely FROM TO): the same lock, whole read, temporary file, flush,
+// check and rename as normalize, without the object data, which shows how much of normalize's time any safe
+// rewrite of the file takes on this machine. Linux: uses posix_spawn, getrusage and glibc's malloc_usable_size.
 //
 // usage: brindlemark_bench_bundle [--shape strings|integers|real] [--objects N] [--modifications N] [--runs N]
 //                                 [--dir FOLDER] [--cli PATH]
-// Each step runs in a process of its own (--generate, --measure-speed, --measure-memory FILE), started by the
-// benchmark itself.
+// Each step runs in a process of its own (--generate, --measure-speed, --measure-memory FILE, --copy-safely), started
+// by the benchmark itself.
 #include "bench/generatebundle.h"
 
+#include "core/filebuffer.h"
 #include "core/fileio.h"
+#include "core/filelock.h"
+#include "core/filesave.h"
 #include "core/objectbundle.h"
 
 #include <algorithm>
@@ -444,17 +449,43 @@ void makeShape(const std::string& name, brindlemark::bench::BundleShape& shape, 
         shape.modificationCount = given.modificationCount;
 }
 
+// What every normalize does besides its object data: lock the output, read the input whole into memory, write it
+// into a temporary file beside the output in the same pieces, flush it, check that the output is as it was at the
+// lock, and rename. Run as a process of its own: the least a normalize of this file can take.
+int copySafely(const fs::path& from, const fs::path& to) {
+    brindlemark::FileLocks locks;
+    std::string error;
+    if (!locks.acquire({to}, error))
+        fail(error);
+    const std::shared_ptr<const brindlemark::FileBuffer> buffer =
+        brindlemark::FileBuffer::read(from, std::uint64_t(1) << 40);
+    if (!buffer)
+        fail("cannot read " + from.string());
+    const std::span<const std::uint8_t> bytes = buffer->bytes();
+    brindlemark::SaveFile file(to);
+    if (!file.open(error))
+        fail(error);
+    constexpr std::size_t kPiece = std::size_t(64) << 10;
+    for (std::size_t at = 0; at < bytes.size(); at += kPiece)
+        file.write(bytes.data() + at, std::min(kPiece, bytes.size() - at));
+    if (!file.commit(error))
+        fail(error);
+    return 0;
+}
+
 // normalize, a flushed copy, cp and check of `file` as whole processes, one after the other in every round of
 // `runs`; prints their times, the ratios and the peak resident memory.
-void compareWholeProcesses(const std::string& cli, const fs::path& dir, const fs::path& file, std::size_t fileSize,
-                           int runs) {
+void compareWholeProcesses(const std::string& cli, const std::string& self, const fs::path& dir, const fs::path& file,
+                           std::size_t fileSize, int runs) {
     const fs::path normalised = dir / "bench-normalised.w3o";
     const fs::path copied = dir / "bench-copied.w3o";
     const fs::path synced = dir / "bench-synced.w3o";
+    const fs::path safeCopy = dir / "bench-safe-copy.w3o";
     std::vector<double> seconds;
     std::vector<double> copying;
     std::vector<double> syncing;
     std::vector<double> checking;
+    std::vector<double> safeCopying;
     long rss = 0;
     long checkRss = 0;
     // Every run starts with nothing left to write back from the run before, so that no process pays for
@@ -484,6 +515,11 @@ void compareWholeProcesses(const std::string& cli, const fs::path& dir, const fs
             fail("brindlemark-cli check failed");
         checking.push_back(k.seconds);
         checkRss = std::max(checkRss, k.maxRssKiB);
+        sync();
+        const ChildResult s = runChild({self, "--copy-safely", file.string(), safeCopy.string()}, "/dev/null");
+        if (s.status != 0)
+            fail("the safe copy failed");
+        safeCopying.push_back(s.seconds);
     }
     if (!sameBytes(normalised, normalForm(file)))
         fail("normalize does not give the generated file back");
@@ -491,6 +527,7 @@ void compareWholeProcesses(const std::string& cli, const fs::path& dir, const fs
     std::sort(copying.begin(), copying.end());
     std::sort(syncing.begin(), syncing.end());
     std::sort(checking.begin(), checking.end());
+    std::sort(safeCopying.begin(), safeCopying.end());
     const auto median = [](const std::vector<double>& v) { return v[v.size() / 2]; };
     const double ratio = seconds.front() / copying.front();
     const double medianRatio = median(seconds) / median(copying);
@@ -511,12 +548,17 @@ void compareWholeProcesses(const std::string& cli, const fs::path& dir, const fs
                 verdict(medianRatio <= 4.0));
     std::printf("  normalize / dd conv=fsync: %.2fx median, %.2fx best   target <= 1.5x (median): %s\n", syncedRatio,
                 seconds.front() / syncing.front(), verdict(syncedRatio <= 1.5));
-    std::printf("  check / cp: %.2fx median   target <= 3x (median): %s\n\n", checkRatio, verdict(checkRatio <= 3.0));
+    std::printf("  check / cp: %.2fx median   target <= 3x (median): %s\n", checkRatio, verdict(checkRatio <= 3.0));
+    std::printf("  safe copy (lock, read whole, temporary file, flush, check, rename; no object data) best %.1f ms, "
+                "median %.1f ms = %.2fx dd conv=fsync; normalize / safe copy: %.2fx\n\n",
+                safeCopying.front() * 1e3, median(safeCopying) * 1e3, median(safeCopying) / median(syncing),
+                median(seconds) / median(safeCopying));
     fs::remove(normalised);
     if (normalForm(file) != file)
         fs::remove(normalForm(file));
     fs::remove(copied);
     fs::remove(synced);
+    fs::remove(safeCopy);
 }
 
 int main(int argc, char** argv) {
@@ -532,6 +574,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
+        if (arg == "--copy-safely" && i + 2 < argc)
+            return copySafely(argv[i + 1], argv[i + 2]);
         if ((arg == "--generate" || arg == "--measure-memory" || arg == "--measure-speed") && hasValue) {
             mode = arg;
             modeFile = argv[++i];
@@ -593,7 +637,7 @@ int main(int argc, char** argv) {
         runSelf("--measure-speed");
         runSelf("--measure-memory");
 
-        compareWholeProcesses(cli, dir, file, fileSize, runs);
+        compareWholeProcesses(cli, self, dir, file, fileSize, runs);
     }
     return 0;
 }
