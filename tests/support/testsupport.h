@@ -26,7 +26,8 @@ inline ObjectId id(std::string_view four) {
 class TempDir {
 public:
     TempDir() {
-        static std::mt19937_64 rng{std::random_device{}()};
+        // One generator per thread: tests make folders from several threads at once.
+        static thread_local std::mt19937_64 rng{std::random_device{}()};
         // Memory-backed where there is one: the tests write and sync many small files.
         std::error_code ec;
         std::filesystem::path base = std::filesystem::temp_directory_path();
@@ -34,8 +35,11 @@ public:
         if (std::filesystem::is_directory("/dev/shm", ec))
             base = "/dev/shm";
 #endif
-        path_ = base / ("brindlemark-test-" + std::to_string(rng()));
-        std::filesystem::create_directories(path_);
+        std::filesystem::create_directories(base, ec);
+        // A folder this one made: never one that another test holds.
+        do
+            path_ = base / ("brindlemark-test-" + std::to_string(rng()));
+        while (!std::filesystem::create_directory(path_));
     }
     ~TempDir() {
         std::error_code ec;
