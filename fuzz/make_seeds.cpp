@@ -1,6 +1,8 @@
 // Writes the seed corpus of the bundle fuzz target: small hand-built bundles of every kind, with and without
 // level columns, all value types, object file versions 0 to 3, the cases that loading files and merges
-// differently (duplicates, empty objects, sections swapped), and damaged files that must be refused.
+// differently (duplicates, empty objects, sections swapped), and damaged files that must be refused; and objects
+// alone, behind one byte that says how to read them (level columns, version), for the comparison of the ways a
+// load reads objects.
 // Usage: make_seeds FOLDER
 #include "tests/support/builder.h"
 
@@ -146,6 +148,15 @@ Bytes allKinds() {
                       {Upgrades, upgradesFile()}});
 }
 
+// Objects with nothing around them, as the fuzz target reads them one after another: first a byte with level
+// columns in bit 0 and the object file version in bits 1 and 2.
+Bytes objectsAlone(int kind, std::int32_t version, const std::vector<Object>& objects) {
+    const Bytes file = objectFile(kind, version, objects, {});
+    Bytes bytes{static_cast<std::uint8_t>((hasLevels(kind) ? 1 : 0) | version << 1)};
+    bytes.insert(bytes.end(), file.begin() + 8, file.end() - 4); // without the header and the second section
+    return bytes;
+}
+
 Bytes cut(const Bytes& bytes, std::size_t size) {
     return Bytes(bytes.begin(), bytes.begin() + size);
 }
@@ -189,6 +200,22 @@ int main(int argc, char** argv) {
                                                        {{"AHbz", "A000", {integer("alev", 1), integer("alev", 2)}},
                                                         {"AHtb", "a000", {integer("alev", 3, 1), text("anam", "")}},
                                                         {"AHtb", "A000", {integer("alev", 4, 1, 1)}}})}})});
+
+    // Objects alone, their modifications out of order: fields shuffled, level columns repeated and interleaved.
+    seeds.push_back({"objects-abilities-shuffled",
+                     objectsAlone(Abilities, 3,
+                                  {{"AHbz",
+                                    "A000",
+                                    {real("acdn", 0x41200000, 2), text("anam", "Storm"), real("acdn", 0x41100000, 1),
+                                     integer("alev", 3), real("acdn", 0x41000000, 2), integer("Hbz2", 7, 2, 2),
+                                     text("atp1", "Level 1", 1), integer("Hbz2", 8, 2, 1), integer("Hbz2", 9, 2, 2)},
+                                    1},
+                                   {"AHhb", "A001", {text("anam", "Heal"), text("ANAM", "Heal again")}}})});
+    seeds.push_back(
+        {"objects-units-shuffled",
+         objectsAlone(Units, 2,
+                      {{"hfoo", "h000", {text("utip", ""), integer("uhpm", 250), text("unam", "Guard")}},
+                       {"hpea", "", {integer("ugol", -5), unreal("ua1c", 0x3fc00000), integer("ugol", 7)}}})});
 
     // Damaged files, refused by loading: cut inside a header, a string, a count and an end marker; an
     // unsupported object file version; a count larger than the file can hold; a set count other than one.
