@@ -89,14 +89,25 @@ inline CliRun runCli(const std::vector<std::string>& args, const std::filesystem
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &process);
+    // Wine now and then fails to start a process (ERROR_INTERNAL_ERROR) and starts it when asked again: that is
+    // the test machine, not the program under test.
+    BOOL started = FALSE;
+    std::string errors;
+    for (int attempt = 1; attempt <= 3 && !started; ++attempt) {
+        std::wstring line = commandLine; // which CreateProcessW may change
+        started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                 &process);
+        if (!started) {
+            errors += " " + std::to_string(GetLastError());
+            Sleep(200 * attempt);
+        }
+    }
     CloseHandle(out);
     CloseHandle(err);
     if (in != INVALID_HANDLE_VALUE)
         CloseHandle(in);
     if (!started) {
-        ADD_FAILURE() << "cannot start " << BRINDLEMARK_CLI << ": error " << GetLastError();
+        ADD_FAILURE() << "cannot start " << BRINDLEMARK_CLI << ": errors" << errors;
         return run;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
