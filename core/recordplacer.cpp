@@ -33,8 +33,6 @@ RecordPlacer::~RecordPlacer() {
 }
 
 bool RecordPlacer::worthIt(std::size_t bytes) {
-    // Below this, starting a thread costs about what sorting on the reading one would.
-    constexpr std::size_t kMinBytes = std::size_t(1) << 20;
     return bytes >= kMinBytes && std::thread::hardware_concurrency() > 1;
 }
 

@@ -24,6 +24,9 @@ public:
     RecordPlacer(const RecordPlacer&) = delete;
     RecordPlacer& operator=(const RecordPlacer&) = delete;
 
+    // Below this many bytes of object data, starting the thread and handing objects over costs more than it
+    // gains: the corpus's largest file (1.8 MB) normalizes 2–6 % slower with it, a generated 5 MB one 8 % faster.
+    static constexpr std::size_t kMinBytes = std::size_t(4) << 20;
     // Whether reading `bytes` bytes of object data is worth a second thread.
     static bool worthIt(std::size_t bytes);
 

@@ -1,6 +1,7 @@
 #include "core/objectbundle.h"
 
 #include "core/fileio.h"
+#include "core/recordplacer.h"
 
 #include "tests/support/testsupport.h"
 
@@ -385,13 +386,13 @@ TEST(ObjectBundle, HoldsMoreObjectsAndModificationsThanAnyFixedCapacity) {
 }
 
 TEST(ObjectBundle, ALargeShuffledFileSortedWhileReadMatchesReadingItsBytesFromMemory) {
-    // Over a megabyte of abilities whose fields stand shuffled, some repeated with the same level columns: a
-    // file this large is sorted on a second thread while it is read. A copy cut short is refused as from memory.
+    // Abilities whose fields stand shuffled, some repeated with the same level columns, in a file large enough
+    // to be sorted on a second thread while it is read. A copy cut short is refused as from memory.
     std::mt19937 rng(7);
     const char* const fields[] = {"anam", "Hbz1", "HBZ2", "aare", "acdn", "amcs", "atar", "ansf"};
     Builder file;
-    file.i32(2).u32(0).u32(6000);
-    for (int i = 0; i < 6000; ++i) {
+    file.i32(2).u32(0).u32(7000);
+    for (int i = 0; i < 7000; ++i) {
         const std::uint32_t count = 20 + rng() % 20;
         file.id("AHbz")
             .id(std::string{'A', char('a' + i / 676 % 26), char('a' + i / 26 % 26), char('a' + i % 26)})
@@ -405,7 +406,7 @@ TEST(ObjectBundle, ALargeShuffledFileSortedWhileReadMatchesReadingItsBytesFromMe
                 .id("AHbz");
     }
     const Bytes bytes = singleKind(ObjectKind::Abilities, file.bytes);
-    ASSERT_GT(bytes.size(), std::size_t(1) << 20);
+    ASSERT_GE(bytes.size(), RecordPlacer::kMinBytes);
     TempDir dir;
     const auto path = dir / "large.w3o";
     for (const std::size_t cut : {bytes.size(), bytes.size() / 2, bytes.size() - 3}) {
