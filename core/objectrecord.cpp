@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <iterator>
+#include <span>
 #include <utility>
 
 namespace brindlemark {
@@ -36,28 +37,37 @@ template <typename FieldAt> std::size_t bisectField(ObjectId fieldId, std::size_
 class FieldRanks {
 public:
     static constexpr std::size_t kMaxFields = 1024;
+    static constexpr std::uint32_t kUnknown = 0xffffffffu;
 
-    // The place of `key` among the keys met, adding it when new (which moves the places of the keys after it).
-    std::uint32_t rankOf(std::uint32_t key) {
-        std::size_t slot = slotOf(key);
-        for (; used_[slot]; slot = (slot + 1) & (kSlots - 1))
+    // The place of `key` among the keys met, or kUnknown.
+    std::uint32_t rankOf(std::uint32_t key) const {
+        for (std::size_t slot = slotOf(key); used_[slot]; slot = (slot + 1) & (kSlots - 1))
             if (keys_[slot] == key)
                 return ranks_[slot];
-        add(key);
-        return rankOf(key);
+        return kUnknown;
     }
-    // Changes whenever places move.
-    std::uint32_t generation() const { return generation_; }
+
+    // Takes note of keys not met before (duplicates allowed), and once enough are noted adds them all, which
+    // moves the places of the keys after them: whether it did. Rebuilding the table for every object that brings
+    // a new field costs more than sorting such objects by comparisons (an abilities file may bring new fields
+    // in half of its objects).
+    bool learn(std::span<const std::uint32_t> keys) {
+        constexpr std::size_t kBatch = 64;
+        noted_.insert(noted_.end(), keys.begin(), keys.end());
+        if (noted_.size() < kBatch && !sorted_.empty())
+            return false;
+        add(noted_);
+        noted_.clear();
+        return true;
+    }
 
 private:
-    static constexpr std::size_t kSlots = 4 * kMaxFields;
-    static std::size_t slotOf(std::uint32_t key) { return (key * 0x9E3779B1u) >> 20; }
-    static_assert(kSlots == std::size_t(1) << 12);
-
-    void add(std::uint32_t key) {
-        if (sorted_.size() == kMaxFields)
+    void add(std::span<const std::uint32_t> keys) {
+        if (sorted_.size() + keys.size() > kMaxFields)
             sorted_.clear();
-        sorted_.insert(std::lower_bound(sorted_.begin(), sorted_.end(), key), key);
+        sorted_.insert(sorted_.end(), keys.begin(), keys.end());
+        std::sort(sorted_.begin(), sorted_.end());
+        sorted_.erase(std::unique(sorted_.begin(), sorted_.end()), sorted_.end());
         used_.fill(false);
         for (std::uint32_t rank = 0; rank < sorted_.size(); ++rank) {
             std::size_t slot = slotOf(sorted_[rank]);
@@ -67,29 +77,38 @@ private:
             keys_[slot] = sorted_[rank];
             ranks_[slot] = static_cast<std::uint16_t>(rank);
         }
-        ++generation_;
     }
+
+    static constexpr std::size_t kSlots = 4 * kMaxFields;
+    static std::size_t slotOf(std::uint32_t key) { return (key * 0x9E3779B1u) >> 20; }
+    static_assert(kSlots == std::size_t(1) << 12);
 
     std::array<std::uint32_t, kSlots> keys_{};
     std::array<std::uint16_t, kSlots> ranks_{};
     std::array<bool, kSlots> used_{};
     std::vector<std::uint32_t> sorted_;
-    std::uint32_t generation_ = 0;
+    std::vector<std::uint32_t> noted_; // met, not added yet
 };
 
 // Sorts at most 64 keys (field order key above a place, all different) by the places of their fields: false,
-// leaving them as they were, when two share a field.
+// leaving them as they were, when two share a field or some field's place is not known yet.
 bool sortByFieldRank(std::vector<std::uint64_t>& keys) {
     static thread_local FieldRanks table;
     FieldRanks& ranks = table; // looked up once
     const std::size_t count = keys.size();
     std::uint64_t bits[FieldRanks::kMaxFields / 64];
     std::uint8_t holder[FieldRanks::kMaxFields];
+    std::uint32_t unknown[64];
     for (;;) {
         std::fill(std::begin(bits), std::end(bits), 0);
-        const std::uint32_t before = ranks.generation();
+        std::size_t unknownCount = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t rank = ranks.rankOf(static_cast<std::uint32_t>(keys[i] >> 32));
+            const std::uint32_t field = static_cast<std::uint32_t>(keys[i] >> 32);
+            const std::uint32_t rank = ranks.rankOf(field);
+            if (rank == FieldRanks::kUnknown) {
+                unknown[unknownCount++] = field;
+                continue;
+            }
             std::uint64_t& word = bits[rank / 64];
             const std::uint64_t bit = std::uint64_t(1) << (rank % 64);
             if (word & bit)
@@ -97,9 +116,11 @@ bool sortByFieldRank(std::vector<std::uint64_t>& keys) {
             word |= bit;
             holder[rank] = static_cast<std::uint8_t>(i);
         }
-        if (ranks.generation() == before)
+        if (unknownCount == 0)
             break;
-        // A field met for the first time moved the places found before it: once more, with every field known.
+        // Fields met for the first time move the places found before them: once more, with every field known.
+        if (!ranks.learn(std::span<const std::uint32_t>(unknown, unknownCount)))
+            return false;
     }
     std::uint64_t unsorted[64];
     std::copy(keys.begin(), keys.end(), unsorted);
